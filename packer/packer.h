@@ -58,8 +58,11 @@ struct BlockStreams {
   uint32_t itemsInLastFlagByte = 0;  // 0 means 8
 };
 // Appends one complete block: header, CRC, five stream records (each coded or
-// raw, whichever is shorter), and the low-bit table when w > 8.
-void WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out);
+// raw, whichever is shorter), and the low-bit table when w > 8. Returns false
+// and appends nothing when the block would break a limit of the format (a
+// stream longer than 65,536 bytes, more than 65,536 matches, or a stream whose
+// shorter form is still above 58,344 stored bytes): the caller splits it.
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out);
 
 // ---- splay_encoder.cpp and solid_header.cpp ---------------------------------------
 Bytes PackHeaderBytes(const Bytes& entries);  // the context splay coder

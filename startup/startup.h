@@ -41,6 +41,10 @@ uint32_t PerMille(uint32_t done, uint32_t total);
 // The first error reported in this run (-1 when none), kept so that callers
 // that run with IgnoreErrors (the dolm tool) can tell what went wrong.
 int16_t FirstReportedError();
+const char* FirstReportedMessage();  // its formatted text, "" when none
+// Report-only mode, for the inspecting tool: ReportError records the error and
+// returns as if IgnoreErrors were set, and never shows a box or ends the process.
+void SetReportOnly(int on);
 
 // ---- driver.cpp: extraction driver ------------------------------------------
 void ExtractArchive(const char* path);
