@@ -1,0 +1,88 @@
+// Writes one data block: the 10-byte header, five stream records (each model
+// coded or stored raw, whichever is shorter) and, for distance widths above
+// 8, the packed low-bit table. The block CRC is chained over the decoded
+// streams and the table cells exactly as the stub's block reader runs it.
+#include <cstdint>
+#include <vector>
+
+#include "container/format.h"
+#include "engine/engine.h"
+#include "packer/packer.h"
+
+namespace packer {
+namespace {
+
+void PutU32(Bytes& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+struct StreamRecord {
+  const Bytes* data;
+  Bytes coded;
+  bool useCoded;
+};
+
+}  // namespace
+
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out) {
+  const Bytes* order[5] = {&streams.flags, &streams.literals, &streams.lengths, &streams.high,
+                           &streams.middle};
+  if (streams.itemsInLastFlagByte > 8) return false;
+  for (const Bytes* s : order) {
+    if (s->size() > kStreamBufferSize) return false;
+  }
+  const bool hasTable = distanceWidth > 8;
+  const size_t matches = streams.high.size();
+  if (hasTable && streams.low.size() != matches) return false;
+
+  StreamRecord records[5];
+  for (int i = 0; i < 5; ++i) {
+    records[i].data = order[i];
+    records[i].coded = EncodeStream(order[i]->data(), order[i]->size());
+    records[i].useCoded = records[i].coded.size() < order[i]->size();
+    const size_t stored = records[i].useCoded ? records[i].coded.size() : order[i]->size();
+    if (stored > kMaxStoredLength) return false;
+  }
+
+  uint32_t crc = 0xFFFFFFFFu;
+  for (const StreamRecord& r : records) {
+    Crc32Update(r.data->data(), static_cast<uint32_t>(r.data->size()), &crc);
+  }
+  Bytes table;
+  if (hasTable) {
+    const int bits = distanceWidth - 8;
+    const uint16_t mask = static_cast<uint16_t>((1u << bits) - 1u);
+    Bytes cells;
+    cells.reserve(2 * matches);
+    for (size_t i = 0; i < matches; ++i) {
+      const uint16_t v = streams.low[i] & mask;  // the reader keeps only these bits
+      cells.push_back(static_cast<uint8_t>(v & 0xFFu));
+      cells.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    Crc32Update(cells.data(), static_cast<uint32_t>(cells.size()), &crc);
+    table = PackLowBits(streams.low, bits);
+  }
+
+  uint8_t byte0 = static_cast<uint8_t>(streams.itemsInLastFlagByte + (last ? kLastBlockMark : 0));
+  if (records[0].useCoded) byte0 |= 0x20;
+  if (records[1].useCoded) byte0 |= 0x40;
+  if (records[2].useCoded) byte0 |= 0x80;
+  uint8_t byte1 = 0;
+  if (records[3].useCoded) byte1 |= 0x01;
+  if (records[4].useCoded) byte1 |= 0x02;
+
+  out.push_back(byte0);
+  out.push_back(byte1);
+  PutU32(out, 0);
+  PutU32(out, crc);
+  for (const StreamRecord& r : records) {
+    const Bytes& stored = r.useCoded ? r.coded : *r.data;
+    PutU32(out, static_cast<uint32_t>(r.data->size()));
+    PutU32(out, static_cast<uint32_t>(stored.size()));
+    out.insert(out.end(), stored.begin(), stored.end());
+  }
+  out.insert(out.end(), table.begin(), table.end());
+  return true;
+}
+
+}  // namespace packer
