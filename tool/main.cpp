@@ -1,0 +1,58 @@
+// dolm: builds self-extractors and inspects, checks and extracts them.
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "tool/tool.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: dolm COMMAND [options] ...\n"
+    "\n"
+    "Builds self-extracting archives and inspects, checks and extracts them.\n"
+    "\n"
+    "Commands:\n"
+    "  pack -o OUT [options] INPUT...   pack files and folders into a self-extractor\n"
+    "  list FILE [--json]               show the stored options and files\n"
+    "  test FILE                        check every byte of the archive\n"
+    "  extract FILE [-C DIR] [options]  extract the stored files on this machine\n"
+    "\n"
+    "Run 'dolm COMMAND --help' for the options of a command.\n"
+    "Exit codes: 0 success, 1 failure (bad input, I/O error, damaged archive),\n"
+    "2 wrong command line.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    fputs(kUsage, stderr);
+    return tool::kExitUsage;
+  }
+  std::string command = args[0];
+  args.erase(args.begin());
+  try {
+    if (command == "--help" || command == "-h" || command == "help") {
+      fputs(kUsage, stdout);
+      return tool::kExitOk;
+    }
+    if (command == "pack") return tool::PackCommand(args);
+    if (command == "list") return tool::ListCommand(args);
+    if (command == "test") return tool::TestCommand(args);
+    if (command == "extract") return tool::ExtractCommand(args);
+    throw tool::UsageError("unknown command '" + command + "'");
+  } catch (const tool::UsageError& e) {
+    fprintf(stderr, "dolm: %s\nRun 'dolm --help' or 'dolm COMMAND --help' for usage.\n", e.what());
+    return tool::kExitUsage;
+  } catch (const tool::Failure& e) {
+    fprintf(stderr, "dolm: %s\n", e.what());
+    return tool::kExitFailure;
+  } catch (const std::bad_alloc&) {
+    fputs("dolm: out of memory\n", stderr);
+    return tool::kExitFailure;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "dolm: %s\n", e.what());
+    return tool::kExitFailure;
+  }
+}

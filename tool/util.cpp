@@ -1,0 +1,197 @@
+// Helpers of the dolm tool: option parsing, text forms for listings, the
+// executable's own folder and the progress line.
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "tool/tool.h"
+
+namespace tool {
+
+bool ParsedArgs::Has(const std::string& name) const {
+  for (const auto& option : options)
+    if (option.first == name) return true;
+  return false;
+}
+
+std::string ParsedArgs::Value(const std::string& name, const std::string& fallback) const {
+  std::string value = fallback;
+  for (const auto& option : options)
+    if (option.first == name) value = option.second;
+  return value;
+}
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs) {
+  ParsedArgs parsed;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      parsed.operands.insert(parsed.operands.end(), args.begin() + static_cast<long>(i) + 1,
+                             args.end());
+      break;
+    }
+    if (arg.size() < 2 || arg[0] != '-') {
+      parsed.operands.push_back(arg);
+      continue;
+    }
+    std::string name = arg, value;
+    bool inlineValue = false;
+    size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+      inlineValue = true;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const auto& candidate : specs)
+      if (candidate.name == name || (!candidate.alias.empty() && candidate.alias == name))
+        spec = &candidate;
+    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (spec->takesValue && !inlineValue) {
+      if (i + 1 >= args.size()) throw UsageError("option '" + name + "' needs a value");
+      value = args[++i];
+    } else if (!spec->takesValue && inlineValue) {
+      throw UsageError("option '" + spec->name + "' takes no value");
+    }
+    parsed.options.emplace_back(spec->name, value);
+  }
+  return parsed;
+}
+
+std::string IsoTime(uint32_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm parts;
+  gmtime_r(&t, &parts);
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+namespace {
+
+// Length of the UTF-8 sequence at text[i], or 0 when it is not valid UTF-8.
+size_t Utf8Length(const std::string& text, size_t i) {
+  unsigned char lead = static_cast<unsigned char>(text[i]);
+  size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  // Stored names are 8-bit code-page text: valid UTF-8 passes unchanged, any
+  // other byte above 0x7F is shown as the Latin-1 character of that value.
+  std::string out = "\"";
+  char escape[8];
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = Utf8Length(text, i);
+    if (c >= 0x80 && length > 1) {
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+std::string AttributeText(uint8_t attributes) {
+  std::string text = "----";
+  if (attributes & 0x01) text[0] = 'R';
+  if (attributes & 0x02) text[1] = 'H';
+  if (attributes & 0x04) text[2] = 'S';
+  if (attributes & 0x20) text[3] = 'A';
+  return text;
+}
+
+std::string OneLine(const std::string& message) {
+  std::string out;
+  size_t firstBreak = message.find('\n');
+  bool numbered = message.compare(0, 7, "Error #") == 0;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] != '\n') {
+      out += message[i];
+    } else if (numbered && i == firstBreak) {
+      out += ": ";
+    } else if (!out.empty() && out.back() != ' ') {
+      out += ' ';
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+std::string ExecutableFolder() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  std::string text(path, static_cast<size_t>(length));
+  size_t slash = text.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+struct ProgressLine::Impl {
+  std::function<std::string()> text;
+  std::mutex lock;
+  std::condition_variable wake;
+  bool done = false;
+  bool shown = false;
+  std::thread worker;
+
+  void Run() {
+    // Short runs show nothing: the first line appears after one second.
+    auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::unique_lock<std::mutex> guard(lock);
+    while (!wake.wait_until(guard, next, [this] { return done; })) {
+      std::string line = text();
+      fprintf(stderr, "\r%s\x1b[K", line.c_str());
+      fflush(stderr);
+      shown = true;
+      next = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    }
+    if (shown) {
+      fputs("\r\x1b[K", stderr);
+      fflush(stderr);
+    }
+  }
+};
+
+ProgressLine::ProgressLine(std::function<std::string()> text) : impl_(nullptr) {
+  if (!StderrIsTerminal()) return;
+  impl_ = new Impl;
+  impl_->text = std::move(text);
+  impl_->worker = std::thread([this] { impl_->Run(); });
+}
+
+ProgressLine::~ProgressLine() {
+  if (impl_ == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->done = true;
+  }
+  impl_->wake.notify_all();
+  impl_->worker.join();
+  delete impl_;
+}
+
+}  // namespace tool
