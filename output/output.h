@@ -55,11 +55,22 @@ void DefaultTemporaryFolder(char* folder);  // 260-byte buffer
 // Fills target (260 bytes); returns 0, or 1 when the path would not fit.
 int TargetPathFor(const char* storedName, char* target);
 void MakeFolders(const char* folderPath);
+// Length of the drive and folder part of a path (a leading letter and colon,
+// then everything up to and including the last backslash or slash); the file
+// name and extension start there.
+uint32_t FolderPartLength(const char* path);
 
 // ---- files.cpp ---------------------------------------------------------------
 extern uint8_t gOverwriteAll;
 int OpenTarget(const char* storedName);
 void FinishFile(FILE* file, uint32_t index, int apply);
-// Paths written and folders created by this run, for the clean-up.
+// Paths written and folders created by this run, for the clean-up. Each is
+// kept in an absolute, normalised form (backslashes, no empty, "." or ".."
+// parts, letters folded for drive paths), so that the clean-up
+// can tell this run's entries from every other one.
+void RecordWrittenPath(const char* path);
 uint32_t WrittenPathCount();
 const char* WrittenPath(uint32_t i);
+int IsWrittenPath(const char* path);         // 1: this run wrote or created it
+int HasWrittenPathBelow(const char* folder); // 1: something recorded lies inside
+void ForgetWrittenPaths();                    // empties the record
