@@ -31,7 +31,9 @@ void CheckArchiveHeader();
 int IsValidArchiveHeader(const uint8_t* header);
 void ReadArchiveSettings(uint8_t* solidFlag);
 int LoadStoredOptions(const char* ownPath);
-void ApplyTempFolderText(const char* text, uint32_t length);  // the marker rule
+// The marker rule; returns 1 (and leaves the temporary folder empty) when the
+// folder would not fit in its 260-byte buffer, else 0.
+int ApplyTempFolderText(const char* text, uint32_t length);
 void SplitExecuteText(const char* text, uint32_t length, char* file, char* args);
 
 // ---- profiles.cpp: size profiles and decoder memory --------------------------

@@ -14,6 +14,13 @@ extern StartupState gStartup;
 
 void RunStub();
 
+// ---- own_path.cpp: the start-up texts ----------------------------------------
+// Fills gStartup.commandLine (at most 519 characters of commandLine) and
+// gStartup.ownPath from the command line and the argument text behind the
+// program name: the quoted program name, else the command line without its
+// trailing argument text.
+void TakeOwnPath(const char* commandLine, const char* argText);
+
 // ---- switches.cpp: command line and option word -----------------------------
 // Splits an argument text into one-letter switches and plain arguments.
 struct CommandLineParser {

@@ -1,0 +1,490 @@
+// POSIX backend of the platform layer: the Linux stub's file system, process
+// and console versions of what the Win32 backend does with the Windows API.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/platform_posix.h"
+#include "resources/string_table.h"
+
+namespace {
+
+// Module state.
+// Invariants: commandLine is always NUL-terminated; it holds the command line
+// formed by PosixEntry and is empty before that.
+struct PosixState {
+  char commandLine[32768];  // the Windows limit for a process command line
+};
+PosixState gPosix;
+
+// Copies a path in the stub's form into out with every backslash turned into
+// a slash. Returns 0, or 1 when it does not fit (errno = ENAMETOOLONG).
+int HostPath(const char* path, char* out, size_t size) {
+  size_t n = std::strlen(path);
+  if (n >= size) {
+    errno = ENAMETOOLONG;
+    return 1;
+  }
+  for (size_t i = 0; i <= n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
+  return 0;
+}
+
+int IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+
+// One open directory search.
+struct Search {
+  DIR* dir;
+  char folder[PATH_MAX];
+  char pattern[PATH_MAX];  // "" matches every entry
+};
+
+// Reads entries until one matches; fills entry. Returns 0, or 1 at the end.
+int NextMatch(Search* s, PlatformFindEntry* entry) {
+  for (;;) {
+    struct dirent* d = readdir(s->dir);
+    if (!d) return 1;
+    size_t n = std::strlen(d->d_name);
+    // A name the 260-byte entry cannot hold is passed over rather than cut,
+    // so that no caller acts on a different path.
+    if (n >= sizeof entry->name) continue;
+    if (s->pattern[0] && fnmatch(s->pattern, d->d_name, 0) != 0) continue;
+    std::memcpy(entry->name, d->d_name, n + 1);
+    char full[PATH_MAX];
+    int len = std::snprintf(full, sizeof full, "%s/%s", s->folder, d->d_name);
+    struct stat st;
+    unsigned attributes = 0;
+    if (len > 0 && static_cast<size_t>(len) < sizeof full && lstat(full, &st) == 0) {
+      if (S_ISDIR(st.st_mode)) attributes |= kAttrFolder;
+      else attributes |= kAttrArchive;
+      if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
+    }
+    entry->attributes = attributes ? attributes : kAttrNormal;
+    return 0;
+  }
+}
+
+}  // namespace
+
+// ---- command line --------------------------------------------------------------
+
+size_t PosixFormCommandLine(int argc, const char* const* argv, char* out, size_t size) {
+  if (size == 0) return 0;
+  out[0] = '\0';
+  size_t len = 0;
+  for (int i = 0; i < argc; ++i) {
+    const char* a = argv[i];
+    // Worst case of one argument: blank, two quotes, every character doubled
+    // by escaping, and the terminator.
+    size_t need = 4 + 2 * std::strlen(a);
+    if (len + need > size) break;
+    char* p = out + len;
+    if (i == 0) {
+      *p++ = '"';
+      for (const char* c = a; *c; ++c) *p++ = *c;
+      *p++ = '"';
+    } else {
+      *p++ = ' ';
+      // An absolute host path ("/x/..." with a second slash) is quoted too: the
+      // stub's parser would read its leading slash as a switch mark.
+      int quote = a[0] == '\0' || std::strpbrk(a, " \t") != nullptr ||
+                  (a[0] == '/' && std::strchr(a + 1, '/') != nullptr);
+      if (quote) *p++ = '"';
+      size_t backslashes = 0;
+      for (const char* c = a; *c; ++c) {
+        if (*c == '\\') {
+          ++backslashes;
+        } else if (*c == '"') {
+          // Backslashes before a literal quote are doubled, plus one for it.
+          for (size_t k = 0; k < backslashes + 1; ++k) *p++ = '\\';
+          backslashes = 0;
+        } else {
+          backslashes = 0;
+        }
+        *p++ = *c;
+      }
+      if (quote) {
+        // Backslashes before the closing quote are doubled so it stays a quote.
+        for (size_t k = 0; k < backslashes; ++k) *p++ = '\\';
+        *p++ = '"';
+      }
+    }
+    *p = '\0';
+    len = static_cast<size_t>(p - out);
+  }
+  return len;
+}
+
+int PosixSplitCommandLine(const char* commandLine, char* storage, char** argv) {
+  const char* s = commandLine;
+  char* d = storage;
+  int argc = 0;
+
+  // The program name: quotes delimit it, backslashes are plain characters.
+  argv[argc++] = d;
+  if (*s == '"') {
+    ++s;
+    while (*s && *s != '"') *d++ = *s++;
+    if (*s == '"') ++s;
+  } else {
+    while (*s && !IsBlankOrTab(*s)) *d++ = *s++;
+  }
+  *d++ = '\0';
+
+  for (;;) {
+    while (IsBlankOrTab(*s)) ++s;
+    if (!*s) break;
+    argv[argc++] = d;
+    int inQuotes = 0;
+    while (*s && (inQuotes || !IsBlankOrTab(*s))) {
+      if (*s == '\\') {
+        size_t n = 0;
+        while (s[n] == '\\') ++n;
+        if (s[n] == '"') {
+          for (size_t k = 0; k < n / 2; ++k) *d++ = '\\';
+          s += n;
+          if (n % 2) {
+            *d++ = '"';
+            ++s;
+          }
+        } else {
+          for (size_t k = 0; k < n; ++k) *d++ = '\\';
+          s += n;
+        }
+      } else if (*s == '"') {
+        if (inQuotes && s[1] == '"') {
+          *d++ = '"';
+          s += 2;
+        } else {
+          inQuotes = !inQuotes;
+          ++s;
+        }
+      } else {
+        *d++ = *s++;
+      }
+    }
+    *d++ = '\0';
+  }
+  argv[argc] = nullptr;
+  return argc;
+}
+
+const char* PosixArgumentText(const char* commandLine) {
+  const char* p = commandLine;
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (static_cast<unsigned char>(*p) > 0x20) ++p;
+  }
+  while (*p && static_cast<unsigned char>(*p) <= 0x20) ++p;
+  return p;
+}
+
+const char* PlatformCommandLine() { return gPosix.commandLine; }
+
+int PosixEntry(int argc, char** argv) {
+  // A program started through PATH has a bare name in argv[0] that does not
+  // name its file from the current folder; the kernel's link names it.
+  char self[PATH_MAX];
+  const char* program = argc > 0 ? argv[0] : "";
+  if (!std::strchr(program, '/')) {
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+      self[n] = '\0';
+      program = self;
+    }
+  }
+  int count = argc > 0 ? argc : 1;
+  const char** all = static_cast<const char**>(std::malloc(sizeof(char*) * static_cast<size_t>(count)));
+  if (!all) return 1;
+  all[0] = program;
+  for (int i = 1; i < count; ++i) all[i] = argv[i];
+  PosixFormCommandLine(count, all, gPosix.commandLine, sizeof gPosix.commandLine);
+  std::free(all);
+  return StubMain(PosixArgumentText(gPosix.commandLine));
+}
+
+void PlatformCreateHiddenWindow() {}
+
+void PlatformExitProcess(int code) {
+  std::fflush(nullptr);
+  std::exit(code);
+}
+
+// ---- resources and user interface ---------------------------------------------
+
+int PlatformLoadString(unsigned id, char* buf, int size) {
+  if (size <= 0) return 0;
+  const char* text = id < kStringTableSize ? kStringTable[id] : "";
+  int n = static_cast<int>(std::strlen(text));
+  if (n > size - 1) n = size - 1;
+  std::memcpy(buf, text, static_cast<size_t>(n));
+  buf[n] = '\0';
+  return n;
+}
+
+void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
+  std::fprintf(stderr, "%s\n%s\n\n", caption, text);
+  std::fflush(stderr);
+}
+
+int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
+  char line[256];
+  for (;;) {
+    std::fprintf(stderr, "Overwrite file\n%s\n[Y]es, Yes to [A]ll, [N]o, [C]ancel? ", text);
+    std::fflush(stderr);
+    if (!std::fgets(line, sizeof line, stdin)) {
+      // End of input counts as closing the dialog.
+      std::fputc('\n', stderr);
+      *answer = 'N';
+      return 0;
+    }
+    // A line longer than the buffer is read to its end and counts as one answer.
+    size_t n = std::strlen(line);
+    int whole = n > 0 && line[n - 1] == '\n';
+    while (!whole) {
+      int c = std::fgetc(stdin);
+      if (c == EOF || c == '\n') break;
+      line[0] = '\0';  // too long to be one of the letters
+    }
+    const char* p = line;
+    while (*p == ' ' || *p == '\t') ++p;
+    char letter = *p ? *p++ : '\0';
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    if (*p == '\0') {
+      switch (letter) {
+        case 'y': case 'Y': *answer = 'Y'; return 0;
+        case 'n': case 'N': *answer = 'N'; return 0;
+        case 'a': case 'A': *answer = 'A'; return 0;
+        case 'c': case 'C': *answer = 'C'; return 0;
+        default: break;
+      }
+    }
+  }
+}
+
+// ---- file system -----------------------------------------------------------------
+
+FILE* PlatformOpenFile(const char* path, const char* mode) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return nullptr;
+  return std::fopen(host, mode);
+}
+
+int PlatformTempPath(char* buf, int size) {
+  if (size <= 0) return 0;
+  buf[0] = '\0';
+  const char* dir = std::getenv("TMPDIR");
+  if (!dir || !*dir) dir = "/tmp";
+  size_t n = std::strlen(dir);
+  int slash = dir[n - 1] != '/';
+  // A path that does not fit is not handed out cut short.
+  if (n + static_cast<size_t>(slash) > static_cast<size_t>(size - 1)) return 0;
+  std::memcpy(buf, dir, n);
+  if (slash) buf[n++] = '/';
+  buf[n] = '\0';
+  return static_cast<int>(n);
+}
+
+int PlatformCreateFolder(const char* path) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return 1;
+  return mkdir(host, 0777) == 0 ? 0 : 1;
+}
+
+int PlatformSetAttributes(const char* path, unsigned attributes) {
+  char host[PATH_MAX];
+  struct stat st;
+  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return 1;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  else mode |= S_IWUSR;
+  return chmod(host, mode) == 0 ? 0 : 1;
+}
+
+int PlatformSetFileTime(const char* path, uint32_t seconds) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return 1;
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return utimensat(AT_FDCWD, host, times, 0) == 0 ? 0 : 1;
+}
+
+int PlatformDeleteFile(const char* path) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return 1;
+  return unlink(host) == 0 ? 0 : 1;
+}
+
+int PlatformRemoveFolder(const char* path) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return 1;
+  return rmdir(host) == 0 ? 0 : 1;
+}
+
+int PlatformGetCurrentFolder(char* buf, int size) {
+  if (size <= 0) return 1;
+  if (!getcwd(buf, static_cast<size_t>(size))) {
+    buf[0] = '\0';
+    return 1;
+  }
+  return 0;
+}
+
+int PlatformSetCurrentFolder(const char* path) {
+  char host[PATH_MAX];
+  if (HostPath(path, host, sizeof host)) return 1;
+  return chdir(host) == 0 ? 0 : 1;
+}
+
+int PlatformSetCurrentDrive(int drive) { return 0; }
+
+int PlatformIsAbsolutePath(const char* path) { return path[0] == '/' || path[0] == '\\'; }
+
+void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
+  char host[PATH_MAX];
+  if (HostPath(pattern, host, sizeof host)) return nullptr;
+  Search* s = static_cast<Search*>(std::malloc(sizeof(Search)));
+  if (!s) return nullptr;
+  char* slash = std::strrchr(host, '/');
+  const char* name = slash ? slash + 1 : host;
+  if (slash == host) std::strcpy(s->folder, "/");
+  else if (slash) {
+    *slash = '\0';
+    std::strcpy(s->folder, host);
+  } else {
+    std::strcpy(s->folder, ".");
+  }
+  // "*.*" and "*" take every entry, as the Windows search does; other
+  // patterns use the shell's wildcard rules.
+  if (std::strcmp(name, "*.*") == 0 || std::strcmp(name, "*") == 0) s->pattern[0] = '\0';
+  else std::strcpy(s->pattern, name);
+  s->dir = opendir(s->folder);
+  if (!s->dir || NextMatch(s, entry) != 0) {
+    if (s->dir) closedir(s->dir);
+    std::free(s);
+    return nullptr;
+  }
+  return s;
+}
+
+int PlatformFindNext(void* search, PlatformFindEntry* entry) {
+  if (!search) return 1;
+  return NextMatch(static_cast<Search*>(search), entry);
+}
+
+void PlatformFindClose(void* search) {
+  if (!search) return;
+  Search* s = static_cast<Search*>(search);
+  closedir(s->dir);
+  std::free(s);
+}
+
+// ---- launching ---------------------------------------------------------------------
+
+void PlatformFindExecutable(const char* file, const char* folder, char* result, int size) {
+  if (size <= 0) return;
+  result[0] = '\0';
+  const char* path = std::getenv("PATH");
+  if (!path) return;
+  // The desktop opener stands in for the program associated with a document.
+  for (const char* p = path;;) {
+    const char* end = std::strchr(p, ':');
+    size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+    char candidate[PATH_MAX];
+    int len = std::snprintf(candidate, sizeof candidate, "%.*s/xdg-open",
+                            static_cast<int>(n), n ? p : ".");
+    if (len > 0 && len < size && static_cast<size_t>(len) < sizeof candidate &&
+        access(candidate, X_OK) == 0) {
+      std::memcpy(result, candidate, static_cast<size_t>(len) + 1);
+      return;
+    }
+    if (!end) return;
+    p = end + 1;
+  }
+}
+
+int PlatformRunProcess(const char* commandLine, int wait) {
+  size_t len = std::strlen(commandLine);
+  char* storage = static_cast<char*>(std::malloc(2 * len + 2));
+  char** argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
+  if (!storage || !argv) {
+    std::free(storage);
+    std::free(argv);
+    return 1;
+  }
+  PosixSplitCommandLine(commandLine, storage, argv);
+  // The program path is a path of the stub's form.
+  for (char* c = argv[0]; *c; ++c)
+    if (*c == '\\') *c = '/';
+  // A further argument that names an existing file once its backslashes are
+  // slashes (a document handed to its opener) is passed in that form; any
+  // other argument goes through unchanged.
+  for (int i = 1; argv[i]; ++i) {
+    if (!std::strchr(argv[i], '\\')) continue;
+    char host[PATH_MAX];
+    struct stat st;
+    if (HostPath(argv[i], host, sizeof host) == 0 && stat(host, &st) == 0)
+      std::strcpy(argv[i], host);
+  }
+
+  // The child reports a failed exec through a pipe that closes on success.
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    std::free(storage);
+    std::free(argv);
+    return 1;
+  }
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (argv[0][0]) execvp(argv[0], argv);
+    int error = errno;
+    ssize_t ignored = write(fds[1], &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+  }
+  close(fds[1]);
+  std::free(storage);
+  std::free(argv);
+  if (pid < 0) {
+    close(fds[0]);
+    return 1;
+  }
+  int error = 0;
+  ssize_t got;
+  do {
+    got = read(fds[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  close(fds[0]);
+  if (got > 0) {
+    waitpid(pid, nullptr, 0);
+    return 1;
+  }
+  if (wait) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  return 0;
+}
+
+void PlatformMakeExecutable(const char* path) {
+  char host[PATH_MAX];
+  struct stat st;
+  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
+  chmod(host, (st.st_mode & 07777) | S_IXUSR);
+}

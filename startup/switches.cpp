@@ -1,0 +1,143 @@
+// The command line's switches and arguments, and what they change in the
+// option word and the temporary folder.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "container/container.h"
+#include "container/format.h"
+#include "platform/platform.h"
+#include "startup/startup.h"
+
+namespace {
+
+constexpr uint32_t kListCapacity = 259;  // entries each list holds before its end mark
+
+void AddSwitch(CommandLineParser* parser, uint32_t* count, char letter) {
+  // Letters beyond the 259 that the list holds are dropped.
+  if (*count < kListCapacity) parser->switches[(*count)++] = letter;
+}
+
+void AddArgument(CommandLineParser* parser, uint32_t* count, const char* start, size_t length) {
+  // Arguments beyond the 259 that the table holds are dropped.
+  if (*count >= kListCapacity) return;
+  char* text = static_cast<char*>(std::malloc(length + 1));
+  if (!text) return;
+  std::memcpy(text, start, length);
+  text[length] = '\0';
+  parser->arguments[(*count)++] = text;
+}
+
+void SetField(uint32_t* word, unsigned shift, uint32_t value) {
+  *word = (*word & ~(3u << shift)) | (value << shift);
+}
+
+// Shows the options report and ends the process.
+[[noreturn]] void ShowOptionsReport() {
+  char format[260];
+  char caption[260];
+  char report[520];
+  PlatformLoadString(10, format, sizeof format);
+  PlatformLoadString(11, caption, sizeof caption);
+  uint32_t word = OptionWord();
+  int prompt = static_cast<int>(OptionField(word, kPromptUserForOptions));
+  // A report longer than 519 characters is cut there.
+  std::snprintf(report, sizeof report, format,
+                static_cast<int>(OptionField(word, kOverWriteExistingFiles)),
+                static_cast<int>(OptionField(word, kKeepOriginalFileAttrib)), prompt,
+                static_cast<int>(OptionField(word, kRecreateOriginalFolders)),
+                static_cast<int>(OptionField(word, kDeleteSFXwhenDone)), prompt == 0 ? 1 : 0,
+                gStartup.tempFolder, gContainer.execFile);
+  PlatformMessageBox(report, caption, kMbOk);
+  PlatformExitProcess(0);
+}
+
+}  // namespace
+
+void BuildCommandLineParser(CommandLineParser* parser, const char* argText) {
+  std::memset(parser, 0, sizeof *parser);
+  if (!argText) return;
+  uint32_t switchCount = 0;
+  uint32_t argumentCount = 0;
+  const char* tokenStart = nullptr;  // open token, or none
+  int inQuotes = 0;
+  for (const char* p = argText; *p; ++p) {
+    char c = *p;
+    if (c == ' ') {
+      if (!inQuotes && tokenStart) {
+        AddArgument(parser, &argumentCount, tokenStart, static_cast<size_t>(p - tokenStart));
+        tokenStart = nullptr;
+      }
+    } else if (c == '"') {
+      if (!inQuotes) {
+        tokenStart = p + 1;  // an unquoted start before it is dropped
+        inQuotes = 1;
+      } else {
+        AddArgument(parser, &argumentCount, tokenStart, static_cast<size_t>(p - tokenStart));
+        tokenStart = nullptr;
+        inQuotes = 0;
+      }
+    } else if (c == '-' || c == '/') {
+      if (!tokenStart && p[1] != '\0') {
+        ++p;
+        AddSwitch(parser, &switchCount, *p);
+      }
+    } else if (!tokenStart) {
+      tokenStart = p;
+    }
+  }
+  if (tokenStart) AddArgument(parser, &argumentCount, tokenStart, std::strlen(tokenStart));
+}
+
+void DestroyCommandLineParser(CommandLineParser* parser) {
+  for (char*& text : parser->arguments) {
+    std::free(text);
+    text = nullptr;
+  }
+}
+
+char NextSwitch(CommandLineParser* parser) {
+  if (parser->switchPos >= sizeof parser->switches) return 0;
+  char letter = parser->switches[parser->switchPos];
+  if (letter != 0) ++parser->switchPos;
+  return letter;
+}
+
+const char* NextArgument(CommandLineParser* parser) {
+  if (parser->argumentPos >= sizeof parser->arguments / sizeof parser->arguments[0]) return nullptr;
+  const char* text = parser->arguments[parser->argumentPos];
+  if (text) ++parser->argumentPos;
+  return text;
+}
+
+void ApplySwitches(const char* argText) {
+  CommandLineParser parser;
+  BuildCommandLineParser(&parser, argText);
+  uint32_t* word = &gContainer.options.optionWord;
+  int report = 0;
+  for (char letter; (letter = NextSwitch(&parser)) != 0;) {
+    switch (letter) {
+      case 'a': case 'A': report = 1; break;
+      case 'd': case 'D': SetField(word, kDeleteSFXwhenDone, 1); break;
+      case 'i': case 'I': SetField(word, kIgnoreErrors, 1); break;
+      case 'k': case 'K': SetField(word, kKeepOriginalFileAttrib, 1); break;
+      case 'o': case 'O': SetField(word, kOverWriteExistingFiles, 1); break;
+      case 'p': case 'P': SetField(word, kPromptUserForOptions, 1); break;
+      case 'q': case 'Q': case 's': case 'S': SetField(word, kPromptUserForOptions, 0); break;
+      case 'r': case 'R': SetField(word, kRecreateOriginalFolders, 1); break;
+      default: break;
+    }
+  }
+  const char* folder = NextArgument(&parser);
+  if (folder) {
+    if (std::strlen(folder) < sizeof gStartup.tempFolder) {
+      std::memset(gStartup.tempFolder, 0, sizeof gStartup.tempFolder);
+      std::strcpy(gStartup.tempFolder, folder);
+    } else {
+      // A folder too long for its 259 characters is refused (error 0 names it); the folder stays as it was.
+      ReportError(0, folder);
+    }
+  }
+  if (report) ShowOptionsReport();
+  DestroyCommandLineParser(&parser);
+}
