@@ -33,7 +33,8 @@ int StubMain(const char* argText);
 // The whole process command line: GetCommandLineA on Windows; on POSIX formed
 // from argv the way Windows forms it (program path in double quotes, each
 // further argument separated by one blank and quoted when it holds a blank or
-// is empty).
+// is empty, and also when it is an absolute path such as /tmp/out, which the
+// switch parser would otherwise read as the switch t).
 const char* PlatformCommandLine();
 
 // Registers the class "DolmSFX" and creates the hidden main window (never
