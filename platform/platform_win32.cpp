@@ -1,0 +1,301 @@
+// Win32 backend of the platform layer: the real API for the hidden window,
+// resources, message boxes, the "Overwrite file" dialog, the file system and
+// process creation, and the GUI entry point.
+#ifdef _WIN32
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr UINT kWindowClassStyle = CS_HREDRAW | CS_VREDRAW;
+constexpr DWORD kHiddenWindowStyle = WS_SYSMENU | WS_MINIMIZEBOX;  // never visible
+constexpr int kSilentDialogX = 300;
+constexpr int kSilentDialogY = 150;
+constexpr DWORD kCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
+// Seconds between 1601-01-01 (FILETIME origin) and 1970-01-01.
+constexpr unsigned long long kEpochOffsetSeconds = 11644473600ull;
+
+// Backend state. Invariant: dialogText and answer are set only while the
+// overwrite dialog runs (answer is null otherwise).
+struct Win32State {
+  const char* dialogText;  // question put into control 1020
+  int silent;              // place the dialog topmost at 300,150
+  int* answer;             // the caller's answer slot
+};
+Win32State gWin32 = {};
+
+// Window procedure of the hidden main window.
+LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+    case WM_SIZE:
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+void SetAnswer(int letter) {
+  if (gWin32.answer) *gWin32.answer = letter;
+}
+
+// Dialog procedure of "Overwrite file"; it returns 0 for every message, so
+// the dialog manager does its default handling throughout.
+INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowTextA(GetDlgItem(dialog, ID_OW_QUESTION), gWin32.dialogText);
+      if (gWin32.silent) {
+        // The size passed along is ignored because of SWP_NOSIZE.
+        SetWindowPos(dialog, HWND_TOPMOST, kSilentDialogX, kSilentDialogY, 400, 150,
+                     SWP_NOSIZE | SWP_SHOWWINDOW);
+      }
+      break;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case ID_OW_YES:
+          SetAnswer('Y');
+          EndDialog(dialog, 0);
+          break;
+        case ID_OW_YES_TO_ALL:
+          SetAnswer('A');
+          EndDialog(dialog, 0);
+          break;
+        case ID_OW_NO:
+          SetAnswer('N');
+          EndDialog(dialog, 0);
+          break;
+        case ID_OW_CANCEL:
+          SetAnswer('C');
+          EndDialog(dialog, 0);
+          break;
+        default:
+          break;
+      }
+      break;
+    case WM_CLOSE:
+      SetAnswer('N');
+      EndDialog(dialog, 0);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void CopyText(char* out, int size, const char* text) {
+  if (size <= 0) return;
+  std::snprintf(out, static_cast<size_t>(size), "%s", text ? text : "");
+}
+
+void FillEntry(const WIN32_FIND_DATAA& data, PlatformFindEntry* entry) {
+  CopyText(entry->name, sizeof entry->name, data.cFileName);
+  entry->attributes = data.dwFileAttributes;
+}
+
+}  // namespace
+
+// ---- process start and end -------------------------------------------------
+
+const char* PlatformCommandLine() { return GetCommandLineA(); }
+
+void PlatformCreateHiddenWindow() {
+  WNDCLASSA windowClass = {};
+  windowClass.style = kWindowClassStyle;
+  windowClass.lpfnWndProc = HiddenWindowProc;
+  windowClass.hInstance = nullptr;
+  windowClass.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));    // IDI_APPLICATION
+  windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(5));
+  windowClass.lpszClassName = "DolmSFX";
+  RegisterClassA(&windowClass);
+  // Neither result is used: the window only has to exist, hidden.
+  CreateWindowExA(0, "DolmSFX", "Ostrel Win 95/98/NT DolmSFX module", kHiddenWindowStyle, 120,
+                  120, 300, 300, nullptr, nullptr, nullptr, nullptr);
+}
+
+void PlatformExitProcess(int code) {
+  // exit() rather than ExitProcess so that the C runtime flushes open streams.
+  std::exit(code);
+}
+
+// ---- resources and user interface ------------------------------------------
+
+int PlatformLoadString(unsigned id, char* buf, int size) {
+  if (size <= 0) return 0;
+  buf[0] = '\0';
+  const int length = LoadStringA(GetModuleHandleA(nullptr), id, buf, size);
+  return length > 0 ? length : 0;
+}
+
+void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
+  MessageBoxA(nullptr, text, caption, style);
+}
+
+int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
+  gWin32.dialogText = text;
+  gWin32.silent = silent;
+  gWin32.answer = answer;
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OVERWRITE),
+                                         nullptr, OverwriteDialogProc, 0);
+  gWin32.dialogText = nullptr;
+  gWin32.answer = nullptr;
+  return result == -1 ? -1 : 0;
+}
+
+// ---- file system ---------------------------------------------------------
+
+FILE* PlatformOpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+int PlatformTempPath(char* buf, int size) {
+  if (size <= 0) return 0;
+  const DWORD length = GetTempPathA(static_cast<DWORD>(size), buf);
+  // A path that does not fit is reported as none rather than cut short.
+  if (length == 0 || length >= static_cast<DWORD>(size)) {
+    buf[0] = '\0';
+    return 0;
+  }
+  return static_cast<int>(length);
+}
+
+int PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) ? 0 : 1; }
+
+int PlatformSetAttributes(const char* path, unsigned attributes) {
+  return SetFileAttributesA(path, attributes) ? 0 : 1;
+}
+
+int PlatformSetFileTime(const char* path, uint32_t seconds) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  const unsigned long long ticks = (seconds + kEpochOffsetSeconds) * 10000000ull;
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const BOOL done = SetFileTime(file, nullptr, &time, &time);
+  CloseHandle(file);
+  return done ? 0 : 1;
+}
+
+int PlatformDeleteFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }
+
+int PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) ? 0 : 1; }
+
+int PlatformGetCurrentFolder(char* buf, int size) {
+  if (size <= 0) return 1;
+  const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), buf);
+  if (length == 0 || length >= static_cast<DWORD>(size)) {
+    buf[0] = '\0';
+    return 1;
+  }
+  return 0;
+}
+
+int PlatformSetCurrentFolder(const char* path) { return SetCurrentDirectoryA(path) ? 0 : 1; }
+
+int PlatformSetCurrentDrive(int drive) {
+  if (drive < 1 || drive > 26) return 1;
+  // "X:" alone makes drive X current with its own current folder.
+  const char root[3] = {static_cast<char>('A' + drive - 1), ':', '\0'};
+  return SetCurrentDirectoryA(root) ? 0 : 1;
+}
+
+int PlatformIsAbsolutePath(const char* path) {
+  const char c = path[0];
+  const int letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return 1;
+  return path[0] == '\\' && path[1] == '\\';
+}
+
+void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pattern, &data);
+  if (search == INVALID_HANDLE_VALUE) return nullptr;
+  FillEntry(data, entry);
+  return search;
+}
+
+int PlatformFindNext(void* search, PlatformFindEntry* entry) {
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(static_cast<HANDLE>(search), &data)) return 1;
+  FillEntry(data, entry);
+  return 0;
+}
+
+void PlatformFindClose(void* search) {
+  if (search) FindClose(static_cast<HANDLE>(search));
+}
+
+// ---- launching -------------------------------------------------------------
+
+void PlatformFindExecutable(const char* file, const char* folder, char* result, int size) {
+  char program[MAX_PATH] = {};
+  const HINSTANCE found = FindExecutableA(file, folder, program);
+  // Values up to 32 are errors; the buffer is not trusted then.
+  if (reinterpret_cast<INT_PTR>(found) <= 32) program[0] = '\0';
+  CopyText(result, size, program);
+}
+
+int PlatformRunProcess(const char* commandLine, int wait) {
+  // CreateProcessA may write into the command line, so it gets a copy.
+  const size_t length = std::strlen(commandLine) + 1;
+  char* writable = static_cast<char*>(std::malloc(length));
+  if (!writable) return 1;
+  std::memcpy(writable, commandLine, length);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+
+  LPCH environment = GetEnvironmentStrings();
+  const BOOL created = CreateProcessA(nullptr, writable, nullptr, nullptr, FALSE, kCreationFlags,
+                                      environment, nullptr, &startup, &process);
+  FreeEnvironmentStringsA(environment);
+  std::free(writable);
+  if (!created) return 1;
+
+  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
+  // The handles are released also when the caller does not wait.
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
+
+void PlatformMakeExecutable(const char* path) { (void)path; }
+
+// ---- entry -------------------------------------------------------------------
+
+// The argument text is formed as the C runtime start-up forms it: skip the
+// program name (quoted: up to and past the closing quote; else up to the first
+// character of code 0x20 or less), then every character from 1 to 0x20.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdLine, int showCommand) {
+  (void)instance;
+  (void)cmdLine;
+  (void)showCommand;
+  if (previous) return 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(GetCommandLineA());
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p > 0x20) ++p;
+  }
+  while (*p && *p <= 0x20) ++p;
+  return StubMain(reinterpret_cast<const char*>(p));
+}
+
+#endif  // _WIN32

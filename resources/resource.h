@@ -1,0 +1,37 @@
+// Identifiers of the stub's resources, shared by the .rc file and the code.
+#pragma once
+
+// String table entries that the code loads by number.
+#define IDS_NEW_FOLDER 1          // shown when the overwrite dialog cannot be created
+#define IDS_ERROR_CAPTION 3       // caption of every error box
+#define IDS_OPTIONS_REPORT 10     // format of the options report
+#define IDS_ABOUT_CAPTION 11      // caption of the options report
+#define IDS_FIRST_ERROR 12        // "Error #0 ..."; see ErrorStringId in messages.cpp
+#define IDS_ULEB_MARKER 41        // error 21, formatted by the caller
+#define IDS_NO_APPLICATION 43     // document without an associated program
+#define IDS_LAST 43
+
+// Dialogs.
+#define IDD_MAIN 101
+#define IDD_OVERWRITE 103
+#define IDD_PROGRESS 105
+
+// Controls of the "Overwrite file" dialog.
+#define ID_OW_CANCEL 1000
+#define ID_OW_YES_TO_ALL 1016
+#define ID_OW_YES 1018
+#define ID_OW_NO 1019
+#define ID_OW_QUESTION 1020
+
+// Controls of the two dialogs that nothing shows.
+#define ID_MAIN_UNPACK 1001
+#define ID_MAIN_CLOSE 1002
+#define ID_MAIN_HELP 1003
+#define ID_MAIN_FOLDER 1004
+#define ID_MAIN_BROWSE 1005
+#define ID_MAIN_OVERWRITE 1006
+#define ID_MAIN_RECREATE 1007
+#define ID_MAIN_IGNORE 1008
+#define ID_PROGRESS_STATUS_FRAME 1009
+#define ID_PROGRESS_STATUS_TEXT 1010
+#define ID_PROGRESS_DETAIL_TEXT 1011

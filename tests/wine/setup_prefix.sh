@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Creates the private Wine prefix of a test run once, with the null graphics
+# driver so that dialogs and message boxes are real windows that block even
+# without a display. Needs WINE and WINEPREFIX.
+set -euo pipefail
+: "${WINE:?WINE must name the wine64 loader}"
+: "${WINEPREFIX:?WINEPREFIX must be set}"
+export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
+# No desktop integration (menus, file associations) in the test prefix.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d}"
+
+stamp="$WINEPREFIX/.dolm-prefix-ready"
+if [ -f "$stamp" ]; then
+  echo "setup_prefix: $WINEPREFIX is ready"
+  exit 0
+fi
+mkdir -p "$WINEPREFIX"
+"$WINE" wineboot -i
+"$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+# Let wineboot's background processes finish writing the registry.
+wineserver_bin="$(dirname "$WINE")/wineserver"
+if [ -x "$wineserver_bin" ]; then "$wineserver_bin" -w; fi
+touch "$stamp"
+echo "setup_prefix: created $WINEPREFIX"
