@@ -51,7 +51,7 @@ const char kPackHelp[] =
     "Stored times are the files' modification times, capped by SOURCE_DATE_EPOCH\n"
     "when it is set; the same inputs and options give the same bytes.\n";
 
-const std::vector<OptionSpec> kPackOptions = {
+const std::vector<OptionDef> kPackOptions = {
     {"--output", "-o", true},         {"--stub", "", true},
     {"--window", "", true},           {"--level", "", true},
     {"--exec", "", true},             {"--args", "", true},

@@ -28,7 +28,7 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// ---- commands (pack.cpp, inspect.cpp) ------------------------------------------
+// ---- commands (pack.cpp, examine.cpp) ------------------------------------------
 int PackCommand(const std::vector<std::string>& args);
 int ListCommand(const std::vector<std::string>& args);
 int TestCommand(const std::vector<std::string>& args);
@@ -49,7 +49,7 @@ std::string EffectiveName(const std::string& name);
 // ---- util.cpp --------------------------------------------------------------------
 // Command-line options of one command: flags and options with a value, long
 // ("--level 6", "--level=6") or short ("-o OUT"); the rest are operands.
-struct OptionSpec {
+struct OptionDef {
   std::string name;   // "--level"
   std::string alias;  // "-l", or empty
   bool takesValue;
@@ -61,7 +61,7 @@ struct ParsedArgs {
   // The last value given for the option, or `fallback`.
   std::string Value(const std::string& name, const std::string& fallback = "") const;
 };
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs);
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs);
 
 std::string IsoTime(uint32_t seconds);            // "2000-01-01T00:00:00Z"
 std::string JsonString(const std::string& text);  // quoted and escaped

@@ -26,7 +26,7 @@ std::string ParsedArgs::Value(const std::string& name, const std::string& fallba
   return value;
 }
 
-ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs) {
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs) {
   ParsedArgs parsed;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -47,18 +47,18 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
       value = arg.substr(equals + 1);
       inlineValue = true;
     }
-    const OptionSpec* spec = nullptr;
-    for (const auto& candidate : specs)
+    const OptionDef* def = nullptr;
+    for (const auto& candidate : defs)
       if (candidate.name == name || (!candidate.alias.empty() && candidate.alias == name))
-        spec = &candidate;
-    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-    if (spec->takesValue && !inlineValue) {
+        def = &candidate;
+    if (def == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (def->takesValue && !inlineValue) {
       if (i + 1 >= args.size()) throw UsageError("option '" + name + "' needs a value");
       value = args[++i];
-    } else if (!spec->takesValue && inlineValue) {
-      throw UsageError("option '" + spec->name + "' takes no value");
+    } else if (!def->takesValue && inlineValue) {
+      throw UsageError("option '" + def->name + "' takes no value");
     }
-    parsed.options.emplace_back(spec->name, value);
+    parsed.options.emplace_back(def->name, value);
   }
   return parsed;
 }
