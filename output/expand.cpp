@@ -77,17 +77,67 @@ inline uint32_t Limit(uint32_t count) {
   return count < kStreamBufferSize ? count : kStreamBufferSize;
 }
 
+// Appends `count` bytes that start `back` bytes behind *position (back = D + 1,
+// 1 to W), with the result of a forward byte-by-byte copy: a source that
+// overlaps the bytes it produces repeats them. The copy goes in runs that
+// neither cross the window end for the source nor for the destination; a full
+// window is flushed between runs.
+// Entry assumptions: *position < W, W a power of two, the window W bytes.
+inline void CopyMatch(uint8_t* window, uint32_t windowSize, uint32_t* position, uint32_t back,
+                      uint32_t count) {
+  const uint32_t mask = windowSize - 1;
+  uint32_t p = *position;
+  uint32_t s = (p - back) & mask;
+  while (count != 0) {
+    uint32_t run = windowSize - p;
+    if (windowSize - s < run) run = windowSize - s;
+    if (count < run) run = count;
+    uint8_t* to = window + p;
+    const uint8_t* from = window + s;
+    if (from > to || from + run <= to) {
+      // Source ahead of the destination, or wholly before it: a forward byte
+      // copy reads only bytes it has not written yet, which is a memmove.
+      memmove(to, from, run);
+    } else if (from == to) {
+      // back = W: every byte is copied onto itself, nothing changes.
+    } else if (to - from == 1) {
+      memset(to, from[0], run);
+    } else {
+      // Overlap with a gap g < run: the bytes repeat with period g. Whole
+      // periods are copied from the source, each copy twice as long as the
+      // one before and never reaching into its own destination, and no byte
+      // past the run is touched (it may still be referred to by later matches).
+      const uint32_t gap = static_cast<uint32_t>(to - from);
+      uint32_t done = 0;
+      while (done < run) {
+        uint32_t step = done + gap;
+        if (step > run - done) step = run - done;
+        memcpy(to + done, from, step);
+        done += step;
+      }
+    }
+    p += run;
+    s = (s + run) & mask;
+    count -= run;
+    if (p == windowSize) {
+      FlushWindow(windowSize);
+      p = 0;
+    }
+  }
+  *position = p;
+}
+
 // Expands the flag bits of the current block into the window from *position.
 // Returns 0, or 1 when the block asks for more stream bytes than it holds.
 // Entry assumptions: *position < W, W a power of two, the window W bytes.
 int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
   const uint32_t windowSize = gDecoder.windowSize;
-  const uint32_t mask = windowSize - 1;
   const uint32_t width = gDecoder.distanceWidth;
   const uint32_t minMatch = gDecoder.minMatch;
   const uint32_t k0 = minMatch == kMinMatch ? 3 : 2;
   const uint32_t middleShift = (width - 8) & 31;  // w = 7: a shift by 31
   uint8_t* window = gDecoder.window;
+  const uint8_t* const flagStream = gDecoder.flagStream;
   const BlockInput in = {gDecoder.literalStream, gDecoder.lengthStream, gDecoder.highStream,
                          gDecoder.middleStream, width > 8 ? gDecoder.lowBitTable : nullptr};
   const uint32_t literalLimit = Limit(gBlock.literalCount);
@@ -95,16 +145,36 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
   const uint32_t matchLimit = Limit(gBlock.matchCount);
   const uint32_t middleLimit = Limit(gBlock.middleCount);
   const uint32_t flagCount = Limit(gBlock.flagCount);
+  // Cursors are kept in locals in the loop and stored back at the end.
+  uint32_t literalCursor = gBlock.literalCursor;
+  uint32_t lengthCursor = gBlock.lengthCursor;
+  uint32_t highCursor = gBlock.highCursor;
+  uint32_t middleCursor = gBlock.middleCursor;
+  uint32_t tableCursor = gBlock.tableCursor;
   uint32_t p = *position;
+  int result = 0;
 
-  for (uint32_t i = 0; i < flagCount; ++i) {
-    const uint32_t flags = gDecoder.flagStream[i];
+  for (uint32_t i = 0; i < flagCount && result == 0; ++i) {
+    const uint32_t flags = flagStream[i];
     const uint32_t bits = (i + 1 == flagCount && validBits != 0) ? validBits : 8;
-    uint32_t b = 0;
-    for (; b < bits; ++b) {
+    // Eight literals in a row that fit before the window end: one 8-byte copy.
+    if (flags == 0xFFu && bits == 8 && literalLimit - literalCursor >= 8 && windowSize - p >= 8) {
+      memcpy(window + p, in.literals + literalCursor, 8);
+      literalCursor += 8;
+      p += 8;
+      if (p == windowSize) {
+        FlushWindow(windowSize);
+        p = 0;
+      }
+      continue;
+    }
+    for (uint32_t b = 0; b < bits; ++b) {
       if ((flags >> b) & 1u) {
-        if (gBlock.literalCursor >= literalLimit) break;
-        window[p] = in.literals[gBlock.literalCursor++];
+        if (literalCursor >= literalLimit) {
+          result = 1;
+          break;
+        }
+        window[p] = in.literals[literalCursor++];
         if (++p == windowSize) {
           FlushWindow(windowSize);
           p = 0;
@@ -112,39 +182,37 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
         continue;
       }
       // A match needs one byte of each distance stream and 1 or 3 length bytes.
-      if (gBlock.highCursor >= matchLimit || gBlock.middleCursor >= middleLimit ||
-          gBlock.lengthCursor >= lengthLimit)
+      if (highCursor >= matchLimit || middleCursor >= middleLimit || lengthCursor >= lengthLimit) {
+        result = 1;
         break;
-      const uint32_t h = in.high[gBlock.highCursor++];
-      const uint32_t m = in.middle[gBlock.middleCursor++];
-      const uint32_t l = in.low ? (in.low[gBlock.tableCursor++] & 0xFFu) : 0;
+      }
+      const uint32_t h = in.high[highCursor++];
+      const uint32_t m = in.middle[middleCursor++];
+      const uint32_t l = in.low ? (in.low[tableCursor++] & 0xFFu) : 0;
       const uint32_t distance = (h << width) | (m << middleShift) | l;
-      uint32_t s = (p + k0 - minMatch - distance) & mask;
-      uint32_t length = in.lengths[gBlock.lengthCursor++];
+      uint32_t length = in.lengths[lengthCursor++];
       if (length == kLengthEscape) {
-        if (lengthLimit - gBlock.lengthCursor < 2) break;
-        length = in.lengths[gBlock.lengthCursor] |
-                 static_cast<uint32_t>(in.lengths[gBlock.lengthCursor + 1]) << 8;
-        gBlock.lengthCursor += 2;
-      }
-      // Byte by byte, so that a copy may overlap the bytes it produces.
-      for (uint32_t n = length + minMatch; n != 0; --n) {
-        window[p] = window[s];
-        s = (s + 1) & mask;
-        if (++p == windowSize) {
-          FlushWindow(windowSize);
-          p = 0;
+        if (lengthLimit - lengthCursor < 2) {
+          result = 1;
+          break;
         }
+        length = in.lengths[lengthCursor] | static_cast<uint32_t>(in.lengths[lengthCursor + 1]) << 8;
+        lengthCursor += 2;
       }
-    }
-    // Every break above leaves flag bits unread: the block ran out of stream bytes.
-    if (b < bits) {
-      *position = p;
-      return 1;
+      // The source is (p + k0 - M - D) mod W, that is back = D + M - k0 bytes
+      // behind p, taken modulo W (a back of 0 is the same byte as W back).
+      uint32_t back = (distance + minMatch - k0) & (windowSize - 1);
+      if (back == 0) back = windowSize;
+      CopyMatch(window, windowSize, &p, back, length + minMatch);
     }
   }
+  gBlock.literalCursor = literalCursor;
+  gBlock.lengthCursor = lengthCursor;
+  gBlock.highCursor = highCursor;
+  gBlock.middleCursor = middleCursor;
+  gBlock.tableCursor = tableCursor;
   *position = p;
-  return 0;
+  return result;
 }
 
 }  // namespace

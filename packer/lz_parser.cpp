@@ -8,6 +8,9 @@
 // (bits w-8..w-1) and w - 8 low bits. With w = 7 the middle byte counts for
 // nothing, so D must be a multiple of 128.
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "container/format.h"
@@ -26,6 +29,28 @@ uint32_t HashBitsFor(uint32_t windowSize) {
   return bits;
 }
 constexpr int32_t kNone = -1;
+
+// Length of the common prefix of a and b, at most `limit` bytes; compares
+// eight bytes at a time while eight remain.
+inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
+  size_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    memcpy(&x, a + n, 8);
+    memcpy(&y, b + n, 8);
+    if (x != y) {
+      // The first differing byte is the lowest one in memory order.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+      return n + static_cast<size_t>(__builtin_clzll(x ^ y) >> 3);
+#else
+      return n + static_cast<size_t>(__builtin_ctzll(x ^ y) >> 3);
+#endif
+    }
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
 // Every stream of a block is kept at or below the longest stored stream, so
 // that even its raw form is accepted whatever the model coder achieves.
 constexpr uint32_t kStreamLimit = kMaxStoredLength;
@@ -40,13 +65,15 @@ struct LevelSettings {
   uint32_t chainDepth;  // candidates examined per position
   uint32_t niceLength;  // a match this long ends the search
   bool lazy;            // look one position ahead before taking a match
+  bool priced;          // choose items by their estimated coded size
 };
 
 LevelSettings SettingsFor(int level) {
   static const LevelSettings kTable[10] = {
-      {1, 8, false},      {2, 8, false},     {4, 16, false},    {8, 32, true},
-      {16, 64, true},     {32, 128, true},   {64, 256, true},   {128, 1024, true},
-      {512, kMaxMatch, true}, {2048, kMaxMatch, true}};
+      {1, 8, false, false},     {2, 8, false, false},   {4, 16, false, false},
+      {8, 32, true, false},     {16, 64, true, false},  {32, 128, true, false},
+      {64, 256, true, false},   {24, 64, true, true},   {64, 128, true, true},
+      {192, 256, true, true}};
   return kTable[std::clamp(level, 0, 9)];
 }
 
@@ -76,8 +103,7 @@ class MatchFinder {
       if (width_ > 7 || ((distance - 1) & 127) == 0) {
         const uint8_t* there = &data_[candidate];
         if (best.length < limit && there[best.length] == here[best.length]) {
-          size_t n = 0;
-          while (n < limit && there[n] == here[n]) ++n;
+          const size_t n = CommonLength(there, here, limit);
           if (n > best.length) {
             best.length = static_cast<uint32_t>(n);
             best.distance = static_cast<uint32_t>(distance - 1);
@@ -91,6 +117,36 @@ class MatchFinder {
     }
     if (best.length < kMinMatch) best.length = 0;
     return best;
+  }
+
+  // Every match for `pos` that is longer than all closer ones, in order of
+  // growing length (so also of growing distance): for each length the
+  // closest source. Stops at the nice length.
+  void FindAll(size_t pos, std::vector<Item>& found) const {
+    found.clear();
+    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
+    if (limit < kMinMatch) return;
+    const uint8_t* here = &data_[pos];
+    size_t bestLength = kMinMatch - 1;
+    int32_t candidate = head_[Hash(pos)];
+    for (uint32_t tries = settings_.chainDepth; candidate != kNone && tries > 0; --tries) {
+      const size_t distance = pos - static_cast<size_t>(candidate);
+      if (distance > windowSize_) break;
+      if (width_ > 7 || ((distance - 1) & 127) == 0) {
+        const uint8_t* there = &data_[candidate];
+        if (there[bestLength] == here[bestLength]) {
+          const size_t n = CommonLength(there, here, limit);
+          if (n > bestLength) {
+            bestLength = n;
+            found.push_back(Item{static_cast<uint32_t>(n), static_cast<uint32_t>(distance - 1), 0});
+            if (n >= settings_.niceLength || n == limit) break;
+          }
+        }
+      }
+      const int32_t next = prev_[static_cast<size_t>(candidate) & ringMask_];
+      if (next >= candidate) break;
+      candidate = next;
+    }
   }
 
   void Insert(size_t pos) {
@@ -201,6 +257,190 @@ class BlockCutter {
   uint32_t lengthBytes_ = 0;
 };
 
+// Estimated coded sizes of items, in 1/32 bit. The model coder adapts to
+// each stream of a block, so every stream gets its own byte statistics from
+// the items chosen so far, with older counts fading (halved once a table has
+// seen a few thousand bytes). The low distance bits go into the table raw,
+// w - 8 bits each.
+constexpr uint32_t kBit = 32;
+
+class Prices {
+ public:
+  explicit Prices(uint32_t width)
+      : width_(width), lowPrice_(width > 8 ? (width - 8) * kBit : 0) {
+    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->counts.fill(1);
+    // Short lengths and near distances are the usual ones.
+    for (uint32_t v = 0; v < 256; ++v) {
+      lengths_.counts[v] += v < 16 ? 64 / (v + 1) : 0;
+      high_.counts[v] += v == 0 ? 64 : 0;
+    }
+    Refresh();
+  }
+
+  void CountLiteral(uint8_t b) {
+    ++literals_.counts[b];
+    ++flagLiterals_;
+  }
+  void CountMatch(const Item& m) {
+    const uint32_t code = m.length - kMinMatch;
+    ++lengths_.counts[code < kLengthEscape ? code : kLengthEscape];
+    ++high_.counts[(m.distance >> width_) & 0xFF];
+    if (width_ >= 8) ++middle_.counts[(m.distance >> (width_ - 8)) & 0xFF];
+    ++flagMatches_;
+  }
+
+  // Turns the counts into prices; called between parsed stretches.
+  void Refresh() {
+    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->Refresh();
+    if (width_ < 8) middle_.prices.fill(0);  // the middle byte is always 0 then
+    const double items = flagLiterals_ + flagMatches_ + 2.0;
+    literalFlag_ = BitPrice((flagLiterals_ + 1.0) / items);
+    matchFlag_ = BitPrice((flagMatches_ + 1.0) / items);
+    if (flagLiterals_ + flagMatches_ > 8192) {
+      flagLiterals_ /= 2;
+      flagMatches_ /= 2;
+    }
+  }
+
+  uint32_t Literal(uint8_t b) const { return literalFlag_ + literals_.prices[b]; }
+  // Everything of a match but its length.
+  uint32_t Distance(uint32_t distance) const {
+    return matchFlag_ + lowPrice_ + high_.prices[(distance >> width_) & 0xFF] +
+           middle_.prices[width_ >= 8 ? (distance >> (width_ - 8)) & 0xFF : 0];
+  }
+  uint32_t Length(uint32_t length) const {
+    const uint32_t code = length - kMinMatch;
+    if (code < kLengthEscape) return lengths_.prices[code];
+    return lengths_.prices[kLengthEscape] + 14 * kBit;  // two more length bytes
+  }
+
+ private:
+  struct Table {
+    std::array<uint32_t, 256> counts;
+    std::array<uint32_t, 256> prices;
+    void Refresh() {
+      uint64_t total = 0;
+      for (uint32_t c : counts) total += c;
+      for (int v = 0; v < 256; ++v)
+        prices[v] = BitPrice(static_cast<double>(counts[v]) / static_cast<double>(total));
+      if (total > 4096) {
+        for (uint32_t& c : counts) c = (c + 1) / 2;
+      }
+    }
+  };
+  static uint32_t BitPrice(double probability) {
+    return static_cast<uint32_t>(-std::log2(probability) * kBit + 0.5);
+  }
+
+  uint32_t width_;
+  uint32_t lowPrice_;
+  Table literals_, lengths_, high_, middle_;
+  uint32_t flagLiterals_ = 0, flagMatches_ = 0;
+  uint32_t literalFlag_ = 0, matchFlag_ = 0;
+};
+
+// Price-driven parse: the stream is taken in stretches of up to kStretch
+// positions; in each, the cheapest chain of literals and matches from its
+// start to its end is found by a forward pass over the positions (every match
+// length up to the longest found, at the closest distance that reaches it).
+// A match of the nice length or more ends the stretch and is taken as is.
+class PricedParser {
+ public:
+  static constexpr size_t kStretch = 4096;
+
+  PricedParser(const Bytes& data, MatchFinder& finder, BlockCutter& cutter, uint32_t width,
+               uint32_t niceLength)
+      : data_(data), finder_(finder), cutter_(cutter), prices_(width), nice_(niceLength),
+        price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1) {}
+
+  void Run() {
+    size_t pos = 0;
+    const size_t n = data_.size();
+    while (pos < n) {
+      const size_t end = std::min(n, pos + kStretch);
+      const size_t span = end - pos;
+      std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
+      price_[0] = 0;
+      size_t stop = end;
+      Item longMatch{0, 0, 0};
+      for (size_t i = pos; i < end; ++i) {
+        const size_t j = i - pos;
+        finder_.FindAll(i, found_);
+        finder_.Insert(i);
+        if (!found_.empty() && found_.back().length >= nice_) {
+          stop = i;
+          longMatch = found_.back();
+          break;
+        }
+        const uint32_t here = price_[j];
+        const uint32_t literal = here + prices_.Literal(data_[i]);
+        if (literal < price_[j + 1]) {
+          price_[j + 1] = literal;
+          length_[j + 1] = 0;
+        }
+        uint32_t shortest = kMinMatch;
+        for (const Item& m : found_) {
+          const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(m.length, span - j));
+          const uint32_t base = here + prices_.Distance(m.distance);
+          for (uint32_t length = shortest; length <= longest; ++length) {
+            const uint32_t total = base + prices_.Length(length);
+            if (total < price_[j + length]) {
+              price_[j + length] = total;
+              length_[j + length] = length;
+              distance_[j + length] = m.distance;
+            }
+          }
+          shortest = m.length + 1;
+        }
+      }
+      Emit(pos, stop - pos);
+      if (longMatch.length != 0) {
+        Take(longMatch);
+        for (size_t q = stop + 1; q < stop + longMatch.length; ++q) finder_.Insert(q);
+        stop += longMatch.length;
+      }
+      prices_.Refresh();
+      pos = stop;
+    }
+  }
+
+ private:
+  // Hands the cheapest chain from `start` to start + `count` to the cutter.
+  void Emit(size_t start, size_t count) {
+    path_.clear();
+    for (size_t k = count; k > 0;) {
+      if (length_[k] == 0) {
+        path_.push_back(Item{0, 0, data_[start + k - 1]});
+        --k;
+      } else {
+        path_.push_back(Item{length_[k], distance_[k], 0});
+        k -= length_[k];
+      }
+    }
+    for (auto it = path_.rbegin(); it != path_.rend(); ++it) Take(*it);
+  }
+
+  void Take(const Item& item) {
+    cutter_.Add(item);
+    if (item.length == 0) {
+      prices_.CountLiteral(item.literal);
+    } else {
+      prices_.CountMatch(item);
+    }
+  }
+
+  const Bytes& data_;
+  MatchFinder& finder_;
+  BlockCutter& cutter_;
+  Prices prices_;
+  uint32_t nice_;
+  std::vector<uint32_t> price_;     // cheapest price to reach each position of the stretch
+  std::vector<uint32_t> length_;    // the last item on that way: 0 literal, else match length
+  std::vector<uint32_t> distance_;  // and the match's distance field
+  std::vector<Item> found_;
+  std::vector<Item> path_;
+};
+
 }  // namespace
 
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level) {
@@ -211,10 +451,18 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level) {
   const uint32_t width = 7u + static_cast<uint32_t>(profile);
   const LevelSettings settings = SettingsFor(level);
 
+  // Room for the packed blocks of well compressible data; pages not written
+  // are not touched, and the vector grows past it for data that packs worse.
   Bytes out;
+  out.reserve(stream.size() / 2 + 65536);
   BlockCutter cutter(width, out);
   MatchFinder finder(stream, windowSize, width, settings);
   const size_t n = stream.size();
+  if (settings.priced) {
+    PricedParser(stream, finder, cutter, width, settings.niceLength).Run();
+    cutter.Finish();
+    return out;
+  }
 
   auto literal = [&](size_t pos) { cutter.Add(Item{0, 0, stream[pos]}); };
   auto take = [&](size_t pos, const Item& match) {

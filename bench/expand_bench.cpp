@@ -1,0 +1,219 @@
+// Throughput of the window expansion in output bytes per second. Each kind of
+// data is packed once into data blocks (profile 6, W = 2 MiB, so the output
+// wraps around the window) and then rebuilt from memory:
+//   Expand    - ExpandBlocks: block reading and decoding plus the expansion;
+//   ReadOnly  - the same blocks read and decoded with ReadBlock alone, the
+//               floor that the expansion adds to;
+//   ByteRule  - ReadBlock plus a plain expansion that copies every match one
+//               byte at a time with a window-end check per byte, for
+//               comparison with the copy paths of ExpandBlocks.
+// The file table is empty, so every flush drops its bytes and the figures
+// hold no file writes.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "container/container.h"
+#include "container/format.h"
+#include "engine/engine.h"
+#include "output/output.h"
+#include "packer/packer.h"
+
+namespace {
+
+using packer::Bytes;
+
+constexpr int kProfile = 6;
+constexpr size_t kDataSize = 6u << 20;
+
+enum Kind { kText, kBinary, kRuns };
+
+// Words and line breaks: many short matches.
+Bytes TextData(size_t n) {
+  static const char* const kWords[] = {"the ", "setup ", "file ", "window ", "archive ",
+                                       "Install ", "data, ", "and ", "of ", "program ",
+                                       "folder.\r\n", "README ", "a ", "to ", "Version 2.1 "};
+  std::mt19937 rng(1);
+  Bytes d;
+  while (d.size() < n) {
+    for (const char* p = kWords[rng() % 15]; *p && d.size() < n; ++p) d.push_back(static_cast<uint8_t>(*p));
+  }
+  return d;
+}
+
+// Records of small numbers, zero padding and opcodes, with blocks of earlier
+// records repeated far back: matches of all lengths and distances.
+Bytes BinaryData(size_t n) {
+  std::mt19937 rng(2);
+  std::geometric_distribution<uint32_t> small(0.01);
+  Bytes d;
+  while (d.size() < n) {
+    const uint32_t pick = rng() % 16;
+    if (pick < 7) {
+      const uint32_t v = small(rng);
+      for (int i = 0; i < 4; ++i) d.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    } else if (pick < 11) {
+      d.insert(d.end(), 1 + rng() % 12, 0);
+    } else if (pick < 15 || d.size() < 70000) {
+      static const uint8_t kOps[] = {0x8B, 0x89, 0xE8, 0xFF, 0x55, 0xC3, 0x83, 0x74};
+      d.push_back(kOps[rng() % 8]);
+      d.push_back(static_cast<uint8_t>(rng() & 0x3F));
+    } else {
+      const size_t from = rng() % (d.size() - 65536);
+      const size_t length = 64 + rng() % 4000;
+      for (size_t i = 0; i < length; ++i) d.push_back(d[from + i]);
+    }
+  }
+  d.resize(n);
+  return d;
+}
+
+// Runs of one byte and short repeated patterns: long overlapping copies.
+Bytes RunData(size_t n) {
+  std::mt19937 rng(3);
+  Bytes d;
+  while (d.size() < n) {
+    const size_t period = 1 + rng() % 12;
+    const size_t length = 100 + rng() % 3000;
+    Bytes pattern(period);
+    for (auto& b : pattern) b = static_cast<uint8_t>(rng());
+    for (size_t i = 0; i < length; ++i) d.push_back(pattern[i % period]);
+  }
+  d.resize(n);
+  return d;
+}
+
+const Bytes& Blocks(Kind kind) {
+  static Bytes cache[3];
+  Bytes& blocks = cache[kind];
+  if (blocks.empty()) {
+    const Bytes data = kind == kText ? TextData(kDataSize) : kind == kBinary ? BinaryData(kDataSize) : RunData(kDataSize);
+    blocks = packer::WriteDataBlocks(data, kProfile, 6);
+  }
+  return blocks;
+}
+
+// Decoder memory for the profile, reserved once for the whole program.
+void SetUpDecoder() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  gDecoder.profileIndex = kProfile;
+  gDecoder.windowSize = 32768u << kProfile;
+  gDecoder.minMatch = kMinMatch;
+  gDecoder.distanceWidth = static_cast<uint16_t>(7 + kProfile);
+  gDecoder.window = static_cast<uint8_t*>(calloc(2 * gDecoder.windowSize, 1));
+  uint8_t** streams[] = {&gDecoder.flagStream,   &gDecoder.lengthStream, &gDecoder.literalStream,
+                         &gDecoder.highStream,   &gDecoder.middleStream, &gDecoder.modelInput,
+                         &gDecoder.modelOutput};
+  for (uint8_t** s : streams) *s = static_cast<uint8_t*>(calloc(kStreamBufferSize, 1));
+  gDecoder.lowBitTable = static_cast<uint16_t*>(calloc(kStreamBufferSize, 2));
+  gFiles.count = 0;
+}
+
+// Points the archive stream at the blocks; false when that fails.
+bool OpenBlocks(const Bytes& blocks) {
+  gContainer.archive = fmemopen(const_cast<uint8_t*>(blocks.data()), blocks.size(), "rb");
+  return gContainer.archive != nullptr;
+}
+
+void CloseBlocks() {
+  fclose(gContainer.archive);
+  gContainer.archive = nullptr;
+}
+
+// The plain expansion: every byte by the rule, a window-end check per byte.
+uint64_t ExpandByteRule(uint32_t* position) {
+  const uint32_t windowSize = gDecoder.windowSize;
+  const uint32_t mask = windowSize - 1;
+  const uint32_t width = gDecoder.distanceWidth;
+  uint8_t* window = gDecoder.window;
+  uint32_t v = gBlock.lastBits > 8 ? gBlock.lastBits - kLastBlockMark : gBlock.lastBits;
+  uint32_t p = *position;
+  uint64_t produced = 0;
+  for (uint32_t i = 0; i < gBlock.flagCount; ++i) {
+    const uint32_t bits = (i + 1 == gBlock.flagCount && v != 0) ? v : 8;
+    for (uint32_t b = 0; b < bits; ++b) {
+      if ((gDecoder.flagStream[i] >> b) & 1u) {
+        window[p] = gDecoder.literalStream[gBlock.literalCursor++];
+        p = (p + 1) & mask;
+        ++produced;
+        continue;
+      }
+      const uint32_t d = static_cast<uint32_t>(gDecoder.highStream[gBlock.highCursor++]) << width |
+                         static_cast<uint32_t>(gDecoder.middleStream[gBlock.middleCursor++]) << (width - 8) |
+                         (gDecoder.lowBitTable[gBlock.tableCursor++] & 0xFFu);
+      uint32_t length = gDecoder.lengthStream[gBlock.lengthCursor++];
+      if (length == kLengthEscape) {
+        length = gDecoder.lengthStream[gBlock.lengthCursor] |
+                 static_cast<uint32_t>(gDecoder.lengthStream[gBlock.lengthCursor + 1]) << 8;
+        gBlock.lengthCursor += 2;
+      }
+      uint32_t s = (p - 1 - d) & mask;
+      for (uint32_t n = length + kMinMatch; n != 0; --n) {
+        window[p] = window[s];
+        s = (s + 1) & mask;
+        p = (p + 1) & mask;
+      }
+      produced += length + kMinMatch;
+    }
+  }
+  *position = p;
+  return produced;
+}
+
+void Expand(benchmark::State& state) {
+  SetUpDecoder();
+  const Bytes& blocks = Blocks(static_cast<Kind>(state.range(0)));
+  for (auto _ : state) {
+    if (!OpenBlocks(blocks)) {
+      state.SkipWithError("fmemopen failed");
+      return;
+    }
+    ExpandBlocks();
+    CloseBlocks();
+    benchmark::DoNotOptimize(gDecoder.window);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kDataSize));
+  state.counters["packed"] = static_cast<double>(blocks.size());
+}
+
+// Reads every block; with `expand`, also expands it by the plain rule.
+void ReadBlocks(benchmark::State& state, bool expand) {
+  SetUpDecoder();
+  const Bytes& blocks = Blocks(static_cast<Kind>(state.range(0)));
+  uint64_t produced = 0;
+  for (auto _ : state) {
+    if (!OpenBlocks(blocks)) {
+      state.SkipWithError("fmemopen failed");
+      return;
+    }
+    uint32_t position = 0;
+    produced = 0;
+    for (;;) {
+      if (ReadBlock() != 0) break;
+      if (expand) produced += ExpandByteRule(&position);
+      if (gBlock.lastBits > 8) break;
+    }
+    CloseBlocks();
+    benchmark::DoNotOptimize(gDecoder.window);
+  }
+  if (expand && produced != kDataSize) state.SkipWithError("the plain expansion made a different length");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kDataSize));
+}
+
+void ReadOnly(benchmark::State& state) { ReadBlocks(state, false); }
+void ByteRule(benchmark::State& state) { ReadBlocks(state, true); }
+
+// Argument: 0 text-like, 1 binary-like with far repeats, 2 runs and short patterns.
+BENCHMARK(Expand)->DenseRange(kText, kRuns)->Unit(benchmark::kMillisecond);
+BENCHMARK(ByteRule)->DenseRange(kText, kRuns)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadOnly)->DenseRange(kText, kRuns)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
