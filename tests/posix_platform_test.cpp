@@ -59,10 +59,7 @@ TEST(PosixCommandLine, FormsWindowsStyleLines) {
 }
 
 TEST(PosixCommandLine, SplitsByTheWindowsRules) {
-  struct Case {
-    const char* line;
-    Args expected;
-  } cases[] = {
+  struct Case { const char* line; Args expected; } cases[] = {
       {"\"C:\\a b\\p.exe\" x  y ", {"C:\\a b\\p.exe", "x", "y"}},
       {"C:\\p\\q.exe\t\"a b\"c", {"C:\\p\\q.exe", "a bc"}},
       {"p a\\\\\\\"b", {"p", "a\\\"b"}},

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -100,3 +102,30 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   unlink(outName), unlink(errName), unlink(inName);
   return r;
 }
+
+// The code under test ends the process with exit code 0 after an error
+// message, as the stub does. Called by mistake outside a death test, that
+// would end the test program early with a passing exit code; this guard turns
+// such an early end of the main test process into a failure.
+namespace {
+pid_t gTestProcess = 0;
+bool gTestsFinished = false;
+
+class EarlyExitGuard : public ::testing::EmptyTestEventListener {
+  void OnTestProgramStart(const ::testing::UnitTest&) override { gTestProcess = getpid(); }
+  void OnTestProgramEnd(const ::testing::UnitTest&) override { gTestsFinished = true; }
+};
+
+void CheckEarlyExit() {
+  if (gTestProcess == getpid() && !gTestsFinished) {
+    std::fprintf(stderr, "test program ended before its tests finished (exit called by the code under test)\n");
+    _exit(1);
+  }
+}
+
+const bool gGuardInstalled = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new EarlyExitGuard);
+  std::atexit(CheckEarlyExit);
+  return true;
+}();
+}  // namespace
