@@ -3,7 +3,6 @@
 // block's running CRC, leaving everything in gBlock and the stream buffers of
 // gDecoder for the window expansion.
 #include <cstdint>
-#include <cstring>
 
 #include "container/container.h"
 #include "container/format.h"
@@ -18,8 +17,8 @@ constexpr uint32_t kWorkBufferSize = 409600;
 
 // Reader state. Invariants: after ReadBlock every count in gBlock is at most
 // kStreamBufferSize, so the expansion's reads stay inside the stream buffers
-// and the table; `work` holds the last decoded stream (or the table's bytes
-// while its CRC is taken). `failed` is set by a short read, an over-long
+// and the table; `work` holds the stored bytes of the last compressed stream
+// (or the table's bytes while its CRC is taken). `failed` is set by a short read, an over-long
 // stream or a stream that would not fit, and makes ReadBlock return 1.
 struct BlockReaderState {
   uint8_t work[kWorkBufferSize];
@@ -45,15 +44,17 @@ int LoadStream(uint32_t* count, uint8_t* buffer, int compressed) {
     ReportError(2, nullptr);
     return 1;
   }
-  if (ReadBytes(buffer, storedLength) != storedLength) {
+  // A compressed stream's stored bytes go to the work buffer and are decoded
+  // from there straight into the stream buffer, so no decoded byte is copied.
+  uint8_t* target = compressed ? gReader.work : buffer;
+  if (ReadBytes(target, storedLength) != storedLength) {
     ReportError(4, nullptr);
     return 1;
   }
   if (compressed) {
     uint32_t produced = storedLength;
-    DecodeStream(*count, buffer, &produced, gReader.work);
-    Crc32Update(gReader.work, produced, &gBlock.runningCrc);
-    std::memcpy(buffer, gReader.work, produced);
+    DecodeStream(*count, gReader.work, &produced, buffer);
+    Crc32Update(buffer, produced, &gBlock.runningCrc);
   } else {
     Crc32Update(buffer, storedLength, &gBlock.runningCrc);
   }

@@ -21,6 +21,7 @@ uint16_t ReadBits(int n, int more);
 // ---- model_decoder.cpp -------------------------------------------------------
 // Decodes one model-coded stream of decodedCount bytes from `stored`
 // (*length bytes) into destination; sets *length to the bytes produced.
+// destination must not overlap stored.
 void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
                   uint8_t* destination);
 

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Packs and extracts the benchmark payload (bench/make_payload.sh) with dolm
+# at levels 1, 6 and 9 (size profile 8192K, Linux stub, extraction with -s into
+# an empty folder), and the same payload as one tar with gzip -9, bzip2 -9 and
+# xz -6; prints one table of sizes, best-of-N times, ratios against the three
+# and peak memory (maximum resident set size from /usr/bin/time).
+#
+# Usage: bench/run.sh [BUILD_DIR]      (default: build)
+# Environment: RUNS (timed runs per figure, default 3), WORK (work folder,
+# default BUILD_DIR/bench-run), LEVELS (default "1 6 9").
+set -euo pipefail
+export LC_ALL=C
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-build}" && pwd)
+runs=${RUNS:-3}
+work=${WORK:-$build/bench-run}
+levels=${LEVELS:-1 6 9}
+dolm=$build/dolm
+stub=$build/stubs/dolmsfx-linux
+for f in "$dolm" "$stub" /usr/bin/time; do
+  [ -x "$f" ] || { echo "run.sh: $f is missing (build the dolm and dolmsfx-linux targets)" >&2; exit 1; }
+done
+
+mkdir -p "$work"
+payload=$work/payload
+if [ ! -d "$payload" ]; then "$here/make_payload.sh" "$payload" >&2; fi
+
+# timed LABEL CMD...: runs CMD $runs times (its output to /dev/null); sets
+# best (seconds) and peak (KiB, largest of the runs). `prepare`, when set, is
+# run before every run (not timed).
+prepare=
+timed() {
+  local label=$1; shift
+  best=; peak=0
+  for ((i = 0; i < runs; i++)); do
+    if [ -n "$prepare" ]; then eval "$prepare"; fi
+    /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" ||
+      { echo "run.sh: $label failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
+    read -r secs kib < "$work/time.txt"
+    if [ -z "$best" ] || awk "BEGIN{exit !($secs < $best)}"; then best=$secs; fi
+    if [ "$kib" -gt "$peak" ]; then peak=$kib; fi
+  done
+}
+
+declare -A size pack unpack packmem unpackmem
+
+# ---- the tar baselines -----------------------------------------------------
+tarball=$work/payload.tar
+tar -C "$payload" --sort=name --mtime=@1577836800 --owner=0 --group=0 --numeric-owner \
+    -cf "$tarball" .
+for tool in gzip bzip2 xz; do
+  case $tool in
+    gzip) args=(-9); ext=gz ;;
+    bzip2) args=(-9); ext=bz2 ;;
+    xz) args=(-6 -T1); ext=xz ;;
+  esac
+  out=$tarball.$ext
+  timed "$tool" sh -c "$tool ${args[*]} -c '$tarball' > '$out'"
+  pack[$tool]=$best; packmem[$tool]=$peak
+  size[$tool]=$(stat -c %s "$out")
+  timed "$tool -d" "$tool" -d -c "$out"
+  unpack[$tool]=$best; unpackmem[$tool]=$peak
+  echo "run.sh: $tool done" >&2
+done
+
+# ---- dolm ------------------------------------------------------------------
+for level in $levels; do
+  name=dolm-$level
+  sfx=$work/$name.sfx
+  timed "$name pack" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$payload"
+  pack[$name]=$best; packmem[$name]=$peak
+  size[$name]=$(stat -c %s "$sfx")
+  prepare="rm -rf '$work/out' && mkdir '$work/out'"
+  timed "$name extract" "$sfx" -s "$work/out"
+  prepare=
+  unpack[$name]=$best; unpackmem[$name]=$peak
+  # The extraction must give back the payload byte for byte.
+  if ! diff -r "$payload" "$work/out/payload" >/dev/null; then
+    echo "run.sh: $name: the extracted files differ from the payload" >&2
+    exit 1
+  fi
+  rm -rf "$work/out"
+  echo "run.sh: $name done" >&2
+done
+
+# ---- the table ---------------------------------------------------------------
+payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs"
+printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %9s %9s\n' \
+  method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz pack_KiB unpk_KiB
+for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
+  awk -v n="$name" -v s="${size[$name]}" -v total="$payload_bytes" \
+      -v gz="${size[gzip]}" -v bz="${size[bzip2]}" -v xz="${size[xz]}" \
+      -v p="${pack[$name]}" -v u="${unpack[$name]}" \
+      -v ugz="${unpack[gzip]}" -v ubz="${unpack[bzip2]}" -v uxz="${unpack[xz]}" \
+      -v pm="${packmem[$name]}" -v um="${unpackmem[$name]}" 'BEGIN {
+    printf "%-8s %11d %6.3f %6.3f %6.3f %6.3f %8.2f %8.2f %6.2f %6.2f %6.2f %9d %9d\n",
+      n, s, s / total, s / gz, s / bz, s / xz, p, u,
+      (ugz > 0 ? u / ugz : 0), (ubz > 0 ? u / ubz : 0), (uxz > 0 ? u / uxz : 0), pm, um
+  }'
+done

@@ -1,0 +1,72 @@
+// The fast model decoder against the step-by-step reference decoder
+// (bench/reference_decoder.cpp): same bytes on encoder output, on damaged
+// streams and on arbitrary bytes, including counts that run far past the
+// stored bytes and stored lengths beyond the input buffer.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "bench/reference_decoder.h"
+#include "container/format.h"
+#include "engine/engine.h"
+#include "packer/packer.h"
+#include "support/test_support.h"
+
+namespace {
+
+using packer::Bytes;
+
+// Decodes with both decoders into buffers with a guard area behind the
+// decoded count, and checks that they agree and that neither writes past it.
+void ExpectSameDecoding(uint32_t count, const Bytes& stored) {
+  constexpr size_t kGuard = 64;
+  Bytes fast(size_t{count} + kGuard, 0xA5), reference(size_t{count} + kGuard, 0xA5);
+  uint32_t fastLength = static_cast<uint32_t>(stored.size());
+  uint32_t referenceLength = fastLength;
+  DecodeStream(count, stored.data(), &fastLength, fast.data());
+  ReferenceDecodeStream(count, stored.data(), &referenceLength, reference.data());
+  ASSERT_EQ(fastLength, referenceLength);
+  ASSERT_EQ(fast, reference) << "count " << count << ", " << stored.size() << " stored bytes";
+  for (size_t i = fastLength; i < fast.size(); ++i) ASSERT_EQ(fast[i], 0xA5) << i;
+}
+
+TEST(DecoderEquivalence, EncoderOutputIntactAndDamaged) {
+  std::mt19937 rng(7);
+  const size_t sizes[] = {1, 100, 5000, 40000, 65536};
+  for (size_t n : sizes) {
+    for (int kind = 0; kind < 2; ++kind) {
+      const Bytes data = kind == 0 ? TextLikeBytes(n, static_cast<uint32_t>(n))
+                                   : RandomBytes(n, static_cast<uint32_t>(n));
+      Bytes coded = packer::EncodeStream(data.data(), data.size());
+      const uint32_t count = static_cast<uint32_t>(n);
+      ExpectSameDecoding(count, coded);
+      for (int round = 0; round < 4; ++round) {  // damage a few bytes, or cut the stream
+        Bytes damaged = coded;
+        for (int k = 0; k < 3; ++k) damaged[rng() % damaged.size()] = static_cast<uint8_t>(rng());
+        ExpectSameDecoding(count, damaged);
+        damaged.resize(rng() % damaged.size());
+        ExpectSameDecoding(count, damaged);
+      }
+    }
+  }
+}
+
+TEST(DecoderEquivalence, ArbitraryBytes) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    // Mostly short inputs decoded to long outputs, so that the zero bits past
+    // the end, the clamp of damaged codes and the unused classes all occur.
+    const size_t storedSize = round % 10 == 0 ? rng() % 70000 : rng() % 64;
+    Bytes stored = RandomBytes(storedSize, static_cast<uint32_t>(round));
+    if (round % 3 == 0) {
+      for (auto& b : stored) b = (b & 1) ? 0xFF : b;  // runs of one bits push the code high
+    }
+    const uint32_t count = round % 7 == 0 ? kStreamBufferSize : rng() % 4000;
+    ExpectSameDecoding(count, stored);
+  }
+  ExpectSameDecoding(0, Bytes{});
+  ExpectSameDecoding(kStreamBufferSize, Bytes(kStreamBufferSize + 10, 0xFF));
+}
+
+}  // namespace
