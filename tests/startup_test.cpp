@@ -57,8 +57,7 @@ TEST(OwnPath, FromQuotedAndUnquotedCommandLines) {
     EXPECT_STREQ(gStartup.commandLine, c.commandLine);
   }
   // A command line beyond 519 characters is cut in the copy and the own path.
-  std::string longName(700, 'p');
-  std::string commandLine = longName + " -s";
+  std::string longName(700, 'p'), commandLine = longName + " -s";
   TakeOwnPath(commandLine.c_str(), PosixArgumentText(commandLine.c_str()));
   EXPECT_EQ(std::string(gStartup.ownPath), longName.substr(0, 519));
   EXPECT_EQ(std::strlen(gStartup.commandLine), 519u);
@@ -122,14 +121,15 @@ TEST(Switches, ChangeTheOptionWordAndTheFolder) {
 }
 
 TEST(SwitchesDeathTest, ReportAndOverlongFolder) {
-  Reset(0xC0, "");
+  Reset(0x115, "");
   EXPECT_EXIT(ApplySwitches("-a"), testing::ExitedWithCode(0),
-              "^About Ostrel Self-Extractor File\nOverWriteExistingFiles = 0\n.*"
-              "DeleteSFXwhenDone = 3\nSilentExtraction = 1\nTemporary Directory  = \n"
-              "Execute file = setup.exe\n\n$");
-  Reset(0x115);
+              "^About Ostrel Self-Extractor File\nOverWriteExistingFiles = 1\nKeepOriginalFileAttrib  = 1\n"
+              "PromptUserForOptions = 1\nRecreateOriginalFolders = 1\nDeleteSFXwhenDone = 0\nSilentExtraction = 0\n"
+              "Temporary Directory  = \nExecute file = setup.exe\n\n$");
+  Reset(0x1C0);  // the report shows the fields after the other switches
   EXPECT_EXIT(ApplySwitches("-a -s -i T:\\x"), testing::ExitedWithCode(0),
-              "PromptUserForOptions = 0\n.*SilentExtraction = 1\nTemporary Directory  = T:\\\\x\n");
+              "PromptUserForOptions = 0\n.*DeleteSFXwhenDone = 3\nSilentExtraction = 1\n"
+              "Temporary Directory  = T:\\\\x\n");
 
   // A folder argument too long for its buffer is refused and never cut.
   std::string longFolder(300, 'f');
@@ -151,20 +151,17 @@ TEST(StoredTexts, ExecuteTextSplit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    char file[528] = {};
-    char args[520] = {};
+    char file[528] = {}, args[520] = {};
     SplitExecuteText(c.text.data(), static_cast<uint32_t>(c.text.size()), file, args);
     EXPECT_STREQ(file, c.file);
     EXPECT_STREQ(args, c.args);
   }
   // Longer parts are cut at the buffers' ends, never past them.
   std::string huge = "\"[" + std::string(770, 'f') + "]\"";
-  char file[529] = {};
+  char file[529] = {}, args[520] = {};
   file[528] = 'X';
-  char args[520] = {};
   SplitExecuteText(huge.data(), static_cast<uint32_t>(huge.size()), file, args);
-  EXPECT_EQ(std::strlen(file), 527u);
-  EXPECT_EQ(file[528], 'X');
+  EXPECT_TRUE(std::strlen(file) == 527 && file[528] == 'X');
 }
 
 TEST(StoredTexts, TemporaryFolderMarkerRule) {
