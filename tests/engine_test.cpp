@@ -18,22 +18,16 @@ namespace {
 
 using packer::Bytes;
 
-// Makes `bytes` the archive file, positioned at its first byte.
 void OpenArchiveBytes(const Bytes& bytes) {
   if (gContainer.archive) std::fclose(gContainer.archive);
-  gContainer.archive = std::tmpfile();
-  ASSERT_NE(gContainer.archive, nullptr);
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), gContainer.archive);
-  std::rewind(gContainer.archive);
+  gContainer.archive = TempFileWith(bytes);
 }
 
 long ArchivePosition() { return std::ftell(gContainer.archive); }
-
+Bytes Join(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
+Bytes U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
-
-void SetIgnoreErrors(bool on) {
-  gContainer.options.optionWord = on ? (1u << kIgnoreErrors) : 0;
-}
+void SetIgnoreErrors(bool on) { gContainer.options.optionWord = on ? (1u << kIgnoreErrors) : 0; }
 
 // Reserves the decoder memory once for every test (profile 6, w = 13).
 class EngineTest : public ::testing::Test {
@@ -51,17 +45,16 @@ TEST(Crc, StandardValueChainingAndEmptyPieces) {
   const Bytes abc = Text("abc");
   EXPECT_EQ(Crc32Of(abc.data(), 3), 0x352441C2u);
   EXPECT_EQ(Crc16Of(abc.data(), 3), 0x41C2u);
-
-  // Each chained piece starts from the complemented value of the one before.
+  // Whole eight-byte steps followed by a tail: the usual check values.
+  EXPECT_EQ(Crc32Of(Text("123456789").data(), 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32Of(Text("The quick brown fox jumps over the lazy dog").data(), 43), 0x414FA339u);
+  // Each chained piece starts from the complemented value of the one before;
+  // an empty piece only complements.
   uint32_t state = 0xFFFFFFFFu;
   Crc32Update(abc.data(), 1, &state);
   EXPECT_EQ(Crc32Update(abc.data() + 1, 2, &state), 0x8B02ACC2u);
   EXPECT_EQ(state, 0x8B02ACC2u);
-
-  for (uint32_t start : {0xFFFFFFFFu, 0x12345678u, 0u}) {
-    uint32_t s = start;
-    EXPECT_EQ(Crc32Update(abc.data(), 0, &s), ~start);
-  }
+  EXPECT_EQ(Crc32Update(abc.data(), 0, &state), ~0x8B02ACC2u);
 }
 
 // ---- bit reader -----------------------------------------------------------------
@@ -75,21 +68,14 @@ std::vector<uint16_t> ReadRun(size_t count, int bits) {
 }
 
 TEST(BitReader, RunsReadExactlyTheirWords) {
-  struct Case {
-    size_t count;
-    int bits;
-    long bytes;
-  };
-  const Case cases[] = {{16, 5, 10}, {3, 5, 2}, {0, 5, 2}, {1, 7, 2}, {8710, 5, 5444},
-                        {17, 16, 34}, {9, 7, 8}, {32, 1, 4}};
-  for (const Case& c : cases) {
+  const struct { size_t count; int bits; long bytes; } cases[] = {
+      {16, 5, 10}, {3, 5, 2}, {0, 5, 2}, {1, 7, 2}, {8710, 5, 5444}, {17, 16, 34}, {9, 7, 8}, {32, 1, 4}};
+  for (const auto& c : cases) {
     SCOPED_TRACE("count " + std::to_string(c.count) + " bits " + std::to_string(c.bits));
     const Bytes random = RandomBytes(c.count * 2, static_cast<uint32_t>(c.count));
     std::vector<uint16_t> values(c.count);
-    for (size_t i = 0; i < c.count; ++i) {
-      values[i] = static_cast<uint16_t>((random[2 * i] | random[2 * i + 1] << 8) &
-                                        ((1u << c.bits) - 1));
-    }
+    for (size_t i = 0; i < c.count; ++i)
+      values[i] = static_cast<uint16_t>((random[2 * i] | random[2 * i + 1] << 8) & ((1u << c.bits) - 1));
     Bytes packed = packer::PackLowBits(values, c.bits);
     EXPECT_EQ(static_cast<long>(packed.size()), c.bytes);
     packed.insert(packed.end(), {0xAA, 0x55});  // must stay unread
@@ -97,71 +83,37 @@ TEST(BitReader, RunsReadExactlyTheirWords) {
     EXPECT_EQ(ReadRun(c.count, c.bits), values);
     EXPECT_EQ(ArchivePosition(), c.bytes);
   }
-}
-
-TEST(BitReader, StraddlingValueAndMissingWord) {
-  OpenArchiveBytes({0xAB, 0xCD, 0x12, 0x34});
-  StartBitReader();
-  EXPECT_EQ(ReadBits(13, 1), 0xABCD >> 3);
-  // Three bits 101 left in the old word, then the top two bits 00 of 0x1234.
-  EXPECT_EQ(ReadBits(5, 1), 0x14);
-  EXPECT_EQ(ReadBits(14, 0), 0x1234 & 0x3FFF);
-
   // A word cut short by the end of the file reads as 0xFFFF.
   OpenArchiveBytes({0x00, 0x01, 0x7F});
-  StartBitReader();
-  EXPECT_EQ(ReadBits(16, 1), 0x0001);
-  EXPECT_EQ(ReadBits(16, 0), 0xFFFF);
+  EXPECT_EQ(ReadRun(2, 16), (std::vector<uint16_t>{0x0001, 0xFFFF}));
 }
 
 // ---- block reader ----------------------------------------------------------------
 
-// The last block of three literals "abc" for w = 13, every stream stored raw.
-Bytes AbcBlock(uint32_t crc, bool withTable) {
-  Bytes b = {0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(crc),
-             static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc >> 16),
-             static_cast<uint8_t>(crc >> 24)};
-  const Bytes records = {1, 0, 0, 0, 1, 0, 0, 0, 0x07, 3, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'};
-  b.insert(b.end(), records.begin(), records.end());
-  b.insert(b.end(), 24, 0);  // three empty stream records
-  if (withTable) b.insert(b.end(), {0, 0});
-  return b;
-}
-
-packer::BlockStreams AbcStreams() {
-  packer::BlockStreams s;
-  s.flags = {0x07};
-  s.literals = Text("abc");
-  s.itemsInLastFlagByte = 3;
-  return s;
-}
-
 TEST_F(EngineTest, AbcBlockForBothTableForms) {
-  struct Case {
-    int width;
-    uint32_t crc;
-    bool table;
-  };
-  for (const Case& c : {Case{13, 0x76485998u, true}, Case{8, 0x89B7A667u, false}}) {
-    SCOPED_TRACE(c.width);
-    const Bytes block = AbcBlock(c.crc, c.table);
+  // The last block of three literals "abc", every stream stored raw; only
+  // w > 8 has the low-bit table (one empty word).
+  packer::BlockStreams abc;
+  abc.flags = {0x07};
+  abc.literals = Text("abc");
+  abc.itemsInLastFlagByte = 3;
+  for (const auto& c : {std::make_pair(13, 0x76485998u), std::make_pair(8, 0x89B7A667u)}) {
+    SCOPED_TRACE(c.first);
+    Bytes block = Join(Join(HexBytes("0C0000000000"), U32(c.second)),
+                       HexBytes("01000000 01000000 07 03000000 03000000 616263"));
+    block.resize(block.size() + 24 + (c.first > 8 ? 2 : 0), 0);
     Bytes written;
-    ASSERT_TRUE(packer::WriteBlock(AbcStreams(), c.width, true, written));
+    ASSERT_TRUE(packer::WriteBlock(abc, c.first, true, written));
     EXPECT_EQ(written, block);
 
-    gDecoder.distanceWidth = static_cast<uint16_t>(c.width);
-    Bytes file = block;
-    file.push_back(0x5A);  // nothing after the last block is read
-    OpenArchiveBytes(file);
+    gDecoder.distanceWidth = static_cast<uint16_t>(c.first);
+    OpenArchiveBytes(Join(block, {0x5A}));  // nothing after the last block is read
     gDecoder.lowBitTable[0] = gDecoder.lowBitTable[1] = 7;
     EXPECT_EQ(ReadBlock(), 0);
     EXPECT_EQ(ArchivePosition(), static_cast<long>(block.size()));
-    EXPECT_EQ(gBlock.lastBits, 0x0C);
-    EXPECT_EQ(gBlock.flagCount, 1u);
-    EXPECT_EQ(gBlock.literalCount, 3u);
-    EXPECT_EQ(gBlock.matchCount, 0u);
+    EXPECT_TRUE(gBlock.lastBits == 0x0C && gBlock.flagCount == 1 && gBlock.literalCount == 3 && gBlock.matchCount == 0);
     EXPECT_EQ(std::memcmp(gDecoder.literalStream, "abc", 3), 0);
-    if (!c.table) EXPECT_EQ(gDecoder.lowBitTable[0] | gDecoder.lowBitTable[1], 0);
+    if (c.first == 8) EXPECT_EQ(gDecoder.lowBitTable[0] | gDecoder.lowBitTable[1], 0);
   }
 }
 
@@ -184,18 +136,17 @@ packer::BlockStreams MatchStreams(size_t matches, unsigned coded, uint32_t seed)
 }
 
 void ExpectBlockMatches(const packer::BlockStreams& s, int width) {
-  EXPECT_EQ(gBlock.flagCount, s.flags.size());
-  EXPECT_EQ(gBlock.literalCount, s.literals.size());
-  EXPECT_EQ(gBlock.lengthCount, s.lengths.size());
-  EXPECT_EQ(gBlock.matchCount, s.high.size());
-  EXPECT_EQ(Bytes(gDecoder.flagStream, gDecoder.flagStream + s.flags.size()), s.flags);
-  EXPECT_EQ(Bytes(gDecoder.literalStream, gDecoder.literalStream + s.literals.size()), s.literals);
-  EXPECT_EQ(Bytes(gDecoder.lengthStream, gDecoder.lengthStream + s.lengths.size()), s.lengths);
-  EXPECT_EQ(Bytes(gDecoder.highStream, gDecoder.highStream + s.high.size()), s.high);
-  EXPECT_EQ(Bytes(gDecoder.middleStream, gDecoder.middleStream + s.middle.size()), s.middle);
-  for (size_t i = 0; width > 8 && i < s.low.size(); ++i) {
-    ASSERT_EQ(gDecoder.lowBitTable[i], s.low[i] & ((1u << (width - 8)) - 1)) << i;
+  const Bytes* want[5] = {&s.flags, &s.literals, &s.lengths, &s.high, &s.middle};
+  const uint8_t* got[5] = {gDecoder.flagStream, gDecoder.literalStream, gDecoder.lengthStream,
+                           gDecoder.highStream, gDecoder.middleStream};
+  const uint32_t counts[5] = {gBlock.flagCount, gBlock.literalCount, gBlock.lengthCount, gBlock.matchCount,
+                              gBlock.middleCount};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(counts[i], want[i]->size()) << "stream " << i;
+    EXPECT_TRUE(std::equal(want[i]->begin(), want[i]->end(), got[i])) << "stream " << i;
   }
+  for (size_t i = 0; width > 8 && i < s.low.size(); ++i)
+    ASSERT_EQ(gDecoder.lowBitTable[i], s.low[i] & ((1u << (width - 8)) - 1)) << i;
 }
 
 TEST_F(EngineTest, WrittenBlocksReadBack) {
@@ -208,9 +159,7 @@ TEST_F(EngineTest, WrittenBlocksReadBack) {
       const packer::BlockStreams s = MatchStreams(matches, coded, coded);
       Bytes block;
       ASSERT_TRUE(packer::WriteBlock(s, width, false, block));
-      if (matches >= 300) {
-        EXPECT_EQ((block[0] >> 5) | (block[1] & 3) << 3, static_cast<int>(coded));
-      }
+      if (matches >= 300) EXPECT_EQ((block[0] >> 5) | (block[1] & 3) << 3, static_cast<int>(coded));
       OpenArchiveBytes(block);
       EXPECT_EQ(ReadBlock(), 0);
       ExpectBlockMatches(s, width);
@@ -220,17 +169,15 @@ TEST_F(EngineTest, WrittenBlocksReadBack) {
   // Two blocks in a row: header byte 0 = 0x21 (one valid bit in the last flag
   // byte, flag stream coded), then 0xEE (last block, five valid bits, flag,
   // literal and length streams coded).
-  packer::BlockStreams first = MatchStreams(300, 1, 40);
+  packer::BlockStreams first = MatchStreams(300, 1, 40), last = MatchStreams(300, 7, 50);
   first.itemsInLastFlagByte = 1;
-  packer::BlockStreams last = MatchStreams(300, 7, 50);
   last.itemsInLastFlagByte = 5;
   gDecoder.distanceWidth = 13;
   Bytes file;
   ASSERT_TRUE(packer::WriteBlock(first, 13, false, file));
   const size_t second = file.size();
   ASSERT_TRUE(packer::WriteBlock(last, 13, true, file));
-  EXPECT_EQ(file[0], 0x21);
-  EXPECT_EQ(file[second], 0xEE);
+  EXPECT_TRUE(file[0] == 0x21 && file[second] == 0xEE);
   OpenArchiveBytes(file);
   EXPECT_EQ(ReadBlock(), 0);
   EXPECT_EQ(gBlock.lastBits, 1);
@@ -242,23 +189,15 @@ TEST_F(EngineTest, WrittenBlocksReadBack) {
 
 // A block whose only non-empty stream is the raw literal stream.
 Bytes RawLiteralBlock(const Bytes& literals, uint32_t crc) {
-  Bytes b = {0, 0, 0, 0, 0, 0, static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-             static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
-  b.insert(b.end(), 8, 0);
-  const uint32_t n = static_cast<uint32_t>(literals.size());
-  for (int round = 0; round < 2; ++round) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(n >> (8 * i)));
-  }
-  b.insert(b.end(), literals.begin(), literals.end());
-  b.insert(b.end(), 24, 0);
-  return b;
+  const Bytes n = U32(static_cast<uint32_t>(literals.size()));
+  Bytes b = Join(Join(Join(Bytes(6, 0), U32(crc)), Bytes(8, 0)), Join(n, n));
+  return Join(Join(b, literals), Bytes(24, 0));
 }
 
 TEST_F(EngineTest, StoredLengthLimit) {
   gDecoder.distanceWidth = 8;
-  const Bytes largest = RandomBytes(kMaxStoredLength, 3);
   packer::BlockStreams s;
-  s.literals = largest;
+  s.literals = RandomBytes(kMaxStoredLength, 3);
   Bytes written;
   ASSERT_TRUE(packer::WriteBlock(s, 8, true, written));
   OpenArchiveBytes(written);
@@ -269,12 +208,8 @@ TEST_F(EngineTest, StoredLengthLimit) {
   Bytes tooLong;
   EXPECT_FALSE(packer::WriteBlock(s, 8, true, tooLong));
   EXPECT_TRUE(tooLong.empty());
-  EXPECT_EXIT(
-      {
-        OpenArchiveBytes(RawLiteralBlock(s.literals, 0));
-        ReadBlock();
-      },
-      ::testing::ExitedWithCode(0), "Error #4\nUnexpected end of file");
+  OpenArchiveBytes(RawLiteralBlock(s.literals, 0));
+  EXPECT_EXIT(ReadBlock(), ::testing::ExitedWithCode(0), "Error #4\nUnexpected end of file");
 }
 
 // Runs ReadBlock on `block` in a child with IgnoreErrors set; the child's exit
@@ -291,47 +226,33 @@ void ExpectReadError(const Bytes& block, int error) {
 }
 
 TEST_F(EngineTest, DamagedBlocksAreReported) {
-  packer::BlockStreams s = MatchStreams(16, 7, 9);
   Bytes block;
-  ASSERT_TRUE(packer::WriteBlock(s, 13, true, block));
+  ASSERT_TRUE(packer::WriteBlock(MatchStreams(16, 7, 9), 13, true, block));
   ASSERT_EQ(block[0] & 0xE0, 0xE0);
   const size_t tableStart = block.size() - 10;
-
   // Cut anywhere before the table: a short read. Inside the table the missing
   // words read as 0xFFFF and the CRC fails.
-  for (size_t cut = 0; cut < block.size(); ++cut) {
-    SCOPED_TRACE(cut);
+  for (size_t cut = 0; cut < block.size(); ++cut)
     ExpectReadError(Bytes(block.begin(), block.begin() + cut), cut < tableStart ? 4 : 2);
-  }
 
   // Any flipped table bit, and flipped bits of the coded literal stream up to
   // its last four bytes (which hold the final point and its padding), give
   // error 2. The literal record follows the flag record at offset 10.
   SetIgnoreErrors(true);
-  const uint32_t flagStored = block[14] | block[15] << 8;
-  const size_t literalData = 18 + flagStored + 8;
+  const size_t literalData = 18 + (block[14] | block[15] << 8) + 8;
   const uint32_t literalStored = block[literalData - 4] | block[literalData - 3] << 8;
   ASSERT_GT(literalStored, 100u);
-  std::vector<size_t> bits;
-  for (size_t i = tableStart * 8; i < block.size() * 8; ++i) bits.push_back(i);
-  for (size_t i = literalData * 8 + 1; i < (literalData + literalStored - 4) * 8; ++i) {
-    bits.push_back(i);
-  }
-  for (size_t bit : bits) {
+  for (size_t bit = literalData * 8 + 1; bit < block.size() * 8; ++bit) {
+    if (bit == (literalData + literalStored - 4) * 8) bit = tableStart * 8;
     Bytes damaged = block;
     damaged[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
     OpenArchiveBytes(damaged);
     EXPECT_EQ(ReadBlock(), 1) << "bit " << bit;
   }
   SetIgnoreErrors(false);
-  Bytes damaged = block;
-  damaged[tableStart] ^= 1;
-  EXPECT_EXIT(
-      {
-        OpenArchiveBytes(damaged);
-        ReadBlock();
-      },
-      ::testing::ExitedWithCode(0), "Error #2\n");
+  block[tableStart] ^= 1;
+  OpenArchiveBytes(block);
+  EXPECT_EXIT(ReadBlock(), ::testing::ExitedWithCode(0), "Error #2\n");
 }
 
 TEST_F(EngineTest, OversizedDecodedCountIsRefused) {
@@ -339,17 +260,13 @@ TEST_F(EngineTest, OversizedDecodedCountIsRefused) {
   // whose distance-high stream (the match count, at 37), claims 65,537 bytes.
   gDecoder.distanceWidth = 8;
   const Bytes literals = Text("xyz");
-  uint32_t crc = 0xFFFFFFFFu;
-  for (int stream = 0; stream < 5; ++stream) {
-    Crc32Update(literals.data(), stream == 1 ? 3 : 0, &crc);
-  }
+  uint32_t crc = 0xFFFFFFFFu;  // chained over the five streams, four of them empty
+  for (int stream = 0; stream < 5; ++stream) Crc32Update(literals.data(), stream == 1 ? 3 : 0, &crc);
   const Bytes good = RawLiteralBlock(literals, crc);
   ExpectReadError(good, 99);
   for (size_t countField : {size_t{18}, size_t{37}}) {
-    SCOPED_TRACE(countField);
     Bytes block = good;
-    block[countField] = 0x01;
-    block[countField + 2] = 0x01;
+    block[countField] = block[countField + 2] = 0x01;
     ExpectReadError(block, 2);
   }
 }
@@ -357,8 +274,7 @@ TEST_F(EngineTest, OversizedDecodedCountIsRefused) {
 // ---- size profiles -------------------------------------------------------------------
 
 TEST(Profiles, MemoryEstimateTexts) {
-  const char* expected[9] = {"0.458", "0.524", "0.655", "0.917", "1.393",
-                             "2.393", "4.393", "8.393", "16.393"};
+  const char* expected[9] = {"0.458", "0.524", "0.655", "0.917", "1.393", "2.393", "4.393", "8.393", "16.393"};
   for (int i = 0; i < 9; ++i) {
     char text[32];
     FormatMemoryEstimate(kSizeProfiles[i].windowFactor * 32768u, text, sizeof text);
@@ -369,34 +285,25 @@ TEST(Profiles, MemoryEstimateTexts) {
 // An archive file whose header (at offset 4) names `index` and `solid`.
 void OpenHeaderFile(uint8_t index, uint8_t solid) {
   const auto header = packer::MakeArchiveHeader(index, solid);
-  Bytes file = {1, 2, 3, 4};
-  file.insert(file.end(), header.begin(), header.end());
-  OpenArchiveBytes(file);
+  OpenArchiveBytes(Join({1, 2, 3, 4}, Bytes(header.begin(), header.end())));
   gContainer.optionBlockPos = 4;
 }
 
-// 7 when PrepareDecoder loaded profile 6 ("2048K") and left the file at the
-// solid header, 8 otherwise.
-int PrepareProfileSix() {
-  OpenHeaderFile(6, 1);
-  const int result = PrepareDecoder(1);
-  const bool ok = result == 0 && gContainer.solidFlag == 1 && gDecoder.windowSize == 2097152 &&
-                  gDecoder.distanceWidth == 13 && gDecoder.minMatch == 4 &&
-                  gDecoder.window != nullptr && ArchivePosition() == 40;
-  return ok ? 7 : 8;
-}
-
 TEST(Profiles, PrepareDecoderLoadsTheNamedProfile) {
-  EXPECT_EXIT(std::exit(PrepareProfileSix()), ::testing::ExitedWithCode(7), "");
+  // Exit code 7 when profile 6 ("2048K") was loaded and the file left at the
+  // solid header.
+  EXPECT_EXIT(
+      {
+        OpenHeaderFile(6, 1);
+        std::exit(PrepareDecoder(1) == 0 && gContainer.solidFlag == 1 && gDecoder.windowSize == 2097152 &&
+                          gDecoder.distanceWidth == 13 && gDecoder.minMatch == 4 && gDecoder.window != nullptr &&
+                          ArchivePosition() == 40 ? 7 : 8);
+      },
+      ::testing::ExitedWithCode(7), "");
   // No solid flag, or a profile index with no row: the archive is refused.
   for (int index : {2, 9, 15}) {
-    SCOPED_TRACE(index);
-    EXPECT_EXIT(
-        {
-          OpenHeaderFile(static_cast<uint8_t>(index), index == 2 ? 0 : 1);
-          PrepareDecoder(1);
-        },
-        ::testing::ExitedWithCode(0), "Error #1\n");
+    OpenHeaderFile(static_cast<uint8_t>(index), index == 2 ? 0 : 1);
+    EXPECT_EXIT(PrepareDecoder(1), ::testing::ExitedWithCode(0), "Error #1\n") << index;
   }
 }
 

@@ -40,6 +40,22 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+std::string ReadText(const std::string& path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> v(n);
@@ -129,3 +145,21 @@ const bool gGuardInstalled = [] {
   return true;
 }();
 }  // namespace
+
+std::vector<uint8_t> HexBytes(const char* text) {
+  std::vector<uint8_t> out;
+  for (const char* p = text; *p;) {
+    if (*p == ' ') { ++p; continue; }
+    out.push_back(static_cast<uint8_t>(std::strtoul(std::string(p, 2).c_str(), nullptr, 16)));
+    p += 2;
+  }
+  return out;
+}
+
+std::FILE* TempFileWith(const std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::tmpfile();
+  if (!f) throw std::runtime_error("tmpfile failed");
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  return f;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ std::string StubPath(const char* name); // build/stubs/<name>
 std::string MakeTempDir(const std::string& tag);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Text forms of the two above, whether a path exists (lstat), and whether
+// `text` contains `part`.
+std::string ReadText(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+bool PathExists(const std::string& path);
+bool Contains(const std::string& text, const std::string& part);
 // Deterministic generated data of a few kinds.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 std::vector<uint8_t> TextLikeBytes(size_t n, uint32_t seed);
@@ -24,3 +31,7 @@ struct RunResult {
 // in folder `cwd` when not empty.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
                      const std::string& cwd = "");
+// Bytes from hexadecimal text; spaces are skipped ("86 46 C6").
+std::vector<uint8_t> HexBytes(const char* text);
+// An anonymous temporary file holding `bytes`, positioned at its first byte.
+std::FILE* TempFileWith(const std::vector<uint8_t>& bytes);
