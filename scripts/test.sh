@@ -11,3 +11,12 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+# The whole native suite once more with AddressSanitizer and
+# UndefinedBehaviorSanitizer: the stub, the tool and every test program are
+# instrumented, and the fuzz corpus is replayed through them (no Windows stubs
+# here; the Wine tests ran above).
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOLM_SANITIZE=ON \
+      -DDOLM_WINDOWS_STUBS=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")

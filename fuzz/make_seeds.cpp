@@ -1,0 +1,149 @@
+// Writes the seed corpus of every fuzz target with the packer:
+//   make_seeds OUTDIR   ->  OUTDIR/<target>/seed-<n>
+// The seeds are small well-formed inputs of each decoder entry point, so that
+// the fuzzers start from the paths a real archive takes.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "packer/packer.h"
+
+namespace {
+
+using packer::Bytes;
+
+std::string gOut;
+
+void Put(const std::string& target, int n, const Bytes& bytes) {
+  const std::string folder = gOut + "/" + target;
+  mkdir(gOut.c_str(), 0755);
+  mkdir(folder.c_str(), 0755);
+  const std::string path = folder + "/seed-" + std::to_string(n);
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  fclose(file);
+}
+
+Bytes Text(size_t n, uint32_t seed) {
+  static const char* const kWords[] = {"setup ", "file ", "the ", "archive ", "window ",
+                                       "block\r\n", "data ", "of ", "DOLM "};
+  Bytes out;
+  uint32_t x = seed * 2654435761u + 1;
+  while (out.size() < n) {
+    x = x * 1103515245u + 12345u;
+    const char* w = kWords[(x >> 16) % 9];
+    while (*w && out.size() < n) out.push_back(static_cast<uint8_t>(*w++));
+  }
+  return out;
+}
+
+Bytes Noise(size_t n, uint32_t seed) {
+  Bytes out(n);
+  uint32_t x = seed | 1;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return out;
+}
+
+Bytes Le32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
+Bytes Join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<packer::PackFile> Files(int variant) {
+  std::vector<packer::PackFile> files;
+  files.push_back({"setup.exe", Text(300, 1), 946684800u, 0x20});
+  files.push_back({"doc\\readme.txt", Text(1500 + 500 * variant, 2), 1000000000u, 0x21});
+  files.push_back({"empty.txt", {}, 0, 0x20});
+  if (variant > 0) files.push_back({"bin\\data.bin", Noise(400, 3), 1234567890u, 0x27});
+  if (variant > 1) files.push_back({DOLM_TEMP_MARKER "tools\\x.dat", Text(200, 4), 5, 0xA0});
+  return files;
+}
+
+// A stand-in for the stub image: a few bytes and the image's own copy of the
+// overlay signature, which the search skips.
+Bytes FakeImage() {
+  const std::string signature = DOLM_OVERLAY_SIGNATURE;
+  Bytes image = {'M', 'Z', 0x90, 0, 3, 0, 0, 0};
+  image.insert(image.end(), signature.begin(), signature.end());
+  image.insert(image.end(), 16, 0);
+  return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds OUTDIR\n");
+    return 2;
+  }
+  gOut = argv[1];
+
+  // Model decoder: decoded count (bit 31: through the model buffers), stream.
+  const Bytes streams[] = {Text(2000, 5), Noise(300, 6), Bytes(1000, 'a'), Bytes()};
+  int n = 0;
+  for (const Bytes& s : streams) {
+    const Bytes coded = packer::EncodeStream(s.data(), s.size());
+    const uint32_t count = static_cast<uint32_t>(s.size());
+    Put("model_decoder", n++, Join(Le32(count), coded));
+    Put("model_decoder", n++, Join(Le32(count | 0x80000000u), coded));
+  }
+
+  // Splay decoder: output size (u16), packed bytes of raw entries.
+  n = 0;
+  for (int v = 0; v < 3; ++v) {
+    Bytes entries = packer::WriteSolidHeader(Files(v));
+    entries.erase(entries.begin(), entries.begin() + kSolidHeaderFixed);  // packed part only
+    const uint32_t room = static_cast<uint32_t>(Files(v).size() * kEntryBudget);
+    Put("splay_decoder", n++, Join({static_cast<uint8_t>(room), static_cast<uint8_t>(room >> 8)}, entries));
+  }
+  Put("splay_decoder", n++, Join({0, 2}, packer::PackHeaderBytes(Text(300, 7))));
+
+  // Solid header as it stands behind the archive header.
+  n = 0;
+  for (int v = 0; v < 3; ++v) Put("solid_header", n++, packer::WriteSolidHeader(Files(v)));
+
+  // Data blocks: profile byte, then the blocks of profiles with and without
+  // a low-bit table, at a fast and a thorough level.
+  n = 0;
+  for (int profile : {0, 1, 2, 4}) {
+    for (int level : {1, 9}) {
+      const Bytes data = Join(Text(2500, static_cast<uint32_t>(profile + 8)), Noise(200, 9));
+      Put("block_reader", n++, Join({static_cast<uint8_t>(profile)}, packer::WriteDataBlocks(data, profile, level)));
+    }
+  }
+  // Several blocks: a long, highly repetitive stream.
+  Put("block_reader", n++, Join({0}, packer::WriteDataBlocks(Bytes(200000, 'z'), 0, 1)));
+
+  // Whole files: stand-in image and archive, with several option blocks.
+  n = 0;
+  const Bytes image = FakeImage();
+  for (int v = 0; v < 3; ++v) {
+    packer::StoredOptions options;
+    options.optionWord = v == 0 ? 0x115u : (v == 1 ? 0x015u : 0x0C5u);
+    if (v == 0) options.executeText = packer::MakeExecuteText("setup.exe", "");
+    if (v == 1) options.executeText = packer::MakeExecuteText("doc\\readme.txt", "/q /r");
+    if (v == 1) options.tempFolder = DOLM_TEMP_MARKER;
+    if (v == 2) options.tempFolder = "out\\folder";
+    const Bytes archive = packer::BuildArchive(Files(v), options, v, 5);
+    Put("stub_run", n, Join(image, archive));
+    Put("inspect", n, Join(image, archive));
+    ++n;
+  }
+  return 0;
+}

@@ -1,0 +1,138 @@
+// Texts, counts and paths beyond the stub's fixed buffers, one table row
+// each, run through the Linux stub: a long command line, many switches and
+// arguments, a folder argument too long for its buffer, stored texts longer
+// than the stub reads, a stored name whose target path is too long, and
+// execute texts without their closing bracket. None may crash, hang or write
+// anywhere but where the row expects; the sanitizer build runs the same rows.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "packer/packer.h"
+#include "support/limited_run.h"
+#include "support/test_support.h"
+
+namespace {
+
+enum class Outcome {
+  kExact,       // every stored file in the target folder, nothing else
+  kNone,        // nothing written at all
+  kAllButLong,  // every file but the one with the over-long name
+  kLaunched,    // every file, and the execute file ran in the target folder
+};
+
+struct LimitCase {
+  const char* name;
+  std::string tempText;           // stored temporary folder text
+  std::string execText;           // stored execute text
+  std::vector<std::string> args;  // after the program path
+  int error;                      // the stub's error number, -1 for none
+  Outcome outcome;
+  std::string folder = "out";     // where the files are expected
+};
+
+const std::string kLongName = std::string(251, 'n') + ".txt";  // 255 characters
+const std::string kLongFolder(40, 'f');  // 40 + 1 + 255 > 259 characters of target path
+
+std::vector<packer::PackFile> Files(bool longName) {
+  std::vector<packer::PackFile> files = {
+      {"setup.exe", {}, 1000000000u, 0x20},
+      {"docs\\readme.txt", TextLikeBytes(5000, 1), 1000000000u, 0x20},
+      {"data.bin", RandomBytes(3000, 2), 1000000000u, 0x20}};
+  const std::string script = "#!/bin/sh\necho ran > launched\n";
+  files[0].data.assign(script.begin(), script.end());
+  if (longName) files.push_back({kLongName, TextLikeBytes(100, 3), 1000000000u, 0x20});
+  return files;
+}
+
+std::vector<std::string> Repeat(const std::string& text, int n, bool numbered) {
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.push_back(numbered ? text + std::to_string(i) : text);
+  return out;
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<LimitCase> Cases() {
+  const std::string over780(900, 't');
+  return {
+      {"600-character command line", "", "", {"-s", "out", std::string(590, 'x')}, -1, Outcome::kExact},
+      {"300 switches", "", "", Join(Repeat("-s", 300, false), {"out"}), -1, Outcome::kExact},
+      {"300 arguments", "", "", Join({"-s", "out"}, Repeat("arg", 299, true)), -1, Outcome::kExact},
+      {"400-character folder argument", "", "", {"-s", std::string(400, 'd')}, 0, Outcome::kNone},
+      {"stored folder text above 780", over780, "", {"-s", "out"}, 20, Outcome::kNone},
+      {"stored execute text above 780", "", "\"[" + over780 + "]\"", {"-s", "out"}, 20, Outcome::kNone},
+      {"255-character name, target path above 259", "", "", {"-s", kLongFolder}, 0,
+       Outcome::kAllButLong, kLongFolder},
+      {"the same with -i", "", "", {"-s", "-i", kLongFolder}, -1, Outcome::kAllButLong, kLongFolder},
+      {"execute text without closing bracket", "", "\"[setup.exe\"", {"-s", "out"}, -1, Outcome::kLaunched},
+      {"execute text without bracket or quote", "", "\"[setup.exe", {"-s", "out"}, -1, Outcome::kLaunched},
+  };
+}
+
+TEST(Limits, BeyondTheBuffersNothingCrashesOrLandsOutOfPlace) {
+  const std::string root = MakeTempDir("limits");
+  // A default temporary folder, should a row fall back to it, stays inside the test area.
+  const std::string tmp = root + "/tmp";
+  mkdir(tmp.c_str(), 0755);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  int row = 0;
+  for (const LimitCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const bool longName = c.outcome == Outcome::kAllButLong;
+    packer::StoredOptions options;
+    options.optionWord = 0x015;  // overwrite, keep attributes, recreate folders; silent
+    options.tempFolder = c.tempText;
+    options.executeText = c.execText;
+    const std::vector<packer::PackFile> files = Files(longName);
+    std::vector<uint8_t> image = ReadFileBytes(StubPath("dolmsfx-linux"));
+    const packer::Bytes archive = packer::BuildArchive(files, options, 0, 5);
+    image.insert(image.end(), archive.begin(), archive.end());
+    const std::string area = root + "/case" + std::to_string(row++);
+    const std::string cwd = area + "/run";
+    mkdir(area.c_str(), 0755);
+    mkdir(cwd.c_str(), 0755);
+    const std::string exe = area + "/sfx";
+    ASSERT_TRUE(WriteProgram(exe, image));
+
+    const LimitedResult r = RunLimited(Join({exe}, c.args), cwd, 30, 256);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0) << r.err;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(StubErrorNumber(r.err), c.error) << r.err;
+
+    std::map<std::string, std::vector<uint8_t>> got;
+    ListFilesBelow(cwd, "", got);
+    std::map<std::string, std::vector<uint8_t>> want;
+    if (c.outcome != Outcome::kNone) {
+      for (const packer::PackFile& f : files) {
+        if (f.name == kLongName) continue;
+        std::string name = c.folder + "/" + f.name;
+        for (char& ch : name)
+          if (ch == '\\') ch = '/';
+        want[name] = f.data;
+      }
+    }
+    if (c.outcome == Outcome::kLaunched) {
+      const std::string ran = "ran\n";
+      want[c.folder + "/launched"] = std::vector<uint8_t>(ran.begin(), ran.end());
+    }
+    EXPECT_EQ(got.size(), want.size()) << r.err;
+    for (const auto& w : want) {
+      auto it = got.find(w.first);
+      EXPECT_TRUE(it != got.end() && it->second == w.second) << w.first << " missing or different";
+    }
+    EXPECT_TRUE(FolderEntries(tmp).empty()) << "wrote into the default temporary folder";
+    EXPECT_EQ(FolderEntries(area).size(), 2u) << "wrote beside its working folder";
+  }
+  unsetenv("TMPDIR");
+  RemoveTree(root);
+}
+
+}  // namespace
