@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     if (v == 2) options.tempFolder = "out\\folder";
     const Bytes archive = packer::BuildArchive(Files(v), options, v, 5);
     Put("stub_run", n, Join(image, archive));
-    Put("inspect", n, Join(image, archive));
+    Put("examine", n, Join(image, archive));
     ++n;
   }
   return 0;

@@ -12,7 +12,7 @@ seconds=${1:?usage: run_fuzzers.sh SECONDS [TARGET ...]}
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(model_decoder splay_decoder solid_header block_reader stub_run inspect)
+  targets=(model_decoder splay_decoder solid_header block_reader stub_run examine)
 fi
 build=$here/build-fuzz
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DDOLM_WINDOWS_STUBS=OFF -DDOLM_FUZZ=ON >/dev/null
@@ -24,7 +24,7 @@ run_one() {
   mkdir -p "$work" "$art" "$build/logs"
   cp -n "$here/fuzz/corpus/$t/"* "$work/" 2>/dev/null || true
   local maxlen=4096
-  case $t in stub_run|inspect|block_reader) maxlen=16384 ;; esac
+  case $t in stub_run|examine|block_reader) maxlen=16384 ;; esac
   # The fuzzer runs in a private folder; stdin is empty so that no question
   # could ever wait for an answer.
   (cd "$build" && ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \

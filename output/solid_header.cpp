@@ -186,6 +186,33 @@ uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* out
   return produced;
 }
 
+// Reads the packed header into a buffer that grows with the bytes that really
+// arrive, so that a damaged length cannot make the stub reserve gigabytes for
+// a short file. Returns 1 only when memory runs out.
+static int ReadPacked(uint32_t length, uint8_t** out, uint32_t* got) {
+  size_t capacity = length < 65536u ? length : 65536u;
+  uint8_t* buffer = static_cast<uint8_t*>(calloc(capacity + 1, 1));
+  *got = 0;
+  while (buffer != nullptr) {
+    const uint32_t want = static_cast<uint32_t>(capacity) - *got;
+    const uint32_t read = ReadBytes(buffer + *got, want);
+    *got += read;
+    if (read < want || *got == length) break;
+    const size_t grown = capacity * 2 < length ? capacity * 2 : length;
+    uint8_t* bigger = static_cast<uint8_t*>(realloc(buffer, grown + 1));
+    if (bigger == nullptr) {
+      free(buffer);
+      buffer = nullptr;
+      break;
+    }
+    memset(bigger + capacity, 0, grown + 1 - capacity);
+    buffer = bigger;
+    capacity = grown;
+  }
+  *out = buffer;
+  return buffer == nullptr ? 1 : 0;
+}
+
 int ReadSolidHeader() {
   uint32_t count = 0;
   if (ReadU32(&count) != 0) count = 0xFFFFFFFFu;
@@ -196,38 +223,40 @@ int ReadSolidHeader() {
 
   ReserveTreePool();
 
-  const uint64_t budget = static_cast<uint64_t>(count) * kEntryBudget;
-  uint8_t* packed = nullptr;
-  uint8_t* entries = nullptr;
-  if (budget + kPaddingSlack <= kMaxHeaderBuffer) {
-    packed = static_cast<uint8_t*>(calloc(static_cast<size_t>(budget) + 1, 1));
-    entries = static_cast<uint8_t*>(calloc(static_cast<size_t>(budget) + kPaddingSlack, 1));
-  }
-  if (packed == nullptr || entries == nullptr) {
-    free(packed);
-    free(entries);
-    ReleaseTreePool();
-    return 1;
-  }
-
   gFiles.count = 0;
-  int damaged = 0;
   uint16_t check = 0;
   uint32_t packedLength = 0;
   if (ReadU16(&check) != 0) ReportError(kHeaderError, nullptr);
   if (ReadU32(&packedLength) != 0) ReportError(kHeaderError, nullptr);
 
+  // Every entry takes at least 16 unpacked bytes and every unpacked byte at
+  // least one packed bit: a count or a packed length that the other cannot
+  // match is damage, refused before any buffer is sized from it.
+  const uint64_t budget = static_cast<uint64_t>(count) * kEntryBudget;
+  int damaged = packedLength > budget ||
+                static_cast<uint64_t>(count) * kEntryFixedSize > static_cast<uint64_t>(packedLength) * 8;
+  uint8_t* packed = nullptr;
+  uint8_t* entries = nullptr;
+  uint32_t got = 0;
+  uint64_t entryLimit = 0;  // unpacked bytes allowed: the budget, and at most one per packed bit
+  if (!damaged) {
+    const int noMemory = ReadPacked(packedLength, &packed, &got);
+    entryLimit = budget < static_cast<uint64_t>(got) * 8 ? budget : static_cast<uint64_t>(got) * 8;
+    if (noMemory != 0 || entryLimit + kPaddingSlack > kMaxHeaderBuffer ||
+        (entries = static_cast<uint8_t*>(calloc(static_cast<size_t>(entryLimit) + kPaddingSlack, 1))) == nullptr) {
+      free(packed);
+      ReleaseTreePool();
+      return 1;
+    }
+  }
+
   uint32_t unpacked = 0;
-  if (packedLength > budget) {
-    // A packed length beyond the buffer is refused before anything is read.
-    damaged = 1;
-  } else {
-    const uint32_t got = ReadBytes(packed, packedLength);
+  if (!damaged) {
     if (got < packedLength) {
       ReportError(kHeaderError, nullptr);
       packedLength = got;  // go on with what arrived; the check normally fails
     }
-    const uint32_t entrySize = static_cast<uint32_t>(budget) + kPaddingSlack;
+    const uint32_t entrySize = static_cast<uint32_t>(entryLimit) + kPaddingSlack;
     unpacked = UnpackHeader(packedLength, packed, entries, entrySize);
     if (Crc16Of(packed, packedLength) != check) {
       StatusText(" Result : [CRC Failed]");

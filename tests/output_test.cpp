@@ -169,6 +169,8 @@ TEST(SolidHeader, DamageIsRefusedAsErrorSix) {
   cases.back()[0] = 2;
   cases.push_back(HexBytes("01000000 0000 15010000"));  // packed length 277 > 1 x 276
   cases.back().resize(cases.back().size() + 277);
+  cases.push_back(good);  // a count of 14.9 million files behind 17 packed bytes
+  cases.back()[0] = 0x05, cases.back()[1] = 0xE8, cases.back()[2] = 0xE3;
 
   InitFileTable();
   for (size_t i = 0; i < cases.size(); ++i) {

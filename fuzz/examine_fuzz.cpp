@@ -20,7 +20,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzResetState();
   FuzzReleaseDecoder();
-  const std::string path = FuzzWriteInput("inspect.exe", data, size);
+  const std::string path = FuzzWriteInput("examine.exe", data, size);
   gContainer.archive = fopen(path.c_str(), "rb");
   if (gContainer.archive == nullptr) abort();
   strncpy(gContainer.archiveName, path.c_str(), sizeof gContainer.archiveName - 1);
