@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "bench/reference_decoder.h"
 #include "container/format.h"
 #include "engine/engine.h"
@@ -23,42 +24,6 @@ using packer::Bytes;
 
 enum Kind { kText, kBinary, kRandom };
 
-// Words and line breaks, as in documents and scripts.
-Bytes TextData(size_t n) {
-  static const char* const kWords[] = {"the ", "setup ", "file ", "window ", "archive ",
-                                       "Install ", "data, ", "and ", "of ", "program ",
-                                       "folder.\r\n", "README ", "a ", "to ", "Version 2.1 "};
-  std::mt19937 rng(1);
-  Bytes d;
-  while (d.size() < n) {
-    for (const char* p = kWords[rng() % 15]; *p && d.size() < n; ++p) d.push_back(static_cast<uint8_t>(*p));
-  }
-  return d;
-}
-
-// Little-endian records of small numbers, zero padding and a few opcodes, as
-// in executables and data files.
-Bytes BinaryData(size_t n) {
-  std::mt19937 rng(2);
-  std::geometric_distribution<uint32_t> small(0.01);
-  Bytes d;
-  while (d.size() < n) {
-    const uint32_t pick = rng() % 8;
-    if (pick < 4) {
-      const uint32_t v = small(rng);
-      for (int i = 0; i < 4; ++i) d.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    } else if (pick < 6) {
-      d.insert(d.end(), 1 + rng() % 12, 0);
-    } else {
-      static const uint8_t kOps[] = {0x8B, 0x89, 0xE8, 0xFF, 0x55, 0xC3, 0x83, 0x74};
-      d.push_back(kOps[rng() % 8]);
-      d.push_back(static_cast<uint8_t>(rng() & 0x3F));
-    }
-  }
-  d.resize(n);
-  return d;
-}
-
 // Random bytes, sized so that their coded form still fits a stored stream.
 Bytes RandomData() {
   std::mt19937 rng(3);
@@ -69,8 +34,8 @@ Bytes RandomData() {
 
 Bytes Data(Kind kind) {
   switch (kind) {
-    case kText: return TextData(kStreamBufferSize);
-    case kBinary: return BinaryData(kStreamBufferSize);
+    case kText: return bench::TextData(kStreamBufferSize);
+    case kBinary: return bench::BinaryData(kStreamBufferSize, false);
     default: return RandomData();
   }
 }

@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "container/container.h"
 #include "container/format.h"
 #include "engine/engine.h"
@@ -31,46 +32,6 @@ constexpr int kProfile = 6;
 constexpr size_t kDataSize = 6u << 20;
 
 enum Kind { kText, kBinary, kRuns };
-
-// Words and line breaks: many short matches.
-Bytes TextData(size_t n) {
-  static const char* const kWords[] = {"the ", "setup ", "file ", "window ", "archive ",
-                                       "Install ", "data, ", "and ", "of ", "program ",
-                                       "folder.\r\n", "README ", "a ", "to ", "Version 2.1 "};
-  std::mt19937 rng(1);
-  Bytes d;
-  while (d.size() < n) {
-    for (const char* p = kWords[rng() % 15]; *p && d.size() < n; ++p) d.push_back(static_cast<uint8_t>(*p));
-  }
-  return d;
-}
-
-// Records of small numbers, zero padding and opcodes, with blocks of earlier
-// records repeated far back: matches of all lengths and distances.
-Bytes BinaryData(size_t n) {
-  std::mt19937 rng(2);
-  std::geometric_distribution<uint32_t> small(0.01);
-  Bytes d;
-  while (d.size() < n) {
-    const uint32_t pick = rng() % 16;
-    if (pick < 7) {
-      const uint32_t v = small(rng);
-      for (int i = 0; i < 4; ++i) d.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    } else if (pick < 11) {
-      d.insert(d.end(), 1 + rng() % 12, 0);
-    } else if (pick < 15 || d.size() < 70000) {
-      static const uint8_t kOps[] = {0x8B, 0x89, 0xE8, 0xFF, 0x55, 0xC3, 0x83, 0x74};
-      d.push_back(kOps[rng() % 8]);
-      d.push_back(static_cast<uint8_t>(rng() & 0x3F));
-    } else {
-      const size_t from = rng() % (d.size() - 65536);
-      const size_t length = 64 + rng() % 4000;
-      for (size_t i = 0; i < length; ++i) d.push_back(d[from + i]);
-    }
-  }
-  d.resize(n);
-  return d;
-}
 
 // Runs of one byte and short repeated patterns: long overlapping copies.
 Bytes RunData(size_t n) {
@@ -91,7 +52,9 @@ const Bytes& Blocks(Kind kind) {
   static Bytes cache[3];
   Bytes& blocks = cache[kind];
   if (blocks.empty()) {
-    const Bytes data = kind == kText ? TextData(kDataSize) : kind == kBinary ? BinaryData(kDataSize) : RunData(kDataSize);
+    const Bytes data = kind == kText    ? bench::TextData(kDataSize)
+                       : kind == kBinary ? bench::BinaryData(kDataSize, true)
+                                         : RunData(kDataSize);
     blocks = packer::WriteDataBlocks(data, kProfile, 6);
   }
   return blocks;

@@ -92,30 +92,9 @@ class MatchFinder {
   // Longest match for `pos` among the positions inserted so far.
   Item Find(size_t pos) const {
     Item best{0, 0, 0};
-    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
-    if (limit < kMinMatch) return best;
-    const uint8_t* here = &data_[pos];
-    int32_t candidate = head_[Hash(pos)];
-    for (uint32_t tries = settings_.chainDepth; candidate != kNone && tries > 0; --tries) {
-      const size_t distance = pos - static_cast<size_t>(candidate);
-      if (distance > windowSize_) break;
-      // With w = 7 only D = distance - 1 that is a multiple of 128 can be coded.
-      if (width_ > 7 || ((distance - 1) & 127) == 0) {
-        const uint8_t* there = &data_[candidate];
-        if (best.length < limit && there[best.length] == here[best.length]) {
-          const size_t n = CommonLength(there, here, limit);
-          if (n > best.length) {
-            best.length = static_cast<uint32_t>(n);
-            best.distance = static_cast<uint32_t>(distance - 1);
-            if (n >= settings_.niceLength || n == limit) break;
-          }
-        }
-      }
-      const int32_t next = prev_[static_cast<size_t>(candidate) & ringMask_];
-      if (next >= candidate) break;  // the ring entry was reused by a newer position
-      candidate = next;
-    }
-    if (best.length < kMinMatch) best.length = 0;
+    Walk(pos, [&](size_t length, size_t distance) {
+      best = Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0};
+    });
     return best;
   }
 
@@ -124,29 +103,9 @@ class MatchFinder {
   // closest source. Stops at the nice length.
   void FindAll(size_t pos, std::vector<Item>& found) const {
     found.clear();
-    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
-    if (limit < kMinMatch) return;
-    const uint8_t* here = &data_[pos];
-    size_t bestLength = kMinMatch - 1;
-    int32_t candidate = head_[Hash(pos)];
-    for (uint32_t tries = settings_.chainDepth; candidate != kNone && tries > 0; --tries) {
-      const size_t distance = pos - static_cast<size_t>(candidate);
-      if (distance > windowSize_) break;
-      if (width_ > 7 || ((distance - 1) & 127) == 0) {
-        const uint8_t* there = &data_[candidate];
-        if (there[bestLength] == here[bestLength]) {
-          const size_t n = CommonLength(there, here, limit);
-          if (n > bestLength) {
-            bestLength = n;
-            found.push_back(Item{static_cast<uint32_t>(n), static_cast<uint32_t>(distance - 1), 0});
-            if (n >= settings_.niceLength || n == limit) break;
-          }
-        }
-      }
-      const int32_t next = prev_[static_cast<size_t>(candidate) & ringMask_];
-      if (next >= candidate) break;
-      candidate = next;
-    }
+    Walk(pos, [&](size_t length, size_t distance) {
+      found.push_back(Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0});
+    });
   }
 
   void Insert(size_t pos) {
@@ -157,6 +116,39 @@ class MatchFinder {
   }
 
  private:
+  // Follows the hash chain of `pos` from the closest position back and calls
+  // found(length, distance) for every match of at least kMinMatch bytes that
+  // is longer than all closer ones. Stops after the chain depth, beyond the
+  // window, or at a match of the nice length or of all bytes left.
+  template <typename Found>
+  void Walk(size_t pos, Found found) const {
+    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
+    if (limit < kMinMatch) return;
+    const uint8_t* here = &data_[pos];
+    size_t bestLength = kMinMatch - 1;
+    int32_t candidate = head_[Hash(pos)];
+    for (uint32_t tries = settings_.chainDepth; candidate != kNone && tries > 0; --tries) {
+      const size_t distance = pos - static_cast<size_t>(candidate);
+      if (distance > windowSize_) break;
+      // With w = 7 only D = distance - 1 that is a multiple of 128 can be coded.
+      if (width_ > 7 || ((distance - 1) & 127) == 0) {
+        const uint8_t* there = &data_[candidate];
+        // A source that differs at the best length cannot beat it.
+        if (there[bestLength] == here[bestLength]) {
+          const size_t n = CommonLength(there, here, limit);
+          if (n > bestLength) {
+            bestLength = n;
+            found(n, distance);
+            if (n >= settings_.niceLength || n == limit) break;
+          }
+        }
+      }
+      const int32_t next = prev_[static_cast<size_t>(candidate) & ringMask_];
+      if (next >= candidate) break;  // the ring entry was reused by a newer position
+      candidate = next;
+    }
+  }
+
   uint32_t Hash(size_t pos) const {
     const uint32_t v = static_cast<uint32_t>(data_[pos]) | static_cast<uint32_t>(data_[pos + 1]) << 8 |
                        static_cast<uint32_t>(data_[pos + 2]) << 16 |

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "packer/packer.h"
-#include "support/limited_run.h"
 #include "support/test_support.h"
 
 namespace {
@@ -38,13 +36,11 @@ const std::string kLongName = std::string(251, 'n') + ".txt";  // 255 characters
 const std::string kLongFolder(40, 'f');  // 40 + 1 + 255 > 259 characters of target path
 
 std::vector<packer::PackFile> Files(bool longName) {
-  std::vector<packer::PackFile> files = {
-      {"setup.exe", {}, 1000000000u, 0x20},
-      {"docs\\readme.txt", TextLikeBytes(5000, 1), 1000000000u, 0x20},
-      {"data.bin", RandomBytes(3000, 2), 1000000000u, 0x20}};
   const std::string script = "#!/bin/sh\necho ran > launched\n";
-  files[0].data.assign(script.begin(), script.end());
-  if (longName) files.push_back({kLongName, TextLikeBytes(100, 3), 1000000000u, 0x20});
+  std::vector<packer::PackFile> files = {{"setup.exe", {script.begin(), script.end()}, 1000000000u, 0x20},
+                                         {"docs\\readme.txt", TextLikeBytes(5000, 1), 1000000000u, 0x20},
+                                         {"data.bin", RandomBytes(3000, 2), 1000000000u, 0x20}};
+  if (longName) files.push_back({kLongName, TextLikeBytes(100, 3), 1000000000u, 0x20});  // the last one
   return files;
 }
 
@@ -85,49 +81,30 @@ TEST(Limits, BeyondTheBuffersNothingCrashesOrLandsOutOfPlace) {
   int row = 0;
   for (const LimitCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    const bool longName = c.outcome == Outcome::kAllButLong;
     packer::StoredOptions options;
     options.optionWord = 0x015;  // overwrite, keep attributes, recreate folders; silent
     options.tempFolder = c.tempText;
     options.executeText = c.execText;
-    const std::vector<packer::PackFile> files = Files(longName);
-    std::vector<uint8_t> image = ReadFileBytes(StubPath("dolmsfx-linux"));
-    const packer::Bytes archive = packer::BuildArchive(files, options, 0, 5);
-    image.insert(image.end(), archive.begin(), archive.end());
-    const std::string area = root + "/case" + std::to_string(row++);
-    const std::string cwd = area + "/run";
+    std::vector<packer::PackFile> files = Files(c.outcome == Outcome::kAllButLong);
+    const std::string area = root + "/case" + std::to_string(row++), exe = area + "/sfx";
+    RunOptions run;
+    run.cwd = area + "/run";
+    run.timeoutSeconds = 30;
+    run.addressLimitMb = 256;
     mkdir(area.c_str(), 0755);
-    mkdir(cwd.c_str(), 0755);
-    const std::string exe = area + "/sfx";
-    ASSERT_TRUE(WriteProgram(exe, image));
+    mkdir(run.cwd.c_str(), 0755);
+    ASSERT_TRUE(WriteProgram(exe, LinuxStubWith(files, options, 0)));
 
-    const LimitedResult r = RunLimited(Join({exe}, c.args), cwd, 30, 256);
+    const RunResult r = RunProgram(Join({exe}, c.args), run);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, 0) << r.err;
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(StubErrorNumber(r.err), c.error) << r.err;
-
-    std::map<std::string, std::vector<uint8_t>> got;
-    ListFilesBelow(cwd, "", got);
-    std::map<std::string, std::vector<uint8_t>> want;
-    if (c.outcome != Outcome::kNone) {
-      for (const packer::PackFile& f : files) {
-        if (f.name == kLongName) continue;
-        std::string name = c.folder + "/" + f.name;
-        for (char& ch : name)
-          if (ch == '\\') ch = '/';
-        want[name] = f.data;
-      }
-    }
-    if (c.outcome == Outcome::kLaunched) {
-      const std::string ran = "ran\n";
-      want[c.folder + "/launched"] = std::vector<uint8_t>(ran.begin(), ran.end());
-    }
-    EXPECT_EQ(got.size(), want.size()) << r.err;
-    for (const auto& w : want) {
-      auto it = got.find(w.first);
-      EXPECT_TRUE(it != got.end() && it->second == w.second) << w.first << " missing or different";
-    }
+    if (c.outcome == Outcome::kAllButLong) files.pop_back();
+    if (c.outcome == Outcome::kNone) files.clear();
+    std::map<std::string, std::vector<uint8_t>> want = ExpectedFiles(files, c.folder);
+    if (c.outcome == Outcome::kLaunched) want[c.folder + "/launched"] = {'r', 'a', 'n', '\n'};
+    EXPECT_EQ(FilesBelow(run.cwd), want) << r.err;
     EXPECT_TRUE(FolderEntries(tmp).empty()) << "wrote into the default temporary folder";
     EXPECT_EQ(FolderEntries(area).size(), 2u) << "wrote beside its working folder";
   }

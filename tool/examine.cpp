@@ -142,6 +142,15 @@ Archive OpenArchive(const std::string& path, int load, Damage& damage) {
   return archive;
 }
 
+// OpenArchive for a command that needs everything up to the data intact: any
+// damage found there ends the command.
+Archive OpenIntact(const std::string& path, int load) {
+  Damage damage;
+  Archive archive = OpenArchive(path, load, damage);
+  if (damage.found()) throw Failure(Describe(path, damage));
+  return archive;
+}
+
 std::vector<std::string> StoredNames() {
   std::vector<std::string> names;
   for (uint32_t i = 0; i < gFiles.count; ++i) names.emplace_back(gFiles.records[i].name);
@@ -224,6 +233,12 @@ size_t CountUnsafe(const std::vector<std::string>& reasons) {
   return count;
 }
 
+// Prints the command's help when it was asked for, and says whether it was.
+bool HelpShown(const ParsedArgs& parsed, const char* help) {
+  if (parsed.Has("--help")) fputs(help, stdout);
+  return parsed.Has("--help");
+}
+
 std::string OneOperand(const ParsedArgs& parsed, const char* command) {
   if (parsed.operands.size() != 1)
     throw UsageError(std::string(command) + " needs exactly one archive file");
@@ -247,14 +262,9 @@ void MakeFolderPath(const std::string& dir) {
 
 int ListCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--help", "-h", false}});
-  if (parsed.Has("--help")) {
-    fputs(kListHelp, stdout);
-    return kExitOk;
-  }
+  if (HelpShown(parsed, kListHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "list");
-  Damage damage;
-  Archive archive = OpenArchive(path, 0, damage);
-  if (damage.found()) throw Failure(Describe(path, damage));
+  Archive archive = OpenIntact(path, 0);
   std::vector<std::string> reasons = CheckStoredNames(StoredNames());
   if (parsed.Has("--json")) PrintJson(archive, reasons);
   else PrintText(archive, reasons);
@@ -266,14 +276,10 @@ int ListCommand(const std::vector<std::string>& args) {
 
 int TestCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--help", "-h", false}});
-  if (parsed.Has("--help")) {
-    fputs(kTestHelp, stdout);
-    return kExitOk;
-  }
+  if (HelpShown(parsed, kTestHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "test");
+  Archive archive = OpenIntact(path, 1);
   Damage damage;
-  Archive archive = OpenArchive(path, 1, damage);
-  if (damage.found()) throw Failure(Describe(path, damage));
 
   // The expansion runs as for an empty file table (no file is ever opened)
   // while the stub's count of bytes owed starts at INT32_MAX: every block is
@@ -322,19 +328,15 @@ int ExtractCommand(const std::vector<std::string>& args) {
                                        {"--overwrite", "", false},
                                        {"--allow-unsafe-paths", "", false},
                                        {"--help", "-h", false}});
-  if (parsed.Has("--help")) {
-    fputs(kExtractHelp, stdout);
-    return kExitOk;
-  }
+  if (HelpShown(parsed, kExtractHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "extract");
   std::string dir = parsed.Value("--directory", ".");
   bool overwrite = parsed.Has("--overwrite");
   bool allowUnsafe = parsed.Has("--allow-unsafe-paths");
   if (dir.empty()) throw UsageError("-C needs a folder");
 
+  Archive archive = OpenIntact(path, 1);
   Damage damage;
-  Archive archive = OpenArchive(path, 1, damage);
-  if (damage.found()) throw Failure(Describe(path, damage));
   std::vector<std::string> names = StoredNames();
   std::vector<std::string> reasons = CheckStoredNames(names);
   if (!allowUnsafe && CountUnsafe(reasons) > 0) {

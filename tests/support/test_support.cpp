@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -79,44 +85,160 @@ std::vector<uint8_t> TextLikeBytes(size_t n, uint32_t seed) {
 static std::string ReadAll(int fd) {
   std::string s;
   char buf[4096];
-  ssize_t r;
-  while ((r = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(r));
+  lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
   return s;
 }
 
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
-                     const std::string& cwd) {
-  // Output goes to temporary files so that large outputs cannot block the child.
+bool UnderAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options) {
+  // Close-on-exec: a program started by another thread meanwhile keeps none of these open.
   char outName[] = "/tmp/dolm-out-XXXXXX";
   char errName[] = "/tmp/dolm-err-XXXXXX";
   char inName[] = "/tmp/dolm-in-XXXXXX";
-  int outFd = mkstemp(outName), errFd = mkstemp(errName), inFd = mkstemp(inName);
-  if (write(inFd, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+  const int outFd = mkostemp(outName, O_CLOEXEC), errFd = mkostemp(errName, O_CLOEXEC),
+            inFd = mkostemp(inName, O_CLOEXEC);
+  unlink(outName), unlink(errName), unlink(inName);
+  if (outFd < 0 || errFd < 0 || inFd < 0) throw std::runtime_error("cannot create the output files");
+  if (write(inFd, options.input.data(), options.input.size()) != static_cast<ssize_t>(options.input.size()))
     throw std::runtime_error("cannot write test input");
   lseek(inFd, 0, SEEK_SET);
-  pid_t pid = fork();
+  // Everything the child needs is made before the fork: other threads may
+  // hold the allocator's lock at that moment.
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const bool limitMemory = options.addressLimitMb > 0 && !UnderAddressSanitizer();
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.addressLimitMb) << 20;
+
+  const pid_t pid = fork();
   if (pid == 0) {
     dup2(inFd, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
+    const uid_t user = options.user;
+    if (user != 0 && getuid() == 0 && (setgid(user) != 0 || setuid(user) != 0)) _exit(125);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (limitMemory) setrlimit(RLIMIT_AS, &limit);
+    // A child that another thread forked may hold the program's file open
+    // for writing until its own exec closes it: try again a while then.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      execv(args[0], args.data());
+      if (errno != ETXTBSY) break;
+      usleep(5000);
+    }
     _exit(127);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
   RunResult r;
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  lseek(outFd, 0, SEEK_SET);
-  lseek(errFd, 0, SEEK_SET);
+  int status = 0;
+  struct rusage usage = {};
+  timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (pid_t done; (done = wait4(pid, &status, options.timeoutSeconds > 0 ? WNOHANG : 0, &usage)) != pid;) {
+    if (done < 0 && errno != EINTR) break;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long elapsedMs = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (options.timeoutSeconds > 0 && elapsedMs >= options.timeoutSeconds * 1000L) {
+      r.timedOut = true;
+      kill(pid, SIGKILL);
+      wait4(pid, &status, 0, &usage);
+      break;
+    }
+    usleep(1000);
+  }
+  r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + r.signal;
+  r.maxRssKb = usage.ru_maxrss;
   r.out = ReadAll(outFd);
   r.err = ReadAll(errFd);
   close(outFd), close(errFd), close(inFd);
-  unlink(outName), unlink(errName), unlink(inName);
   return r;
+}
+
+bool WriteProgram(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  if (fd < 0) return false;
+  size_t done = 0;
+  for (ssize_t n; done < bytes.size() && (n = write(fd, bytes.data() + done, bytes.size() - done)) > 0;)
+    done += static_cast<size_t>(n);
+  close(fd);
+  return done == bytes.size();
+}
+
+std::vector<uint8_t> LinuxStubWith(const std::vector<packer::PackFile>& files,
+                                   const packer::StoredOptions& options, int profile) {
+  std::vector<uint8_t> image = ReadFileBytes(StubPath("dolmsfx-linux"));
+  const packer::Bytes archive = packer::BuildArchive(files, options, profile, 5);
+  image.insert(image.end(), archive.begin(), archive.end());
+  return image;
+}
+
+std::map<std::string, std::vector<uint8_t>> ExpectedFiles(const std::vector<packer::PackFile>& files,
+                                                          const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> want;
+  for (const packer::PackFile& f : files) {
+    std::string name = folder + "/" + f.name;
+    for (char& c : name)
+      if (c == '\\') c = '/';
+    want[name] = f.data;
+  }
+  return want;
+}
+
+int StubErrorNumber(const std::string& err) {
+  const std::string head = " DOLM Self Extractor Error \nError #";
+  const size_t at = err.find(head);
+  return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + head.size());
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* e = readdir(dir))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+static void AddFilesBelow(const std::string& folder, const std::string& prefix,
+                          std::map<std::string, std::vector<uint8_t>>& out) {
+  for (const std::string& name : FolderEntries(folder)) {
+    const std::string path = folder + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) AddFilesBelow(path, prefix + name + "/", out);
+    else out[prefix + name] = ReadFileBytes(path);
+  }
+}
+
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  AddFilesBelow(folder, "", files);
+  return files;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0755);
+    for (const std::string& name : FolderEntries(path)) RemoveTree(path + "/" + name);
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
 }
 
 // The code under test ends the process with exit code 0 after an error

@@ -1,11 +1,16 @@
-// Helpers shared by the test programs: temporary folders, files, running the
-// Linux stub.
+// Helpers shared by the test programs: temporary folders, files, running
+// programs under limits, the Linux stub with an archive.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "packer/packer.h"
 
 std::string BuildDir();                 // the CMake build folder
 std::string StubPath(const char* name); // build/stubs/<name>
@@ -22,15 +27,49 @@ bool Contains(const std::string& text, const std::string& part);
 // Deterministic generated data of a few kinds.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 std::vector<uint8_t> TextLikeBytes(size_t n, uint32_t seed);
+struct RunOptions {
+  std::string input;        // fed on standard input
+  std::string cwd;          // the working folder, when not empty
+  int timeoutSeconds = 0;   // killed after this long; 0: no limit
+  long addressLimitMb = 0;  // address-space limit; 0: none (never under AddressSanitizer)
+  uid_t user = 0;           // not 0: a test running as root runs the program as this user
+};
 struct RunResult {
-  int exitCode;
+  int exitCode;     // 128 + the signal's number when a signal ended the program
   std::string out;  // standard output
   std::string err;  // standard error
+  int signal = 0;   // the signal that ended it, 0 when it exited
+  bool timedOut = false;
+  long maxRssKb = 0;  // peak resident memory
 };
-// Runs a program with arguments (no shell), feeding `input` on standard input,
-// in folder `cwd` when not empty.
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
-                     const std::string& cwd = "");
+// Runs a program with arguments (no shell). Standard output and error go to
+// files, so that large outputs cannot block it. Safe to call from several
+// threads at once.
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options);
+inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                            const std::string& cwd = "") {
+  RunOptions options;
+  options.input = input;
+  options.cwd = cwd;
+  return RunProgram(argv, options);
+}
+bool UnderAddressSanitizer();
+// Writes an executable file through a descriptor that no program started by
+// another thread inherits, so that it can be started at once.
+bool WriteProgram(const std::string& path, const std::vector<uint8_t>& bytes);
+// The Linux stub with an archive of `files` appended.
+std::vector<uint8_t> LinuxStubWith(const std::vector<packer::PackFile>& files,
+                                   const packer::StoredOptions& options, int profile);
+// Where the stub puts `files` below `folder`: path ('/') -> bytes.
+std::map<std::string, std::vector<uint8_t>> ExpectedFiles(const std::vector<packer::PackFile>& files,
+                                                          const std::string& folder);
+// The error number in a stub's error box on standard error, -1 when none.
+int StubErrorNumber(const std::string& err);
+// The names in a folder, and every file below it by relative path ('/').
+std::vector<std::string> FolderEntries(const std::string& folder);
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder);
+// Removes a file or a whole tree, making read-only folders writable first.
+void RemoveTree(const std::string& path);
 // Bytes from hexadecimal text; spaces are skipped ("86 46 C6").
 std::vector<uint8_t> HexBytes(const char* text);
 // An anonymous temporary file holding `bytes`, positioned at its first byte.
