@@ -157,3 +157,18 @@ expect_no_dialog() {
     cat "$WORK/probe.out"
   fi
 }
+
+# use_echoargs: for the launch tests. Sets stub, echoargs and mkarchive (ending
+# the test as skipped when one is not built) and points echoargs' report at
+# $report.
+use_echoargs() {
+  stub="$STUBS/dolmsfx-win64.exe"
+  echoargs="$WINTOOLS/echoargs.exe"
+  mkarchive="$BUILD/tests/mkarchive"
+  require_file "$stub" "the 64-bit Windows stub is not built"
+  require_file "$echoargs" "echoargs.exe is not built"
+  require_file "$mkarchive" "mkarchive is not built"
+  report="$WORK/report.txt"
+  DOLM_ECHO_FILE=$(win_path "$report")
+  export DOLM_ECHO_FILE
+}

@@ -6,16 +6,7 @@
 # associated with shows the "No application is associated" box and the run
 # goes on to its end (exit code 0).
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
-echoargs="$WINTOOLS/echoargs.exe"
-mkarchive="$BUILD/tests/mkarchive"
-require_file "$stub" "the 64-bit Windows stub is not built"
-require_file "$echoargs" "echoargs.exe is not built"
-require_file "$mkarchive" "mkarchive is not built"
-
-report="$WORK/report.txt"
-export DOLM_ECHO_FILE
-DOLM_ECHO_FILE=$(win_path "$report")
+use_echoargs
 printf 'a document\r\n' >"$WORK/notes.dolmdoc"
 cp "$WORK/notes.dolmdoc" "$WORK/notes.nothing"
 prog=$(win_path "$echoargs")

@@ -4,16 +4,7 @@
 # in, and the removal with -d, which takes this run's files and folders and
 # leaves every entry that was in the temporary folder before.
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
-echoargs="$WINTOOLS/echoargs.exe"
-mkarchive="$BUILD/tests/mkarchive"
-require_file "$stub" "the 64-bit Windows stub is not built"
-require_file "$echoargs" "echoargs.exe is not built"
-require_file "$mkarchive" "mkarchive is not built"
-
-report="$WORK/report.txt"
-export DOLM_ECHO_FILE
-DOLM_ECHO_FILE=$(win_path "$report")
+use_echoargs
 printf 'first\r\n' >"$WORK/a.txt"
 printf 'read only\r\n' >"$WORK/ro.txt"
 chmod 0444 "$WORK/ro.txt"
