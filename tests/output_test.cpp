@@ -179,10 +179,10 @@ TEST(SolidHeader, DamageIsRefusedAsErrorSix) {
     OpenArchiveBytes(cases[i]);
     EXPECT_EQ(ReadSolidHeader(), 1) << i;
     EXPECT_EQ(gFiles.count, 0u) << i;
-    gContainer.options.optionWord = 0;
-    OpenArchiveBytes(cases[i]);
-    EXPECT_EXIT(ReadSolidHeader(), testing::ExitedWithCode(0), "Error #6\nError melting file names !") << i;
   }
+  gContainer.options.optionWord = 0;
+  OpenArchiveBytes(cases[0]);
+  EXPECT_EXIT(ReadSolidHeader(), testing::ExitedWithCode(0), "Error #6\nError melting file names !");
 }
 
 TEST(FileTable, GrowsOnlyPastCapacityLessTen) {
@@ -337,18 +337,14 @@ TEST(MatchCoder, BlocksStayInsideAndNearTheLimits) {
   const Bytes noise = RandomBytes(200000, 51);
   Bytes repeats;
   for (uint32_t i = 0; repeats.size() < 600000; ++i) repeats = Join(repeats, TextLikeBytes(6 + i % 5, i % 300));
-  for (const Bytes* data : {&noise, static_cast<const Bytes*>(&repeats)}) {
-    for (int level : {1, 9}) {
-      const Bytes blocks = packer::WriteDataBlocks(*data, 6, level);
-      const std::string dir = Expand(6, {{"d", static_cast<uint32_t>(data->size())}}, blocks);
-      EXPECT_TRUE(Read(dir, "d") == *data) << "level " << level;
-      if (data != &noise) continue;
-      OpenArchiveBytes(blocks);
-      size_t count = 1;
-      while (ReadBlock() == 0 && gBlock.lastBits <= 8) ++count;
-      EXPECT_EQ(count, (data->size() + kMaxStoredLength - 1) / kMaxStoredLength);
-    }
+  for (const auto& [data, level] : {std::pair(noise, 9), std::pair(repeats, 1), std::pair(repeats, 9)}) {
+    const Bytes blocks = packer::WriteDataBlocks(data, 6, level);
+    EXPECT_TRUE(Read(Expand(6, {{"d", static_cast<uint32_t>(data.size())}}, blocks), "d") == data) << level;
   }
+  OpenArchiveBytes(packer::WriteDataBlocks(noise, 6, 1));
+  size_t count = 1;
+  while (ReadBlock() == 0 && gBlock.lastBits <= 8) ++count;
+  EXPECT_EQ(count, (noise.size() + kMaxStoredLength - 1) / kMaxStoredLength);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -14,7 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -204,41 +203,26 @@ int StubErrorNumber(const std::string& err) {
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-    closedir(dir);
-  }
+  std::error_code error;
+  for (const auto& e : std::filesystem::directory_iterator(folder, error)) names.push_back(e.path().filename());
   return names;
-}
-
-static void AddFilesBelow(const std::string& folder, const std::string& prefix,
-                          std::map<std::string, std::vector<uint8_t>>& out) {
-  for (const std::string& name : FolderEntries(folder)) {
-    const std::string path = folder + "/" + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) AddFilesBelow(path, prefix + name + "/", out);
-    else out[prefix + name] = ReadFileBytes(path);
-  }
 }
 
 std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder) {
   std::map<std::string, std::vector<uint8_t>> files;
-  AddFilesBelow(folder, "", files);
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+    if (!e.is_directory()) files[e.path().lexically_relative(folder)] = ReadFileBytes(e.path());
   return files;
 }
 
 void RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0755);
-    for (const std::string& name : FolderEntries(path)) RemoveTree(path + "/" + name);
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
+  // Read-only folders are made writable first, or their entries cannot go.
+  std::error_code error;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) chmod(path.c_str(), 0755);
+  using Walk = std::filesystem::recursive_directory_iterator;
+  for (Walk it(path, error); !error && it != Walk(); it.increment(error))
+    if (!it->is_symlink() && it->is_directory()) chmod(it->path().c_str(), 0755);
+  std::filesystem::remove_all(path, error);
 }
 
 // The code under test ends the process with exit code 0 after an error
