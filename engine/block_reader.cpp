@@ -3,6 +3,7 @@
 // block's running CRC, leaving everything in gBlock and the stream buffers of
 // gDecoder for the window expansion.
 #include <cstdint>
+#include <cstring>
 
 #include "container/container.h"
 #include "container/format.h"
@@ -17,7 +18,7 @@ constexpr uint32_t kWorkBufferSize = 409600;
 
 // Reader state. Invariants: after ReadBlock every count in gBlock is at most
 // kStreamBufferSize, so the expansion's reads stay inside the stream buffers
-// and the table; `work` holds the stored bytes of the last compressed stream
+// and the table; `work` holds the stored bytes of the compressed streams
 // (or the table's bytes while its CRC is taken). `failed` is set by a short read, an over-long
 // stream or a stream that would not fit, and makes ReadBlock return 1.
 struct BlockReaderState {
@@ -26,10 +27,19 @@ struct BlockReaderState {
 };
 BlockReaderState gReader;
 
-// Reads one stream record into *count and buffer, decodes it when compressed,
-// and chains its decoded bytes into the running CRC. Returns 0, or 1 when the
-// block must be abandoned (the error has been reported).
-int LoadStream(uint32_t* count, uint8_t* buffer, int compressed) {
+// Each compressed stream's stored bytes go to their own slot of the work
+// buffer, followed by the zero bytes that the decoder may load past them; all
+// the block's compressed streams are then decoded together, straight into
+// their stream buffers, so no decoded byte is copied.
+constexpr uint32_t kSlotSize = kMaxStoredLength + kStreamPadding;
+static_assert(5 * kSlotSize <= kWorkBufferSize, "five stored streams fit the work buffer");
+
+// Reads one stream record into *count and, when stored as is, into buffer;
+// a compressed stream's bytes go to `slot` and are added to `jobs`. Sets
+// *yield to the number of bytes the stream leaves in buffer. Returns 0, or 1
+// when the block must be abandoned (the error has been reported).
+int LoadStream(uint32_t* count, uint8_t* buffer, uint8_t* slot, StreamJob* jobs,
+               uint32_t* jobCount, uint32_t* yield) {
   uint32_t storedLength = 0;
   if (ReadU32(count) != 0 || ReadU32(&storedLength) != 0) {
     ReportError(4, nullptr);
@@ -44,41 +54,57 @@ int LoadStream(uint32_t* count, uint8_t* buffer, int compressed) {
     ReportError(2, nullptr);
     return 1;
   }
-  // A compressed stream's stored bytes go to the work buffer and are decoded
-  // from there straight into the stream buffer, so no decoded byte is copied.
-  uint8_t* target = compressed ? gReader.work : buffer;
+  uint8_t* target = slot != nullptr ? slot : buffer;
   if (ReadBytes(target, storedLength) != storedLength) {
     ReportError(4, nullptr);
     return 1;
   }
-  if (compressed) {
-    uint32_t produced = storedLength;
-    DecodeStream(*count, gReader.work, &produced, buffer);
-    Crc32Update(buffer, produced, &gBlock.runningCrc);
-  } else {
-    Crc32Update(buffer, storedLength, &gBlock.runningCrc);
+  *yield = storedLength;
+  if (slot != nullptr) {
+    std::memset(slot + storedLength, 0, kStreamPadding);
+    jobs[(*jobCount)++] = StreamJob{slot, storedLength, *count, buffer};
+    *yield = *count;
   }
   return 0;
 }
 
-// Unpacks one value of w - 8 bits per match into the table (the start word is
-// read even for no matches) and chains the cells, low byte first, into the
-// running CRC.
+// Unpacks one value of w - 8 bits per match into the table and chains the
+// cells, low byte first, into the running CRC. The values are packed most
+// significant bit first into big-endian 16-bit words, max(1, ceil(count *
+// bits / 16)) of them (the start word is there even for no matches); they are
+// read in one piece, and a word that the file does not hold whole reads as
+// 0xFFFF, as the word-by-word bit reader would give it.
 void LoadLowBitTable(uint32_t matchCount, int bits) {
   uint16_t* table = gDecoder.lowBitTable;
-  StartBitReader();
+  uint32_t words = (matchCount * static_cast<uint32_t>(bits) + 15) / 16;
+  if (words == 0) words = 1;
+  uint8_t* packed = gReader.work;
+  const uint32_t got = ReadBytes(packed, 2 * words);
+  for (uint32_t i = got & ~1u; i < 2 * words; ++i) packed[i] = 0xFF;
+  uint64_t buffer = 0;  // the next `held` bits at the bottom
+  int held = 0;
+  const uint8_t* next = packed;
+  const uint32_t mask = (1u << bits) - 1;
   for (uint32_t i = 0; i < matchCount; ++i) {
-    table[i] = ReadBits(bits, i + 1 < matchCount);
+    if (held < bits) {
+      buffer = (buffer << 16) | (static_cast<uint32_t>(next[0]) << 8) | next[1];
+      next += 2;
+      held += 16;
+    }
+    held -= bits;
+    table[i] = static_cast<uint16_t>((buffer >> held) & mask);
   }
+  uint8_t* cells = gReader.work;
   for (uint32_t i = 0; i < matchCount; ++i) {
-    gReader.work[2 * i] = static_cast<uint8_t>(table[i] & 0xFFu);
-    gReader.work[2 * i + 1] = static_cast<uint8_t>(table[i] >> 8);
+    cells[2 * i] = static_cast<uint8_t>(table[i] & 0xFFu);
+    cells[2 * i + 1] = static_cast<uint8_t>(table[i] >> 8);
   }
-  Crc32Update(gReader.work, 2 * matchCount, &gBlock.runningCrc);
+  Crc32Update(cells, 2 * matchCount, &gBlock.runningCrc);
 }
 
-// Loads the five streams in block order, with the progress text after each.
-// Stops at the first stream that fails.
+// Loads the five streams in block order, with the progress text after each,
+// decodes the compressed ones and chains every stream's bytes into the
+// running CRC in block order. Stops at the first stream that fails.
 int LoadStreams(const uint8_t* header) {
   static const char* const kProgress[5] = {
       "Please wait, defrosting blocks ..",
@@ -93,10 +119,16 @@ int LoadStreams(const uint8_t* header) {
                          gDecoder.highStream, gDecoder.middleStream};
   const int compressed[5] = {(header[0] >> 5) & 1, (header[0] >> 6) & 1, (header[0] >> 7) & 1,
                              header[1] & 1, (header[1] >> 1) & 1};
+  StreamJob jobs[5];
+  uint32_t jobCount = 0;
+  uint32_t lengths[5];
   for (int i = 0; i < 5; ++i) {
-    if (LoadStream(counts[i], buffers[i], compressed[i]) != 0) return 1;
+    uint8_t* slot = compressed[i] ? gReader.work + i * kSlotSize : nullptr;
+    if (LoadStream(counts[i], buffers[i], slot, jobs, &jobCount, &lengths[i]) != 0) return 1;
     StatusText(kProgress[i]);
   }
+  DecodeStreams(jobs, jobCount);
+  for (int i = 0; i < 5; ++i) Crc32Update(buffers[i], lengths[i], &gBlock.runningCrc);
   return 0;
 }
 

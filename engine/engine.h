@@ -25,6 +25,22 @@ uint16_t ReadBits(int n, int more);
 void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
                   uint8_t* destination);
 
+// One model-coded stream for DecodeStreams. The stored bytes must be followed
+// by kStreamPadding zero bytes that the decoder may load (it reads whole words);
+// storedLength is at most kStreamBufferSize and decodedCount at most
+// kStreamBufferSize. Each stream yields exactly decodedCount bytes.
+constexpr uint32_t kStreamPadding = 8;
+struct StreamJob {
+  const uint8_t* stored;
+  uint32_t storedLength;
+  uint32_t decodedCount;
+  uint8_t* destination;
+};
+// Decodes several independent streams at once (their decodings are
+// interleaved, which lets the processor overlap them); the bytes produced are
+// exactly those that DecodeStream gives for each stream on its own.
+void DecodeStreams(const StreamJob* jobs, uint32_t count);
+
 // ---- block_reader.cpp --------------------------------------------------------
 struct BlockState {
   uint32_t flagCount;       // decoded bytes of the flag stream

@@ -1,49 +1,99 @@
-// Adaptive model decoder: rebuilds one model-coded stream of a data block.
+// Adaptive model decoder: rebuilds model-coded streams of a data block.
 // Each byte value is coded as a class (model 0) and, for classes 3 to 13, an
 // offset inside the class (models 1 to 11), with a range coder whose range
 // stays between 2^24 and 2^25 and is renormalised one input bit per doubling.
 //
-// The decoding loop keeps the coder in local variables. A symbol is found
-// without dividing the code: the scan adds count * r per symbol and stops at
-// the first cumulative product above the code, where r = range / total comes
-// from a table of reciprocals. The scan branches per symbol rather than
-// searching without branches: while the branches are predicted, the next
-// symbol starts before this one's scan has resolved. Renormalisation doubles
-// the range k times at once, k from the leading zeros of range - 1, and takes
-// the k bits in one piece from a 64-bit bit buffer.
+// How the loop is made fast without changing a bit of the result:
+// - A symbol is found from t = code / r (clamped to total - 1) by counting the
+//   cumulative counts that are <= t: the models keep cumulative counts, so
+//   with SSE2 this is four compares over 32 lanes and one bit scan, with no
+//   branch that depends on the data. r = range / total comes from a table of
+//   reciprocals, so each symbol costs one division instead of two.
+// - Renormalisation doubles the range k times at once, k from the leading
+//   zeros of range - 1, and takes the k bits in one piece from a 64-bit bit
+//   buffer that is refilled a whole word at a time, without a branch.
+// - Each symbol depends on the one before through range and code, so one
+//   stream runs at the latency of that chain. DecodeStreams therefore decodes
+//   two independent streams in one loop, one byte of each per turn, and the
+//   processor overlaps the two chains.
 #include <cstdint>
 #include <cstring>
 
 #include "container/format.h"
 #include "engine/engine.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The per-symbol steps must be inlined into the loops, so that each lane's
+// coder state stays in registers.
+#if defined(__GNUC__)
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#define LIKELY(x) __builtin_expect(!!(x), 1)
+#else
+#define ALWAYS_INLINE inline
+#define LIKELY(x) (x)
+#endif
+
 namespace {
 
 constexpr unsigned kModelCount = 12;
-constexpr unsigned kMaxSymbols = 32;          // the largest model in use
-constexpr uint32_t kTopRange = 0x2000000;     // 2^25, the range after a reset
+#ifndef LANES
+#define LANES 2
+#endif
+constexpr int kLaneCount = LANES;
+constexpr unsigned kLanes = 32;              // cumulative counts compared at once
+constexpr uint32_t kTopRange = 0x2000000;    // 2^25, the range after a reset
 constexpr int kStartBits = 25;
 constexpr uint32_t kModelLimit = 1000;
-constexpr unsigned kMaxRenormBits = 10;       // range >= 16,777 before renormalising
+constexpr uint32_t kMaxRenormBits = 10;      // range >= 16,777 before renormalising
+constexpr uint16_t kNeverBelow = 0x7FFF;     // cumulative count of a missing symbol
 
-// One adaptive frequency model. Invariants: 1 <= n <= 32; counts[1..n] >= 1;
-// total = counts[1] + ... + counts[n] <= limit between symbols.
-struct FrequencyModel {
+// One adaptive frequency model. cum[i] is the sum of the counts of symbols 1
+// to i, so cum[0] = 0 and cum[n] = total; cum[n + 1 .. 31] are kNeverBelow
+// (adding to them saturates). Invariants: 1 <= n <= 32, the counts
+// (cum[i] - cum[i - 1]) are >= 1 and total <= limit between symbols;
+// stop = 2^n; add[] holds the increment in every lane. The update adds to
+// cum[0..31] only, so cum[32] is stale when n = 32 (total holds it);
+// cum[32 .. 39] are loaded, never used.
+struct alignas(64) FrequencyModel {
+  uint16_t cum[40];
+  uint16_t add[8];
+  uint64_t stop;
   uint32_t n;
   uint32_t total;
   uint32_t increment;
-  uint32_t limit;
-  uint32_t counts[kMaxSymbols + 1];
 };
 
-// Decoder state: the twelve models and the reciprocals of every total a
-// model can reach (reciprocal[d] = ceil(2^36 / d), filled on first use). The
-// coder itself (range, code, bit buffer) lives in DecodeStream's locals for
-// the length of one stream.
+// One stream being decoded. `bits` holds the next `available` bits of the
+// stream at its top; `next` is the next byte to load and `end` the end of the
+// stored bytes, after which kStreamPadding zero bytes follow; loads at or past
+// `end` take those zero bytes, so input that runs out reads as zero bits.
+struct Lane {
+  uint64_t bits;
+  uint32_t available;
+  uint32_t range;
+  uint32_t code;
+  uint32_t left;              // bytes still to produce
+  const uint8_t* next;
+  const uint8_t* end;
+  uint8_t* out;
+  FrequencyModel* models;
+};
+
+// Decoder state: the models of both lanes, the models as they start, the
+// reciprocals of every total a model can reach (reciprocal[d] =
+// ceil(2^36 / d)), and the padded input buffer that DecodeStream copies a
+// stream into. Everything is filled on first use.
 struct ModelDecoder {
-  FrequencyModel models[kModelCount];
+  FrequencyModel models[kLaneCount][kModelCount];
+  FrequencyModel fresh[kModelCount];
   uint64_t reciprocal[kModelLimit + 1];
-  int reciprocalsReady;
+  // from[s][i] = 0xFFFF for lanes i >= s: the lanes that symbol s adds to.
+  alignas(16) uint16_t from[kLanes + 1][kLanes];
+  uint8_t input[kStreamBufferSize + kStreamPadding];
+  int ready;
 };
 ModelDecoder gModel;
 
@@ -62,122 +112,258 @@ const ModelShape kModelShapes[kModelCount] = {
 const uint8_t kClassBase[17] = {0,  0,   1,   1,   3,   7,   15,  47, 63,
                                 95, 127, 159, 191, 223, 255, 0,   0};
 
-void InitModel(FrequencyModel* model, uint32_t n, uint32_t count, uint32_t limit) {
-  for (uint32_t i = 1; i <= n; ++i) model->counts[i] = count;
+void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
+  for (uint32_t i = 0; i < 40; ++i) {
+    model->cum[i] = i <= n ? static_cast<uint16_t>(i * count) : kNeverBelow;
+  }
+  for (uint16_t& lane : model->add) lane = static_cast<uint16_t>(count);
+  model->stop = uint64_t{1} << n;
+  model->n = n;
   model->total = n * count;
   model->increment = count & 0xFFFFu;  // only the low 16 bits take part
-  model->n = n;
-  model->limit = limit;
 }
 
-void InitModels() {
+void Prepare() {
   for (unsigned m = 0; m < kModelCount; ++m) {
-    InitModel(&gModel.models[m], kModelShapes[m].symbols, kModelShapes[m].initialCount,
-              kModelLimit);
+    InitModel(&gModel.fresh[m], kModelShapes[m].symbols, kModelShapes[m].initialCount);
   }
   // range / d = (range * ceil(2^36 / d)) >> 36 for every range <= 2^25 and
   // d <= 1024: the rounding error range * (1 - 2^36 mod d / d) / 2^36 stays
   // below 1 / d, so it never carries the quotient past the next integer.
-  if (!gModel.reciprocalsReady) {
-    gModel.reciprocal[0] = 0;
-    for (uint32_t d = 1; d <= kModelLimit; ++d) {
-      gModel.reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
-    }
-    gModel.reciprocalsReady = 1;
+  gModel.reciprocal[0] = 0;
+  for (uint32_t d = 1; d <= kModelLimit; ++d) {
+    gModel.reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
   }
+  for (uint32_t from = 0; from <= kLanes; ++from) {
+    for (uint32_t i = 0; i < kLanes; ++i) gModel.from[from][i] = i >= from ? 0xFFFF : 0;
+  }
+  gModel.ready = 1;
 }
 
-// Input bits, most significant first. `bits` holds the next `available` bits
-// of the stream at its top (the bits below them are either zero or the
-// stream's own following bits). Bytes at or past `length` read as zero, so
-// damaged streams never read past the stored bytes.
-struct BitBuffer {
-  uint64_t bits;
-  uint32_t available;
-  uint32_t position;  // next byte to load
-  const uint8_t* input;
-  uint32_t length;
-};
+// Halves every count, rounding up so that no symbol ever reaches 0.
+#if defined(__GNUC__)
+__attribute__((noinline, cold))
+#endif
+void Rescale(FrequencyModel* model) {
+  // cum[32] is outside the lanes that the update adds to; total is its value.
+  model->cum[model->n] = static_cast<uint16_t>(model->total);
+  uint32_t previous = 0;
+  uint32_t total = 0;
+  for (uint32_t i = 1; i <= model->n; ++i) {
+    const uint32_t count = model->cum[i] - previous;
+    previous = model->cum[i];
+    total += (count + 1) >> 1;
+    model->cum[i] = static_cast<uint16_t>(total);
+  }
+  model->total = total;
+}
 
-// Tops the buffer up to at least 56 bits. Entry: available < 64.
-inline void Refill(BitBuffer* in) {
-  if (in->position + 8 <= in->length) {
-    // Eight bytes at once; the bits past the whole bytes counted in are the
-    // stream's own next bits, which the next refill ORs in again unchanged.
-    const uint8_t* p = in->input + in->position;
-    uint64_t word = 0;
-    for (int j = 0; j < 8; ++j) word = (word << 8) | p[j];
-    in->bits |= word >> in->available;
-    in->position += (63 - in->available) >> 3;
-    in->available |= 56;
-    return;
-  }
-  while (in->available <= 56) {
-    const uint64_t byte = in->position < in->length ? in->input[in->position] : 0;
-    in->bits |= byte << (56 - in->available);
-    ++in->position;
-    in->available += 8;
-  }
+ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(word);
+#else
+  word = 0;
+  for (int j = 0; j < 8; ++j) word = (word << 8) | p[j];
+  return word;
+#endif
+}
+
+// Tops the bit buffer up to at least 56 bits. The bits below the whole bytes
+// counted in are the stream's own following bits, which the next refill ORs
+// in again unchanged. Entry: available < 64.
+ALWAYS_INLINE void Refill(Lane* lane) {
+  const uint8_t* from = lane->next < lane->end ? lane->next : lane->end;
+  lane->bits |= LoadBigEndian64(from) >> lane->available;
+  lane->next += (63 - lane->available) >> 3;
+  lane->available |= 56;
 }
 
 // Takes k bits (0 <= k <= 32). Entry: available >= k.
-inline uint32_t TakeBits(BitBuffer* in, uint32_t k) {
-  const uint32_t value = static_cast<uint32_t>((in->bits >> 32) >> (32 - k));
-  in->bits <<= k;
-  in->available -= k;
+ALWAYS_INLINE uint32_t TakeBits(Lane* lane, uint32_t k) {
+  const uint32_t value = static_cast<uint32_t>((lane->bits >> 32) >> (32 - k));
+  lane->bits <<= k;
+  lane->available -= k;
   return value;
 }
 
 // Decodes one symbol and adapts the model to it. The symbol s is the first
-// whose cumulative count times r exceeds the code; on damaged input the code
-// may lie beyond total * r, and then s = n, the symbol that truncating the
-// quotient to total - 1 selects. The last symbol also takes the remainder that
-// the truncating division left over.
-// Entry: 2^24 < range <= 2^25, the buffer holds at least kMaxRenormBits bits.
-inline uint32_t DecodeSymbol(FrequencyModel* model, uint32_t* range, uint32_t* code,
-                             BitBuffer* in) {
+// whose cumulative count exceeds t = code / r, found as the number of
+// cum[0..31] that are <= t (the counts increase, so those above t are a run
+// at the top). On damaged input the code may lie beyond total * r: t then
+// reaches total or more, and the stop bit at lane n selects the last symbol,
+// as clamping t to total - 1 would. The last symbol also takes the remainder
+// that the truncating division left over.
+// Entry: 2^24 < range <= 2^25, the lane holds at least kMaxRenormBits bits.
+// kVectors: how many groups of 8 lanes hold the model's cumulative counts
+// (2 for the class model of 16 symbols, 4 for the offset models).
+template <int kVectors>
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   const uint32_t r =
-      static_cast<uint32_t>((uint64_t{*range} * gModel.reciprocal[model->total]) >> 36);
-  const uint32_t c = *code;
-  const uint32_t n = model->n;
-  const uint32_t* counts = model->counts;
-  // low = cum(s - 1) * r and high = cum(s) * r; both <= total * r <= range.
-  uint32_t s = 1;
-  uint32_t low = 0;
-  uint32_t high = counts[1] * r;
-  while (high <= c && s < n) {
-    low = high;
-    ++s;
-    high += counts[s] * r;
+      static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
+  const uint32_t t = lane->code / r;
+#if defined(__SSE2__)
+  __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
+  const __m128i c0 = _mm_load_si128(cum);
+  const __m128i c1 = _mm_load_si128(cum + 1);
+  const __m128i c2 = kVectors > 2 ? _mm_load_si128(cum + 2) : c0;
+  const __m128i c3 = kVectors > 2 ? _mm_load_si128(cum + 3) : c0;
+  // t in every 16-bit lane, saturated to 0x7FFF (t < 2^18 as r >= 16,777).
+  __m128i target = _mm_cvtsi32_si128(static_cast<int>(t));
+  target = _mm_packs_epi32(target, target);
+  target = _mm_shuffle_epi32(_mm_shufflelo_epi16(target, 0), 0);
+  const __m128i above01 = _mm_packs_epi16(_mm_cmpgt_epi16(c0, target), _mm_cmpgt_epi16(c1, target));
+  uint64_t above = static_cast<uint32_t>(_mm_movemask_epi8(above01)) | model->stop;
+  if (kVectors > 2) {
+    const __m128i above23 =
+        _mm_packs_epi16(_mm_cmpgt_epi16(c2, target), _mm_cmpgt_epi16(c3, target));
+    above |= static_cast<uint64_t>(_mm_movemask_epi8(above23)) << 16;
   }
-  *code = c - low;
-  *range = s < n ? high - low : *range - low;
+  const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
+#else
+  uint32_t s = 1;
+  while (s < model->n && model->cum[s] <= t) ++s;
+#endif
+
+  // The high end without a branch: the range itself for the last symbol.
+  const uint32_t last = 0u - static_cast<uint32_t>(s == model->n);
+  const uint32_t low = model->cum[s - 1] * r;
+  const uint32_t high = ((model->cum[s] * r) & ~last) | (lane->range & last);
+  const uint32_t code = lane->code - low;
+  const uint32_t range = high - low;
 
   // Doubling k times brings the range above 2^24: k = clz(range - 1) - 7
   // (0 when it is already above), at most kMaxRenormBits as range >= 16,777.
-  const uint32_t k = static_cast<uint32_t>(__builtin_clz(*range - 1)) - 7;
-  *range <<= k;
-  *code = (*code << k) | TakeBits(in, k);
+  const uint32_t k = static_cast<uint32_t>(__builtin_clz(range - 1)) - 7;
+  lane->range = range << k;
+  lane->code = (code << k) | TakeBits(lane, k);
 
-  // Adapt: add the increment; past the limit halve every count, rounding up
-  // so that no symbol ever reaches a count of 0.
-  model->counts[s] += model->increment;
-  model->total += model->increment;
-  if (model->total > model->limit) {
-    uint32_t total = 0;
-    for (uint32_t i = 1; i <= n; ++i) {
-      model->counts[i] = (model->counts[i] + 1) >> 1;
-      total += model->counts[i];
-    }
-    model->total = total;
+  // Adapt: add the increment to symbol s, that is to cum[s..31] (the missing
+  // symbols saturate); past the limit, rescale.
+#if defined(__SSE2__)
+  const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(model->add));
+  const __m128i* from = reinterpret_cast<const __m128i*>(gModel.from[s]);
+  _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(_mm_load_si128(from), add)));
+  _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(_mm_load_si128(from + 1), add)));
+  if (kVectors > 2) {
+    _mm_store_si128(cum + 2, _mm_adds_epi16(c2, _mm_and_si128(_mm_load_si128(from + 2), add)));
+    _mm_store_si128(cum + 3, _mm_adds_epi16(c3, _mm_and_si128(_mm_load_si128(from + 3), add)));
   }
+#else
+  for (uint32_t i = s; i <= model->n; ++i) {
+    model->cum[i] = static_cast<uint16_t>(model->cum[i] + model->increment);
+  }
+#endif
+  model->total += model->increment;
+  if (model->total > kModelLimit) Rescale(model);
   return s;
+}
+
+// One byte: a class and, for classes 3..13, an offset from model c - 2.
+// Entry: the lane holds at least 2 * kMaxRenormBits bits.
+static_assert(56 >= 4 * kMaxRenormBits, "a refill serves two bytes");
+ALWAYS_INLINE uint8_t DecodeValue(Lane* lane) {
+  FrequencyModel* models = lane->models;
+  const uint32_t c = DecodeSymbol<2>(&models[0], lane);
+  uint32_t s = 0;
+  if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane);
+  return static_cast<uint8_t>(kClassBase[c] + s);
+}
+
+// Resets the lane's models and coder for a new stream.
+void StartLane(Lane* lane, const StreamJob* job, FrequencyModel* models) {
+  std::memcpy(models, gModel.fresh, sizeof(gModel.fresh));
+  lane->models = models;
+  lane->bits = 0;
+  lane->available = 0;
+  lane->next = job->stored;
+  // Stored bytes beyond a 65,536-byte input buffer are ignored.
+  lane->end = job->stored + (job->storedLength < kStreamBufferSize ? job->storedLength
+                                                                   : kStreamBufferSize);
+  lane->out = job->destination;
+  lane->left = job->decodedCount;
+  Refill(lane);
+  // Bit 7 of the first stored byte is never read; the code starts with the
+  // next 25 bits.
+  TakeBits(lane, 1);
+  lane->code = TakeBits(lane, kStartBits);
+  lane->range = kTopRange;
+}
+
+// N lanes advance together, one byte each per turn, until one of them has
+// produced all its bytes.
+template <int N>
+void RunLanes(Lane* const* lanes) {
+  Lane l[N];
+  for (int j = 0; j < N; ++j) l[j] = *lanes[j];
+  uint32_t turns = l[0].left;
+  for (int j = 1; j < N; ++j) turns = l[j].left < turns ? l[j].left : turns;
+  for (int j = 0; j < N; ++j) l[j].left -= turns;
+  // One refill (56 bits or more) serves two bytes of at most 40 bits.
+  for (; turns >= 2; turns -= 2) {
+    uint8_t value[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) Refill(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) l[j].out[0] = value[j];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+      l[j].out[1] = value[j];
+      l[j].out += 2;
+    }
+  }
+  if (turns != 0) {
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+      Refill(&l[j]);
+      *l[j].out++ = DecodeValue(&l[j]);
+    }
+  }
+  for (int j = 0; j < N; ++j) *lanes[j] = l[j];
 }
 
 }  // namespace
 
-// Decodes straight from `stored` into `destination`, which must hold
-// decodedCount bytes and must not overlap `stored`.
+void DecodeStreams(const StreamJob* jobs, uint32_t count) {
+  if (!gModel.ready) Prepare();
+  // Each lane takes the next stream when its own is done; the streams are
+  // independent, so the order in which they finish does not matter. When no
+  // stream is left for a lane, the others go on with one lane fewer.
+  Lane lanes[kLaneCount];
+  Lane* running[kLaneCount];
+  uint32_t nextJob = 0;
+  int idle[kLaneCount];
+  for (int i = 0; i < kLaneCount; ++i) idle[i] = 1;
+  for (;;) {
+    int active = 0;
+    for (int i = 0; i < kLaneCount; ++i) {
+      while (idle[i] && nextJob < count) {
+        StartLane(&lanes[i], &jobs[nextJob++], gModel.models[i]);
+        idle[i] = lanes[i].left == 0;
+      }
+      if (!idle[i]) running[active++] = &lanes[i];
+    }
+    switch (active) {
+      case 0: return;
+      case 1: RunLanes<1>(running); break;
+      case 2: RunLanes<2>(running); break;
+#if LANES > 2
+      case 3: RunLanes<3>(running); break;
+#endif
+#if LANES > 3
+      case 4: RunLanes<4>(running); break;
+#endif
+    }
+    for (int i = 0; i < kLaneCount; ++i) idle[i] = idle[i] || lanes[i].left == 0;
+  }
+}
+
+// Copies the stored bytes into the padded input buffer and decodes them.
 void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
                   uint8_t* destination) {
   // A decoded count above 65,536 would overrun a stream buffer: it is
@@ -186,32 +372,10 @@ void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length
     *length = 0;
     return;
   }
-  InitModels();
-
-  BitBuffer in;
-  in.bits = 0;
-  in.available = 0;
-  in.position = 0;
-  in.input = stored;
-  // Stored bytes beyond a 65,536-byte input buffer are ignored.
-  in.length = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  Refill(&in);
-  // Bit 7 of the first stored byte is never read; the code starts with the
-  // next 25 bits.
-  TakeBits(&in, 1);
-  uint32_t code = TakeBits(&in, kStartBits);
-  uint32_t range = kTopRange;
-
-  FrequencyModel* const models = gModel.models;
-  for (uint32_t i = 0; i < decodedCount; ++i) {
-    // Two symbols take at most 2 * kMaxRenormBits bits.
-    if (in.available < 2 * kMaxRenormBits) Refill(&in);
-    const uint32_t c = DecodeSymbol(&models[0], &range, &code, &in);
-    uint32_t s = 0;
-    // Classes 3..13 carry an offset from model c - 2; 1, 2 and 14 (and the
-    // unused 15 and 16) do not.
-    if (c - 3u <= 10u) s = DecodeSymbol(&models[c - 2], &range, &code, &in);
-    destination[i] = static_cast<uint8_t>(kClassBase[c] + s);
-  }
+  const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
+  std::memcpy(gModel.input, stored, storedLength);
+  std::memset(gModel.input + storedLength, 0, kStreamPadding);
+  const StreamJob job = {gModel.input, storedLength, decodedCount, destination};
+  DecodeStreams(&job, 1);
   *length = decodedCount;
 }
