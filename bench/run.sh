@@ -3,7 +3,10 @@
 # at levels 1, 6 and 9 (size profile 8192K, Linux stub, extraction with -s into
 # an empty folder), and the same payload as one tar with gzip -9, bzip2 -9 and
 # xz -6; prints one table of sizes, best-of-N times, ratios against the three
-# and peak memory (maximum resident set size from /usr/bin/time).
+# and peak memory (maximum resident set size from /usr/bin/time). Each dolm
+# archive is also carried by the plain stub (bench/dolmsfx-linux-plain, the
+# same stub with the step-by-step reference decoder) and extracted with it;
+# u/plain is the real stub's extraction time over the plain one's.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build)
 # Environment: RUNS (timed runs per figure, default 3), WORK (work folder,
@@ -18,9 +21,12 @@ work=${WORK:-$build/bench-run}
 levels=${LEVELS:-1 6 9}
 dolm=$build/dolm
 stub=$build/stubs/dolmsfx-linux
-for f in "$dolm" "$stub" /usr/bin/time; do
-  [ -x "$f" ] || { echo "run.sh: $f is missing (build the dolm and dolmsfx-linux targets)" >&2; exit 1; }
+plain=$build/bench/dolmsfx-linux-plain
+for f in "$dolm" "$stub" "$plain" /usr/bin/time; do
+  [ -x "$f" ] || { echo "run.sh: $f is missing (build the dolm, dolmsfx-linux and dolmsfx-linux-plain targets)" >&2; exit 1; }
 done
+# The archive part of a .sfx is everything behind the stub's bytes.
+stub_bytes=$(stat -c %s "$stub")
 
 mkdir -p "$work"
 payload=$work/payload
@@ -43,7 +49,7 @@ timed() {
   done
 }
 
-declare -A size pack unpack packmem unpackmem
+declare -A size pack unpack packmem unpackmem unpackplain
 
 # ---- the tar baselines -----------------------------------------------------
 tarball=$work/payload.tar
@@ -81,22 +87,43 @@ for level in $levels; do
     exit 1
   fi
   rm -rf "$work/out"
+  # The same archive behind the plain stub.
+  plainsfx=$work/$name-plain.sfx
+  cmp -s -n "$stub_bytes" "$stub" "$sfx" ||
+    { echo "run.sh: $name: $sfx does not begin with the stub" >&2; exit 1; }
+  { cat "$plain"; tail -c +$((stub_bytes + 1)) "$sfx"; } > "$plainsfx"
+  chmod +x "$plainsfx"
+  prepare="rm -rf '$work/out' && mkdir '$work/out'"
+  timed "$name extract (plain stub)" "$plainsfx" -s "$work/out"
+  prepare=
+  unpackplain[$name]=$best
+  if ! diff -r "$payload" "$work/out/payload" >/dev/null; then
+    echo "run.sh: $name: the files extracted by the plain stub differ from the payload" >&2
+    exit 1
+  fi
+  rm -rf "$work/out"
   echo "run.sh: $name done" >&2
 done
 
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs"
-printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %9s %9s\n' \
-  method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz pack_KiB unpk_KiB
+printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %8s %7s %9s %9s\n' \
+  method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz plain_s u/plain pack_KiB unpk_KiB
 for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
   awk -v n="$name" -v s="${size[$name]}" -v total="$payload_bytes" \
       -v gz="${size[gzip]}" -v bz="${size[bzip2]}" -v xz="${size[xz]}" \
       -v p="${pack[$name]}" -v u="${unpack[$name]}" \
       -v ugz="${unpack[gzip]}" -v ubz="${unpack[bzip2]}" -v uxz="${unpack[xz]}" \
+      -v up="${unpackplain[$name]:-}" \
       -v pm="${packmem[$name]}" -v um="${unpackmem[$name]}" 'BEGIN {
-    printf "%-8s %11d %6.3f %6.3f %6.3f %6.3f %8.2f %8.2f %6.2f %6.2f %6.2f %9d %9d\n",
+    # plain_s and u/plain only for the dolm rows ("-" elsewhere).
+    ps = (up == "" ? "-" : sprintf("%.2f", up))
+    pr = (up == "" ? "-" : (up > 0 ? sprintf("%.2f", u / up) : "0.00"))
+    printf "%-8s %11d %6.3f %6.3f %6.3f %6.3f %8.2f %8.2f %6.2f %6.2f %6.2f %8s %7s %9d %9d\n",
       n, s, s / total, s / gz, s / bz, s / xz, p, u,
-      (ugz > 0 ? u / ugz : 0), (ubz > 0 ? u / ubz : 0), (uxz > 0 ? u / uxz : 0), pm, um
+      (ugz > 0 ? u / ugz : 0), (ubz > 0 ? u / ubz : 0), (uxz > 0 ? u / uxz : 0), ps, pr, pm, um
   }'
 done
+echo "u/plain: target at most 0.50. unpk_KiB of the dolm rows is the stub's peak memory;"
+echo "its budget is the window (8192 KiB) + the decoder buffers + 2 MB."
