@@ -31,9 +31,11 @@
 #if defined(__GNUC__)
 #define ALWAYS_INLINE inline __attribute__((always_inline))
 #define LIKELY(x) __builtin_expect(!!(x), 1)
+#define UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
 #define ALWAYS_INLINE inline
 #define LIKELY(x) (x)
+#define UNLIKELY(x) (x)
 #endif
 
 namespace {
@@ -90,8 +92,6 @@ struct ModelDecoder {
   FrequencyModel models[kLaneCount][kModelCount];
   FrequencyModel fresh[kModelCount];
   uint64_t reciprocal[kModelLimit + 1];
-  // from[s][i] = 0xFFFF for lanes i >= s: the lanes that symbol s adds to.
-  alignas(16) uint16_t from[kLanes + 1][kLanes];
   uint8_t input[kStreamBufferSize + kStreamPadding];
   int ready;
 };
@@ -133,9 +133,6 @@ void Prepare() {
   gModel.reciprocal[0] = 0;
   for (uint32_t d = 1; d <= kModelLimit; ++d) {
     gModel.reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
-  }
-  for (uint32_t from = 0; from <= kLanes; ++from) {
-    for (uint32_t i = 0; i < kLanes; ++i) gModel.from[from][i] = i >= from ? 0xFFFF : 0;
   }
   gModel.ready = 1;
 }
@@ -213,12 +210,15 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   __m128i target = _mm_cvtsi32_si128(static_cast<int>(t));
   target = _mm_packs_epi32(target, target);
   target = _mm_shuffle_epi32(_mm_shufflelo_epi16(target, 0), 0);
-  const __m128i above01 = _mm_packs_epi16(_mm_cmpgt_epi16(c0, target), _mm_cmpgt_epi16(c1, target));
-  uint64_t above = static_cast<uint32_t>(_mm_movemask_epi8(above01)) | model->stop;
+  // The lanes above t are lanes s.. (and the missing symbols): they are also
+  // the lanes that the update adds to.
+  const __m128i g0 = _mm_cmpgt_epi16(c0, target);
+  const __m128i g1 = _mm_cmpgt_epi16(c1, target);
+  const __m128i g2 = kVectors > 2 ? _mm_cmpgt_epi16(c2, target) : g0;
+  const __m128i g3 = kVectors > 2 ? _mm_cmpgt_epi16(c3, target) : g0;
+  uint64_t above = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(g0, g1))) | model->stop;
   if (kVectors > 2) {
-    const __m128i above23 =
-        _mm_packs_epi16(_mm_cmpgt_epi16(c2, target), _mm_cmpgt_epi16(c3, target));
-    above |= static_cast<uint64_t>(_mm_movemask_epi8(above23)) << 16;
+    above |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(g2, g3))) << 16;
   }
   const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
 #else
@@ -233,22 +233,27 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   const uint32_t code = lane->code - low;
   const uint32_t range = high - low;
 
-  // Doubling k times brings the range above 2^24: k = clz(range - 1) - 7
-  // (0 when it is already above), at most kMaxRenormBits as range >= 16,777.
-  const uint32_t k = static_cast<uint32_t>(__builtin_clz(range - 1)) - 7;
+  // Doubling k times brings the range above 2^24: k = 24 - the index of the
+  // top bit of range - 1 (0 when it is already above), at most
+  // kMaxRenormBits as range >= 16,777.
+  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
   lane->range = range << k;
   lane->code = (code << k) | TakeBits(lane, k);
 
   // Adapt: add the increment to symbol s, that is to cum[s..31] (the missing
-  // symbols saturate); past the limit, rescale.
+  // symbols saturate); past the limit, rescale. When a damaged code put t at
+  // total or beyond, no lane was above it and s = n gets its increment alone
+  // (cum[n] is total, in a lane the update does not otherwise keep for n = 32).
 #if defined(__SSE2__)
   const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(model->add));
-  const __m128i* from = reinterpret_cast<const __m128i*>(gModel.from[s]);
-  _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(_mm_load_si128(from), add)));
-  _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(_mm_load_si128(from + 1), add)));
+  _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(g0, add)));
+  _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(g1, add)));
   if (kVectors > 2) {
-    _mm_store_si128(cum + 2, _mm_adds_epi16(c2, _mm_and_si128(_mm_load_si128(from + 2), add)));
-    _mm_store_si128(cum + 3, _mm_adds_epi16(c3, _mm_and_si128(_mm_load_si128(from + 3), add)));
+    _mm_store_si128(cum + 2, _mm_adds_epi16(c2, _mm_and_si128(g2, add)));
+    _mm_store_si128(cum + 3, _mm_adds_epi16(c3, _mm_and_si128(g3, add)));
+  }
+  if (UNLIKELY(t >= model->total)) {
+    model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
   }
 #else
   for (uint32_t i = s; i <= model->n; ++i) {
