@@ -127,76 +127,6 @@ inline void CopyMatch(uint8_t* window, uint32_t windowSize, uint32_t* position, 
   *position = p;
 }
 
-// A second walk over the block's items that runs a few matches ahead of the
-// expansion and asks the processor to load each match's source into the
-// cache: the sources lie anywhere in the window, mostly outside the nearer
-// caches, and a copy that waits for them stalls. The walk only reads the
-// streams and computes the same positions the expansion will reach.
-constexpr uint32_t kMatchesAhead = 8;
-
-struct Lookahead {
-  uint32_t flagIndex;   // flag byte and bit of the next item
-  uint32_t bit;
-  uint32_t position;    // window position of that item, not yet reduced mod W
-  uint32_t lengthCursor;
-  uint32_t matchCursor;  // high, middle and table cursors move together
-};
-
-struct LookaheadInput {
-  const uint8_t* flags;
-  uint32_t flagCount;
-  uint32_t validBits;
-  const uint8_t* lengths;
-  uint32_t lengthLimit;
-  const uint8_t* high;
-  const uint8_t* middle;
-  const uint16_t* low;
-  uint32_t matchLimit;  // the smaller of the high and middle counts
-  uint32_t width;
-  uint32_t middleShift;
-  uint32_t backOffset;  // M - k0: back = D + backOffset
-  uint32_t minMatch;    // M: a match yields its length byte + M bytes
-  const uint8_t* window;
-  uint32_t mask;
-};
-
-// Moves the walk past the next match and prefetches its source; at the end
-// of the block, or where a stream runs short, the walk stops for good.
-__attribute__((always_inline)) inline void PrefetchNextMatch(Lookahead* la, const LookaheadInput& in) {
-  while (la->flagIndex < in.flagCount) {
-    const uint32_t bits =
-        (la->flagIndex + 1 == in.flagCount && in.validBits != 0) ? in.validBits : 8;
-    const uint32_t flags = in.flags[la->flagIndex] >> la->bit;
-    // The literals up to the next match bit (or the byte's end) in one step.
-    const uint32_t literals = static_cast<uint32_t>(__builtin_ctz(~flags));
-    if (la->bit + literals >= bits) {
-      la->position += bits - la->bit;
-      ++la->flagIndex;
-      la->bit = 0;
-      continue;
-    }
-    la->position += literals;
-    la->bit += literals + 1;
-    const uint32_t m = la->matchCursor;
-    if (m >= in.matchLimit || la->lengthCursor >= in.lengthLimit) break;
-    const uint32_t distance = (static_cast<uint32_t>(in.high[m]) << in.width) |
-                              (static_cast<uint32_t>(in.middle[m]) << in.middleShift) |
-                              (in.low ? (in.low[m] & 0xFFu) : 0);
-    ++la->matchCursor;
-    uint32_t length = in.lengths[la->lengthCursor++];
-    if (length == kLengthEscape) {
-      if (in.lengthLimit - la->lengthCursor < 2) break;
-      length = in.lengths[la->lengthCursor] |
-               static_cast<uint32_t>(in.lengths[la->lengthCursor + 1]) << 8;
-      la->lengthCursor += 2;
-    }
-    __builtin_prefetch(in.window + ((la->position - distance - in.backOffset) & in.mask));
-    la->position += length + in.minMatch;
-    return;
-  }
-  la->flagIndex = in.flagCount;
-}
-
 // Expands the flag bits of the current block into the window from *position.
 // Returns 0, or 1 when the block asks for more stream bytes than it holds.
 // Entry assumptions: *position < W, W a power of two, the window W bytes.
@@ -223,14 +153,6 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
   uint32_t tableCursor = gBlock.tableCursor;
   uint32_t p = *position;
   int result = 0;
-
-  const LookaheadInput ahead = {flagStream, flagCount, validBits, in.lengths, lengthLimit,
-                                in.high, in.middle, in.low,
-                                matchLimit < middleLimit ? matchLimit : middleLimit,
-                                width, middleShift, minMatch - k0, minMatch, window,
-                                windowSize - 1};
-  Lookahead walk = {0, 0, p, lengthCursor, highCursor};
-  for (uint32_t i = 0; i < kMatchesAhead; ++i) PrefetchNextMatch(&walk, ahead);
 
   for (uint32_t i = 0; i < flagCount && result == 0; ++i) {
     const uint32_t flags = flagStream[i];
@@ -279,7 +201,6 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
       }
       // The source is (p + k0 - M - D) mod W, that is back = D + M - k0 bytes
       // behind p, taken modulo W (a back of 0 is the same byte as W back).
-      PrefetchNextMatch(&walk, ahead);
       uint32_t back = (distance + minMatch - k0) & (windowSize - 1);
       if (back == 0) back = windowSize;
       CopyMatch(window, windowSize, &p, back, length + minMatch);
