@@ -49,6 +49,10 @@ extern ExpandState gExpand;
 void BeginFiles();
 int ExpandBlocks();
 void FlushWindow(uint32_t n);
+// Expands the flag bits of the current block into the window from *position
+// (validBits: the valid bits of the block's last flag byte, 0 for all 8).
+// Returns 0, or 1 when the block asks for more stream bytes than it holds.
+int ExpandOneBlock(uint32_t* position, uint32_t validBits);
 
 // ---- paths.cpp ---------------------------------------------------------------
 void DefaultTemporaryFolder(char* folder);  // 260-byte buffer
