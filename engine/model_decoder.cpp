@@ -339,6 +339,21 @@ void DecodeStreams(const StreamJob* jobs, uint32_t count) {
   // Each lane takes the next stream when its own is done; the streams are
   // independent, so the order in which they finish does not matter. When no
   // stream is left for a lane, the others go on with one lane fewer.
+  // Longest first (by stored plus decoded bytes), so that the lanes finish
+  // close together and little is left for one lane alone. Up to kSorted
+  // streams are ordered; more are taken as they come.
+  constexpr uint32_t kSorted = 8;
+  const StreamJob* order[kSorted];
+  const uint32_t sorted = count < kSorted ? count : kSorted;
+  for (uint32_t i = 0; i < sorted; ++i) {
+    const StreamJob* job = &jobs[i];
+    const uint32_t work = job->storedLength + job->decodedCount;
+    uint32_t at = i;
+    for (; at > 0 && order[at - 1]->storedLength + order[at - 1]->decodedCount < work; --at) {
+      order[at] = order[at - 1];
+    }
+    order[at] = job;
+  }
   Lane lanes[kLaneCount];
   Lane* running[kLaneCount];
   uint32_t nextJob = 0;
@@ -348,7 +363,9 @@ void DecodeStreams(const StreamJob* jobs, uint32_t count) {
     int active = 0;
     for (int i = 0; i < kLaneCount; ++i) {
       while (idle[i] && nextJob < count) {
-        StartLane(&lanes[i], &jobs[nextJob++], gModel.models[i]);
+        const StreamJob* job = nextJob < sorted ? order[nextJob] : &jobs[nextJob];
+        ++nextJob;
+        StartLane(&lanes[i], job, gModel.models[i]);
         idle[i] = lanes[i].left == 0;
       }
       if (!idle[i]) running[active++] = &lanes[i];
