@@ -5,9 +5,10 @@
 # xz -6; prints one table of sizes, best-of-N times, ratios against the three
 # and peak memory (maximum resident set size from /usr/bin/time). Each dolm
 # archive is also carried by the plain stub (bench/dolmsfx-linux-plain, the
-# same stub with the step-by-step decoder and byte-by-byte expansion) and
-# extracted with it, in turns with the real stub; u/plain is the real stub's
-# extraction time over the plain one's.
+# same stub with the decoding steps done one by one as they are written: the
+# step-by-step decoder, the byte-at-a-time CRC and the byte-by-byte expansion)
+# and extracted with it, in turns with the real stub; u/plain is the real
+# stub's extraction time over the plain one's.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build)
 # Environment: RUNS (timed runs per figure, default 3), WORK (work folder,
