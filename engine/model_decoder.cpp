@@ -142,17 +142,50 @@ void Prepare() {
 __attribute__((noinline, cold))
 #endif
 void Rescale(FrequencyModel* model) {
+  const uint32_t n = model->n;
   // cum[32] is outside the lanes that the update adds to; total is its value.
-  model->cum[model->n] = static_cast<uint16_t>(model->total);
+  model->cum[n] = static_cast<uint16_t>(model->total);
+#if defined(__SSE2__)
+  // Per lane: count = cum[i] - cum[i - 1], halved rounding up, then summed
+  // again (a prefix sum in three shifted adds, carried from vector to vector).
+  // Lanes past n take garbage and are set back to kNeverBelow.
+  __m128i* v = reinterpret_cast<__m128i*>(model->cum);
+  const uint32_t lastOld = model->cum[kLanes - 1];
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(n));
+  const __m128i never = _mm_set1_epi16(static_cast<int16_t>(kNeverBelow));
+  __m128i index = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  __m128i before = _mm_setzero_si128();
+  __m128i carry = _mm_setzero_si128();
+  for (int j = 0; j < 4; ++j) {
+    const __m128i x = _mm_load_si128(v + j);
+    const __m128i below = _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(before, 14));
+    __m128i sum = _mm_srli_epi16(_mm_add_epi16(_mm_sub_epi16(x, below), one), 1);
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 2));
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 4));
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 8));
+    sum = _mm_add_epi16(sum, carry);
+    const __m128i top = _mm_shufflehi_epi16(sum, 0xFF);
+    carry = _mm_unpackhi_epi64(top, top);
+    const __m128i past = _mm_cmpgt_epi16(index, limit);
+    _mm_store_si128(v + j, _mm_or_si128(_mm_and_si128(past, never), _mm_andnot_si128(past, sum)));
+    before = x;
+    index = _mm_add_epi16(index, _mm_set1_epi16(8));
+  }
+  model->total = n < kLanes ? model->cum[n]
+                            : model->cum[kLanes - 1] + ((model->total - lastOld + 1) >> 1);
+  model->cum[n] = static_cast<uint16_t>(model->total);
+#else
   uint32_t previous = 0;
   uint32_t total = 0;
-  for (uint32_t i = 1; i <= model->n; ++i) {
+  for (uint32_t i = 1; i <= n; ++i) {
     const uint32_t count = model->cum[i] - previous;
     previous = model->cum[i];
     total += (count + 1) >> 1;
     model->cum[i] = static_cast<uint16_t>(total);
   }
   model->total = total;
+#endif
 }
 
 ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* p) {
