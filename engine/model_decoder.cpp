@@ -22,7 +22,11 @@
 #include "container/format.h"
 #include "engine/engine.h"
 
-#if defined(__SSE2__)
+// SSE2 is part of every x86-64 processor; the 32-bit Windows stub, which must
+// also run on processors without it, takes the portable path (so do the
+// tests that check that path, with DOLM_PORTABLE_DECODER).
+#if defined(__SSE2__) && !defined(DOLM_PORTABLE_DECODER)
+#define DOLM_DECODER_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -145,7 +149,7 @@ void Rescale(FrequencyModel* model) {
   const uint32_t n = model->n;
   // cum[32] is outside the lanes that the update adds to; total is its value.
   model->cum[n] = static_cast<uint16_t>(model->total);
-#if defined(__SSE2__)
+#if defined(DOLM_DECODER_SSE2)
   // Per lane: count = cum[i] - cum[i - 1], halved rounding up, then summed
   // again (a prefix sum in three shifted adds, carried from vector to vector).
   // Lanes past n take garbage and are set back to kNeverBelow.
@@ -233,7 +237,7 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   const uint32_t r =
       static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
   const uint32_t t = lane->code / r;
-#if defined(__SSE2__)
+#if defined(DOLM_DECODER_SSE2)
   __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
   const __m128i c0 = _mm_load_si128(cum);
   const __m128i c1 = _mm_load_si128(cum + 1);
@@ -277,7 +281,7 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   // symbols saturate); past the limit, rescale. When a damaged code put t at
   // total or beyond, no lane was above it and s = n gets its increment alone
   // (cum[n] is total, in a lane the update does not otherwise keep for n = 32).
-#if defined(__SSE2__)
+#if defined(DOLM_DECODER_SSE2)
   const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(model->add));
   _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(g0, add)));
   _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(g1, add)));
