@@ -12,7 +12,9 @@
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build)
 # Environment: RUNS (timed runs per figure, default 3), WORK (work folder,
-# default BUILD_DIR/bench-run), LEVELS (default "1 6 9").
+# default BUILD_DIR/bench-run), LEVELS (default "1 6 9"), OUT (the folder the
+# self-extractors extract into, made empty before each run; default a folder
+# in /dev/shm when there is one, else WORK/out).
 set -euo pipefail
 export LC_ALL=C
 
@@ -32,6 +34,12 @@ stub_bytes=$(stat -c %s "$stub")
 
 mkdir -p "$work"
 payload=$work/payload
+# The extraction folder: in memory (/dev/shm) when there is one, so that the
+# figures hold the stubs' work and not the disk's; OUT chooses another place.
+if [ -n "${OUT:-}" ]; then out=$OUT
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then out=/dev/shm/dolm-bench-$$
+else out=$work/out; fi
+trap 'rm -rf "$out"' EXIT
 if [ ! -d "$payload" ]; then "$here/make_payload.sh" "$payload" >&2; fi
 
 # timed LABEL CMD...: runs CMD $runs times (its output to /dev/null); sets
@@ -87,14 +95,14 @@ for level in $levels; do
   chmod +x "$plainsfx"
   # The two stubs take turns, so that both meet the machine in the same state;
   # each extraction must give back the payload byte for byte.
-  prepare="rm -rf '$work/out' && mkdir '$work/out'"
+  prepare="rm -rf '$out' && mkdir '$out'"
   all_runs=$runs; runs=1
   unpack[$name]=; unpackplain[$name]=; unpackmem[$name]=0
   for ((turn = 0; turn < all_runs; turn++)); do
     for which in stub plain; do
-      if [ $which = stub ]; then timed "$name extract" "$sfx" -s "$work/out"
-      else timed "$name extract (plain stub)" "$plainsfx" -s "$work/out"; fi
-      if [ "$turn" = 0 ] && ! diff -r "$payload" "$work/out/payload" >/dev/null; then
+      if [ $which = stub ]; then timed "$name extract" "$sfx" -s "$out"
+      else timed "$name extract (plain stub)" "$plainsfx" -s "$out"; fi
+      if [ "$turn" = 0 ] && ! diff -r "$payload" "$out/payload" >/dev/null; then
         echo "run.sh: $name: the files extracted by the $which stub differ from the payload" >&2
         exit 1
       fi
@@ -108,13 +116,14 @@ for level in $levels; do
   done
   runs=$all_runs
   prepare=
-  rm -rf "$work/out"
+  rm -rf "$out"
   echo "run.sh: $name done" >&2
 done
 
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
-echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs"
+echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs;" \
+     "extraction into $(dirname "$out") ($(stat -f -c %T "$(dirname "$out")"))"
 printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %8s %7s %9s %9s\n' \
   method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz plain_s u/plain pack_KiB unpk_KiB
 for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
