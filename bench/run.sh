@@ -36,10 +36,10 @@ mkdir -p "$work"
 payload=$work/payload
 # The extraction folder: in memory (/dev/shm) when there is one, so that the
 # figures hold the stubs' work and not the disk's; OUT chooses another place.
-if [ -n "${OUT:-}" ]; then out=$OUT
-elif [ -d /dev/shm ] && [ -w /dev/shm ]; then out=/dev/shm/dolm-bench-$$
-else out=$work/out; fi
-trap 'rm -rf "$out"' EXIT
+if [ -n "${OUT:-}" ]; then outdir=$OUT
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then outdir=/dev/shm/dolm-bench-$$
+else outdir=$work/out; fi
+trap 'rm -rf "$outdir"' EXIT
 if [ ! -d "$payload" ]; then "$here/make_payload.sh" "$payload" >&2; fi
 
 # timed LABEL CMD...: runs CMD $runs times (its output to /dev/null); sets
@@ -95,14 +95,14 @@ for level in $levels; do
   chmod +x "$plainsfx"
   # The two stubs take turns, so that both meet the machine in the same state;
   # each extraction must give back the payload byte for byte.
-  prepare="rm -rf '$out' && mkdir '$out'"
+  prepare="rm -rf '$outdir' && mkdir '$outdir'"
   all_runs=$runs; runs=1
   unpack[$name]=; unpackplain[$name]=; unpackmem[$name]=0
   for ((turn = 0; turn < all_runs; turn++)); do
     for which in stub plain; do
-      if [ $which = stub ]; then timed "$name extract" "$sfx" -s "$out"
-      else timed "$name extract (plain stub)" "$plainsfx" -s "$out"; fi
-      if [ "$turn" = 0 ] && ! diff -r "$payload" "$out/payload" >/dev/null; then
+      if [ $which = stub ]; then timed "$name extract" "$sfx" -s "$outdir"
+      else timed "$name extract (plain stub)" "$plainsfx" -s "$outdir"; fi
+      if [ "$turn" = 0 ] && ! diff -r "$payload" "$outdir/payload" >/dev/null; then
         echo "run.sh: $name: the files extracted by the $which stub differ from the payload" >&2
         exit 1
       fi
@@ -116,14 +116,14 @@ for level in $levels; do
   done
   runs=$all_runs
   prepare=
-  rm -rf "$out"
+  rm -rf "$outdir"
   echo "run.sh: $name done" >&2
 done
 
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs;" \
-     "extraction into $(dirname "$out") ($(stat -f -c %T "$(dirname "$out")"))"
+     "extraction into $(dirname "$outdir") ($(stat -f -c %T "$(dirname "$outdir")"))"
 printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %8s %7s %9s %9s\n' \
   method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz plain_s u/plain pack_KiB unpk_KiB
 for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
