@@ -1,5 +1,5 @@
-// The plain stub's CRC-32: the register pass one byte at a time, with the
-// 256-entry table built at start-up, in the three forms the archive checks use.
+// The plain stub's CRC-32 update: the register pass one byte at a time, with
+// the 256-entry table built at start-up (engine.h builds the other forms on it).
 #include <cstdint>
 
 #include "engine/engine.h"
@@ -29,13 +29,4 @@ uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state) {
   for (uint32_t i = 0; i < length; ++i) reg = (reg >> 8) ^ gPlainCrc.table[(reg ^ bytes[i]) & 0xFFu];
   *state = ~reg;
   return *state;
-}
-
-uint32_t Crc32Of(const uint8_t* bytes, uint32_t length) {
-  uint32_t state = 0xFFFFFFFFu;
-  return Crc32Update(bytes, length, &state);
-}
-
-uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
-  return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
 }

@@ -28,7 +28,7 @@ void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length
     return;
   }
   const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  std::memcpy(gPlain.input, stored, storedLength);
+  if (storedLength != 0) std::memcpy(gPlain.input, stored, storedLength);
   ReferenceDecodeStream(decodedCount, gPlain.input, length, gPlain.output);
   std::memcpy(gPlain.work, gPlain.output, decodedCount);
   std::memcpy(destination, gPlain.work, decodedCount);

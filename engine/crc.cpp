@@ -1,6 +1,6 @@
-// CRC-32 in the three forms the archive checks use: the chained update that
-// leaves the complement in the caller's state word, the standard CRC-32 of a
-// buffer, and its low 16 bits.
+// CRC-32: the chained update that leaves the complement in the caller's state
+// word (engine.h builds the standard CRC-32 of a buffer and its low 16 bits
+// on it).
 #include <cstdint>
 
 #include "engine/engine.h"
@@ -65,13 +65,4 @@ uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state) {
   }
   *state = ~reg;
   return *state;
-}
-
-uint32_t Crc32Of(const uint8_t* bytes, uint32_t length) {
-  uint32_t state = 0xFFFFFFFFu;
-  return Crc32Update(bytes, length, &state);
-}
-
-uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
-  return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
 }

@@ -7,8 +7,15 @@
 
 // ---- crc.cpp ---------------------------------------------------------------
 uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state);
-uint32_t Crc32Of(const uint8_t* bytes, uint32_t length);
-uint16_t Crc16Of(const uint8_t* bytes, uint32_t length);
+// The standard CRC-32 of a buffer (a fresh state of 0xFFFFFFFF), and its low
+// 16 bits.
+inline uint32_t Crc32Of(const uint8_t* bytes, uint32_t length) {
+  uint32_t state = 0xFFFFFFFFu;
+  return Crc32Update(bytes, length, &state);
+}
+inline uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
+  return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
+}
 
 // ---- readers.cpp: little-endian fields and the bit reader ---------------------
 // Reads from the archive file of the container (gContainer.archive).

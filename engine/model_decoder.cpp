@@ -432,7 +432,7 @@ void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length
     return;
   }
   const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  std::memcpy(gModel.input, stored, storedLength);
+  if (storedLength != 0) std::memcpy(gModel.input, stored, storedLength);
   std::memset(gModel.input + storedLength, 0, kStreamPadding);
   const StreamJob job = {gModel.input, storedLength, decodedCount, destination};
   DecodeStreams(&job, 1);
