@@ -1,9 +1,11 @@
-// Archive container: locating the appended archive, the stored option block,
-// the archive header, size profiles and decoder memory.
+// Archive container: finding the appended archive in the stub's own file, the
+// stored option block and the archive header.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+#include "platform/platform.h"
 
 struct OptionsRecord {
   uint32_t tempLength;  // T
@@ -12,60 +14,53 @@ struct OptionsRecord {
   uint32_t optionWord;
 };
 
-// ---- locate.cpp and options.cpp ----------------------------------------------
-struct ContainerState {
-  FILE* archive;              // the stub's own file, or null; at most one open
-  int32_t optionBlockPos;     // P, file offset of the archive header; 0 = not located
-  uint8_t header[36];         // last archive header read
-  uint8_t solidFlag;          // settings byte bits 2-3
-  OptionsRecord options;      // as stored; options.optionWord is the option word
+// The option block as stored; the run sequence then applies the switches to
+// record.optionWord and may replace tempFolder. Invariant: the three texts
+// are NUL-terminated within their buffers.
+struct StoredOptions {
+  OptionsRecord record;
+  char tempFolder[kPathSize];  // the stored folder (before any marker), "" for none
   char execFile[528];
   char execArgs[520];
-  char archiveName[260];      // shown in error texts
 };
-extern ContainerState gContainer;
 
-uint32_t OptionWord();  // gContainer.options.optionWord
-void LocateArchive();
-void CheckArchiveHeader();
-int IsValidArchiveHeader(const uint8_t* header);
-void ReadArchiveSettings(uint8_t* solidFlag);
-int LoadStoredOptions(const char* ownPath);
-// The marker rule; returns 1 (and leaves the temporary folder empty) when the
-// folder would not fit in its 260-byte buffer, else 0.
-int ApplyTempFolderText(const char* text, uint32_t length);
+// The archive file of one run. Invariants: file is null or the one open
+// archive file; optionBlockPos is 0 until the first search of the run
+// succeeds and then holds the file offset of the archive header (P), which
+// it keeps; header is the last archive header read.
+struct ArchiveFile {
+  FILE* file;
+  int32_t optionBlockPos;
+  uint8_t header[36];
+  char name[kPathSize];  // the path, as error texts show it (at most 259 characters)
+};
+
+// Opens path as the archive file (error 0 when it cannot be opened), with the
+// remembered position kept.
+Result OpenArchive(const char* path, ArchiveFile* archive, Faults* faults);
+void CloseArchive(ArchiveFile* archive);
+
+// The start-up load: opens the stub's own file, finds the archive, reads the
+// option block into options and checks the archive header; the file is
+// closed again.
+Result LoadStoredOptions(const char* ownPath, ArchiveFile* archive, StoredOptions* options,
+                         Faults* faults);
+
+// Puts the file at P; while P is 0, searches the file for the overlay
+// signature and reads the option block into options first.
+Result LocateArchive(ArchiveFile* archive, StoredOptions* options, Faults* faults);
+// Locates the archive and reads and checks the archive header into
+// archive->header, leaving the file just behind it.
+Result CheckArchiveHeader(ArchiveFile* archive, StoredOptions* options, Faults* faults);
+// CheckArchiveHeader, then back to P.
+Result ReadArchiveSettings(ArchiveFile* archive, StoredOptions* options, Faults* faults);
+bool IsValidArchiveHeader(const uint8_t* header);
+inline uint8_t SolidFlagOf(const uint8_t* header) { return (header[30] >> 2) & 3u; }
+inline uint8_t ProfileIndexOf(const uint8_t* header) { return header[30] >> 4; }
+
+// The marker rule: the folder is the stored text before the first marker.
+// Returns false (and leaves folder empty) when it would not fit in kPathSize.
+bool TakeTempFolderText(const char* text, uint32_t length, char* folder);
+// Splits the stored execute text '"[' file ']' arguments '"' into file (528
+// bytes) and args (520 bytes).
 void SplitExecuteText(const char* text, uint32_t length, char* file, char* args);
-
-// ---- profiles.cpp: size profiles and decoder memory --------------------------
-struct SizeProfile {
-  uint16_t windowFactor;
-  uint16_t minMatch;
-  uint16_t third, fourth, fifth;
-  uint16_t distanceWidth;
-  char name[50];
-};
-extern const SizeProfile kSizeProfiles[9];
-
-struct DecoderState {
-  uint8_t profileIndex;
-  uint32_t windowSize;     // W
-  uint32_t minMatch;       // M
-  uint16_t distanceWidth;  // w
-  // Reserved once per run, zero-filled, never released.
-  uint8_t* window;         // 2 * W
-  uint8_t* flagStream;     // 65,536 each
-  uint8_t* lengthStream;
-  uint8_t* literalStream;
-  uint8_t* highStream;
-  uint8_t* middleStream;
-  uint16_t* lowBitTable;   // 65,536 cells
-  uint8_t* modelInput;     // 65,536
-  uint8_t* modelOutput;    // 65,536
-};
-extern DecoderState gDecoder;
-
-int PrepareDecoder(int load);
-int LoadSizeProfile(uint8_t index);
-int SetUpDecoderMemory();
-// "%ld.%ld" text of the memory estimate for a window size (e.g. "4.393").
-void FormatMemoryEstimate(uint32_t windowSize, char* out, int size);

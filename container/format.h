@@ -41,9 +41,20 @@ constexpr unsigned kDeleteSFXwhenDone = 6;
 constexpr unsigned kPromptUserForOptions = 8;
 constexpr unsigned kIgnoreErrors = 10;
 inline unsigned OptionField(uint32_t word, unsigned shift) { return (word >> shift) & 3u; }
+inline void SetOptionField(uint32_t* word, unsigned shift, uint32_t value) {
+  *word = (*word & ~(3u << shift)) | ((value & 3u) << shift);
+}
+
+// Every number of the archive is little-endian (but the low-bit table's words).
+inline uint32_t LoadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Size profiles: window 32 KiB << index, minimum match 4, distance width 7 + index.
 constexpr unsigned kProfileCount = 9;
+constexpr uint32_t kWindowUnit = 32768;
 constexpr unsigned kMinMatch = 4;
 
 // Data blocks.

@@ -7,18 +7,10 @@
 #include "container/container.h"
 #include "container/format.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
-#include "startup/startup.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the options record is read byte for byte into a little-endian struct");
 static_assert(sizeof(OptionsRecord) == kOptionsRecordSize, "options record layout");
-
-// Invariants: at most one archive file is open; optionBlockPos is 0 until the
-// first locate of the run succeeds and then holds the offset of the archive
-// header, which it keeps; options, execFile and execArgs are only written by
-// that first locate.
-ContainerState gContainer;
 
 namespace {
 
@@ -39,14 +31,31 @@ long FindSignature(const uint8_t* window) {
   return -1;
 }
 
-uint32_t ReadLe32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+// Reads the stored texts behind the options record.
+Result ReadOptionTexts(FILE* file, StoredOptions* options, Faults* faults) {
+  const uint32_t tempLength = options->record.tempLength;
+  const uint32_t execLength = options->record.execLength;
+  // Stored texts longer than the 780 bytes the stub reads are refused as unreadable options (error 20).
+  if (tempLength > kMaxOptionText || execLength > kMaxOptionText)
+    return NoteFault(faults, kErrorReadOptions);
+  char text[kMaxOptionText + 1];
+  if (tempLength != 0) {
+    if (std::fread(text, 1, tempLength, file) != tempLength ||
+        !TakeTempFolderText(text, tempLength, options->tempFolder))
+      return NoteFault(faults, kErrorReadOptions);
+  }
+  if (execLength != 0) {
+    if (std::fread(text, 1, execLength, file) != execLength) return NoteFault(faults, kErrorReadOptions);
+    std::memset(options->execFile, 0, sizeof options->execFile);
+    std::memset(options->execArgs, 0, sizeof options->execArgs);
+    SplitExecuteText(text, execLength, options->execFile, options->execArgs);
+  }
+  return kOk;
 }
 
-// Searches the file and reads the option block. Returns 0 with the file at
-// P, or 1 after the error has been reported.
-int SearchAndLoad(FILE* file, uint8_t* window) {
+// Searches the file and reads the option block, leaving the file at P.
+Result SearchAndLoad(ArchiveFile* archive, StoredOptions* options, uint8_t* window, Faults* faults) {
+  FILE* file = archive->file;
   std::memset(window, 0, kSearchWindow);
   size_t got = std::fread(window, 1, kSearchWindow, file);
   (void)got;  // a shorter file leaves the rest of the window zero
@@ -56,104 +65,89 @@ int SearchAndLoad(FILE* file, uint8_t* window) {
 
   // The first occurrence is the stub image's own copy; the archive's is the second.
   long at = FindSignature(window);
-  if (at < 0) ReportError(19, "");
-  else window[at + 1] = ' ';
-  at = FindSignature(window);
   if (at < 0) {
-    ReportError(22, "");
-    return 1;
+    Result missing = NoteFault(faults, kErrorFirstOptions);
+    if (!faults->goOn) return missing;
+  } else {
+    window[at + 1] = ' ';
   }
+  at = FindSignature(window);
+  if (at < 0) return NoteFault(faults, kErrorSecondOptions);
 
-  std::rewind(file);
   std::fseek(file, at + static_cast<long>(kSignatureLength), SEEK_SET);
-  if (std::fread(&gContainer.options, 1, kOptionsRecordSize, file) != kOptionsRecordSize) {
-    ReportError(20, "");
-    return 1;
-  }
-  uint32_t tempLength = gContainer.options.tempLength;
-  uint32_t execLength = gContainer.options.execLength;
-  // Stored texts longer than the 780 bytes the stub reads are refused as unreadable options (error 20).
-  if (tempLength > kMaxOptionText || execLength > kMaxOptionText) {
-    ReportError(20, "");
-    return 1;
-  }
-  char text[kMaxOptionText + 1];
-  if (tempLength != 0) {
-    if (std::fread(text, 1, tempLength, file) != tempLength || ApplyTempFolderText(text, tempLength)) {
-      ReportError(20, "");
-      return 1;
-    }
-  }
-  if (execLength != 0) {
-    if (std::fread(text, 1, execLength, file) != execLength) {
-      ReportError(20, "");
-      return 1;
-    }
-    std::memset(gContainer.execFile, 0, sizeof gContainer.execFile);
-    std::memset(gContainer.execArgs, 0, sizeof gContainer.execArgs);
-    SplitExecuteText(text, execLength, gContainer.execFile, gContainer.execArgs);
-  }
-  gContainer.optionBlockPos = static_cast<int32_t>(std::ftell(file));
-  return 0;
+  if (std::fread(&options->record, 1, kOptionsRecordSize, file) != kOptionsRecordSize)
+    return NoteFault(faults, kErrorReadOptions);
+  Result texts = ReadOptionTexts(file, options, faults);
+  if (!texts.ok()) return texts;
+  archive->optionBlockPos = static_cast<int32_t>(std::ftell(file));
+  return kOk;
 }
 
 }  // namespace
 
-uint32_t OptionWord() { return gContainer.options.optionWord; }
-
-void LocateArchive() {
-  FILE* file = gContainer.archive;
-  if (!file) return;
-  if (gContainer.optionBlockPos != 0) {
-    std::rewind(file);
-    std::fseek(file, gContainer.optionBlockPos, SEEK_SET);
-    return;
-  }
-  std::rewind(file);
-  if (std::ftell(file) != 0) {
-    ReportError(17, "");
-    return;
-  }
-  uint8_t* window = static_cast<uint8_t*>(std::malloc(kSearchWindow));
-  if (!window) {
-    ReportError(18, "");
-    return;
-  }
-  SearchAndLoad(file, window);
-  std::free(window);
+Result OpenArchive(const char* path, ArchiveFile* archive, Faults* faults) {
+  std::memset(archive->name, 0, sizeof archive->name);
+  // A path over 259 characters is opened whole; error texts show its first 259.
+  std::strncpy(archive->name, path, sizeof archive->name - 1);
+  std::memset(archive->header, 0, sizeof archive->header);
+  archive->file = PlatformOpenFile(path, "rb");
+  if (archive->file == nullptr) return NoteFault(faults, kErrorCannotOpen, path);
+  return kOk;
 }
 
-void CheckArchiveHeader() {
-  FILE* file = gContainer.archive;
-  if (!file) return;
-  LocateArchive();
+void CloseArchive(ArchiveFile* archive) {
+  if (archive->file != nullptr) std::fclose(archive->file);
+  archive->file = nullptr;
+}
+
+Result LoadStoredOptions(const char* ownPath, ArchiveFile* archive, StoredOptions* options,
+                         Faults* faults) {
+  Result result = OpenArchive(ownPath, archive, faults);
+  if (!result.ok()) return result;
+  result = ReadArchiveSettings(archive, options, faults);
+  CloseArchive(archive);
+  return result;
+}
+
+Result LocateArchive(ArchiveFile* archive, StoredOptions* options, Faults* faults) {
+  FILE* file = archive->file;
+  std::rewind(file);
+  if (archive->optionBlockPos != 0) {
+    std::fseek(file, archive->optionBlockPos, SEEK_SET);
+    return kOk;
+  }
+  if (std::ftell(file) != 0) return NoteFault(faults, kErrorRewind);
+  uint8_t* window = static_cast<uint8_t*>(std::malloc(kSearchWindow));
+  if (window == nullptr) return NoteFault(faults, kErrorNoMemory);
+  Result result = SearchAndLoad(archive, options, window, faults);
+  std::free(window);
+  return result;
+}
+
+Result CheckArchiveHeader(ArchiveFile* archive, StoredOptions* options, Faults* faults) {
+  FILE* file = archive->file;
+  Result result = LocateArchive(archive, options, faults);
+  if (!result.ok() && !faults->goOn) return result;
   uint8_t marker[4];
   uint32_t value = 0xFFFFFFFFu;  // what a read at the end of the file gives
-  if (std::fread(marker, 1, 4, file) == 4) value = ReadLe32(marker);
-  if (value != kArchiveMarker) {
-    char format[260];
-    char message[520];
-    PlatformLoadString(41, format, sizeof format);
-    std::snprintf(message, sizeof message, format, static_cast<int>(std::ftell(file)));
-    ReportError(21, message);
-    return;
-  }
-  LocateArchive();
-  size_t got = std::fread(gContainer.header, 1, kArchiveHeaderSize, file);
-  if (got != kArchiveHeaderSize || !IsValidArchiveHeader(gContainer.header)) ReportError(1, "");
+  if (std::fread(marker, 1, 4, file) == 4) value = LoadLe32(marker);
+  if (value != kArchiveMarker) return NoteFault(faults, kErrorMarker, "", std::ftell(file));
+  Result again = LocateArchive(archive, options, faults);
+  if (!again.ok() && !faults->goOn) return again;
+  size_t got = std::fread(archive->header, 1, kArchiveHeaderSize, file);
+  if (got != kArchiveHeaderSize || !IsValidArchiveHeader(archive->header))
+    return NoteFault(faults, kErrorNotArchive, "", archive->optionBlockPos);
+  return result.ok() ? again : result;
 }
 
-int IsValidArchiveHeader(const uint8_t* header) {
-  if (header[kHeaderTagOffset] != kHeaderTag) return 0;
-  return Crc32Of(header, kHeaderCrcOffset) == ReadLe32(header + kHeaderCrcOffset) ? 1 : 0;
+bool IsValidArchiveHeader(const uint8_t* header) {
+  if (header[kHeaderTagOffset] != kHeaderTag) return false;
+  return Crc32Of(header, kHeaderCrcOffset) == LoadLe32(header + kHeaderCrcOffset);
 }
 
-void ReadArchiveSettings(uint8_t* solidFlag) {
-  if (!gContainer.archive) {
-    *solidFlag = 255;
-    return;
-  }
-  CheckArchiveHeader();
-  *solidFlag = static_cast<uint8_t>((gContainer.header[kHeaderSettingsOffset] >> 2) & 3);
-  LocateArchive();
+Result ReadArchiveSettings(ArchiveFile* archive, StoredOptions* options, Faults* faults) {
+  Result result = CheckArchiveHeader(archive, options, faults);
+  if (!result.ok() && !faults->goOn) return result;
+  Result back = LocateArchive(archive, options, faults);
+  return result.ok() ? back : result;
 }

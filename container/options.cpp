@@ -1,32 +1,12 @@
-// The stored option block: the start-up load and the rules that turn the
-// stored texts into the temporary folder, the execute file and its arguments.
-#include <cstdio>
+// The rules that turn the stored texts of the option block into the
+// temporary folder, the execute file and its arguments.
 #include <cstring>
 
 #include "container/container.h"
 #include "container/format.h"
-#include "platform/platform.h"
-#include "startup/startup.h"
 
-int LoadStoredOptions(const char* ownPath) {
-  std::memset(gContainer.archiveName, 0, sizeof gContainer.archiveName);
-  std::strncpy(gContainer.archiveName, ownPath, sizeof gContainer.archiveName - 1);
-  FILE* file = PlatformOpenFile(ownPath, "rb");
-  if (!file) {
-    ReportError(0, ownPath);
-    return 1;
-  }
-  gContainer.archive = file;
-  uint8_t solidFlag;
-  ReadArchiveSettings(&solidFlag);
-  std::fclose(file);
-  gContainer.archive = nullptr;
-  return 0;
-}
-
-int ApplyTempFolderText(const char* text, uint32_t length) {
-  char* folder = gStartup.tempFolder;
-  std::memset(folder, 0, sizeof gStartup.tempFolder);
+bool TakeTempFolderText(const char* text, uint32_t length, char* folder) {
+  std::memset(folder, 0, kPathSize);
   // A zero byte ends the stored text.
   uint32_t end = 0;
   while (end < length && text[end] != '\0') ++end;
@@ -39,15 +19,15 @@ int ApplyTempFolderText(const char* text, uint32_t length) {
     }
   }
   // A folder of 260 characters or more is refused rather than cut to a different folder.
-  if (take >= sizeof gStartup.tempFolder) return 1;
+  if (take >= kPathSize) return false;
   std::memcpy(folder, text, take);
-  return 0;
+  return true;
 }
 
 void SplitExecuteText(const char* text, uint32_t length, char* file, char* args) {
   // The outputs hold 527 and 519 characters; a longer part is cut there.
-  const uint32_t fileRoom = sizeof gContainer.execFile - 1;
-  const uint32_t argsRoom = sizeof gContainer.execArgs - 1;
+  const uint32_t fileRoom = sizeof StoredOptions::execFile - 1;
+  const uint32_t argsRoom = sizeof StoredOptions::execArgs - 1;
   uint32_t i = 2;  // the opening quote and bracket are not examined
   uint32_t n = 0;
   while (i < length && text[i] != ']') {

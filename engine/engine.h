@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/platform.h"
+
 // ---- crc.cpp ---------------------------------------------------------------
 uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state);
 // The standard CRC-32 of a buffer (a fresh state of 0xFFFFFFFF), and its low
@@ -17,13 +19,11 @@ inline uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
   return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
 }
 
-// ---- readers.cpp: little-endian fields and the bit reader ---------------------
-// Reads from the archive file of the container (gContainer.archive).
-int ReadU32(uint32_t* value);              // 0, or 1 on a short read
-int ReadU16(uint16_t* value);
-uint32_t ReadBytes(uint8_t* buffer, uint32_t count);  // count actually read
-void StartBitReader();
-uint16_t ReadBits(int n, int more);
+// ---- readers.cpp: little-endian fields and counted byte runs ------------------
+// Read from the archive file; a short read fills the rest with zeros.
+bool ReadU32(FILE* file, uint32_t* value);  // true when all four bytes arrived
+bool ReadU16(FILE* file, uint16_t* value);
+uint32_t ReadBytes(FILE* file, uint8_t* buffer, uint32_t count);  // count actually read
 
 // ---- model_decoder.cpp -------------------------------------------------------
 // Decodes one model-coded stream of decodedCount bytes from `stored`
@@ -48,7 +48,43 @@ struct StreamJob {
 // exactly those that DecodeStream gives for each stream on its own.
 void DecodeStreams(const StreamJob* jobs, uint32_t count);
 
+// ---- memory.cpp: size profiles and the decoder's memory ------------------------
+// The engine of one run: the size profile and the buffers the block reader
+// and the window expansion work in. Invariants: the buffers are either all
+// null (nothing reserved) or all reserved, window holding reservedWindow
+// bytes, at least 2 * windowSize; the stream buffers hold kStreamBufferSize
+// bytes each (plus padding), the low-bit table kStreamBufferSize cells and
+// the work buffer kWorkBufferSize bytes.
+constexpr uint32_t kWorkBufferSize = 409600;
+struct Engine {
+  uint8_t profileIndex;
+  uint32_t windowSize;     // W
+  uint32_t minMatch;       // M
+  uint16_t distanceWidth;  // w
+  uint8_t* window;         // 2 * W (the expansion uses the first W)
+  uint32_t reservedWindow;
+  uint8_t* flagStream;
+  uint8_t* lengthStream;
+  uint8_t* literalStream;
+  uint8_t* highStream;
+  uint8_t* middleStream;
+  uint16_t* lowBitTable;
+  uint8_t* work;           // the stored bytes of a block's compressed streams
+};
+
+// Loads profile `index` (0..8) and reserves its memory, keeping what an
+// earlier run of the same engine reserved when it is large enough. Error 11
+// when the memory cannot be had.
+Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults);
+// Loads the profile that the archive header names. A header without the
+// solid flag or naming no profile (9..15) is error 1; when the run goes on,
+// profile 0 is loaded so that later readers stay in bounds.
+Result PrepareDecoder(Engine* engine, const uint8_t* header, Faults* faults);
+void ReleaseDecoderMemory(Engine* engine);
+
 // ---- block_reader.cpp --------------------------------------------------------
+// The streams of the block last read. Invariants: every count is at most
+// kStreamBufferSize; the cursors are 0 after ReadBlock and only move forward.
 struct BlockState {
   uint32_t flagCount;       // decoded bytes of the flag stream
   uint32_t literalCursor;   // read cursors, 0 after every ReadBlock
@@ -56,9 +92,7 @@ struct BlockState {
   uint32_t highCursor;
   uint32_t middleCursor;
   uint32_t tableCursor;
-  // Decoded counts kept beside the cursors so that the expansion never reads
-  // past what the block holds.
-  uint32_t literalCount;
+  uint32_t literalCount;    // decoded counts of the streams
   uint32_t lengthCount;
   uint32_t matchCount;      // from the distance-high stream
   uint32_t middleCount;
@@ -66,6 +100,8 @@ struct BlockState {
   uint32_t blockCrc;
   uint32_t runningCrc;
 };
-extern BlockState gBlock;
 
-int ReadBlock();  // 0: read and CRC matched; 1: not
+// Reads one data block from file, decodes its streams into the engine's
+// buffers and checks its CRC. Error 4 when the file ends inside the block or
+// a stream breaks a limit, error 2 when the CRC does not match.
+Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults);

@@ -2,22 +2,16 @@
 // the program associated with it; the process starts in the temporary folder
 // and the stub waits until it has ended.
 //
-// This module keeps no state of its own: it reads the execute arguments of the
-// container and leaves the process's current folder at the temporary folder.
+// This module keeps no state of its own; it leaves the process's current
+// folder at the temporary folder.
 #include <cstdio>
 #include <cstring>
 
-#include "container/container.h"
 #include "launch/launch.h"
-#include "output/output.h"
-#include "platform/platform.h"
 
 namespace {
 
-constexpr int kPathSize = 260;      // longest path: 259 characters
 constexpr int kCommandSize = 520;   // longest command line: 519 characters
-constexpr unsigned kNoAssociationText = 43;
-constexpr unsigned kErrorCaption = 3;
 
 bool EndsWith(const char* text, const char* tail) {
   size_t n = strlen(text), m = strlen(tail);
@@ -70,25 +64,25 @@ void StripQuotes(char* text) {
   text[length - 2] = '\0';
 }
 
-int FindAssociatedProgram(char* document, char* result) {
+static bool FindAssociatedProgram(char* document, char* result) {
   result[0] = '\0';
   StripQuotes(document);
   char folder[kPathSize];
   char file[kPathSize];
   uint32_t folderLength = FolderPartLength(document);
-  if (folderLength >= sizeof folder || strlen(document + folderLength) >= sizeof file) return 1;
+  if (folderLength >= sizeof folder || strlen(document + folderLength) >= sizeof file) return false;
   memcpy(folder, document, folderLength);
   folder[folderLength] = '\0';
   snprintf(file, sizeof file, "%s", document + folderLength);
   PlatformFindExecutable(file, folder, result, kPathSize);
-  return result[0] != '\0' ? 0 : 1;
+  return result[0] != '\0';
 }
 
-int FormLaunchCommandLine(char* path, char* commandLine) {
+Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
   memset(commandLine, 0, kCommandSize);
   // A path beyond 259 characters or a command line beyond 519 is not started:
   // a cut text would start something other than the extracted file.
-  if (strlen(path) >= static_cast<size_t>(kPathSize)) return 2;
+  if (strlen(path) >= kPathSize) return Result{kSilentFailure};
   char lowered[kCommandSize];
   snprintf(lowered, sizeof lowered, "%s", path);
   LowerCase(lowered);
@@ -96,22 +90,22 @@ int FormLaunchCommandLine(char* path, char* commandLine) {
   int length;
   if (IsProgram(path)) {
     StripQuotes(path);
-    length = snprintf(commandLine, kCommandSize, "\"%s\" %s ", path, gContainer.execArgs);
+    length = snprintf(commandLine, kCommandSize, "\"%s\" %s ", path, args);
   } else {
     char program[kCommandSize];
     memset(program, 0, sizeof program);
-    if (FindAssociatedProgram(lowered, program) != 0) return 1;
+    if (!FindAssociatedProgram(lowered, program)) return Result{kNoAssociation};
     StripQuotes(path);
-    length = snprintf(commandLine, kCommandSize, "\"%s\" %s %s ", program, path, gContainer.execArgs);
+    length = snprintf(commandLine, kCommandSize, "\"%s\" %s %s ", program, path, args);
   }
   if (length < 0 || length >= kCommandSize) {
     memset(commandLine, 0, kCommandSize);
-    return 2;
+    return Result{kSilentFailure};
   }
-  return 0;
+  return kOk;
 }
 
-int LaunchExecuteFile(char* path, int wait, const char* folder) {
+Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder) {
   char absolute[kCommandSize];
   snprintf(absolute, sizeof absolute, "%s", path);
   StripQuotes(absolute);
@@ -119,30 +113,22 @@ int LaunchExecuteFile(char* path, int wait, const char* folder) {
   // changes, so that the extracted file is the one started.
   if (absolute[0] != '\0' && !PlatformIsAbsolutePath(absolute)) {
     char current[kPathSize];
-    if (PlatformGetCurrentFolder(current, sizeof current) == 0) {
+    if (PlatformGetCurrentFolder(current, sizeof current)) {
       size_t n = strlen(current);
-      const char* separator = (n > 0 && current[n - 1] != '\\' && current[n - 1] != '/') ? "\\" : "";
+      const char* separator = (n > 0 && !IsPathSeparator(current[n - 1])) ? "\\" : "";
       char joined[kCommandSize];
       if (snprintf(joined, sizeof joined, "%s%s%s", current, separator, absolute) >= static_cast<int>(sizeof joined))
-        return 1;
+        return Result{kSilentFailure};
       memcpy(absolute, joined, sizeof absolute);
     }
   }
 
   PlatformSetCurrentFolder(folder);
   char commandLine[kCommandSize];
-  int formed = FormLaunchCommandLine(absolute, commandLine);
-  if (formed == 1) {
-    char text[kPathSize];
-    char caption[kPathSize];
-    PlatformLoadString(kNoAssociationText, text, sizeof text);
-    PlatformLoadString(kErrorCaption, caption, sizeof caption);
-    PlatformMessageBox(text, caption, kMbOk);
-    return 1;
-  }
-  if (formed != 0) return 1;
+  Result formed = FormLaunchCommandLine(absolute, args, commandLine);
+  if (!formed.ok()) return formed;
   // The extracted file carries no execute permission on POSIX systems yet.
   if (IsProgram(absolute)) PlatformMakeExecutable(absolute);
-  if (PlatformRunProcess(commandLine, wait) != 0) return 1;
-  return wait ? 0 : 1;
+  if (!PlatformRunProcess(commandLine, wait)) return Result{kSilentFailure};
+  return kOk;
 }

@@ -2,14 +2,24 @@
 // extracted.
 #pragma once
 
-int LaunchExecuteFile(char* path, int wait, const char* folder);
-int FindAssociatedProgram(char* document, char* result);
+#include "container/container.h"
+#include "output/output.h"
+#include "platform/platform.h"
+
+// Starts the stored execute file below tempFolder (by its name alone when
+// the files were extracted flat) and waits for it. kNoAssociation when it is
+// a document that no program opens; kSilentFailure when nothing could be
+// started.
+Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options);
+// Removes the files this run wrote and the folders it created below the
+// extraction folder.
+void CleanUp(const char* commandLine, const char* tempFolder, WrittenRecord* written);
+
+Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder);
 void StripQuotes(char* text);
-// Forms the command line that starts path (520 bytes): 0 when formed, 1 when
-// path is a document with no associated program, 2 when path or command line
-// would not fit. StripQuotes is applied to path.
-int FormLaunchCommandLine(char* path, char* commandLine);
-void RunAndCleanUp();
-void ClearExtractionFolder(const char* commandLine, char* folder);
-int RemoveFolderContents(const char* folder, int outermost);
-int ChangeFolder(const char* path);
+// Forms the command line that starts path (520 bytes): kNoAssociation when
+// path is a document with no associated program, kSilentFailure when path or
+// the command line would not fit. StripQuotes is applied to path.
+Result FormLaunchCommandLine(char* path, const char* args, char* commandLine);
+void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written);
+bool ChangeFolder(const char* path);

@@ -4,17 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
-#include "startup/startup.h"
 
 namespace {
 
 // The streams of the current block with their read limits. The cursors live
-// in gBlock (the block reader sets them to 0); the limits are the decoded
-// counts, never more than the stream buffers hold.
+// in the block state (the block reader sets them to 0); the limits are the
+// decoded counts, never more than the stream buffers hold.
 struct BlockInput {
   const uint8_t* literals;
   const uint8_t* lengths;
@@ -31,10 +29,10 @@ inline uint32_t Limit(uint32_t count) {
 // 1 to W), with the result of a forward byte-by-byte copy: a source that
 // overlaps the bytes it produces repeats them. The copy goes in runs that
 // neither cross the window end for the source nor for the destination; a full
-// window is flushed between runs.
+// window is flushed between runs; false when a flush failed.
 // Entry assumptions: *position < W, W a power of two, the window W bytes.
-inline void CopyMatch(uint8_t* window, uint32_t windowSize, uint32_t* position, uint32_t back,
-                      uint32_t count) {
+inline bool CopyMatch(Expansion* x, uint8_t* window, uint32_t windowSize, uint32_t* position,
+                      uint32_t back, uint32_t count) {
   const uint32_t mask = windowSize - 1;
   uint32_t p = *position;
   uint32_t s = (p - back) & mask;
@@ -70,41 +68,42 @@ inline void CopyMatch(uint8_t* window, uint32_t windowSize, uint32_t* position, 
     s = (s + run) & mask;
     count -= run;
     if (p == windowSize) {
-      FlushWindow(windowSize);
       p = 0;
+      if (!FlushWindow(x, windowSize)) return false;
     }
   }
   *position = p;
+  return true;
 }
 
 }  // namespace
 
-// Expands the flag bits of the current block into the window from *position.
-// Returns 0, or 1 when the block asks for more stream bytes than it holds.
-// Entry assumptions: *position < W, W a power of two, the window W bytes.
-int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
-  const uint32_t windowSize = gDecoder.windowSize;
-  const uint32_t width = gDecoder.distanceWidth;
-  const uint32_t minMatch = gDecoder.minMatch;
+// Entry assumptions: x->windowPos < W, W a power of two, the window W bytes.
+Result ExpandOneBlock(Expansion* x, uint32_t validBits) {
+  const Engine* engine = x->engine;
+  BlockState* block = &x->block;
+  const uint32_t windowSize = engine->windowSize;
+  const uint32_t width = engine->distanceWidth;
+  const uint32_t minMatch = engine->minMatch;
   const uint32_t k0 = minMatch == kMinMatch ? 3 : 2;
   const uint32_t middleShift = (width - 8) & 31;  // w = 7: a shift by 31
-  uint8_t* window = gDecoder.window;
-  const uint8_t* const flagStream = gDecoder.flagStream;
-  const BlockInput in = {gDecoder.literalStream, gDecoder.lengthStream, gDecoder.highStream,
-                         gDecoder.middleStream, width > 8 ? gDecoder.lowBitTable : nullptr};
-  const uint32_t literalLimit = Limit(gBlock.literalCount);
-  const uint32_t lengthLimit = Limit(gBlock.lengthCount);
-  const uint32_t matchLimit = Limit(gBlock.matchCount);
-  const uint32_t middleLimit = Limit(gBlock.middleCount);
-  const uint32_t flagCount = Limit(gBlock.flagCount);
+  uint8_t* window = engine->window;
+  const uint8_t* const flagStream = engine->flagStream;
+  const BlockInput in = {engine->literalStream, engine->lengthStream, engine->highStream,
+                         engine->middleStream, width > 8 ? engine->lowBitTable : nullptr};
+  const uint32_t literalLimit = Limit(block->literalCount);
+  const uint32_t lengthLimit = Limit(block->lengthCount);
+  const uint32_t matchLimit = Limit(block->matchCount);
+  const uint32_t middleLimit = Limit(block->middleCount);
+  const uint32_t flagCount = Limit(block->flagCount);
   // Cursors are kept in locals in the loop and stored back at the end.
-  uint32_t literalCursor = gBlock.literalCursor;
-  uint32_t lengthCursor = gBlock.lengthCursor;
-  uint32_t highCursor = gBlock.highCursor;
-  uint32_t middleCursor = gBlock.middleCursor;
-  uint32_t tableCursor = gBlock.tableCursor;
-  uint32_t p = *position;
-  int result = 0;
+  uint32_t literalCursor = block->literalCursor;
+  uint32_t lengthCursor = block->lengthCursor;
+  uint32_t highCursor = block->highCursor;
+  uint32_t middleCursor = block->middleCursor;
+  uint32_t tableCursor = block->tableCursor;
+  uint32_t p = x->windowPos;
+  int result = 0;  // 1: the block asks for more than it holds; 2: a flush failed
 
   for (uint32_t i = 0; i < flagCount && result == 0; ++i) {
     const uint32_t flags = flagStream[i];
@@ -115,8 +114,8 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
       literalCursor += 8;
       p += 8;
       if (p == windowSize) {
-        FlushWindow(windowSize);
         p = 0;
+        if (!FlushWindow(x, windowSize)) result = 2;
       }
       continue;
     }
@@ -128,8 +127,11 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
         }
         window[p] = in.literals[literalCursor++];
         if (++p == windowSize) {
-          FlushWindow(windowSize);
           p = 0;
+          if (!FlushWindow(x, windowSize)) {
+            result = 2;
+            break;
+          }
         }
         continue;
       }
@@ -155,14 +157,18 @@ int ExpandOneBlock(uint32_t* position, uint32_t validBits) {
       // behind p, taken modulo W (a back of 0 is the same byte as W back).
       uint32_t back = (distance + minMatch - k0) & (windowSize - 1);
       if (back == 0) back = windowSize;
-      CopyMatch(window, windowSize, &p, back, length + minMatch);
+      if (!CopyMatch(x, window, windowSize, &p, back, length + minMatch)) {
+        result = 2;
+        break;
+      }
     }
   }
-  gBlock.literalCursor = literalCursor;
-  gBlock.lengthCursor = lengthCursor;
-  gBlock.highCursor = highCursor;
-  gBlock.middleCursor = middleCursor;
-  gBlock.tableCursor = tableCursor;
-  *position = p;
-  return result;
+  block->literalCursor = literalCursor;
+  block->lengthCursor = lengthCursor;
+  block->highCursor = highCursor;
+  block->middleCursor = middleCursor;
+  block->tableCursor = tableCursor;
+  x->windowPos = p;
+  if (result == 2) return x->failure;
+  return result == 0 ? kOk : Result{kErrorDamaged};
 }

@@ -1,46 +1,23 @@
 // Opening and finishing output files: the overwrite question, stored times and
 // attributes, and the record of every path this run wrote, which the clean-up
 // uses to remove this run's files and nothing else.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "output/output.h"
 #include "platform/platform.h"
-#include "startup/startup.h"
-
-// Non-zero: existing files are replaced without asking. Set by the extraction
-// driver before the first file; raised by the answer "Yes to all".
-uint8_t gOverwriteAll = 0;
 
 namespace {
 
-constexpr uint32_t kPathSize = 260;
 constexpr uint32_t kNormalSize = 600;  // a current folder joined with a relative path
 // Upper bounds of the record; a path beyond them is not recorded, so it is
 // simply left on disk by the clean-up.
 constexpr uint32_t kMaxRecordBytes = 64u << 20;
 constexpr uint32_t kMaxRecordPaths = 1u << 20;
-
-// The record of written paths.
-// Invariants: offsets[0..count-1] index NUL-terminated normalised paths that
-// lie inside pool[0..used-1]; used <= poolCapacity <= kMaxRecordBytes and
-// count <= offsetCapacity <= kMaxRecordPaths; when sorted is 1 the offsets are
-// in strcmp order of their paths.
-struct WrittenRecord {
-  char* pool;
-  uint32_t used;
-  uint32_t poolCapacity;
-  uint32_t* offsets;
-  uint32_t count;
-  uint32_t offsetCapacity;
-  uint8_t sorted;
-};
-WrittenRecord gRecord = {nullptr, 0, 0, nullptr, 0, 0, 1};
-
-inline bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Forms the absolute, normalised form of path in out (kNormalSize bytes):
 // relative paths are joined to the current folder, separators become single
@@ -54,7 +31,7 @@ int NormalisePath(const char* path, char* out) {
   joined[0] = '\0';
   if (!PlatformIsAbsolutePath(path)) {
     char current[kPathSize];
-    if (PlatformGetCurrentFolder(current, kPathSize) != 0) return 1;
+    if (!PlatformGetCurrentFolder(current, kPathSize)) return 1;
     if (snprintf(joined, sizeof joined, "%s\\", current) >= static_cast<int>(sizeof joined)) return 1;
   }
   size_t base = strlen(joined);
@@ -69,15 +46,15 @@ int NormalisePath(const char* path, char* out) {
     out[outLength++] = ':';
     in = 2;
   }
-  if (IsSeparator(joined[in])) {
+  if (IsPathSeparator(joined[in])) {
     out[outLength++] = '\\';
-    if (in == 0 && IsSeparator(joined[1])) out[outLength++] = '\\';
+    if (in == 0 && IsPathSeparator(joined[1])) out[outLength++] = '\\';
   }
   const size_t rootLength = outLength;
   while (joined[in] != '\0') {
-    while (IsSeparator(joined[in])) ++in;
+    while (IsPathSeparator(joined[in])) ++in;
     size_t start = in;
-    while (joined[in] != '\0' && !IsSeparator(joined[in])) ++in;
+    while (joined[in] != '\0' && !IsPathSeparator(joined[in])) ++in;
     size_t partLength = in - start;
     if (partLength == 0 || (partLength == 1 && joined[start] == '.')) continue;
     if (partLength == 2 && joined[start] == '.' && joined[start + 1] == '.') {
@@ -97,21 +74,18 @@ int NormalisePath(const char* path, char* out) {
   return 0;
 }
 
-int CompareRecorded(const void* a, const void* b) {
-  return strcmp(gRecord.pool + *static_cast<const uint32_t*>(a),
-                gRecord.pool + *static_cast<const uint32_t*>(b));
-}
-
 // Index of the first recorded path not below key in strcmp order.
-uint32_t LowerBound(const char* key) {
-  if (!gRecord.sorted) {
-    if (gRecord.count > 1) qsort(gRecord.offsets, gRecord.count, sizeof(uint32_t), CompareRecorded);
-    gRecord.sorted = 1;
+uint32_t LowerBound(WrittenRecord* record, const char* key) {
+  if (!record->sorted) {
+    const char* pool = record->pool;
+    std::sort(record->offsets, record->offsets + record->count,
+              [pool](uint32_t a, uint32_t b) { return strcmp(pool + a, pool + b) < 0; });
+    record->sorted = true;
   }
-  uint32_t low = 0, high = gRecord.count;
+  uint32_t low = 0, high = record->count;
   while (low < high) {
     uint32_t mid = low + (high - low) / 2;
-    if (strcmp(gRecord.pool + gRecord.offsets[mid], key) < 0)
+    if (strcmp(record->pool + record->offsets[mid], key) < 0)
       low = mid + 1;
     else
       high = mid;
@@ -125,129 +99,168 @@ void MakeWritable(const char* path) { PlatformSetAttributes(path, kAttrArchive);
 
 }  // namespace
 
-void RecordWrittenPath(const char* path) {
+void RecordWrittenPath(WrittenRecord* record, const char* path) {
   char normal[kNormalSize];
   if (NormalisePath(path, normal) != 0) return;
   uint32_t length = static_cast<uint32_t>(strlen(normal)) + 1;
-  if (gRecord.count >= kMaxRecordPaths || gRecord.used + length > kMaxRecordBytes) return;
-  if (gRecord.used + length > gRecord.poolCapacity) {
-    uint32_t capacity = gRecord.poolCapacity ? gRecord.poolCapacity : 4096;
-    while (capacity < gRecord.used + length) capacity *= 2;
+  if (record->count >= kMaxRecordPaths || record->used + length > kMaxRecordBytes) return;
+  if (record->used + length > record->poolCapacity) {
+    uint32_t capacity = record->poolCapacity ? record->poolCapacity : 4096;
+    while (capacity < record->used + length) capacity *= 2;
     if (capacity > kMaxRecordBytes) capacity = kMaxRecordBytes;
-    char* pool = static_cast<char*>(realloc(gRecord.pool, capacity));
+    char* pool = static_cast<char*>(realloc(record->pool, capacity));
     if (pool == nullptr) return;
-    gRecord.pool = pool;
-    gRecord.poolCapacity = capacity;
+    record->pool = pool;
+    record->poolCapacity = capacity;
   }
-  if (gRecord.count == gRecord.offsetCapacity) {
-    uint32_t capacity = gRecord.offsetCapacity ? gRecord.offsetCapacity * 2 : 64;
+  if (record->count == record->offsetCapacity) {
+    uint32_t capacity = record->offsetCapacity ? record->offsetCapacity * 2 : 64;
     if (capacity > kMaxRecordPaths) capacity = kMaxRecordPaths;
-    uint32_t* offsets = static_cast<uint32_t*>(realloc(gRecord.offsets, capacity * sizeof(uint32_t)));
+    uint32_t* offsets = static_cast<uint32_t*>(realloc(record->offsets, capacity * sizeof(uint32_t)));
     if (offsets == nullptr) return;
-    gRecord.offsets = offsets;
-    gRecord.offsetCapacity = capacity;
+    record->offsets = offsets;
+    record->offsetCapacity = capacity;
   }
-  memcpy(gRecord.pool + gRecord.used, normal, length);
-  gRecord.offsets[gRecord.count++] = gRecord.used;
-  gRecord.used += length;
-  gRecord.sorted = 0;
+  memcpy(record->pool + record->used, normal, length);
+  record->offsets[record->count++] = record->used;
+  record->used += length;
+  record->sorted = false;
 }
 
-uint32_t WrittenPathCount() { return gRecord.count; }
-
-const char* WrittenPath(uint32_t i) {
-  if (i >= gRecord.count) return nullptr;
-  return gRecord.pool + gRecord.offsets[i];
-}
-
-int IsWrittenPath(const char* path) {
+bool IsWrittenPath(WrittenRecord* record, const char* path) {
   char normal[kNormalSize];
-  if (gRecord.count == 0 || NormalisePath(path, normal) != 0) return 0;
-  uint32_t i = LowerBound(normal);
-  return i < gRecord.count && strcmp(gRecord.pool + gRecord.offsets[i], normal) == 0;
+  if (record->count == 0 || NormalisePath(path, normal) != 0) return false;
+  uint32_t i = LowerBound(record, normal);
+  return i < record->count && strcmp(record->pool + record->offsets[i], normal) == 0;
 }
 
-int HasWrittenPathBelow(const char* folder) {
+bool HasWrittenPathBelow(WrittenRecord* record, const char* folder) {
   char normal[kNormalSize];
-  if (gRecord.count == 0 || NormalisePath(folder, normal) != 0) return 0;
+  if (record->count == 0 || NormalisePath(folder, normal) != 0) return false;
   size_t length = strlen(normal);
   if (length == 0 || normal[length - 1] != '\\') {
-    if (length + 2 > sizeof normal) return 0;
+    if (length + 2 > sizeof normal) return false;
     normal[length++] = '\\';
     normal[length] = '\0';
   }
-  uint32_t i = LowerBound(normal);
-  return i < gRecord.count && strncmp(gRecord.pool + gRecord.offsets[i], normal, length) == 0;
+  uint32_t i = LowerBound(record, normal);
+  return i < record->count && strncmp(record->pool + record->offsets[i], normal, length) == 0;
 }
 
-void ForgetWrittenPaths() {
-  free(gRecord.pool);
-  free(gRecord.offsets);
-  gRecord = WrittenRecord{nullptr, 0, 0, nullptr, 0, 0, 1};
+void ForgetWrittenPaths(WrittenRecord* record) {
+  free(record->pool);
+  free(record->offsets);
+  *record = WrittenRecord{nullptr, 0, 0, nullptr, 0, 0, true};
 }
 
-int OpenTarget(const char* storedName) {
-  char target[kPathSize];
-  if (TargetPathFor(storedName, target) != 0) {
-    ReportError(0, target);
-    gExpand.writeFlag = 0;
-    return 1;
+void MakeFolders(WrittenRecord* record, const char* folderPath) {
+  char work[kPathSize];
+  uint32_t used = 0;
+  work[0] = '\0';
+  // Each level is created when its separator is reached, outermost first.
+  // Slashes count as separators too: Windows accepts them, and they make the
+  // same walk work for POSIX paths.
+  for (const char* p = folderPath; *p != '\0' && used + 1 < kPathSize; ++p) {
+    if (IsPathSeparator(*p) && used > 0) {
+      // Only folders that did not exist before are recorded for the clean-up.
+      if (PlatformCreateFolder(work)) RecordWrittenPath(record, work);
+    }
+    work[used++] = *p;
+    work[used] = '\0';
   }
+}
+
+// ---- the disk output ----------------------------------------------------------
+
+namespace {
+
+Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* write) {
+  DiskOutput* out = static_cast<DiskOutput*>(self);
+  (void)index;
+  *write = false;
+  char* target = out->path;
+  if (!TargetPathFor(out->folder, out->optionWord, entry.name, target))
+    return NoteFault(out->faults, kErrorCannotOpen, target);
 
   char folder[kPathSize];
   uint32_t folderLength = FolderPartLength(target);
   memcpy(folder, target, folderLength);
   folder[folderLength] = '\0';
-  MakeFolders(folder);
+  MakeFolders(&out->written, folder);
 
-  if (gOverwriteAll == 0) {
+  if (!out->overwriteAll) {
     FILE* existing = PlatformOpenFile(target, "rb");
     if (existing != nullptr) {
       fclose(existing);
-      char question[kPathSize];
-      snprintf(question, sizeof question, "%s", ShortenForDisplay(target, 70));
-      StatusText(question);
-      switch (AskOverwrite(question)) {
+      switch (out->ask(out->askSelf, target)) {
         case 'Y':
           break;
         case 'A':
-          gOverwriteAll = 1;
+          out->overwriteAll = true;
           break;
         case 'C':
-          gExpand.writeFlag = 0;
-          PlatformExitProcess(1);
+          return NoteFault(out->faults, kStopCancelled);
         default:  // 'N', also when the dialog was closed
-          gExpand.writeFlag = 0;
-          return 0;
+          return kOk;
       }
     }
   }
 
   MakeWritable(target);
-  gExpand.outputFile = PlatformOpenFile(target, "wb+");
-  if (gExpand.outputFile == nullptr) {
-    ReportError(0, target);
-    gExpand.writeFlag = 0;
-    return 1;
-  }
-  RecordWrittenPath(target);
-  return 1;
+  out->file = PlatformOpenFile(target, "wb+");
+  if (out->file == nullptr) return NoteFault(out->faults, kErrorCannotOpen, target);
+  RecordWrittenPath(&out->written, target);
+  *write = true;
+  return kOk;
 }
 
-void FinishFile(FILE* file, uint32_t index, int apply) {
-  if (file == nullptr) return;
-  if (file == gExpand.outputFile) gExpand.outputFile = nullptr;
-  fclose(file);
-  if (apply == 0 || OptionField(OptionWord(), kKeepOriginalFileAttrib) == 0) return;
-  if (index >= gFiles.count) return;
+Result WriteTarget(void* self, const uint8_t* bytes, uint32_t count) {
+  DiskOutput* out = static_cast<DiskOutput*>(self);
+  if (fwrite(bytes, 1, count, out->file) == count) return kOk;
+  return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, errno);
+}
 
-  const FileRecord& entry = gFiles.records[index];
-  char path[kPathSize];
-  if (TargetPathFor(entry.name, path) != 0) return;
-  MakeWritable(path);  // times can only be set while the file is writable
-  PlatformSetFileTime(path, entry.time);
+Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool complete) {
+  DiskOutput* out = static_cast<DiskOutput*>(self);
+  (void)index;
+  // Buffered bytes that cannot be written show up when the file is closed.
+  const bool flushed = fflush(out->file) == 0;
+  const int error = errno;
+  const bool closed = fclose(out->file) == 0;
+  out->file = nullptr;
+  if (!flushed || !closed) return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, error);
+  if (!complete || OptionField(out->optionWord, kKeepOriginalFileAttrib) == 0) return kOk;
+
+  MakeWritable(out->path);  // times can only be set while the file is writable
+  PlatformSetFileTime(out->path, entry.time);
   // Only read-only, hidden, system and archive can be given to a file; bit 7
   // (normal) and the folder bits are dropped, and nothing left means normal.
   unsigned attributes = entry.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
-  PlatformSetAttributes(path, attributes != 0 ? attributes : kAttrNormal);
+  PlatformSetAttributes(out->path, attributes != 0 ? attributes : kAttrNormal);
+  return kOk;
+}
+
+void RemoveTarget(void* self) {
+  DiskOutput* out = static_cast<DiskOutput*>(self);
+  if (out->file != nullptr) fclose(out->file);
+  out->file = nullptr;
+  PlatformDeleteFile(out->path);
+}
+
+}  // namespace
+
+void StartDiskOutput(DiskOutput* out, const char* folder, uint32_t optionWord, OverwriteQuestion ask,
+                     void* askSelf, Faults* faults) {
+  memset(out, 0, sizeof *out);
+  out->folder = folder;
+  out->optionWord = optionWord;
+  out->overwriteAll = OptionField(optionWord, kOverWriteExistingFiles) != 0;
+  out->ask = ask;
+  out->askSelf = askSelf;
+  out->faults = faults;
+  out->written.sorted = true;
+}
+
+OutputSink DiskSink(DiskOutput* out) {
+  return OutputSink{out, OpenTarget, WriteTarget, FinishTarget, RemoveTarget};
 }

@@ -2,117 +2,126 @@
 // (expand.cpp), and at every flush the window's bytes go to the stored files
 // in table order by their stored sizes; a file is finished when its last byte
 // is written and the next one opened.
-#include <cstdio>
 #include <cstring>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
-#include "startup/startup.h"
-
-// Expansion state. Invariants: windowPos < W between items (a full window is
-// flushed at once); outputFile is either null or the open file of table
-// index nextFile - 1; remaining counts the bytes that file is still owed
-// (only meaningful while nextFile > 0); currentName is NUL-terminated.
-ExpandState gExpand = {0, {}, 0, 0, 1, nullptr, 0};
 
 namespace {
 
-constexpr uint32_t kNameSize = 260;
-constexpr int kDisplayWidth = 64;
-constexpr int16_t kDamagedBlock = 2;
-
-void TakeName(uint32_t index) {
-  memset(gExpand.currentName, 0, sizeof gExpand.currentName);
-  const char* name = gFiles.records[index].name;
-  memcpy(gExpand.currentName, name, strnlen(name, kNameSize - 1));
+// An output failure: noted, and unless the run goes on after errors, the
+// expansion halts and the open file is removed. When it goes on, the current
+// file is closed as it stands and its remaining bytes are passed over.
+bool OutputFailed(Expansion* x, Result failure) {
+  if (x->fileOpen) {
+    if (x->faults->goOn) {
+      Result closed = x->sink.finish(x->sink.self, x->nextFile - 1, x->files->records[x->nextFile - 1], false);
+      (void)closed;  // the failure that led here is the one that counts
+    } else {
+      x->sink.remove(x->sink.self);
+    }
+    x->fileOpen = false;
+  }
+  x->writing = false;
+  if (x->faults->goOn) return true;
+  x->halted = true;
+  x->failure = failure;
+  return false;
 }
 
-void WriteOut(uint32_t start, uint32_t length) {
-  if (gExpand.outputFile == nullptr || length == 0) return;
-  fwrite(gDecoder.window + start, 1, length, gExpand.outputFile);
+bool WriteOut(Expansion* x, uint32_t start, uint32_t length) {
+  if (!x->writing || !x->fileOpen || length == 0) return true;
+  Result written = x->sink.write(x->sink.self, x->engine->window + start, length);
+  return written.ok() || OutputFailed(x, written);
 }
 
-int OverallPercent() {
-  if (gFiles.count == 0) return 0;
-  return static_cast<int>(static_cast<uint64_t>(gExpand.nextFile) * 100u / gFiles.count);
+bool FinishCurrent(Expansion* x) {
+  if (!x->writing || !x->fileOpen) return true;
+  x->fileOpen = false;
+  const uint32_t index = x->nextFile - 1;
+  Result finished = x->sink.finish(x->sink.self, index, x->files->records[index], true);
+  return finished.ok() || OutputFailed(x, finished);
 }
 
-// Progress of a completed file; `format` is " %s" or "%s".
-void ReportFileDone(const char* format) {
-  char fileText[kNameSize + 8];
-  char line[kNameSize + 16];
-  snprintf(fileText, sizeof fileText, format, ShortenForDisplay(gExpand.currentName, kDisplayWidth));
-  snprintf(line, sizeof line, "Melting %s", fileText);
-  StatusLine(line, " ", " ", " ", OverallPercent());
-}
-
-// Progress of a file that goes on in a later flush.
-void ReportFileProgress() {
-  char fileText[kNameSize + 8];
-  char line[kNameSize + 16];
-  char figure[24];
-  const uint32_t size = gFiles.records[gExpand.nextFile - 1].size;
-  const uint32_t done = size - static_cast<uint32_t>(gExpand.remaining);
-  const uint32_t perMille = PerMille(done, size);
-  snprintf(figure, sizeof figure, "%2d.%d%c", static_cast<int>(perMille / 10),
-           static_cast<int>(perMille % 10), '%');
-  snprintf(fileText, sizeof fileText, "%s", gExpand.currentName);
-  snprintf(line, sizeof line, "Melting %s", fileText);
-  StatusLine(line, figure, " ", " ", OverallPercent());
+// Opens the next file of the table; a file that cannot be opened is passed
+// over (its error noted) when the run goes on after errors.
+bool OpenNext(Expansion* x) {
+  const uint32_t index = x->nextFile;
+  bool write = true;
+  Result opened = x->sink.open(x->sink.self, index, x->files->records[index], &write);
+  ++x->nextFile;
+  ++x->filesStarted;
+  x->writing = opened.ok() && write;
+  x->fileOpen = x->writing;
+  if (opened.ok()) return true;
+  if (opened.error == kStopCancelled || !x->faults->goOn) {
+    x->halted = true;
+    x->failure = opened;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void BeginFiles() {
-  gExpand.nextFile = 0;
-  gExpand.filesStarted = 0;
-  if (gFiles.count > 0) {
-    TakeName(0);
-    gExpand.remaining = static_cast<int32_t>(gFiles.records[0].size);
-    gExpand.nextFile = 1;
-    gExpand.filesStarted = 1;
-    gExpand.writeFlag = 1;
-    OpenTarget(gExpand.currentName);
-  } else {
-    gExpand.remaining = 0;
-    gExpand.writeFlag = 0;
-  }
-  ExpandBlocks();
+void StartExpansion(Expansion* x, Engine* engine, const FileTable* files, OutputSink sink,
+                    Faults* faults) {
+  std::memset(x, 0, sizeof *x);
+  x->engine = engine;
+  x->files = files;
+  x->sink = sink;
+  x->faults = faults;
+  x->failure = kOk;
 }
 
-int ExpandBlocks() {
-  gExpand.windowPos = 0;
-  // Without a window (an archive that set none up) there is nothing to rebuild into.
-  if (gDecoder.window == nullptr || gDecoder.windowSize == 0) return 0;
-  if (ReadBlock() != 0) return 0;
+Result BeginFiles(Expansion* x, FILE* archive) {
+  x->nextFile = 0;
+  x->filesStarted = 0;
+  x->remaining = 0;
+  x->writing = false;
+  if (x->files->count > 0) {
+    x->remaining = static_cast<int32_t>(x->files->records[0].size);
+    if (!OpenNext(x)) return x->failure;
+  }
+  return ExpandBlocks(x, archive);
+}
+
+Result ExpandBlocks(Expansion* x, FILE* archive) {
+  x->windowPos = 0;
+  // Without a window (an engine that reserved none) there is nothing to rebuild into.
+  if (x->engine->window == nullptr || x->engine->windowSize == 0) return kOk;
+  Result result = ReadBlock(archive, x->engine, &x->block, x->faults);
+  if (!result.ok()) return result;
   for (;;) {
-    uint32_t validBits = gBlock.lastBits;
+    uint32_t validBits = x->block.lastBits;
     const bool last = validBits > 8;
     if (last) validBits -= kLastBlockMark;
+    result = ExpandOneBlock(x, validBits);
+    if (x->halted) return x->failure;
     // A block that asks for more stream bytes than it holds is treated like a damaged block.
-    if (ExpandOneBlock(&gExpand.windowPos, validBits) != 0) {
-      ReportError(kDamagedBlock, nullptr);
+    if (!result.ok()) {
+      result = NoteFault(x->faults, kErrorDamaged, "", std::ftell(archive));
+      if (!x->faults->goOn) return result;
       break;
     }
-    if (last || ReadBlock() != 0) break;
+    if (last) break;
+    result = ReadBlock(archive, x->engine, &x->block, x->faults);
+    if (!result.ok() && !x->faults->goOn) return result;
+    if (!result.ok()) break;
   }
-  FlushWindow(gExpand.windowPos);
-  gExpand.windowPos = 0;
-  return 0;
+  FlushWindow(x, x->windowPos);
+  x->windowPos = 0;
+  return x->halted ? x->failure : result;
 }
 
-void FlushWindow(uint32_t n) {
-  if (n == 0) return;
-  const int64_t left = static_cast<int64_t>(gExpand.remaining) - n;
+bool FlushWindow(Expansion* x, uint32_t n) {
+  if (n == 0 || x->halted) return !x->halted;
+  x->produced += n;
+  const int64_t left = static_cast<int64_t>(x->remaining) - n;
   if (left > 0) {
-    gExpand.remaining = static_cast<int32_t>(left);
-    if (gExpand.writeFlag) {
-      WriteOut(0, n);
-      if (gExpand.nextFile > 0) ReportFileProgress();
-    }
-    return;
+    x->remaining = static_cast<int32_t>(left);
+    return WriteOut(x, 0, n);
   }
 
   // The current file ends within these n bytes: r of them are still its own
@@ -120,34 +129,21 @@ void FlushWindow(uint32_t n) {
   int64_t owed = left + n;
   if (owed < 0) owed = 0;
   const uint32_t r = static_cast<uint32_t>(owed);
-  gExpand.remaining = static_cast<int32_t>(r);
-  if (gExpand.writeFlag) {
-    WriteOut(0, r);
-    if (gExpand.nextFile > 0) {
-      ReportFileDone(" %s");
-      FinishFile(gExpand.outputFile, gExpand.nextFile - 1, 1);
-    }
-  }
+  x->remaining = static_cast<int32_t>(r);
+  if (!WriteOut(x, 0, r)) return false;
+  if (x->nextFile > 0 && !FinishCurrent(x)) return false;
 
   uint32_t used = 0;
-  while (gExpand.nextFile < gFiles.count) {
-    TakeName(gExpand.nextFile);
-    const uint32_t size = gFiles.records[gExpand.nextFile].size;
-    gExpand.writeFlag = 1;
-    OpenTarget(gExpand.currentName);
-    ++gExpand.nextFile;
-    ++gExpand.filesStarted;
+  while (x->nextFile < x->files->count) {
+    const uint32_t size = x->files->records[x->nextFile].size;
+    if (!OpenNext(x)) return false;
     const uint32_t avail = n - r - used;
     if (size > avail) {
-      if (gExpand.writeFlag) WriteOut(r + used, avail);
-      gExpand.remaining = static_cast<int32_t>(size - avail);
-      return;
+      x->remaining = static_cast<int32_t>(size - avail);
+      return WriteOut(x, r + used, avail);
     }
-    if (gExpand.writeFlag) {
-      WriteOut(r + used, size);
-      ReportFileDone("%s");
-      FinishFile(gExpand.outputFile, gExpand.nextFile - 1, 1);
-    }
+    if (!WriteOut(x, r + used, size) || !FinishCurrent(x)) return false;
     used += size;
   }
+  return true;
 }

@@ -5,24 +5,32 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/engine.h"
+#include "platform/platform.h"
+
 // ---- solid_header.cpp --------------------------------------------------------
 struct FileRecord {
   uint32_t time;        // seconds since 1970 UTC
   uint32_t size;
   uint8_t attributes;
-  char name[260];
+  char name[kPathSize];
 };
+// The list of stored files. Invariants: records holds capacity entries
+// (3000 + k × 2000) or is null with capacity 0; count <= capacity, and
+// records 0..count-1 are the files of the last solid header read successfully.
 struct FileTable {
-  FileRecord* records;  // capacity entries; 0..count-1 valid after ReadSolidHeader
+  FileRecord* records;
   uint32_t capacity;
   uint32_t count;
 };
-extern FileTable gFiles;
+void ReleaseFileTable(FileTable* files);
 
-int InitFileTable();
-int ReadSolidHeader();
-uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
-                      uint32_t outputSize);
+// Reads, checks and unpacks the solid header at the file's position into
+// files. Error 6 for a damaged header; kStopNoTreePool when the decoder's
+// trees cannot be reserved, kStopNoTableMemory when the table cannot grow,
+// kSilentFailure when the header's buffers cannot be reserved.
+Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults);
+
 struct SplayTree {
   uint16_t left[256];
   uint16_t right[256];
@@ -30,51 +38,118 @@ struct SplayTree {
 };
 void ResetSplayTree(SplayTree* tree);
 void SplaySymbol(SplayTree* tree, int s);
-void ReserveEntry(uint32_t index);
-void RegisterFile(uint32_t index, const char* name, uint32_t size, uint32_t time,
-                  uint8_t attributes);
+// Decodes the packed bytes with the order-1 splay decoder into output (at most
+// outputSize bytes), every bit of the packed bytes included; returns the
+// bytes produced. trees: 256 trees to work in.
+uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
+                      uint32_t outputSize, SplayTree* const* trees);
 
-// ---- expand.cpp --------------------------------------------------------------
-struct ExpandState {
+// ---- the output interface ------------------------------------------------------
+// Where the expansion's files go: the stub's files below its extraction
+// folder (DiskOutput below), the dolm tool's files below a folder descriptor,
+// nowhere (its test command) or memory (the fuzz targets). self is the
+// implementation's own state; every call returns a Result.
+struct OutputSink {
+  void* self;
+  // Opens file `index` for writing. *write is false when the file is passed
+  // over (the user answered No to the overwrite question).
+  Result (*open)(void* self, uint32_t index, const FileRecord& record, bool* write);
+  Result (*write)(void* self, const uint8_t* bytes, uint32_t count);
+  // Closes the open file; complete: all its bytes were written, and stored
+  // times and attributes apply.
+  Result (*finish)(void* self, uint32_t index, const FileRecord& record, bool complete);
+  // Closes and removes the open file, which did not get all its bytes.
+  void (*remove)(void* self);
+};
+
+// ---- flush.cpp and expand.cpp: the window expansion and the file loop -----------
+// One extraction's expansion. Invariants: windowPos < W between items (a full
+// window is flushed at once); fileOpen is true only while the sink holds the
+// open file of table index nextFile - 1; remaining counts the bytes that file
+// is still owed (only meaningful while nextFile > 0); halted is set by the
+// first output failure that ends the run, after which nothing more is written.
+struct Expansion {
+  Engine* engine;
+  const FileTable* files;
+  OutputSink sink;
+  Faults* faults;
+  BlockState block;
   uint32_t windowPos;     // bytes filled since the last flush, 0..W
-  char currentName[260];
   int32_t remaining;      // bytes still owed to the current file
   uint32_t nextFile;      // table index of the next file to open
-  uint8_t writeFlag;      // 1 while the current file's bytes are written
-  FILE* outputFile;       // the output file slot
   uint32_t filesStarted;
+  uint64_t produced;      // bytes rebuilt in the window so far
+  bool writing;           // the current file's bytes are written
+  bool fileOpen;
+  bool halted;
+  Result failure;         // what halted the expansion
 };
-extern ExpandState gExpand;
-
-void BeginFiles();
-int ExpandBlocks();
-void FlushWindow(uint32_t n);
-// Expands the flag bits of the current block into the window from *position
-// (validBits: the valid bits of the block's last flag byte, 0 for all 8).
-// Returns 0, or 1 when the block asks for more stream bytes than it holds.
-int ExpandOneBlock(uint32_t* position, uint32_t validBits);
+void StartExpansion(Expansion* x, Engine* engine, const FileTable* files, OutputSink sink,
+                    Faults* faults);
+// Opens the first file and expands every block of the archive into the files.
+Result BeginFiles(Expansion* x, FILE* archive);
+// Expands the blocks from the archive's position to the last one.
+Result ExpandBlocks(Expansion* x, FILE* archive);
+// Hands the first n bytes of the window to the files; false when an output
+// failure halted the expansion.
+bool FlushWindow(Expansion* x, uint32_t n);
+// Expands the flag bits of the current block into the window from
+// x->windowPos (validBits: the valid bits of the block's last flag byte, 0
+// for all 8). kErrorDamaged when the block asks for more stream bytes than
+// its buffers hold; the output's failure when a flush failed.
+Result ExpandOneBlock(Expansion* x, uint32_t validBits);
 
 // ---- paths.cpp ---------------------------------------------------------------
-void DefaultTemporaryFolder(char* folder);  // 260-byte buffer
-// Fills target (260 bytes); returns 0, or 1 when the path would not fit.
-int TargetPathFor(const char* storedName, char* target);
-void MakeFolders(const char* folderPath);
+void DefaultTemporaryFolder(char* folder);  // kPathSize bytes
+// Fills target (kPathSize bytes) with the path a stored name is written to
+// below folder ("" = the current folder); false when it would not fit.
+bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedName, char* target);
 // Length of the drive and folder part of a path (a leading letter and colon,
 // then everything up to and including the last backslash or slash); the file
 // name and extension start there.
 uint32_t FolderPartLength(const char* path);
 
-// ---- files.cpp ---------------------------------------------------------------
-extern uint8_t gOverwriteAll;
-int OpenTarget(const char* storedName);
-void FinishFile(FILE* file, uint32_t index, int apply);
-// Paths written and folders created by this run, for the clean-up. Each is
+// ---- files.cpp: the stub's files on disk ----------------------------------------
+// Paths written and folders created by one run, for the clean-up. Each is
 // kept in an absolute, normalised form (backslashes, no empty, "." or ".."
-// parts, letters folded for drive paths), so that the clean-up
-// can tell this run's entries from every other one.
-void RecordWrittenPath(const char* path);
-uint32_t WrittenPathCount();
-const char* WrittenPath(uint32_t i);
-int IsWrittenPath(const char* path);         // 1: this run wrote or created it
-int HasWrittenPathBelow(const char* folder); // 1: something recorded lies inside
-void ForgetWrittenPaths();                    // empties the record
+// parts, letters folded for drive paths), so that the clean-up can tell this
+// run's entries from every other one. Invariants: offsets[0..count-1] index
+// NUL-terminated paths inside pool[0..used-1]; when sorted is true the
+// offsets are in strcmp order of their paths.
+struct WrittenRecord {
+  char* pool;
+  uint32_t used;
+  uint32_t poolCapacity;
+  uint32_t* offsets;
+  uint32_t count;
+  uint32_t offsetCapacity;
+  bool sorted;
+};
+void RecordWrittenPath(WrittenRecord* record, const char* path);
+bool IsWrittenPath(WrittenRecord* record, const char* path);
+bool HasWrittenPathBelow(WrittenRecord* record, const char* folder);
+void ForgetWrittenPaths(WrittenRecord* record);
+// Creates every missing folder of folderPath, outermost first, and records
+// the ones it made.
+void MakeFolders(WrittenRecord* record, const char* folderPath);
+
+// The overwrite question: returns 'Y', 'N', 'A' or 'C'.
+typedef int (*OverwriteQuestion)(void* self, const char* question);
+
+// The stub's output: files below the extraction folder, with the overwrite
+// question, stored times and attributes. Invariants: file is the open output
+// file or null, path its target; overwriteAll is raised by "Yes to all".
+struct DiskOutput {
+  const char* folder;       // the extraction folder
+  uint32_t optionWord;
+  bool overwriteAll;
+  OverwriteQuestion ask;
+  void* askSelf;
+  Faults* faults;
+  FILE* file;
+  char path[kPathSize];
+  WrittenRecord written;
+};
+void StartDiskOutput(DiskOutput* out, const char* folder, uint32_t optionWord, OverwriteQuestion ask,
+                     void* askSelf, Faults* faults);
+OutputSink DiskSink(DiskOutput* out);

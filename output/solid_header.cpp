@@ -5,18 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
-#include "platform/platform.h"
-#include "startup/startup.h"
-
-// The file table. Invariants: records is null and capacity 0 until the first
-// InitFileTable; afterwards records holds capacity entries (3000 + k × 2000)
-// and is never released; count <= capacity, and records 0..count-1 are the
-// files of the last solid header read successfully.
-FileTable gFiles = {nullptr, 0, 0};
 
 namespace {
 
@@ -24,7 +15,7 @@ constexpr uint32_t kTreeCount = 256;
 constexpr uint32_t kRoot = 1;
 constexpr uint32_t kFirstLeaf = 256;
 constexpr uint32_t kNameSize = 260;
-constexpr int16_t kHeaderError = 6;
+constexpr ErrorNumber kHeaderError = kErrorMeltingNames;
 // Padding bits of the last packed byte can decode up to 7 extra symbols behind
 // the entries; the entry buffer has room for them and one byte more, so that
 // a full buffer always means "more output than any header can hold".
@@ -33,30 +24,27 @@ constexpr uint32_t kPaddingSlack = 8;
 // reservation that failed (a 32-bit address space could not hold it either).
 constexpr uint64_t kMaxHeaderBuffer = 0xFFFFFFFFull;
 
-// The tree pool of the context splay decoder. Invariant: either all 256
-// pointers are null (no pool) or all point to reserved trees.
-struct SolidHeaderState {
+// The tree pool of the context splay decoder: 256 trees reserved one by one.
+// Invariant: either all pointers are null or all point to reserved trees.
+struct TreePool {
   SplayTree* trees[kTreeCount];
 };
-SolidHeaderState gHeader = {{}};
 
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Reserves the 256 trees one by one; a failure aborts the process (exit code 3).
-void ReserveTreePool() {
+bool ReserveTreePool(TreePool* pool) {
   for (uint32_t i = 0; i < kTreeCount; ++i) {
-    gHeader.trees[i] = static_cast<SplayTree*>(malloc(sizeof(SplayTree)));
-    if (gHeader.trees[i] == nullptr) abort();
+    pool->trees[i] = static_cast<SplayTree*>(malloc(sizeof(SplayTree)));
+    if (pool->trees[i] == nullptr) {
+      for (uint32_t j = 0; j < i; ++j) free(pool->trees[j]);
+      return false;
+    }
   }
+  return true;
 }
 
-void ReleaseTreePool() {
+void ReleaseTreePool(TreePool* pool) {
   for (uint32_t i = 0; i < kTreeCount; ++i) {
-    free(gHeader.trees[i]);
-    gHeader.trees[i] = nullptr;
+    free(pool->trees[i]);
+    pool->trees[i] = nullptr;
   }
 }
 
@@ -73,50 +61,30 @@ int CheckEntries(const uint8_t* entries, uint32_t size, uint32_t count) {
   return 0;
 }
 
+// Makes room for entry index, growing the table in steps of 2000 records.
+Result ReserveEntry(FileTable* files, uint32_t index, Faults* faults) {
+  uint32_t capacity = files->capacity;
+  if (files->records != nullptr && index + 10 <= capacity) return kOk;
+  if (files->records == nullptr) capacity = kFileTableStart;
+  while (index + 10 > capacity) capacity += kFileTableStep;
+  FileRecord* grown = static_cast<FileRecord*>(realloc(files->records, sizeof(FileRecord) * capacity));
+  if (grown == nullptr) {
+    Result stop = NoteFault(faults, kStopNoTableMemory);
+    snprintf(faults->first.text, sizeof faults->first.text, "No memory for registering %d more files",
+             static_cast<int>(capacity));
+    return stop;
+  }
+  memset(grown + files->capacity, 0, sizeof(FileRecord) * (capacity - files->capacity));
+  files->records = grown;
+  files->capacity = capacity;
+  return kOk;
+}
+
 }  // namespace
 
-int InitFileTable() {
-  if (gFiles.records != nullptr) return 0;
-  gFiles.records = static_cast<FileRecord*>(calloc(kFileTableStart, sizeof(FileRecord)));
-  if (gFiles.records == nullptr) {
-    // The first reservation failing is handled like a table that cannot grow.
-    printf("No memory for registering %d more files", static_cast<int>(kFileTableStart));
-    fflush(stdout);
-    PlatformExitProcess(0);
-  }
-  gFiles.capacity = kFileTableStart;
-  gFiles.count = 0;
-  return 0;
-}
-
-void ReserveEntry(uint32_t index) {
-  if (gFiles.records == nullptr) InitFileTable();
-  // One step per call in stored order; the loop only matters for a caller
-  // that skips ahead, and keeps every index inside the table.
-  while (index > gFiles.capacity - 10) {
-    const uint32_t capacity = gFiles.capacity + kFileTableStep;
-    FileRecord* grown =
-        static_cast<FileRecord*>(realloc(gFiles.records, sizeof(FileRecord) * capacity));
-    if (grown == nullptr) {
-      printf("No memory for registering %d more files", static_cast<int>(capacity));
-      fflush(stdout);
-      PlatformExitProcess(0);
-    }
-    memset(grown + gFiles.capacity, 0, sizeof(FileRecord) * kFileTableStep);
-    gFiles.records = grown;
-    gFiles.capacity = capacity;
-  }
-}
-
-void RegisterFile(uint32_t index, const char* name, uint32_t size, uint32_t time,
-                  uint8_t attributes) {
-  ReserveEntry(index);
-  FileRecord& record = gFiles.records[index];
-  memset(record.name, 0, sizeof record.name);
-  memcpy(record.name, name, strnlen(name, sizeof record.name - 1));
-  record.size = size;
-  record.time = time;
-  record.attributes = attributes;
+void ReleaseFileTable(FileTable* files) {
+  free(files->records);
+  *files = FileTable{nullptr, 0, 0};
 }
 
 void ResetSplayTree(SplayTree* tree) {
@@ -160,20 +128,18 @@ void SplaySymbol(SplayTree* tree, int s) {
 // included. Stops when the output buffer is full; the caller that needs to
 // know whether more was asked for gives a buffer larger than any valid result.
 uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
-                      uint32_t outputSize) {
-  const bool ownPool = gHeader.trees[0] == nullptr;
-  if (ownPool) ReserveTreePool();
-  for (uint32_t i = 0; i < kTreeCount; ++i) ResetSplayTree(gHeader.trees[i]);
+                      uint32_t outputSize, SplayTree* const* trees) {
+  for (uint32_t i = 0; i < kTreeCount; ++i) ResetSplayTree(trees[i]);
 
   uint32_t context = 0, node = kRoot, produced = 0;
   for (uint32_t i = 0; i < packedLength && produced < outputSize; ++i) {
     const uint32_t byte = packed[i];
     for (int bit = 0; bit < 8; ++bit) {
-      const SplayTree* tree = gHeader.trees[context];
+      const SplayTree* tree = trees[context];
       node = ((byte >> bit) & 1u) ? tree->right[node] : tree->left[node];
       if (node >= kFirstLeaf) {
         const uint32_t s = node - kFirstLeaf;
-        SplaySymbol(gHeader.trees[context], static_cast<int>(s));
+        SplaySymbol(trees[context], static_cast<int>(s));
         output[produced++] = static_cast<uint8_t>(s);
         context = s;
         node = kRoot;
@@ -182,20 +148,19 @@ uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* out
     }
   }
 
-  if (ownPool) ReleaseTreePool();
   return produced;
 }
 
 // Reads the packed header into a buffer that grows with the bytes that really
 // arrive, so that a damaged length cannot make the stub reserve gigabytes for
 // a short file. Returns 1 only when memory runs out.
-static int ReadPacked(uint32_t length, uint8_t** out, uint32_t* got) {
+static bool ReadPacked(FILE* file, uint32_t length, uint8_t** out, uint32_t* got) {
   size_t capacity = length < 65536u ? length : 65536u;
   uint8_t* buffer = static_cast<uint8_t*>(calloc(capacity + 1, 1));
   *got = 0;
   while (buffer != nullptr) {
     const uint32_t want = static_cast<uint32_t>(capacity) - *got;
-    const uint32_t read = ReadBytes(buffer + *got, want);
+    const uint32_t read = ReadBytes(file, buffer + *got, want);
     *got += read;
     if (read < want || *got == length) break;
     const size_t grown = capacity * 2 < length ? capacity * 2 : length;
@@ -210,85 +175,100 @@ static int ReadPacked(uint32_t length, uint8_t** out, uint32_t* got) {
     capacity = grown;
   }
   *out = buffer;
-  return buffer == nullptr ? 1 : 0;
+  return buffer != nullptr;
 }
 
-int ReadSolidHeader() {
+// Registers the checked entries in the table.
+static Result RegisterEntries(const uint8_t* entries, uint32_t count, FileTable* files, Faults* faults) {
+  uint32_t offset = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    Result room = ReserveEntry(files, i, faults);
+    if (!room.ok()) return room;
+    const uint8_t* entry = entries + offset;
+    const uint32_t nameLength = entry[8];
+    FileRecord& record = files->records[i];
+    memset(record.name, 0, sizeof record.name);
+    memcpy(record.name, entry + kEntryFixedSize, nameLength);
+    record.size = LoadLe32(entry + 4);
+    record.time = LoadLe32(entry);
+    record.attributes = entry[9];
+    offset += kEntryFixedSize + nameLength;
+  }
+  files->count = count;
+  return kOk;
+}
+
+Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
   uint32_t count = 0;
-  if (ReadU32(&count) != 0) count = 0xFFFFFFFFu;
+  if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
+  TreePool pool = {};
+  if (!ReserveTreePool(&pool)) return NoteFault(faults, kStopNoTreePool);
+  Result room = ReserveEntry(files, 0, faults);
+  if (!room.ok()) {
+    ReleaseTreePool(&pool);
+    return room;
+  }
 
-  char status[64];
-  snprintf(status, sizeof status, " Melting solid header [%d files] ", static_cast<int>(count));
-  StatusText(status);
-
-  ReserveTreePool();
-
-  gFiles.count = 0;
+  files->count = 0;
   uint16_t check = 0;
   uint32_t packedLength = 0;
-  if (ReadU16(&check) != 0) ReportError(kHeaderError, nullptr);
-  if (ReadU32(&packedLength) != 0) ReportError(kHeaderError, nullptr);
+  Result result = kOk;
+  if (!ReadU16(file, &check) || !ReadU32(file, &packedLength)) {
+    result = NoteFault(faults, kHeaderError, "", ftell(file));
+    if (!faults->goOn) {
+      ReleaseTreePool(&pool);
+      return result;
+    }
+  }
 
   // Every entry takes at least 16 unpacked bytes and every unpacked byte at
   // least one packed bit: a count or a packed length that the other cannot
   // match is damage, refused before any buffer is sized from it.
   const uint64_t budget = static_cast<uint64_t>(count) * kEntryBudget;
-  int damaged = packedLength > budget ||
-                static_cast<uint64_t>(count) * kEntryFixedSize > static_cast<uint64_t>(packedLength) * 8;
+  bool damaged = packedLength > budget ||
+                 static_cast<uint64_t>(count) * kEntryFixedSize > static_cast<uint64_t>(packedLength) * 8;
   uint8_t* packed = nullptr;
   uint8_t* entries = nullptr;
   uint32_t got = 0;
   uint64_t entryLimit = 0;  // unpacked bytes allowed: the budget, and at most one per packed bit
   if (!damaged) {
-    const int noMemory = ReadPacked(packedLength, &packed, &got);
+    const bool haveMemory = ReadPacked(file, packedLength, &packed, &got);
     entryLimit = budget < static_cast<uint64_t>(got) * 8 ? budget : static_cast<uint64_t>(got) * 8;
-    if (noMemory != 0 || entryLimit + kPaddingSlack > kMaxHeaderBuffer ||
+    if (!haveMemory || entryLimit + kPaddingSlack > kMaxHeaderBuffer ||
         (entries = static_cast<uint8_t*>(calloc(static_cast<size_t>(entryLimit) + kPaddingSlack, 1))) == nullptr) {
       free(packed);
-      ReleaseTreePool();
-      return 1;
+      ReleaseTreePool(&pool);
+      return result.ok() ? Result{kSilentFailure} : result;
     }
   }
 
   uint32_t unpacked = 0;
   if (!damaged) {
     if (got < packedLength) {
-      ReportError(kHeaderError, nullptr);
+      Result shortRead = NoteFault(faults, kHeaderError, "", ftell(file));
+      if (result.ok()) result = shortRead;
       packedLength = got;  // go on with what arrived; the check normally fails
-    }
-    const uint32_t entrySize = static_cast<uint32_t>(entryLimit) + kPaddingSlack;
-    unpacked = UnpackHeader(packedLength, packed, entries, entrySize);
-    if (Crc16Of(packed, packedLength) != check) {
-      StatusText(" Result : [CRC Failed]");
-      damaged = 1;
-    } else {
-      StatusText(" Result : [CRC Ok] ");
-      // A full entry buffer means the packed bytes asked for more than it holds.
-      damaged = unpacked == entrySize || CheckEntries(entries, unpacked, count) != 0;
+      damaged = !faults->goOn;
     }
   }
-
   if (!damaged) {
-    uint32_t offset = 0;
-    char name[kNameSize];
-    for (uint32_t i = 0; i < count; ++i) {
-      ReserveEntry(i);
-      const uint8_t* entry = entries + offset;
-      const uint32_t nameLength = entry[8];
-      memset(name, 0, sizeof name);
-      memcpy(name, entry + kEntryFixedSize, nameLength);
-      offset += kEntryFixedSize + nameLength;
-      RegisterFile(i, name, LoadU32(entry + 4), LoadU32(entry), entry[9]);
-    }
-    gFiles.count = count;
+    const uint32_t entrySize = static_cast<uint32_t>(entryLimit) + kPaddingSlack;
+    unpacked = UnpackHeader(packedLength, packed, entries, entrySize, pool.trees);
+    // A full entry buffer means the packed bytes asked for more than it holds.
+    damaged = Crc16Of(packed, packedLength) != check || unpacked == entrySize ||
+              CheckEntries(entries, unpacked, count) != 0;
+  }
+  if (!damaged) {
+    Result registered = RegisterEntries(entries, count, files, faults);
+    if (!registered.ok()) result = registered;
   }
 
   free(packed);
   free(entries);
-  ReleaseTreePool();
+  ReleaseTreePool(&pool);
   if (damaged) {
-    ReportError(kHeaderError, nullptr);
-    return 1;
+    Result bad = NoteFault(faults, kHeaderError, "", ftell(file));
+    return result.ok() ? bad : result;
   }
-  return 0;
+  return result;
 }

@@ -2,14 +2,107 @@
 // Windows and Linux goes through these procedures; the Win32 backend calls the
 // real API, the POSIX backend gives the same behaviour on Linux.
 //
-// Conventions: paths are NUL-terminated 8-bit texts in the stub's own form
-// (Windows separators; the POSIX backend turns every backslash into a slash
-// before it touches the file system). Results follow the stub's rule: 0 for
-// success, 1 for failure, unless a procedure says otherwise.
+// Paths are NUL-terminated 8-bit texts in the stub's own form (Windows
+// separators; the POSIX backend turns every backslash into a slash before it
+// touches the file system).
+//
+// Return convention, kept by every procedure of the stub's code:
+//   bool    a predicate, or a platform operation whose only outcome is whether
+//           it took place (true: it did);
+//   Result  a procedure that can fail with one of the error numbers below
+//           (Result::ok() when it did not); the details of a failure are kept
+//           in the Fault record of the run;
+//   void    nothing to report.
+// Nothing below the run sequence shows a message or ends the process: errors
+// travel up as values, and the run sequence alone turns them into messages
+// and exit codes.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+// The error numbers of the string table ("Error #N"), and three outcomes
+// beyond them that end a run without a numbered message.
+enum ErrorNumber : int16_t {
+  kNoError = -1,
+  kErrorCannotOpen = 0,        // a file could not be opened or created
+  kErrorNotArchive = 1,        // not a valid archive
+  kErrorDamaged = 2,           // a damaged data block
+  kErrorWriteFailed = 3,       // data CRC or a write failed
+  kErrorEndOfFile = 4,         // the archive ends inside a block
+  kErrorPackingNames = 5,
+  kErrorMeltingNames = 6,      // the solid header is damaged
+  kErrorWritingHeader = 7,
+  kErrorReadingHeader = 8,
+  kErrorEndOfArchive = 9,      // the data ends before the last file
+  kErrorSizeChanged = 10,
+  kErrorCannotProcess = 11,    // the decoder memory cannot be reserved
+  kErrorNoFiles = 12,
+  kErrorLocked = 13,
+  kErrorNoRecovery = 14,
+  kErrorProtected = 15,
+  kErrorInconsistent = 16,     // the data holds more than the files
+  kErrorRewind = 17,
+  kErrorNoMemory = 18,
+  kErrorFirstOptions = 19,     // the stub image's own signature is missing
+  kErrorReadOptions = 20,
+  kErrorMarker = 21,           // no archive marker where the header belongs
+  kErrorSecondOptions = 22,    // no appended archive
+  kLastErrorNumber = 22,
+  kStopCancelled = 23,         // Cancel at the overwrite question: exit code 1
+  kStopNoTreePool = 24,        // the solid header's trees cannot be reserved: exit code 3
+  kStopNoTableMemory = 25,     // the file table cannot grow: a line on standard output
+  kSilentFailure = 26,         // a step failed without a message; the run goes on
+  kNoAssociation = 27,         // a document that no program opens: string 43 in a box
+};
+
+struct [[nodiscard]] Result {
+  ErrorNumber error;
+  constexpr bool ok() const { return error == kNoError; }
+};
+constexpr Result kOk{kNoError};
+
+// What went wrong and where: the first failure of a run. Invariant: error is
+// kNoError exactly while nothing has failed, and then subject is "".
+struct Fault {
+  ErrorNumber error;
+  int systemError;    // errno or GetLastError of a failed write, 0 when none
+  int64_t offset;     // byte offset in the archive file, -1 when unknown
+  char subject[520];  // the path or stored name concerned, "" when none
+  char text[520];     // a ready message (the archive-marker error), or ""
+};
+
+// The fault record and the policy of one run. goOn is set by the run
+// sequence from IgnoreErrors: after a failure a procedure goes on as far as
+// it can when it is set, and returns the failure at once when it is not.
+struct Faults {
+  Fault first;
+  bool goOn;
+};
+inline void ClearFaults(Faults* faults, bool goOn) {
+  faults->first.error = kNoError;
+  faults->first.systemError = 0;
+  faults->first.offset = -1;
+  faults->first.subject[0] = '\0';
+  faults->first.text[0] = '\0';
+  faults->goOn = goOn;
+}
+// Records a failure (the run keeps the first) and returns it as a Result.
+inline Result NoteFault(Faults* faults, ErrorNumber error, const char* subject = "",
+                        int64_t offset = -1, int systemError = 0) {
+  Fault& f = faults->first;
+  if (f.error == kNoError) {
+    f.error = error;
+    f.offset = offset;
+    f.systemError = systemError;
+    std::snprintf(f.subject, sizeof f.subject, "%s", subject ? subject : "");
+  }
+  return Result{error};
+}
+
+// Every path text of the stub: 259 characters and the terminating zero.
+constexpr unsigned kPathSize = 260;
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Message box styles and the answer letters of the "Overwrite file" question.
 constexpr unsigned kMbOk = 0x00;
@@ -58,10 +151,10 @@ void PlatformMessageBox(const char* text, const char* caption, unsigned style);
 // Runs the "Overwrite file" dialog (resource 103) modally with the question
 // text. silent: place it topmost at 300,150. Writes the answer letter 'Y',
 // 'N', 'A' or 'C' to *answer (the caller has set it to 'C' beforehand) and
-// returns 0, or returns -1 when the dialog cannot be created.
+// returns true, or returns false when the dialog cannot be created.
 // POSIX: asks on standard error and reads one answer line (y, n, a, c, any
 // case) from standard input; end of input answers 'N', as closing the dialog.
-int PlatformOverwriteDialog(const char* text, int silent, int* answer);
+bool PlatformOverwriteDialog(const char* text, bool silent, int* answer);
 
 // ---- file system ---------------------------------------------------------
 
@@ -72,31 +165,31 @@ FILE* PlatformOpenFile(const char* path, const char* mode);
 // returns its length (0 when there is none).
 int PlatformTempPath(char* buf, int size);
 
-// Creates one folder; result ignored by every caller but reported (0/1).
-int PlatformCreateFolder(const char* path);
+// Creates one folder; true when a new folder was made.
+bool PlatformCreateFolder(const char* path);
 
 // Sets the Windows attributes of a path. POSIX: read-only removes the write
 // permission bits, anything else gives the owner write permission back;
 // hidden, system and archive have no meaning there and are ignored.
-int PlatformSetAttributes(const char* path, unsigned attributes);
+bool PlatformSetAttributes(const char* path, unsigned attributes);
 
 // Sets last-access and last-write time of a file to `seconds` since 1970 UTC
 // (the file is opened for reading and writing to do so on Windows).
-int PlatformSetFileTime(const char* path, uint32_t seconds);
+bool PlatformSetFileTime(const char* path, uint32_t seconds);
 
-int PlatformDeleteFile(const char* path);
-int PlatformRemoveFolder(const char* path);
+bool PlatformDeleteFile(const char* path);
+bool PlatformRemoveFolder(const char* path);
 
-// Current folder of the process (at most size-1 characters, 0/1 result), and
-// making a folder or a drive current. PlatformSetCurrentDrive takes a drive
-// number (A = 1); on POSIX there are no drives and it succeeds.
-int PlatformGetCurrentFolder(char* buf, int size);
-int PlatformSetCurrentFolder(const char* path);
-int PlatformSetCurrentDrive(int drive);
+// Current folder of the process (at most size-1 characters), and making a
+// folder or a drive current. PlatformSetCurrentDrive takes a drive number
+// (A = 1); on POSIX there are no drives and it succeeds.
+bool PlatformGetCurrentFolder(char* buf, int size);
+bool PlatformSetCurrentFolder(const char* path);
+bool PlatformSetCurrentDrive(int drive);
 
 // True for a path that does not depend on the current folder: "X:\..." or
 // "\\..." on Windows, "/..." on POSIX.
-int PlatformIsAbsolutePath(const char* path);
+bool PlatformIsAbsolutePath(const char* path);
 
 // Directory search over "<folder>\*.*". The search handle is opaque.
 struct PlatformFindEntry {
@@ -104,7 +197,7 @@ struct PlatformFindEntry {
   unsigned attributes;  // kAttr* bits, kAttrFolder for a folder
 };
 void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry);  // nullptr: nothing found
-int PlatformFindNext(void* search, PlatformFindEntry* entry);           // 0: another entry
+bool PlatformFindNext(void* search, PlatformFindEntry* entry);          // true: another entry
 void PlatformFindClose(void* search);
 
 // ---- launching -------------------------------------------------------------
@@ -116,10 +209,9 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
 
 // Creates a process from a Windows-style command line in the current folder,
 // with the stub's environment, and when wait is set waits for it without a
-// time limit. Returns 0 when the process was created (and waited for when
-// asked), 1 when it could not be created. POSIX: the command line is split
-// into argv by the Windows rules.
-int PlatformRunProcess(const char* commandLine, int wait);
+// time limit. Returns true when the process was created (and waited for when
+// asked). POSIX: the command line is split into argv by the Windows rules.
+bool PlatformRunProcess(const char* commandLine, bool wait);
 
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);

@@ -238,7 +238,7 @@ void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
   std::fflush(stderr);
 }
 
-int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
+bool PlatformOverwriteDialog(const char* text, bool silent, int* answer) {
   char line[256];
   for (;;) {
     std::fprintf(stderr, "Overwrite file\n%s\n[Y]es, Yes to [A]ll, [N]o, [C]ancel? ", text);
@@ -247,7 +247,7 @@ int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
       // End of input counts as closing the dialog.
       std::fputc('\n', stderr);
       *answer = 'N';
-      return 0;
+      return true;
     }
     // A line longer than the buffer is read to its end and counts as one answer.
     size_t n = std::strlen(line);
@@ -263,10 +263,10 @@ int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
     while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
     if (*p == '\0') {
       switch (letter) {
-        case 'y': case 'Y': *answer = 'Y'; return 0;
-        case 'n': case 'N': *answer = 'N'; return 0;
-        case 'a': case 'A': *answer = 'A'; return 0;
-        case 'c': case 'C': *answer = 'C'; return 0;
+        case 'y': case 'Y': *answer = 'Y'; return true;
+        case 'n': case 'N': *answer = 'N'; return true;
+        case 'a': case 'A': *answer = 'A'; return true;
+        case 'c': case 'C': *answer = 'C'; return true;
         default: break;
       }
     }
@@ -296,62 +296,62 @@ int PlatformTempPath(char* buf, int size) {
   return static_cast<int>(n);
 }
 
-int PlatformCreateFolder(const char* path) {
+bool PlatformCreateFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return 1;
-  return mkdir(host, 0777) == 0 ? 0 : 1;
+  if (HostPath(path, host, sizeof host)) return false;
+  return mkdir(host, 0777) == 0;
 }
 
-int PlatformSetAttributes(const char* path, unsigned attributes) {
+bool PlatformSetAttributes(const char* path, unsigned attributes) {
   char host[PATH_MAX];
   struct stat st;
-  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return 1;
+  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else mode |= S_IWUSR;
-  return chmod(host, mode) == 0 ? 0 : 1;
+  return chmod(host, mode) == 0;
 }
 
-int PlatformSetFileTime(const char* path, uint32_t seconds) {
+bool PlatformSetFileTime(const char* path, uint32_t seconds) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return 1;
+  if (HostPath(path, host, sizeof host)) return false;
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = 0;
   times[1] = times[0];
-  return utimensat(AT_FDCWD, host, times, 0) == 0 ? 0 : 1;
+  return utimensat(AT_FDCWD, host, times, 0) == 0;
 }
 
-int PlatformDeleteFile(const char* path) {
+bool PlatformDeleteFile(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return 1;
-  return unlink(host) == 0 ? 0 : 1;
+  if (HostPath(path, host, sizeof host)) return false;
+  return unlink(host) == 0;
 }
 
-int PlatformRemoveFolder(const char* path) {
+bool PlatformRemoveFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return 1;
-  return rmdir(host) == 0 ? 0 : 1;
+  if (HostPath(path, host, sizeof host)) return false;
+  return rmdir(host) == 0;
 }
 
-int PlatformGetCurrentFolder(char* buf, int size) {
-  if (size <= 0) return 1;
+bool PlatformGetCurrentFolder(char* buf, int size) {
+  if (size <= 0) return false;
   if (!getcwd(buf, static_cast<size_t>(size))) {
     buf[0] = '\0';
-    return 1;
+    return false;
   }
-  return 0;
+  return true;
 }
 
-int PlatformSetCurrentFolder(const char* path) {
+bool PlatformSetCurrentFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return 1;
-  return chdir(host) == 0 ? 0 : 1;
+  if (HostPath(path, host, sizeof host)) return false;
+  return chdir(host) == 0;
 }
 
-int PlatformSetCurrentDrive(int drive) { return 0; }
+bool PlatformSetCurrentDrive(int drive) { return true; }
 
-int PlatformIsAbsolutePath(const char* path) { return path[0] == '/' || path[0] == '\\'; }
+bool PlatformIsAbsolutePath(const char* path) { return path[0] == '/' || path[0] == '\\'; }
 
 void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   char host[PATH_MAX];
@@ -380,9 +380,9 @@ void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   return s;
 }
 
-int PlatformFindNext(void* search, PlatformFindEntry* entry) {
-  if (!search) return 1;
-  return NextMatch(static_cast<Search*>(search), entry);
+bool PlatformFindNext(void* search, PlatformFindEntry* entry) {
+  if (!search) return false;
+  return NextMatch(static_cast<Search*>(search), entry) == 0;
 }
 
 void PlatformFindClose(void* search) {
@@ -416,14 +416,14 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   }
 }
 
-int PlatformRunProcess(const char* commandLine, int wait) {
+bool PlatformRunProcess(const char* commandLine, bool wait) {
   size_t len = std::strlen(commandLine);
   char* storage = static_cast<char*>(std::malloc(2 * len + 2));
   char** argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
   if (!storage || !argv) {
     std::free(storage);
     std::free(argv);
-    return 1;
+    return false;
   }
   PosixSplitCommandLine(commandLine, storage, argv);
   // The program path is a path of the stub's form.
@@ -445,7 +445,7 @@ int PlatformRunProcess(const char* commandLine, int wait) {
   if (pipe2(fds, O_CLOEXEC) != 0) {
     std::free(storage);
     std::free(argv);
-    return 1;
+    return false;
   }
   std::fflush(nullptr);
   pid_t pid = fork();
@@ -462,7 +462,7 @@ int PlatformRunProcess(const char* commandLine, int wait) {
   std::free(argv);
   if (pid < 0) {
     close(fds[0]);
-    return 1;
+    return false;
   }
   int error = 0;
   ssize_t got;
@@ -472,14 +472,14 @@ int PlatformRunProcess(const char* commandLine, int wait) {
   close(fds[0]);
   if (got > 0) {
     waitpid(pid, nullptr, 0);
-    return 1;
+    return false;
   }
   if (wait) {
     int status;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  return 0;
+  return true;
 }
 
 void PlatformMakeExecutable(const char* path) {

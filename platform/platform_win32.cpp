@@ -143,7 +143,7 @@ void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
   MessageBoxA(nullptr, text, caption, style);
 }
 
-int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
+bool PlatformOverwriteDialog(const char* text, bool silent, int* answer) {
   gWin32.dialogText = text;
   gWin32.silent = silent;
   gWin32.answer = answer;
@@ -151,7 +151,7 @@ int PlatformOverwriteDialog(const char* text, int silent, int* answer) {
                                          nullptr, OverwriteDialogProc, 0);
   gWin32.dialogText = nullptr;
   gWin32.answer = nullptr;
-  return result == -1 ? -1 : 0;
+  return result != -1;
 }
 
 // ---- file system ---------------------------------------------------------
@@ -169,52 +169,52 @@ int PlatformTempPath(char* buf, int size) {
   return static_cast<int>(length);
 }
 
-int PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) ? 0 : 1; }
+bool PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
 
-int PlatformSetAttributes(const char* path, unsigned attributes) {
-  return SetFileAttributesA(path, attributes) ? 0 : 1;
+bool PlatformSetAttributes(const char* path, unsigned attributes) {
+  return SetFileAttributesA(path, attributes) != 0;
 }
 
-int PlatformSetFileTime(const char* path, uint32_t seconds) {
+bool PlatformSetFileTime(const char* path, uint32_t seconds) {
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 1;
+  if (file == INVALID_HANDLE_VALUE) return false;
   const unsigned long long ticks = (seconds + kEpochOffsetSeconds) * 10000000ull;
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
   time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
   const BOOL done = SetFileTime(file, nullptr, &time, &time);
   CloseHandle(file);
-  return done ? 0 : 1;
+  return done != 0;
 }
 
-int PlatformDeleteFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }
+bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
-int PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) ? 0 : 1; }
+bool PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
 
-int PlatformGetCurrentFolder(char* buf, int size) {
-  if (size <= 0) return 1;
+bool PlatformGetCurrentFolder(char* buf, int size) {
+  if (size <= 0) return false;
   const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), buf);
   if (length == 0 || length >= static_cast<DWORD>(size)) {
     buf[0] = '\0';
-    return 1;
+    return false;
   }
-  return 0;
+  return true;
 }
 
-int PlatformSetCurrentFolder(const char* path) { return SetCurrentDirectoryA(path) ? 0 : 1; }
+bool PlatformSetCurrentFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
-int PlatformSetCurrentDrive(int drive) {
-  if (drive < 1 || drive > 26) return 1;
+bool PlatformSetCurrentDrive(int drive) {
+  if (drive < 1 || drive > 26) return false;
   // "X:" alone makes drive X current with its own current folder.
   const char root[3] = {static_cast<char>('A' + drive - 1), ':', '\0'};
-  return SetCurrentDirectoryA(root) ? 0 : 1;
+  return SetCurrentDirectoryA(root) != 0;
 }
 
-int PlatformIsAbsolutePath(const char* path) {
+bool PlatformIsAbsolutePath(const char* path) {
   const char c = path[0];
-  const int letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-  if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return 1;
+  const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return true;
   return path[0] == '\\' && path[1] == '\\';
 }
 
@@ -226,11 +226,11 @@ void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   return search;
 }
 
-int PlatformFindNext(void* search, PlatformFindEntry* entry) {
+bool PlatformFindNext(void* search, PlatformFindEntry* entry) {
   WIN32_FIND_DATAA data;
-  if (!FindNextFileA(static_cast<HANDLE>(search), &data)) return 1;
+  if (!FindNextFileA(static_cast<HANDLE>(search), &data)) return false;
   FillEntry(data, entry);
-  return 0;
+  return true;
 }
 
 void PlatformFindClose(void* search) {
@@ -247,11 +247,11 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   CopyText(result, size, program);
 }
 
-int PlatformRunProcess(const char* commandLine, int wait) {
+bool PlatformRunProcess(const char* commandLine, bool wait) {
   // CreateProcessA may write into the command line, so it gets a copy.
   const size_t length = std::strlen(commandLine) + 1;
   char* writable = static_cast<char*>(std::malloc(length));
-  if (!writable) return 1;
+  if (!writable) return false;
   std::memcpy(writable, commandLine, length);
 
   STARTUPINFOA startup = {};
@@ -265,13 +265,13 @@ int PlatformRunProcess(const char* commandLine, int wait) {
                                       environment, nullptr, &startup, &process);
   FreeEnvironmentStringsA(environment);
   std::free(writable);
-  if (!created) return 1;
+  if (!created) return false;
 
   if (wait) WaitForSingleObject(process.hProcess, INFINITE);
   // The handles are released also when the caller does not wait.
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return 0;
+  return true;
 }
 
 void PlatformMakeExecutable(const char* path) { (void)path; }

@@ -3,48 +3,46 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/container.h"
-#include "container/format.h"
-#include "output/output.h"
-#include "platform/platform.h"
 #include "startup/startup.h"
 
-void ExtractArchive(const char* path) {
-  gOverwriteAll = static_cast<uint8_t>(OptionField(OptionWord(), kOverWriteExistingFiles));
-  std::memset(gContainer.archiveName, 0, sizeof gContainer.archiveName);
-  // A path over 259 characters is opened whole; error texts show its first 259.
-  std::strncpy(gContainer.archiveName, path, sizeof gContainer.archiveName - 1);
-  gContainer.archive = nullptr;
-  gContainer.solidFlag = 1;
-  gDecoder.profileIndex = 0;
-  std::memset(gContainer.header, 0, sizeof gContainer.header);
+namespace {
 
-  FILE* file = PlatformOpenFile(path, "rb");
-  if (!file) {
-    ReportError(0, path);
-    return;
+// Loads the profile, reads the solid header and expands the blocks into the
+// files; every step goes on after a failure only when the run does.
+Result ExtractFiles(StubRun* run) {
+  Faults* faults = &run->faults;
+  Result result = PrepareDecoder(&run->engine, run->archive.header, faults);
+  // Decoder memory that cannot be had ends the run whatever the options say.
+  if (result.error == kErrorCannotProcess || (!result.ok() && !faults->goOn)) return result;
+  Result header = ReadSolidHeader(run->archive.file, &run->files, faults);
+  if (!header.ok()) return header.error == kSilentFailure ? result : header;
+  StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, faults);
+  StartExpansion(&run->expansion, &run->engine, &run->files, DiskSink(&run->output), faults);
+  Result expanded = BeginFiles(&run->expansion, run->archive.file);
+  // A file left open (the data ended early, or the run went on after an
+  // error) is closed as it stands.
+  if (run->expansion.fileOpen) {
+    const uint32_t index = run->expansion.nextFile - 1;
+    Result closed = run->output.file != nullptr
+                        ? DiskSink(&run->output).finish(&run->output, index, run->files.records[index], false)
+                        : kOk;
+    run->expansion.fileOpen = false;
+    if (expanded.ok()) expanded = closed;
   }
-  gContainer.archive = file;
-  uint8_t solidFlag = 255;
-  ReadArchiveSettings(&solidFlag);
-  if (solidFlag != 255) ExtractFiles();
-
-  FinishFile(gContainer.archive, 0, 0);
-  gContainer.archive = nullptr;
-  if (gExpand.outputFile) FinishFile(gExpand.outputFile, 0, 0);
+  return result.ok() ? expanded : result;
 }
 
-void ExtractFiles() {
-  uint32_t started = 0;
-  // PrepareDecoder reports its own errors and always leaves decoder memory
-  // reserved, so the steps go on as listed when IgnoreErrors lets them.
-  PrepareDecoder(1);
-  InitFileTable();
-  if (ReadSolidHeader() == 0) {
-    BeginFiles();
-    started = gExpand.filesStarted;
+}  // namespace
+
+Result ExtractArchive(StubRun* run) {
+  Faults* faults = &run->faults;
+  Result result = OpenArchive(run->ownPath, &run->archive, faults);
+  if (!result.ok()) return result;
+  result = CheckArchiveHeader(&run->archive, &run->options, faults);
+  if (result.ok() || faults->goOn) {
+    Result extracted = ExtractFiles(run);
+    if (result.ok()) result = extracted;
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%d files processed.", static_cast<int>(started));
-  StatusText(text);
+  CloseArchive(&run->archive);
+  return result;
 }

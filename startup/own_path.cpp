@@ -4,17 +4,13 @@
 
 #include "startup/startup.h"
 
-// Invariants: each text is NUL-terminated within its buffer; commandLine
-// and ownPath hold at most 519 characters, tempFolder at most 259.
-StartupState gStartup;
-
-void TakeOwnPath(const char* commandLine, const char* argText) {
-  char* copy = gStartup.commandLine;
-  char* own = gStartup.ownPath;
-  std::memset(copy, 0, sizeof gStartup.commandLine);
-  std::memset(own, 0, sizeof gStartup.ownPath);
+void TakeOwnPath(StubRun* run, const char* commandLine, const char* argText) {
+  char* copy = run->commandLine;
+  char* own = run->ownPath;
+  std::memset(copy, 0, sizeof run->commandLine);
+  std::memset(own, 0, sizeof run->ownPath);
   // A command line over 519 characters is cut in the copy; the switches still get the whole argument text.
-  std::strncpy(copy, commandLine, sizeof gStartup.commandLine - 1);
+  std::strncpy(copy, commandLine, sizeof run->commandLine - 1);
 
   // Quoted program name: everything up to the quote that a blank follows;
   // the last character of the copy is never examined.

@@ -1,31 +1,68 @@
 // The run sequence: take the own path from the command line, load the stored
-// options, apply the switches, extract, launch and clean up.
+// options, apply the switches, extract, launch and clean up. Every failure
+// that the layers below return ends here: the run either goes on after it
+// (IgnoreErrors) or ends with its message.
 #include <cstring>
 
-#include "container/container.h"
+#include "container/format.h"
 #include "launch/launch.h"
-#include "output/output.h"
-#include "platform/platform.h"
+#include "resources/resource.h"
 #include "startup/startup.h"
 
+namespace {
+
+// A failure ends the run unless IgnoreErrors lets it go on; the outcomes
+// beyond the numbered errors, and a decoder memory that cannot be had, end
+// it always.
+void Decide(const StubRun* run, Result result) {
+  if (result.ok() || result.error == kSilentFailure) return;
+  if (result.error > kLastErrorNumber || result.error == kErrorCannotProcess || !run->faults.goOn)
+    EndRun(run, result);
+}
+
+void ShowNoAssociation() {
+  char text[kPathSize];
+  char caption[kPathSize];
+  PlatformLoadString(IDS_NO_APPLICATION, text, sizeof text);
+  PlatformLoadString(IDS_ERROR_CAPTION, caption, sizeof caption);
+  PlatformMessageBox(text, caption, kMbOk);
+}
+
+}  // namespace
+
 int StubMain(const char* argText) {
-  if (!argText) argText = "";
-  TakeOwnPath(PlatformCommandLine(), argText);
-  std::memset(gStartup.tempFolder, 0, sizeof gStartup.tempFolder);
+  // One run per process; kept out of the stack for its size.
+  static StubRun run;
+  return RunStub(&run, argText ? argText : "");
+}
+
+int RunStub(StubRun* run, const char* argText) {
+  TakeOwnPath(run, PlatformCommandLine(), argText);
+  std::memset(run->tempFolder, 0, sizeof run->tempFolder);
   // The hidden main window is created but never shown; nothing depends on it.
   PlatformCreateHiddenWindow();
 
-  // Searching the file and parsing the option block happen only while the
-  // remembered position is 0.
-  gContainer.optionBlockPos = 0;
-  LoadStoredOptions(gStartup.ownPath);
-  ApplySwitches(argText);
-  RunStub();
-  return 0;
-}
+  // Until the options record is read the option word is zero, so a failure
+  // before it ends the run; after it, the stored IgnoreErrors decides.
+  ClearFaults(&run->faults, false);
+  run->archive.optionBlockPos = 0;
+  Result loaded = LoadStoredOptions(run->ownPath, &run->archive, &run->options, &run->faults);
+  std::memcpy(run->tempFolder, run->options.tempFolder, sizeof run->tempFolder);
+  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
+  Decide(run, loaded);
 
-void RunStub() {
-  if (gStartup.tempFolder[0] == '\0') DefaultTemporaryFolder(gStartup.tempFolder);
-  ExtractArchive(gStartup.ownPath);
-  RunAndCleanUp();
+  bool report = false;
+  Result switched = ApplySwitches(run, argText, &report);
+  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
+  Decide(run, switched);
+  if (report) ShowOptionsReport(run);
+
+  if (run->tempFolder[0] == '\0') DefaultTemporaryFolder(run->tempFolder);
+  Decide(run, ExtractArchive(run));
+
+  Result launched = LaunchStoredFile(run->tempFolder, &run->options);
+  if (launched.error == kNoAssociation) ShowNoAssociation();
+  if (OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
+    CleanUp(run->commandLine, run->tempFolder, &run->output.written);
+  return 0;
 }

@@ -1,25 +1,42 @@
-// Start-up and control: entry, switches and option word, messages, the
-// extraction driver.
+// Start-up and control: the entry and run sequence, the switches and the
+// option word, the messages, and the extraction driver. This is the only
+// layer that shows a message or ends the process.
 #pragma once
 
 #include <cstdint>
 
-// ---- run.cpp: entry and run sequence ---------------------------------------
-struct StartupState {
+#include "container/container.h"
+#include "engine/engine.h"
+#include "output/output.h"
+#include "platform/platform.h"
+
+// One run of the stub: everything the run sequence hands to the layers below.
+// Invariants: the texts are NUL-terminated within their buffers;
+// commandLine and ownPath hold at most 519 characters, tempFolder at most 259.
+struct StubRun {
   char commandLine[520];  // whole process command line, copied once
   char ownPath[520];      // the stub's own file, taken from the command line
-  char tempFolder[260];   // extraction target; stored text, argument or default
+  char tempFolder[kPathSize];  // extraction target; stored text, argument or default
+  ArchiveFile archive;
+  StoredOptions options;  // options.record.optionWord is the option word
+  Faults faults;
+  Engine engine;
+  FileTable files;
+  DiskOutput output;
+  Expansion expansion;
+  char question[kPathSize];  // the text of the overwrite question
 };
-extern StartupState gStartup;
 
-void RunStub();
+// ---- run.cpp: entry and run sequence ---------------------------------------
+// The whole run; returns the exit code (or ends the process for an error).
+int RunStub(StubRun* run, const char* argText);
 
 // ---- own_path.cpp: the start-up texts ----------------------------------------
-// Fills gStartup.commandLine (at most 519 characters of commandLine) and
-// gStartup.ownPath from the command line and the argument text behind the
+// Fills run->commandLine (at most 519 characters of commandLine) and
+// run->ownPath from the command line and the argument text behind the
 // program name: the quoted program name, else the command line without its
 // trailing argument text.
-void TakeOwnPath(const char* commandLine, const char* argText);
+void TakeOwnPath(StubRun* run, const char* commandLine, const char* argText);
 
 // ---- switches.cpp: command line and option word -----------------------------
 // Splits an argument text into one-letter switches and plain arguments.
@@ -34,25 +51,38 @@ void DestroyCommandLineParser(CommandLineParser* parser);
 char NextSwitch(CommandLineParser* parser);
 const char* NextArgument(CommandLineParser* parser);
 // Applies the switches to the option word and the first argument to the
-// temporary folder; shows the options report and ends the process for 'a'.
-void ApplySwitches(const char* argText);
+// temporary folder; *report is set when the options report was asked for
+// ('a'). Error 0 for a folder argument too long for its buffer.
+Result ApplySwitches(StubRun* run, const char* argText, bool* report);
+[[noreturn]] void ShowOptionsReport(const StubRun* run);
 
-// ---- messages.cpp: errors, status sink, overwrite question -------------------
-void ReportError(int16_t code, const char* text);
-void FatalMessage(const char* caption, const char* text);
-void StatusText(const char* text);
-void StatusLine(const char* t1, const char* t2, const char* t3, const char* t4, int number);
-int AskOverwrite(const char* text);  // returns 'Y', 'N', 'A' or 'C'
-const char* ShortenForDisplay(const char* path, int n);
-uint32_t PerMille(uint32_t done, uint32_t total);
-// The first error reported in this run (-1 when none), kept so that callers
-// that run with IgnoreErrors (the dolm tool) can tell what went wrong.
-int16_t FirstReportedError();
-const char* FirstReportedMessage();  // its formatted text, "" when none
-// Report-only mode, for the inspecting tool: ReportError records the error and
-// returns as if IgnoreErrors were set, and never shows a box or ends the process.
-void SetReportOnly(int on);
+// ---- messages.cpp: errors and the overwrite question ---------------------------
+// The text of a numbered error as its box shows it ("Error #2\n...").
+void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size);
+// Ends the run for a failure that the run sequence does not go on after:
+// shows the error box (unless IgnoreErrors) and exits with the code that
+// belongs to it.
+[[noreturn]] void EndRun(const StubRun* run, Result failure);
+// The "Overwrite file" question for the disk output (self: the StubRun).
+int AskOverwrite(void* self, const char* target);
+// path itself when it has at most n characters, else ".." and its last n - 2
+// characters (in out, kPathSize bytes).
+const char* ShortenForDisplay(const char* path, int n, char* out);
 
 // ---- driver.cpp: extraction driver ------------------------------------------
-void ExtractArchive(const char* path);
-void ExtractFiles();
+// Opens the stub's own file a second time, checks the archive header, loads
+// the profile, reads the solid header and expands every file.
+Result ExtractArchive(StubRun* run);
+
+// ---- inspect.cpp: reading an archive without running it ------------------------
+// An output that writes nothing.
+OutputSink NullSink();
+// Opens path and reads everything up to the first data block (option block,
+// archive header, solid header into run->files), stopping at the first
+// failure; with load set the decoder memory is reserved for the expansion.
+Result OpenForInspection(StubRun* run, const char* path, bool load);
+// Expands every block into sink; the data must then have filled every file
+// exactly (error 9 when it ends early, 16 when it holds more).
+Result ExpandInto(StubRun* run, OutputSink sink);
+// Closes the archive and releases what the run reserved.
+void EndInspection(StubRun* run);

@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/container.h"
 #include "container/format.h"
-#include "platform/platform.h"
+#include "resources/resource.h"
 #include "startup/startup.h"
 
 namespace {
@@ -28,31 +27,26 @@ void AddArgument(CommandLineParser* parser, uint32_t* count, const char* start, 
   parser->arguments[(*count)++] = text;
 }
 
-void SetField(uint32_t* word, unsigned shift, uint32_t value) {
-  *word = (*word & ~(3u << shift)) | (value << shift);
-}
+}  // namespace
 
-// Shows the options report and ends the process.
-[[noreturn]] void ShowOptionsReport() {
-  char format[260];
-  char caption[260];
+void ShowOptionsReport(const StubRun* run) {
+  char format[kPathSize];
+  char caption[kPathSize];
   char report[520];
-  PlatformLoadString(10, format, sizeof format);
-  PlatformLoadString(11, caption, sizeof caption);
-  uint32_t word = OptionWord();
-  int prompt = static_cast<int>(OptionField(word, kPromptUserForOptions));
+  PlatformLoadString(IDS_OPTIONS_REPORT, format, sizeof format);
+  PlatformLoadString(IDS_ABOUT_CAPTION, caption, sizeof caption);
+  const uint32_t word = run->options.record.optionWord;
+  const int prompt = static_cast<int>(OptionField(word, kPromptUserForOptions));
   // A report longer than 519 characters is cut there.
   std::snprintf(report, sizeof report, format,
                 static_cast<int>(OptionField(word, kOverWriteExistingFiles)),
                 static_cast<int>(OptionField(word, kKeepOriginalFileAttrib)), prompt,
                 static_cast<int>(OptionField(word, kRecreateOriginalFolders)),
                 static_cast<int>(OptionField(word, kDeleteSFXwhenDone)), prompt == 0 ? 1 : 0,
-                gStartup.tempFolder, gContainer.execFile);
+                run->tempFolder, run->options.execFile);
   PlatformMessageBox(report, caption, kMbOk);
   PlatformExitProcess(0);
 }
-
-}  // namespace
 
 void BuildCommandLineParser(CommandLineParser* parser, const char* argText) {
   std::memset(parser, 0, sizeof *parser);
@@ -110,34 +104,35 @@ const char* NextArgument(CommandLineParser* parser) {
   return text;
 }
 
-void ApplySwitches(const char* argText) {
+Result ApplySwitches(StubRun* run, const char* argText, bool* report) {
   CommandLineParser parser;
   BuildCommandLineParser(&parser, argText);
-  uint32_t* word = &gContainer.options.optionWord;
-  int report = 0;
+  uint32_t* word = &run->options.record.optionWord;
+  *report = false;
   for (char letter; (letter = NextSwitch(&parser)) != 0;) {
     switch (letter) {
-      case 'a': case 'A': report = 1; break;
-      case 'd': case 'D': SetField(word, kDeleteSFXwhenDone, 1); break;
-      case 'i': case 'I': SetField(word, kIgnoreErrors, 1); break;
-      case 'k': case 'K': SetField(word, kKeepOriginalFileAttrib, 1); break;
-      case 'o': case 'O': SetField(word, kOverWriteExistingFiles, 1); break;
-      case 'p': case 'P': SetField(word, kPromptUserForOptions, 1); break;
-      case 'q': case 'Q': case 's': case 'S': SetField(word, kPromptUserForOptions, 0); break;
-      case 'r': case 'R': SetField(word, kRecreateOriginalFolders, 1); break;
+      case 'a': case 'A': *report = true; break;
+      case 'd': case 'D': SetOptionField(word, kDeleteSFXwhenDone, 1); break;
+      case 'i': case 'I': SetOptionField(word, kIgnoreErrors, 1); break;
+      case 'k': case 'K': SetOptionField(word, kKeepOriginalFileAttrib, 1); break;
+      case 'o': case 'O': SetOptionField(word, kOverWriteExistingFiles, 1); break;
+      case 'p': case 'P': SetOptionField(word, kPromptUserForOptions, 1); break;
+      case 'q': case 'Q': case 's': case 'S': SetOptionField(word, kPromptUserForOptions, 0); break;
+      case 'r': case 'R': SetOptionField(word, kRecreateOriginalFolders, 1); break;
       default: break;
     }
   }
+  Result result = kOk;
   const char* folder = NextArgument(&parser);
   if (folder) {
-    if (std::strlen(folder) < sizeof gStartup.tempFolder) {
-      std::memset(gStartup.tempFolder, 0, sizeof gStartup.tempFolder);
-      std::strcpy(gStartup.tempFolder, folder);
+    if (std::strlen(folder) < sizeof run->tempFolder) {
+      std::memset(run->tempFolder, 0, sizeof run->tempFolder);
+      std::strcpy(run->tempFolder, folder);
     } else {
       // A folder too long for its 259 characters is refused (error 0 names it); the folder stays as it was.
-      ReportError(0, folder);
+      result = NoteFault(&run->faults, kErrorCannotOpen, folder);
     }
   }
-  if (report) ShowOptionsReport();
   DestroyCommandLineParser(&parser);
+  return result;
 }

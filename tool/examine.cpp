@@ -1,27 +1,23 @@
 // dolm list, test and extract: read a self-extractor with the stub's own
-// engine. The engine keeps module-wide state and reports through
-// ReportError; in report-only mode that records the first error and returns,
-// so each step here checks for a recorded error right after the engine call
-// and keeps the archive position of that moment as the place of the damage.
+// engine, through the same extraction context as the stub, stopping at the
+// first failure.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 
-#include "container/container.h"
 #include "container/format.h"
-#include "engine/engine.h"
-#include "output/output.h"
-#include "platform/platform.h"
 #include "startup/startup.h"
+#include "tool/extract_sink.h"
 #include "tool/tool.h"
 
 namespace tool {
 
 namespace {
-
 const char kListHelp[] =
     "Usage: dolm list FILE [--json]\n"
     "\n"
@@ -55,117 +51,67 @@ const char kExtractHelp[] =
     "                         letters or device names, and through symbolic links\n"
     "  -h, --help             show this text\n";
 
-// The first error of the run and where in the archive it was found.
-struct Damage {
-  int code = -1;
-  std::string message;
-  long offset = 0;
-  bool found() const { return code >= 0; }
-};
-
-// Takes the engine's first recorded error, if any, with the current position.
-bool Capture(Damage& damage) {
-  if (!damage.found() && FirstReportedError() >= 0) {
-    damage.code = FirstReportedError();
-    damage.message = OneLine(FirstReportedMessage());
-    damage.offset = gContainer.archive != nullptr ? ftell(gContainer.archive) : 0;
-  }
-  return damage.found();
-}
-
-// An error found by the tool's own checks, worded with the stub's text for it.
-void OwnError(Damage& damage, int code, long offset) {
-  if (damage.found()) return;
-  char text[260] = {0};
-  PlatformLoadString(static_cast<unsigned>(code <= 8 ? 12 + 2 * code : 20 + code), text, sizeof text);
-  std::string message = text;
-  size_t slot = message.find("%s");
-  if (slot != std::string::npos) message.replace(slot, 2, gContainer.archiveName);
-  damage.code = code;
-  damage.message = OneLine(message);
-  damage.offset = offset;
-}
-
-std::string Describe(const std::string& path, const Damage& damage) {
-  return "'" + path + "': " + damage.message + " (found at byte offset " +
-         std::to_string(damage.offset) + ")";
-}
-
+// An archive opened for inspection: the stub's run context and what the
+// listing shows of it.
 struct Archive {
+  std::unique_ptr<StubRun> run{new StubRun()};
   std::string path;
   uint64_t fileSize = 0;
   long archiveStart = 0;
   uint8_t profile = 0;
-  uint8_t solidFlag = 0;
+  ~Archive() { EndInspection(run.get()); }
 };
 
-// Opens the archive and reads everything up to the first data block: option
-// block, archive header and solid header (into gFiles). With load set the
-// decoder memory is reserved too, for the expansion.
-Archive OpenArchive(const std::string& path, int load, Damage& damage) {
-  SetReportOnly(1);
-  Archive archive;
-  archive.path = path;
+// "'<path>': Error #N: <text> (found at byte offset X)" for the run's first failure.
+std::string Describe(const Archive& archive) {
+  const Fault& fault = archive.run->faults.first;
+  char text[520];
+  FormatErrorText(fault, archive.run->archive.name, text, sizeof text);
+  long offset = fault.offset >= 0 ? static_cast<long>(fault.offset)
+                                  : archive.run->archive.file ? ftell(archive.run->archive.file) : 0;
+  return "'" + archive.path + "': " + OneLine(text) + " (found at byte offset " + std::to_string(offset) + ")";
+}
+
+// Opens the archive and reads everything up to the first data block; with
+// load set the decoder memory is reserved too, for the expansion. Any damage
+// found there ends the command.
+void OpenIntact(Archive* archive, const std::string& path, bool load) {
+  archive->path = path;
   struct stat st;
   if (stat(path.c_str(), &st) != 0) throw Failure("cannot open '" + path + "': " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) throw Failure("'" + path + "' is not a regular file");
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Failure("cannot open '" + path + "': " + std::strerror(errno));
-  archive.fileSize = static_cast<uint64_t>(st.st_size);
-  gContainer.archive = file;
-  gContainer.optionBlockPos = 0;
-  std::memset(gContainer.archiveName, 0, sizeof gContainer.archiveName);
-  std::strncpy(gContainer.archiveName, path.c_str(), sizeof gContainer.archiveName - 1);
-
-  uint8_t solid = 0;
-  ReadArchiveSettings(&solid);
-  if (Capture(damage)) return archive;
-  const OptionsRecord& record = gContainer.options;
-  archive.archiveStart = static_cast<long>(gContainer.optionBlockPos) - kSignatureLength -
-                         kOptionsRecordSize - static_cast<long>(record.tempLength) -
-                         static_cast<long>(record.execLength);
-  uint8_t settings = gContainer.header[kHeaderSettingsOffset];
-  archive.solidFlag = (settings >> 2) & 3;
-  archive.profile = settings >> 4;
-  // The stub has no path for archives without a window or with a profile
-  // beyond its table: such a header does not describe an archive it can read.
-  if (archive.solidFlag == 0 || archive.profile >= kProfileCount) {
-    OwnError(damage, 1, gContainer.optionBlockPos + static_cast<long>(kHeaderSettingsOffset));
-    return archive;
-  }
-  PrepareDecoder(load);
-  if (Capture(damage)) return archive;
-  InitFileTable();
-  int failed = ReadSolidHeader();
-  if (Capture(damage)) return archive;
-  if (failed != 0) OwnError(damage, 6, ftell(gContainer.archive));
-  return archive;
+  archive->fileSize = static_cast<uint64_t>(st.st_size);
+  StubRun* run = archive->run.get();
+  Result opened = OpenForInspection(run, path.c_str(), load);
+  if (opened.error == kStopNoTableMemory || opened.error == kStopNoTreePool)
+    throw Failure("'" + path + "': not enough memory for its list of files");
+  if (opened.error == kErrorCannotOpen) throw Failure("cannot open '" + path + "': " + std::strerror(errno));
+  if (!opened.ok()) throw Failure(Describe(*archive));
+  const OptionsRecord& record = run->options.record;
+  archive->archiveStart = static_cast<long>(run->archive.optionBlockPos) - kSignatureLength -
+                          kOptionsRecordSize - static_cast<long>(record.tempLength) -
+                          static_cast<long>(record.execLength);
+  archive->profile = ProfileIndexOf(run->archive.header);
 }
 
-// OpenArchive for a command that needs everything up to the data intact: any
-// damage found there ends the command.
-Archive OpenIntact(const std::string& path, int load) {
-  Damage damage;
-  Archive archive = OpenArchive(path, load, damage);
-  if (damage.found()) throw Failure(Describe(path, damage));
-  return archive;
-}
+const FileTable& Files(const Archive& archive) { return archive.run->files; }
+const StoredOptions& Options(const Archive& archive) { return archive.run->options; }
 
-std::vector<std::string> StoredNames() {
+std::vector<std::string> StoredNames(const Archive& archive) {
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < gFiles.count; ++i) names.emplace_back(gFiles.records[i].name);
+  for (uint32_t i = 0; i < Files(archive).count; ++i) names.emplace_back(Files(archive).records[i].name);
   return names;
 }
 
-uint64_t TotalSize() {
+uint64_t TotalSize(const Archive& archive) {
   uint64_t total = 0;
-  for (uint32_t i = 0; i < gFiles.count; ++i) total += gFiles.records[i].size;
+  for (uint32_t i = 0; i < Files(archive).count; ++i) total += Files(archive).records[i].size;
   return total;
 }
 
-std::string ProgressText(const char* verb, uint64_t fileSize) {
-  long at = ftell(gContainer.archive);
-  uint64_t percent = fileSize == 0 || at < 0 ? 0 : static_cast<uint64_t>(at) * 100 / fileSize;
+std::string ProgressText(const char* verb, const Archive& archive) {
+  long at = ftell(archive.run->archive.file);
+  uint64_t percent = archive.fileSize == 0 || at < 0 ? 0 : static_cast<uint64_t>(at) * 100 / archive.fileSize;
   return std::string("dolm: ") + verb + " " + std::to_string(percent) + "%";
 }
 
@@ -177,33 +123,37 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kPromptUserForOptions,    kIgnoreErrors};
 
 void PrintJson(const Archive& archive, const std::vector<std::string>& reasons) {
-  uint32_t word = gContainer.options.optionWord;
+  const StoredOptions& stored = Options(archive);
+  const FileTable& files = Files(archive);
+  uint32_t word = stored.record.optionWord;
   printf("{\n  \"archive\": %s,\n", JsonString(archive.path).c_str());
   printf("  \"archiveOffset\": %ld,\n", archive.archiveStart);
   printf("  \"profile\": \"%uK\",\n  \"profileIndex\": %u,\n  \"windowSize\": %u,\n",
          32u << archive.profile, archive.profile, 32768u << archive.profile);
-  printf("  \"solidFlag\": %u,\n  \"optionWord\": %u,\n  \"options\": {", archive.solidFlag, word);
+  printf("  \"solidFlag\": %u,\n  \"optionWord\": %u,\n  \"options\": {", SolidFlagOf(archive.run->archive.header), word);
   for (int i = 0; i < 6; ++i)
     printf("%s\n    \"%s\": %u", i ? "," : "", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf(",\n    \"SilentExtraction\": %u\n  },\n", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
-  printf("  \"temporaryFolder\": %s,\n", JsonString(gStartup.tempFolder).c_str());
-  printf("  \"executeFile\": %s,\n", JsonString(gContainer.execFile).c_str());
-  printf("  \"executeArguments\": %s,\n", JsonString(gContainer.execArgs).c_str());
-  printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"files\": [", gFiles.count,
-         static_cast<unsigned long long>(TotalSize()));
-  for (uint32_t i = 0; i < gFiles.count; ++i) {
-    const FileRecord& r = gFiles.records[i];
+  printf("  \"temporaryFolder\": %s,\n", JsonString(stored.tempFolder).c_str());
+  printf("  \"executeFile\": %s,\n", JsonString(stored.execFile).c_str());
+  printf("  \"executeArguments\": %s,\n", JsonString(stored.execArgs).c_str());
+  printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"files\": [", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)));
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const FileRecord& r = files.records[i];
     printf("%s\n    {\"name\": %s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
            "\"attributes\": %u, \"attributeText\": \"%s\", \"unsafe\": %s}",
            i ? "," : "", JsonString(r.name).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
            r.attributes, AttributeText(r.attributes).c_str(),
            reasons[i].empty() ? "null" : JsonString(reasons[i]).c_str());
   }
-  printf("%s]\n}\n", gFiles.count ? "\n  " : "");
+  printf("%s]\n}\n", files.count ? "\n  " : "");
 }
 
 void PrintText(const Archive& archive, const std::vector<std::string>& reasons) {
-  uint32_t word = gContainer.options.optionWord;
+  const StoredOptions& stored = Options(archive);
+  const FileTable& files = Files(archive);
+  uint32_t word = stored.record.optionWord;
   printf("Archive:            %s\n", archive.path.c_str());
   printf("Archive begins at:  byte %ld\n", archive.archiveStart);
   printf("Size profile:       %uK (index %u, window %u bytes)\n", 32u << archive.profile,
@@ -213,14 +163,14 @@ void PrintText(const Archive& archive, const std::vector<std::string>& reasons) 
     printf("  %-24s= %u\n", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf("  %-24s= %u\n", "SilentExtraction", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
   printf("Temporary folder:   %s\n",
-         gStartup.tempFolder[0] ? gStartup.tempFolder : "(none: the system's temporary folder)");
-  printf("Execute file:       %s\n", gContainer.execFile[0] ? gContainer.execFile : "(none)");
-  printf("Execute arguments:  %s\n", gContainer.execArgs);
-  printf("Files:              %u, %llu bytes\n\n", gFiles.count,
-         static_cast<unsigned long long>(TotalSize()));
+         stored.tempFolder[0] ? stored.tempFolder : "(none: the system's temporary folder)");
+  printf("Execute file:       %s\n", stored.execFile[0] ? stored.execFile : "(none)");
+  printf("Execute arguments:  %s\n", stored.execArgs);
+  printf("Files:              %u, %llu bytes\n\n", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)));
   printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
-  for (uint32_t i = 0; i < gFiles.count; ++i) {
-    const FileRecord& r = gFiles.records[i];
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const FileRecord& r = files.records[i];
     printf("%12u  %-20s  %-4s  %s%s%s\n", r.size, IsoTime(r.time).c_str(),
            AttributeText(r.attributes).c_str(), r.name, reasons[i].empty() ? "" : "   [UNSAFE: ",
            reasons[i].empty() ? "" : (reasons[i] + "]").c_str());
@@ -264,8 +214,9 @@ int ListCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--help", "-h", false}});
   if (HelpShown(parsed, kListHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "list");
-  Archive archive = OpenIntact(path, 0);
-  std::vector<std::string> reasons = CheckStoredNames(StoredNames());
+  Archive archive;
+  OpenIntact(&archive, path, false);
+  std::vector<std::string> reasons = CheckStoredNames(StoredNames(archive));
   if (parsed.Has("--json")) PrintJson(archive, reasons);
   else PrintText(archive, reasons);
   if (size_t unsafe = CountUnsafe(reasons))
@@ -278,43 +229,30 @@ int TestCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--help", "-h", false}});
   if (HelpShown(parsed, kTestHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "test");
-  Archive archive = OpenIntact(path, 1);
-  Damage damage;
-
-  // The expansion runs as for an empty file table (no file is ever opened)
-  // while the stub's count of bytes owed starts at INT32_MAX: every block is
-  // read, checked and expanded through the stub's own window logic, nothing
-  // reaches the disk, and INT32_MAX minus what is still owed is the number of
-  // bytes the data holds. Data of at most kMaxArchiveData plus one window
-  // never runs the count down to 0, so the figure is exact where it is used.
-  uint64_t expected = TotalSize();
-  std::memset(&gExpand, 0, sizeof gExpand);
-  gExpand.nextFile = gFiles.count;
-  gExpand.remaining = INT32_MAX;
-  gExpand.writeFlag = 0;
+  Archive archive;
+  OpenIntact(&archive, path, true);
+  // Every block is read, checked and expanded through the stub's own window
+  // logic into an output that writes nothing.
+  Result checked;
   {
-    ProgressLine progress([&] { return ProgressText("testing", archive.fileSize); });
-    ExpandBlocks();
+    ProgressLine progress([&] { return ProgressText("testing", archive); });
+    checked = ExpandInto(archive.run.get(), NullSink());
   }
-  long end = ftell(gContainer.archive);
-  if (Capture(damage)) throw Failure(Describe(path, damage));
-  if (expected <= kMaxArchiveData) {
-    uint64_t produced = static_cast<uint64_t>(INT32_MAX - static_cast<int64_t>(gExpand.remaining));
-    if (produced < expected) OwnError(damage, 9, end);   // the data ends before the last file
-    if (produced > expected) OwnError(damage, 16, end);  // more data than the files hold
-    if (damage.found())
-      throw Failure(Describe(path, damage) + " (the data holds " + std::to_string(produced) +
-                    " bytes, the files " + std::to_string(expected) + ")");
+  const uint64_t expected = TotalSize(archive);
+  if (!checked.ok()) {
+    std::string detail;
+    if (checked.error == kErrorEndOfArchive || checked.error == kErrorInconsistent)
+      detail = " (the data holds " + std::to_string(archive.run->expansion.produced) + " bytes, the files " +
+               std::to_string(expected) + ")";
+    throw Failure(Describe(archive) + detail);
   }
-  fclose(gContainer.archive);
-  gContainer.archive = nullptr;
-
-  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", path.c_str(), gFiles.count,
+  long end = ftell(archive.run->archive.file);
+  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", path.c_str(), Files(archive).count,
          static_cast<unsigned long long>(expected), 32u << archive.profile);
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
-  std::vector<std::string> names = StoredNames();
+  std::vector<std::string> names = StoredNames(archive);
   std::vector<std::string> reasons = CheckStoredNames(names);
   if (CountUnsafe(reasons) == 0) return kExitOk;
   for (size_t i = 0; i < names.size(); ++i)
@@ -322,6 +260,39 @@ int TestCommand(const std::vector<std::string>& args) {
   throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(reasons)) +
                 " stored name(s) that are unsafe to extract");
 }
+
+namespace {
+
+// Refuses unsafe names (unless allowed) and names that exist already below
+// the target (unless overwriting), before anything is written.
+void CheckTargets(const Archive& archive, int rootFd, const std::string& dir, bool overwrite, bool allowUnsafe) {
+  std::vector<std::string> names = StoredNames(archive);
+  std::vector<std::string> reasons = CheckStoredNames(names);
+  if (!allowUnsafe && CountUnsafe(reasons) > 0) {
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (!reasons[i].empty()) list += "\n  '" + names[i] + "': " + reasons[i];
+    throw Failure("refusing to extract '" + archive.path + "': unsafe stored names:" + list +
+                  "\n(use --allow-unsafe-paths to extract them anyway)");
+  }
+  std::vector<std::string> existing;
+  for (const auto& name : names) {
+    std::string target = EffectiveName(name);
+    for (char& c : target)
+      if (c == '\\') c = '/';
+    while (!target.empty() && target[0] == '/') target.erase(0, 1);
+    struct stat st;
+    if (fstatat(rootFd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) throw Failure("cannot extract '" + name + "': '" + dir + "/" + target + "' is a folder");
+    existing.push_back(dir + "/" + target);
+  }
+  if (!existing.empty() && !overwrite)
+    throw Failure("'" + existing[0] + "' exists already" +
+                  (existing.size() > 1 ? " (and " + std::to_string(existing.size() - 1) + " more)" : "") +
+                  "; use --overwrite to replace existing files");
+}
+
+}  // namespace
 
 int ExtractCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--directory", "-C", true},
@@ -331,86 +302,45 @@ int ExtractCommand(const std::vector<std::string>& args) {
   if (HelpShown(parsed, kExtractHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "extract");
   std::string dir = parsed.Value("--directory", ".");
-  bool overwrite = parsed.Has("--overwrite");
-  bool allowUnsafe = parsed.Has("--allow-unsafe-paths");
   if (dir.empty()) throw UsageError("-C needs a folder");
 
-  Archive archive = OpenIntact(path, 1);
-  Damage damage;
-  std::vector<std::string> names = StoredNames();
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  if (!allowUnsafe && CountUnsafe(reasons) > 0) {
-    std::string list;
-    for (size_t i = 0; i < names.size(); ++i)
-      if (!reasons[i].empty()) list += "\n  '" + names[i] + "': " + reasons[i];
-    throw Failure("refusing to extract '" + path + "': unsafe stored names:" + list +
-                  "\n(use --allow-unsafe-paths to extract them anyway)");
-  }
-
-  // The engine writes below its temporary folder; "." after changing into
-  // DIR keeps every target path short and inside DIR.
+  Archive archive;
+  OpenIntact(&archive, path, true);
   MakeFolderPath(dir);
-  if (chdir(dir.c_str()) != 0)
-    throw Failure("cannot change into '" + dir + "': " + std::strerror(errno));
-  std::vector<std::string> existing;
-  for (const auto& name : names) {
-    std::string target = EffectiveName(name);
-    for (char& c : target)
-      if (c == '\\') c = '/';
-    struct stat st;
-    for (size_t cut = target.find('/'); cut != std::string::npos; cut = target.find('/', cut + 1)) {
-      std::string folder = target.substr(0, cut);
-      if (lstat(folder.c_str(), &st) != 0) break;
-      if (S_ISLNK(st.st_mode) && !allowUnsafe)
-        throw Failure("refusing to extract '" + name + "': '" + dir + "/" + folder +
-                      "' is a symbolic link (use --allow-unsafe-paths to follow it)");
-    }
-    if (lstat(target.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) throw Failure("cannot extract '" + name + "': '" + dir + "/" + target + "' is a folder");
-    if (S_ISLNK(st.st_mode) && !allowUnsafe)
-      throw Failure("refusing to extract '" + name + "': '" + dir + "/" + target +
-                    "' is a symbolic link (use --allow-unsafe-paths to write through it)");
-    existing.push_back(dir + "/" + target);
-  }
-  if (!existing.empty() && !overwrite)
-    throw Failure("'" + existing[0] + "' exists already" +
-                  (existing.size() > 1 ? " (and " + std::to_string(existing.size() - 1) + " more)" : "") +
-                  "; use --overwrite to replace existing files");
+  ExtractTarget target;
+  target.rootFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (target.rootFd < 0) throw Failure("cannot open the folder '" + dir + "': " + std::strerror(errno));
+  struct CloseRoot {
+    int fd;
+    ~CloseRoot() { close(fd); }
+  } closeRoot{target.rootFd};
+  target.root = dir;
+  target.overwrite = parsed.Has("--overwrite");
+  target.umask = umask(0);
+  umask(target.umask);
+  target.faults = &archive.run->faults;
+  CheckTargets(archive, target.rootFd, dir, target.overwrite, parsed.Has("--allow-unsafe-paths"));
 
-  // Stored folders, times and attributes are always restored here, whatever the
-  // stored option word says for the self-extractor's own run.
-  uint32_t& word = gContainer.options.optionWord;
-  word = (word & ~(3u << kRecreateOriginalFolders)) | (1u << kRecreateOriginalFolders);
-  word = (word & ~(3u << kKeepOriginalFileAttrib)) | (1u << kKeepOriginalFileAttrib);
-  gOverwriteAll = overwrite ? 1 : 0;
-  std::memset(gStartup.tempFolder, 0, sizeof gStartup.tempFolder);
-  gStartup.tempFolder[0] = '.';
+  Result extracted;
   {
-    ProgressLine progress([&] { return ProgressText("extracting", archive.fileSize); });
-    BeginFiles();
+    ProgressLine progress([&] { return ProgressText("extracting", archive); });
+    extracted = ExpandInto(archive.run.get(), ExtractSink(&target));
   }
-  Capture(damage);
-  // A file whose bytes did not all arrive is closed and removed, so that no
+  // A file whose bytes did not all arrive is removed, so that no
   // half-written file is left behind.
-  std::string incomplete;
-  if (gExpand.outputFile != nullptr) {
-    FinishFile(gExpand.outputFile, gExpand.nextFile - 1, 0);
-    gExpand.outputFile = nullptr;
-    incomplete = EffectiveName(gExpand.currentName);
-    for (char& c : incomplete)
-      if (c == '\\') c = '/';
-    unlink(incomplete.c_str());
-    if (!damage.found()) OwnError(damage, 9, ftell(gContainer.archive));
-  } else if (!damage.found() && gExpand.nextFile < gFiles.count) {
-    OwnError(damage, 9, ftell(gContainer.archive));
+  if (archive.run->expansion.fileOpen) {
+    ExtractSink(&target).remove(&target);
+    archive.run->expansion.fileOpen = false;
   }
-  fclose(gContainer.archive);
-  gContainer.archive = nullptr;
-  if (damage.found())
-    throw Failure("extraction stopped: " + Describe(path, damage) +
-                  (incomplete.empty() ? "" : "; the incomplete '" + dir + "/" + incomplete + "' was removed"));
-  printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", gFiles.count,
-         static_cast<unsigned long long>(TotalSize()), path.c_str(), dir.c_str());
+  if (!extracted.ok()) {
+    const Fault& fault = archive.run->faults.first;
+    std::string removed = target.removed.empty() ? "" : "; the incomplete '" + target.removed + "' was removed";
+    if (fault.error == kErrorCannotOpen || fault.error == kErrorWriteFailed)
+      throw Failure("cannot write '" + std::string(fault.subject) + "': " + target.reason + removed);
+    throw Failure("extraction stopped: " + Describe(archive) + removed);
+  }
+  printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", Files(archive).count,
+         static_cast<unsigned long long>(TotalSize(archive)), path.c_str(), dir.c_str());
   return kExitOk;
 }
 

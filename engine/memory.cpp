@@ -1,0 +1,73 @@
+// Size profiles and the decoder's memory: the nine rows that fix window size,
+// minimum match length and distance width, and the reservation of the window
+// and the fixed buffers of the engine.
+#include <cstdint>
+#include <cstdlib>
+
+#include "container/format.h"
+#include "engine/engine.h"
+
+namespace {
+
+uint8_t* Reserve(size_t bytes) { return static_cast<uint8_t*>(std::calloc(bytes, 1)); }
+
+Result ReserveBuffers(Engine* engine) {
+  const uint32_t windowBytes = 2u * engine->windowSize;
+  if (engine->window != nullptr && engine->reservedWindow >= windowBytes) return kOk;
+  std::free(engine->window);
+  engine->window = Reserve(windowBytes);
+  engine->reservedWindow = engine->window != nullptr ? windowBytes : 0;
+  if (engine->flagStream == nullptr) {
+    engine->flagStream = Reserve(kStreamBufferSize);
+    engine->lengthStream = Reserve(kStreamBufferSize);
+    engine->literalStream = Reserve(kStreamBufferSize);
+    engine->highStream = Reserve(kStreamBufferSize);
+    engine->middleStream = Reserve(kStreamBufferSize);
+    engine->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
+    engine->work = Reserve(kWorkBufferSize);
+  }
+  if (engine->window == nullptr || engine->flagStream == nullptr ||
+      engine->lengthStream == nullptr || engine->literalStream == nullptr ||
+      engine->highStream == nullptr || engine->middleStream == nullptr ||
+      engine->lowBitTable == nullptr || engine->work == nullptr) {
+    ReleaseDecoderMemory(engine);
+    return Result{kErrorCannotProcess};
+  }
+  return kOk;
+}
+
+}  // namespace
+
+void ReleaseDecoderMemory(Engine* engine) {
+  std::free(engine->window);
+  std::free(engine->flagStream);
+  std::free(engine->lengthStream);
+  std::free(engine->literalStream);
+  std::free(engine->highStream);
+  std::free(engine->middleStream);
+  std::free(engine->lowBitTable);
+  std::free(engine->work);
+  *engine = Engine{};
+}
+
+Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults) {
+  engine->profileIndex = index;
+  engine->windowSize = kWindowUnit << index;
+  engine->minMatch = kMinMatch;
+  engine->distanceWidth = static_cast<uint16_t>(7 + index);
+  Result result = ReserveBuffers(engine);
+  if (!result.ok()) return NoteFault(faults, kErrorCannotProcess);
+  return kOk;
+}
+
+Result PrepareDecoder(Engine* engine, const uint8_t* header, Faults* faults) {
+  const uint8_t solidFlag = (header[kHeaderSettingsOffset] >> 2) & 3u;
+  const uint8_t index = header[kHeaderSettingsOffset] >> 4;
+  if (solidFlag == 0 || index >= kProfileCount) {
+    Result refused = NoteFault(faults, kErrorNotArchive, "", -1);
+    if (!faults->goOn) return refused;
+    Result memory = LoadSizeProfile(engine, 0, faults);
+    return memory.ok() ? refused : memory;
+  }
+  return LoadSizeProfile(engine, index, faults);
+}

@@ -1,0 +1,142 @@
+// The output of dolm extract: every folder and file is opened relative to a
+// folder descriptor, one component at a time, never following a symbolic
+// link, and files are created anew (O_EXCL), so that a link planted in the
+// target tree during the extraction cannot redirect a write.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "container/format.h"
+#include "tool/extract_sink.h"
+#include "tool/tool.h"
+
+namespace tool {
+
+namespace {
+
+// Splits a stored name into its components at either separator; empty
+// components vanish, so that an absolute name stays below the target.
+std::vector<std::string> Components(const std::string& name) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : EffectiveName(name)) {
+    if (c == '\\' || c == '/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+Result Fail(ExtractTarget* target, ErrorNumber error, const std::string& why, int systemError = 0) {
+  target->reason = why;
+  return NoteFault(target->faults, error, target->shownPath.c_str(), -1, systemError);
+}
+
+// Opens (creating when missing) every folder of parts but the last, each
+// relative to the one before it; returns the innermost descriptor or -1.
+int OpenFolders(ExtractTarget* target, const std::vector<std::string>& parts) {
+  int fd = dup(target->rootFd);
+  for (size_t i = 0; fd >= 0 && i + 1 < parts.size(); ++i) {
+    if (mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+      target->reason = "cannot create the folder '" + parts[i] + "': " + std::strerror(errno);
+      close(fd);
+      return -1;
+    }
+    int next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      target->reason = errno == ELOOP || errno == ENOTDIR
+                           ? "'" + parts[i] + "' is a symbolic link or not a folder"
+                           : "cannot open the folder '" + parts[i] + "': " + std::strerror(errno);
+    }
+    close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+Result OpenFile(void* self, uint32_t, const FileRecord& record, bool* write) {
+  ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  *write = false;
+  std::vector<std::string> parts = Components(record.name);
+  target->shownPath = target->root;
+  for (const auto& part : parts) target->shownPath += "/" + part;
+  if (parts.empty()) return Fail(target, kErrorCannotOpen, "the stored name is empty");
+  target->folderFd = OpenFolders(target, parts);
+  if (target->folderFd < 0) return Fail(target, kErrorCannotOpen, target->reason);
+  target->name = parts.back();
+  struct stat st;
+  if (fstatat(target->folderFd, target->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!target->overwrite) return Fail(target, kErrorCannotOpen, "exists already (use --overwrite to replace it)");
+    if (S_ISDIR(st.st_mode)) return Fail(target, kErrorCannotOpen, "is a folder");
+    // The old entry is replaced, never written through: a hard link to a
+    // file elsewhere or a link keeps what it points at.
+    if (unlinkat(target->folderFd, target->name.c_str(), 0) != 0)
+      return Fail(target, kErrorCannotOpen, std::string("cannot replace it: ") + std::strerror(errno));
+  }
+  target->fileFd = openat(target->folderFd, target->name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (target->fileFd < 0) return Fail(target, kErrorCannotOpen, std::strerror(errno), errno);
+  *write = true;
+  return kOk;
+}
+
+Result WriteFile(void* self, const uint8_t* bytes, uint32_t count) {
+  ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  while (count > 0) {
+    ssize_t n = ::write(target->fileFd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return Fail(target, kErrorWriteFailed, std::strerror(n < 0 ? errno : ENOSPC), n < 0 ? errno : ENOSPC);
+    bytes += n;
+    count -= static_cast<uint32_t>(n);
+  }
+  return kOk;
+}
+
+void CloseFolder(ExtractTarget* target) {
+  if (target->folderFd >= 0) close(target->folderFd);
+  target->folderFd = -1;
+}
+
+Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete) {
+  ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  int fd = target->fileFd;
+  target->fileFd = -1;
+  if (complete) {
+    // Stored times and the read-only attribute, set through the descriptor.
+    struct timespec times[2] = {{static_cast<time_t>(record.time), 0}, {static_cast<time_t>(record.time), 0}};
+    futimens(fd, times);
+    mode_t mode = 0666 & ~target->umask;
+    if (record.attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(0222);
+    fchmod(fd, mode);
+  }
+  const int closed = close(fd);
+  const int error = errno;
+  CloseFolder(target);
+  if (closed != 0) return Fail(target, kErrorWriteFailed, std::strerror(error), error);
+  ++target->written;
+  return kOk;
+}
+
+void RemoveFile(void* self) {
+  ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  if (target->fileFd >= 0) close(target->fileFd);
+  target->fileFd = -1;
+  if (target->folderFd >= 0) unlinkat(target->folderFd, target->name.c_str(), 0);
+  target->removed = target->shownPath;
+  CloseFolder(target);
+}
+
+}  // namespace
+
+OutputSink ExtractSink(ExtractTarget* target) {
+  return OutputSink{target, OpenFile, WriteFile, FinishFile, RemoveFile};
+}
+
+}  // namespace tool

@@ -1,0 +1,30 @@
+// The output of dolm extract: files below a folder descriptor.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "output/output.h"
+
+namespace tool {
+
+// Invariants: rootFd is the open target folder; folderFd and fileFd are the
+// folder and file of the file being written, or -1.
+struct ExtractTarget {
+  int rootFd = -1;
+  std::string root;       // the target folder as the user named it, for messages
+  bool overwrite = false;
+  mode_t umask = 022;
+  Faults* faults = nullptr;
+  int folderFd = -1;
+  int fileFd = -1;
+  std::string name;       // the open file's name in its folder
+  std::string shownPath;  // root/name of the file being written
+  std::string reason;     // why the last call failed
+  std::string removed;    // an incomplete file that was removed
+  uint32_t written = 0;
+};
+OutputSink ExtractSink(ExtractTarget* target);
+
+}  // namespace tool
