@@ -16,6 +16,8 @@
 #include "output/output.h"
 #include "platform/platform.h"
 #include "startup/startup.h"
+#include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -30,8 +32,10 @@ const char kListHelp[] =
     "time (UTC) and attributes. Nothing is extracted or run. Names that would be\n"
     "unsafe to extract are marked.\n"
     "\n"
-    "  --json       print the listing as one JSON object\n"
-    "  -h, --help   show this text\n";
+    "  --json         print the listing as one JSON object\n"
+    "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
+    "                 where a name is valid UTF-8, else 1252)\n"
+    "  -h, --help     show this text\n";
 
 const char kTestHelp[] =
     "Usage: dolm test FILE\n"
@@ -41,7 +45,9 @@ const char kTestHelp[] =
     "the first damage with its error number, message and byte offset. Exit code\n"
     "0 only when the archive is whole and every stored name is safe.\n"
     "\n"
-    "  -h, --help   show this text\n";
+    "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
+    "                 where a name is valid UTF-8, else 1252)\n"
+    "  -h, --help     show this text\n";
 
 const char kExtractHelp[] =
     "Usage: dolm extract FILE [-C DIR] [--overwrite] [--allow-unsafe-paths]\n"
@@ -53,6 +59,8 @@ const char kExtractHelp[] =
     "  --overwrite            replace files that exist already\n"
     "  --allow-unsafe-paths   extract names with '..', absolute paths, drive\n"
     "                         letters or device names, and through symbolic links\n"
+    "  --codepage N           read stored names in Windows code page N (default:\n"
+    "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help             show this text\n";
 
 // The first error of the run and where in the archive it was found.
@@ -176,7 +184,7 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kRecreateOriginalFolders, kDeleteSFXwhenDone,
                                  kPromptUserForOptions,    kIgnoreErrors};
 
-void PrintJson(const Archive& archive, const std::vector<std::string>& reasons) {
+void PrintJson(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
   uint32_t word = gContainer.options.optionWord;
   printf("{\n  \"archive\": %s,\n", JsonString(archive.path).c_str());
   printf("  \"archiveOffset\": %ld,\n", archive.archiveStart);
@@ -186,25 +194,25 @@ void PrintJson(const Archive& archive, const std::vector<std::string>& reasons) 
   for (int i = 0; i < 6; ++i)
     printf("%s\n    \"%s\": %u", i ? "," : "", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf(",\n    \"SilentExtraction\": %u\n  },\n", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
-  printf("  \"temporaryFolder\": %s,\n", JsonString(gStartup.tempFolder).c_str());
-  printf("  \"executeFile\": %s,\n", JsonString(gContainer.execFile).c_str());
-  printf("  \"executeArguments\": %s,\n", JsonString(gContainer.execArgs).c_str());
+  printf("  %s,\n", JsonStored("temporaryFolder", gStartup.tempFolder, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeFile", gContainer.execFile, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeArguments", gContainer.execArgs, codePage).c_str());
   printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"files\": [", gFiles.count,
          static_cast<unsigned long long>(TotalSize()));
   for (uint32_t i = 0; i < gFiles.count; ++i) {
     const FileRecord& r = gFiles.records[i];
-    printf("%s\n    {\"name\": %s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
+    printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
            "\"attributes\": %u, \"attributeText\": \"%s\", \"unsafe\": %s}",
-           i ? "," : "", JsonString(r.name).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
+           i ? "," : "", JsonName(names[i]).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
            r.attributes, AttributeText(r.attributes).c_str(),
-           reasons[i].empty() ? "null" : JsonString(reasons[i]).c_str());
+           names[i].problem.empty() ? "null" : JsonString(names[i].problem).c_str());
   }
   printf("%s]\n}\n", gFiles.count ? "\n  " : "");
 }
 
-void PrintText(const Archive& archive, const std::vector<std::string>& reasons) {
+void PrintText(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
   uint32_t word = gContainer.options.optionWord;
-  printf("Archive:            %s\n", archive.path.c_str());
+  printf("Archive:            %s\n", Shown(archive.path).c_str());
   printf("Archive begins at:  byte %ld\n", archive.archiveStart);
   printf("Size profile:       %uK (index %u, window %u bytes)\n", 32u << archive.profile,
          archive.profile, 32768u << archive.profile);
@@ -213,24 +221,59 @@ void PrintText(const Archive& archive, const std::vector<std::string>& reasons) 
     printf("  %-24s= %u\n", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf("  %-24s= %u\n", "SilentExtraction", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
   printf("Temporary folder:   %s\n",
-         gStartup.tempFolder[0] ? gStartup.tempFolder : "(none: the system's temporary folder)");
-  printf("Execute file:       %s\n", gContainer.execFile[0] ? gContainer.execFile : "(none)");
-  printf("Execute arguments:  %s\n", gContainer.execArgs);
+         gStartup.tempFolder[0] ? ShownStored(gStartup.tempFolder, codePage).c_str()
+                                : "(none: the system's temporary folder)");
+  printf("Execute file:       %s\n",
+         gContainer.execFile[0] ? ShownStored(gContainer.execFile, codePage).c_str() : "(none)");
+  printf("Execute arguments:  %s\n", ShownStored(gContainer.execArgs, codePage).c_str());
   printf("Files:              %u, %llu bytes\n\n", gFiles.count,
          static_cast<unsigned long long>(TotalSize()));
   printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
   for (uint32_t i = 0; i < gFiles.count; ++i) {
     const FileRecord& r = gFiles.records[i];
     printf("%12u  %-20s  %-4s  %s%s%s\n", r.size, IsoTime(r.time).c_str(),
-           AttributeText(r.attributes).c_str(), r.name, reasons[i].empty() ? "" : "   [UNSAFE: ",
-           reasons[i].empty() ? "" : (reasons[i] + "]").c_str());
+           AttributeText(r.attributes).c_str(), Shown(names[i].utf8).c_str(),
+           names[i].problem.empty() ? "" : "   [UNSAFE: ",
+           names[i].problem.empty() ? "" : (Shown(names[i].problem) + "]").c_str());
   }
 }
 
-size_t CountUnsafe(const std::vector<std::string>& reasons) {
+size_t CountUnsafe(const std::vector<NameInArchive>& names) {
   size_t count = 0;
-  for (const auto& reason : reasons) count += reason.empty() ? 0 : 1;
+  for (const auto& name : names) count += name.problem.empty() ? 0 : 1;
   return count;
+}
+
+// Says on stderr which names cannot be read in the code page, and why.
+void ReportUnreadable(const char* command, const std::vector<NameInArchive>& names) {
+  for (const auto& name : names)
+    if (!name.readable)
+      fprintf(stderr, "dolm: %s: the stored name '%s' (bytes %s) cannot be read: %s\n", command,
+              Shown(name.stored).c_str(), HexText(name.stored).c_str(), name.problem.c_str());
+}
+
+// No file is written under a name that is not what its maker meant.
+void RefuseUnreadable(const std::string& path, const std::vector<NameInArchive>& names) {
+  for (const auto& name : names)
+    if (!name.readable)
+      throw Failure("refusing to extract '" + path + "': the stored name '" + Shown(name.stored) +
+                    "' (bytes " + HexText(name.stored) + ") cannot be read: " + name.problem);
+}
+
+// Puts the names read in the code page into the file table for the engine,
+// and returns them; a name whose UTF-8 form the table cannot hold is refused.
+std::vector<std::string> UseUtf8Names(const std::vector<NameInArchive>& names) {
+  std::vector<std::string> utf8;
+  for (uint32_t i = 0; i < gFiles.count; ++i) {
+    FileRecord& record = gFiles.records[i];
+    if (names[i].utf8.size() >= sizeof record.name)
+      throw Failure("cannot extract '" + Shown(names[i].utf8) + "': its UTF-8 name is longer than " +
+                    std::to_string(sizeof record.name - 1) + " bytes");
+    std::memset(record.name, 0, sizeof record.name);
+    std::memcpy(record.name, names[i].utf8.data(), names[i].utf8.size());
+    utf8.push_back(names[i].utf8);
+  }
+  return utf8;
 }
 
 // Prints the command's help when it was asked for, and says whether it was.
@@ -261,23 +304,27 @@ void MakeFolderPath(const std::string& dir) {
 }  // namespace
 
 int ListCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--codepage", "", true},
+                                       {"--help", "-h", false}});
   if (HelpShown(parsed, kListHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "list");
+  int codePage = ReadingCodePage(parsed);
   Archive archive = OpenIntact(path, 0);
-  std::vector<std::string> reasons = CheckStoredNames(StoredNames());
-  if (parsed.Has("--json")) PrintJson(archive, reasons);
-  else PrintText(archive, reasons);
-  if (size_t unsafe = CountUnsafe(reasons))
+  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(), codePage);
+  if (parsed.Has("--json")) PrintJson(archive, names, codePage);
+  else PrintText(archive, names, codePage);
+  ReportUnreadable("list", names);
+  if (size_t unsafe = CountUnsafe(names))
     fprintf(stderr, "dolm: list: '%s' holds %zu stored name(s) that are unsafe to extract\n",
-            path.c_str(), unsafe);
+            Shown(path).c_str(), unsafe);
   return kExitOk;
 }
 
 int TestCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, {{"--codepage", "", true}, {"--help", "-h", false}});
   if (HelpShown(parsed, kTestHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "test");
+  int codePage = ReadingCodePage(parsed);
   Archive archive = OpenIntact(path, 1);
   Damage damage;
 
@@ -309,17 +356,18 @@ int TestCommand(const std::vector<std::string>& args) {
   fclose(gContainer.archive);
   gContainer.archive = nullptr;
 
-  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", path.c_str(), gFiles.count,
+  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", Shown(path).c_str(), gFiles.count,
          static_cast<unsigned long long>(expected), 32u << archive.profile);
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
-  std::vector<std::string> names = StoredNames();
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  if (CountUnsafe(reasons) == 0) return kExitOk;
-  for (size_t i = 0; i < names.size(); ++i)
-    if (!reasons[i].empty()) fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", names[i].c_str(), reasons[i].c_str());
-  throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(reasons)) +
+  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(), codePage);
+  if (CountUnsafe(names) == 0) return kExitOk;
+  for (const auto& name : names)
+    if (!name.problem.empty())
+      fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(name.utf8).c_str(),
+              Shown(name.problem).c_str());
+  throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(names)) +
                 " stored name(s) that are unsafe to extract");
 }
 
@@ -327,6 +375,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--directory", "-C", true},
                                        {"--overwrite", "", false},
                                        {"--allow-unsafe-paths", "", false},
+                                       {"--codepage", "", true},
                                        {"--help", "-h", false}});
   if (HelpShown(parsed, kExtractHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "extract");
@@ -334,18 +383,21 @@ int ExtractCommand(const std::vector<std::string>& args) {
   bool overwrite = parsed.Has("--overwrite");
   bool allowUnsafe = parsed.Has("--allow-unsafe-paths");
   if (dir.empty()) throw UsageError("-C needs a folder");
+  int codePage = ReadingCodePage(parsed);
 
   Archive archive = OpenIntact(path, 1);
   Damage damage;
-  std::vector<std::string> names = StoredNames();
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  if (!allowUnsafe && CountUnsafe(reasons) > 0) {
+  std::vector<NameInArchive> read = ReadStoredNames(StoredNames(), codePage);
+  RefuseUnreadable(path, read);
+  if (!allowUnsafe && CountUnsafe(read) > 0) {
     std::string list;
-    for (size_t i = 0; i < names.size(); ++i)
-      if (!reasons[i].empty()) list += "\n  '" + names[i] + "': " + reasons[i];
+    for (const auto& name : read)
+      if (!name.problem.empty()) list += "\n  '" + Shown(name.utf8) + "': " + Shown(name.problem);
     throw Failure("refusing to extract '" + path + "': unsafe stored names:" + list +
                   "\n(use --allow-unsafe-paths to extract them anyway)");
   }
+  // The engine creates the names read in the code page, as UTF-8.
+  std::vector<std::string> names = UseUtf8Names(read);
 
   // The engine writes below its temporary folder; "." after changing into
   // DIR keeps every target path short and inside DIR.
@@ -410,7 +462,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
     throw Failure("extraction stopped: " + Describe(path, damage) +
                   (incomplete.empty() ? "" : "; the incomplete '" + dir + "/" + incomplete + "' was removed"));
   printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", gFiles.count,
-         static_cast<unsigned long long>(TotalSize()), path.c_str(), dir.c_str());
+         static_cast<unsigned long long>(TotalSize()), Shown(path).c_str(), Shown(dir).c_str());
   return kExitOk;
 }
 
