@@ -45,7 +45,7 @@ TEST(CodePage, PackConvertsOrRefusesEachName) {
   } cases[] = {
       {"résumé.txt", {}, 0, "\"storedBytes\": \"72 E9 73 75 6D E9 2E 74 78 74\""},
       {"日本.txt", {}, 1, "日本.txt' cannot be written in code page 1252; use --codepage 932"},
-      {"日本.txt", {"--codepage", "932"}, 0, "\"storedBytes\": \"93 FA 96 7B 2E 74 78 74\""},
+      {"日本.txt", {"--codepage", "932"}, 0, "\"name\": \"日本.txt\", \"storedBytes\": \"93 FA 96 7B 2E 74 78 74\""},
       {"表.txt", {"--codepage", "932"}, 1, "表 ends in the byte 0x5C"},
       {"¥.txt", {"--codepage", "932"}, 1, "cannot be written in code page 932; use --codepage 1252"},
       {"Ωμέγα.txt", {"--codepage", "1253"}, 0, "\"name\": \"Ωμέγα.txt\""},

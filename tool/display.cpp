@@ -9,8 +9,9 @@ size_t Utf8SequenceLength(const std::string& text, size_t i) {
   auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   unsigned char lead = byte(i);
   if (lead < 0x80) return 1;
+  // C0, C1 and F5..FF only ever start overlong or too large forms.
   size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;  // C0, C1 and F5.. only start overlong or too large forms
+                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
   if (length == 0 || i + length > text.size()) return 0;
   for (size_t k = 1; k < length; ++k)
     if ((byte(i + k) & 0xC0) != 0x80) return 0;
