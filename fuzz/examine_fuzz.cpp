@@ -15,6 +15,8 @@
 #include "engine/engine.h"
 #include "fuzz/fuzz_support.h"
 #include "output/output.h"
+#include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/tool.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -41,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)tool::EffectiveName(r.name);
     }
     if (tool::CheckStoredNames(names).size() != names.size()) abort();
+    // Names read in a code page are UTF-8, their JSON too, and shown they hold no ESC.
+    for (int page : {tool::kAutomaticCodePage, 932, tool::kUtf8CodePage})
+      for (const auto& name : tool::ReadStoredNames(names, page))
+        if ((name.readable && !tool::IsStrictUtf8(name.utf8)) || !tool::IsStrictUtf8(tool::JsonName(name)) ||
+            tool::Shown(name.utf8).find('\x1b') != std::string::npos)
+          abort();
   }
   gExpand.nextFile = gFiles.count;
   gExpand.remaining = INT32_MAX;

@@ -147,3 +147,12 @@ bool FlushWindow(Expansion* x, uint32_t n) {
   }
   return true;
 }
+
+bool FinishEmptyTail(Expansion* x) {
+  if (x->halted) return false;
+  if (x->nextFile > 0 && x->remaining == 0 && !FinishCurrent(x)) return false;
+  while (x->nextFile < x->files->count && x->files->records[x->nextFile].size == 0) {
+    if (!OpenNext(x) || !FinishCurrent(x)) return false;
+  }
+  return true;
+}

@@ -93,6 +93,10 @@ Result ExpandBlocks(Expansion* x, FILE* archive);
 // Hands the first n bytes of the window to the files; false when an output
 // failure halted the expansion.
 bool FlushWindow(Expansion* x, uint32_t n);
+// Empty files at the end of the table get no flush of their own (the last
+// flush stops at the last byte of data): this finishes the open file when it
+// is complete and creates those empty files. False when the output failed.
+bool FinishEmptyTail(Expansion* x);
 // Expands the flag bits of the current block into the window from
 // x->windowPos (validBits: the valid bits of the block's last flag byte, 0
 // for all 8). kErrorDamaged when the block asks for more stream bytes than

@@ -26,8 +26,68 @@ struct PosixState {
 };
 PosixState gPosix;
 
+// Stored names are 8-bit text in the Windows code page of the machine that
+// made the archive; Linux names are UTF-8. Each part of the path between
+// slashes that is valid UTF-8 stays as it is (names written by UTF-8 tools,
+// and the host's own folders); any other part is read as code page 1252, the
+// ANSI code page of a Western Windows and of Wine's default locale. The five
+// bytes 1252 leaves undefined keep their own value, as Windows reads them.
+// Converts out (size bytes, NUL-terminated) in place; returns 0, or 1 when
+// the result does not fit.
+int Utf8HostNames(char* out, size_t size) {
+  static const uint16_t kCp1252[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  char in[PATH_MAX];
+  size_t n = std::strlen(out);
+  if (n >= sizeof in) return 1;
+  std::memcpy(in, out, n + 1);
+  size_t o = 0;
+  for (size_t start = 0; start <= n;) {
+    size_t end = start;
+    while (end < n && in[end] != '/') ++end;
+    // Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+    int utf8 = 1;
+    for (size_t i = start; i < end && utf8;) {
+      const unsigned char* c = reinterpret_cast<const unsigned char*>(in + i);
+      size_t len = c[0] < 0x80 ? 1 : c[0] >= 0xC2 && c[0] <= 0xDF ? 2 : c[0] >= 0xE0 && c[0] <= 0xEF ? 3
+                 : c[0] >= 0xF0 && c[0] <= 0xF4 ? 4 : 0;
+      utf8 = len != 0 && i + len <= end;
+      for (size_t k = 1; k < len && utf8; ++k) utf8 = (c[k] & 0xC0) == 0x80;
+      if (utf8 && len > 2)
+        utf8 = !((c[0] == 0xE0 && c[1] < 0xA0) || (c[0] == 0xED && c[1] > 0x9F) ||
+                 (c[0] == 0xF0 && c[1] < 0x90) || (c[0] == 0xF4 && c[1] > 0x8F));
+      i += len;
+    }
+    for (size_t i = start; i < end; ++i) {
+      unsigned char c = static_cast<unsigned char>(in[i]);
+      unsigned point = utf8 || c < 0x80 ? c : c < 0xA0 ? kCp1252[c - 0x80] : c;
+      if (o + 3 >= size) return 1;
+      if (utf8 || point < 0x80) {
+        out[o++] = static_cast<char>(c);
+      } else if (point < 0x800) {
+        out[o++] = static_cast<char>(0xC0 | (point >> 6));
+        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
+      } else {
+        out[o++] = static_cast<char>(0xE0 | (point >> 12));
+        out[o++] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
+      }
+    }
+    if (end < n) {
+      if (o + 1 >= size) return 1;
+      out[o++] = '/';
+    }
+    start = end + 1;
+  }
+  out[o] = '\0';
+  return 0;
+}
+
 // Copies a path in the stub's form into out with every backslash turned into
-// a slash. Returns 0, or 1 when it does not fit (errno = ENAMETOOLONG).
+// a slash and each name made UTF-8 (Utf8HostNames). Returns 0, or 1 when it
+// does not fit (errno = ENAMETOOLONG).
 int HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
   if (n >= size) {
@@ -35,7 +95,9 @@ int HostPath(const char* path, char* out, size_t size) {
     return 1;
   }
   for (size_t i = 0; i <= n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
-  return 0;
+  if (Utf8HostNames(out, size) == 0) return 0;
+  errno = ENAMETOOLONG;
+  return 1;
 }
 
 int IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
@@ -416,6 +478,19 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   }
 }
 
+namespace {
+
+// Frees the arguments that PlatformRunProcess gave storage of their own.
+void FreeGrownArguments(char** argv, const char* storage, size_t size) {
+  uintptr_t first = reinterpret_cast<uintptr_t>(storage);
+  for (int i = 1; argv[i]; ++i) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(argv[i]);
+    if (at < first || at >= first + size) std::free(argv[i]);
+  }
+}
+
+}  // namespace
+
 bool PlatformRunProcess(const char* commandLine, bool wait) {
   size_t len = std::strlen(commandLine);
   char* storage = static_cast<char*>(std::malloc(2 * len + 2));
@@ -429,6 +504,8 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
   // The program path is a path of the stub's form.
   for (char* c = argv[0]; *c; ++c)
     if (*c == '\\') *c = '/';
+  char program[PATH_MAX];
+  if (HostPath(argv[0], program, sizeof program) == 0) argv[0] = program;
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.
@@ -436,13 +513,16 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
     if (!std::strchr(argv[i], '\\')) continue;
     char host[PATH_MAX];
     struct stat st;
-    if (HostPath(argv[i], host, sizeof host) == 0 && stat(host, &st) == 0)
-      std::strcpy(argv[i], host);
+    if (HostPath(argv[i], host, sizeof host) != 0 || stat(host, &st) != 0) continue;
+    // A name read as code page 1252 grows; it then gets storage of its own.
+    if (std::strlen(host) <= std::strlen(argv[i])) std::strcpy(argv[i], host);
+    else if (char* copy = strdup(host)) argv[i] = copy;
   }
 
   // The child reports a failed exec through a pipe that closes on success.
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
+    FreeGrownArguments(argv, storage, 2 * len + 2);
     std::free(storage);
     std::free(argv);
     return false;
@@ -458,6 +538,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
     _exit(127);
   }
   close(fds[1]);
+  FreeGrownArguments(argv, storage, 2 * len + 2);
   std::free(storage);
   std::free(argv);
   if (pid < 0) {

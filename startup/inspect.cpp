@@ -50,6 +50,7 @@ Result ExpandInto(StubRun* run, OutputSink sink) {
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, &run->faults);
   Result result = BeginFiles(&run->expansion, run->archive.file);
   if (!result.ok()) return result;
+  if (!FinishEmptyTail(&run->expansion)) return run->expansion.failure;
   // The data must fill every file exactly.
   uint64_t expected = 0;
   for (uint32_t i = 0; i < run->files.count; ++i) expected += run->files.records[i].size;

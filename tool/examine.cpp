@@ -12,12 +12,15 @@
 
 #include "container/format.h"
 #include "startup/startup.h"
+#include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/extract_sink.h"
 #include "tool/tool.h"
 
 namespace tool {
 
 namespace {
+
 const char kListHelp[] =
     "Usage: dolm list FILE [--json]\n"
     "\n"
@@ -26,8 +29,10 @@ const char kListHelp[] =
     "time (UTC) and attributes. Nothing is extracted or run. Names that would be\n"
     "unsafe to extract are marked.\n"
     "\n"
-    "  --json       print the listing as one JSON object\n"
-    "  -h, --help   show this text\n";
+    "  --json         print the listing as one JSON object\n"
+    "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
+    "                 where a name is valid UTF-8, else 1252)\n"
+    "  -h, --help     show this text\n";
 
 const char kTestHelp[] =
     "Usage: dolm test FILE\n"
@@ -37,7 +42,9 @@ const char kTestHelp[] =
     "the first damage with its error number, message and byte offset. Exit code\n"
     "0 only when the archive is whole and every stored name is safe.\n"
     "\n"
-    "  -h, --help   show this text\n";
+    "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
+    "                 where a name is valid UTF-8, else 1252)\n"
+    "  -h, --help     show this text\n";
 
 const char kExtractHelp[] =
     "Usage: dolm extract FILE [-C DIR] [--overwrite] [--allow-unsafe-paths]\n"
@@ -49,6 +56,8 @@ const char kExtractHelp[] =
     "  --overwrite            replace files that exist already\n"
     "  --allow-unsafe-paths   extract names with '..', absolute paths, drive\n"
     "                         letters or device names, and through symbolic links\n"
+    "  --codepage N           read stored names in Windows code page N (default:\n"
+    "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help             show this text\n";
 
 // An archive opened for inspection: the stub's run context and what the
@@ -69,7 +78,7 @@ std::string Describe(const Archive& archive) {
   FormatErrorText(fault, archive.run->archive.name, text, sizeof text);
   long offset = fault.offset >= 0 ? static_cast<long>(fault.offset)
                                   : archive.run->archive.file ? ftell(archive.run->archive.file) : 0;
-  return "'" + archive.path + "': " + OneLine(text) + " (found at byte offset " + std::to_string(offset) + ")";
+  return "'" + Shown(archive.path) + "': " + OneLine(text) + " (found at byte offset " + std::to_string(offset) + ")";
 }
 
 // Opens the archive and reads everything up to the first data block; with
@@ -122,7 +131,7 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kRecreateOriginalFolders, kDeleteSFXwhenDone,
                                  kPromptUserForOptions,    kIgnoreErrors};
 
-void PrintJson(const Archive& archive, const std::vector<std::string>& reasons) {
+void PrintJson(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -134,27 +143,27 @@ void PrintJson(const Archive& archive, const std::vector<std::string>& reasons) 
   for (int i = 0; i < 6; ++i)
     printf("%s\n    \"%s\": %u", i ? "," : "", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf(",\n    \"SilentExtraction\": %u\n  },\n", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
-  printf("  \"temporaryFolder\": %s,\n", JsonString(stored.tempFolder).c_str());
-  printf("  \"executeFile\": %s,\n", JsonString(stored.execFile).c_str());
-  printf("  \"executeArguments\": %s,\n", JsonString(stored.execArgs).c_str());
+  printf("  %s,\n", JsonStored("temporaryFolder", stored.tempFolder, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeFile", stored.execFile, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeArguments", stored.execArgs, codePage).c_str());
   printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"files\": [", files.count,
          static_cast<unsigned long long>(TotalSize(archive)));
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
-    printf("%s\n    {\"name\": %s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
+    printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
            "\"attributes\": %u, \"attributeText\": \"%s\", \"unsafe\": %s}",
-           i ? "," : "", JsonString(r.name).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
+           i ? "," : "", JsonName(names[i]).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
            r.attributes, AttributeText(r.attributes).c_str(),
-           reasons[i].empty() ? "null" : JsonString(reasons[i]).c_str());
+           names[i].problem.empty() ? "null" : JsonString(names[i].problem).c_str());
   }
   printf("%s]\n}\n", files.count ? "\n  " : "");
 }
 
-void PrintText(const Archive& archive, const std::vector<std::string>& reasons) {
+void PrintText(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
-  printf("Archive:            %s\n", archive.path.c_str());
+  printf("Archive:            %s\n", Shown(archive.path).c_str());
   printf("Archive begins at:  byte %ld\n", archive.archiveStart);
   printf("Size profile:       %uK (index %u, window %u bytes)\n", 32u << archive.profile,
          archive.profile, 32768u << archive.profile);
@@ -163,24 +172,43 @@ void PrintText(const Archive& archive, const std::vector<std::string>& reasons) 
     printf("  %-24s= %u\n", kFieldNames[i], OptionField(word, kFieldShifts[i]));
   printf("  %-24s= %u\n", "SilentExtraction", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
   printf("Temporary folder:   %s\n",
-         stored.tempFolder[0] ? stored.tempFolder : "(none: the system's temporary folder)");
-  printf("Execute file:       %s\n", stored.execFile[0] ? stored.execFile : "(none)");
-  printf("Execute arguments:  %s\n", stored.execArgs);
+         stored.tempFolder[0] ? ShownStored(stored.tempFolder, codePage).c_str()
+                                : "(none: the system's temporary folder)");
+  printf("Execute file:       %s\n",
+         stored.execFile[0] ? ShownStored(stored.execFile, codePage).c_str() : "(none)");
+  printf("Execute arguments:  %s\n", ShownStored(stored.execArgs, codePage).c_str());
   printf("Files:              %u, %llu bytes\n\n", files.count,
          static_cast<unsigned long long>(TotalSize(archive)));
   printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
     printf("%12u  %-20s  %-4s  %s%s%s\n", r.size, IsoTime(r.time).c_str(),
-           AttributeText(r.attributes).c_str(), r.name, reasons[i].empty() ? "" : "   [UNSAFE: ",
-           reasons[i].empty() ? "" : (reasons[i] + "]").c_str());
+           AttributeText(r.attributes).c_str(), Shown(names[i].utf8).c_str(),
+           names[i].problem.empty() ? "" : "   [UNSAFE: ",
+           names[i].problem.empty() ? "" : (Shown(names[i].problem) + "]").c_str());
   }
 }
 
-size_t CountUnsafe(const std::vector<std::string>& reasons) {
+size_t CountUnsafe(const std::vector<NameInArchive>& names) {
   size_t count = 0;
-  for (const auto& reason : reasons) count += reason.empty() ? 0 : 1;
+  for (const auto& name : names) count += name.problem.empty() ? 0 : 1;
   return count;
+}
+
+// Says on stderr which names cannot be read in the code page, and why.
+void ReportUnreadable(const char* command, const std::vector<NameInArchive>& names) {
+  for (const auto& name : names)
+    if (!name.readable)
+      fprintf(stderr, "dolm: %s: the stored name '%s' (bytes %s) cannot be read: %s\n", command,
+              Shown(name.stored).c_str(), HexText(name.stored).c_str(), name.problem.c_str());
+}
+
+// No file is written under a name that is not what its maker meant.
+void RefuseUnreadable(const std::string& path, const std::vector<NameInArchive>& names) {
+  for (const auto& name : names)
+    if (!name.readable)
+      throw Failure("refusing to extract '" + path + "': the stored name '" + Shown(name.stored) +
+                    "' (bytes " + HexText(name.stored) + ") cannot be read: " + name.problem);
 }
 
 // Prints the command's help when it was asked for, and says whether it was.
@@ -211,24 +239,28 @@ void MakeFolderPath(const std::string& dir) {
 }  // namespace
 
 int ListCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--codepage", "", true},
+                                       {"--help", "-h", false}});
   if (HelpShown(parsed, kListHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "list");
+  int codePage = ReadingCodePage(parsed);
   Archive archive;
   OpenIntact(&archive, path, false);
-  std::vector<std::string> reasons = CheckStoredNames(StoredNames(archive));
-  if (parsed.Has("--json")) PrintJson(archive, reasons);
-  else PrintText(archive, reasons);
-  if (size_t unsafe = CountUnsafe(reasons))
+  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(archive), codePage);
+  if (parsed.Has("--json")) PrintJson(archive, names, codePage);
+  else PrintText(archive, names, codePage);
+  ReportUnreadable("list", names);
+  if (size_t unsafe = CountUnsafe(names))
     fprintf(stderr, "dolm: list: '%s' holds %zu stored name(s) that are unsafe to extract\n",
-            path.c_str(), unsafe);
+            Shown(path).c_str(), unsafe);
   return kExitOk;
 }
 
 int TestCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, {{"--codepage", "", true}, {"--help", "-h", false}});
   if (HelpShown(parsed, kTestHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "test");
+  int codePage = ReadingCodePage(parsed);
   Archive archive;
   OpenIntact(&archive, path, true);
   // Every block is read, checked and expanded through the stub's own window
@@ -247,34 +279,39 @@ int TestCommand(const std::vector<std::string>& args) {
     throw Failure(Describe(archive) + detail);
   }
   long end = ftell(archive.run->archive.file);
-  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", path.c_str(), Files(archive).count,
+  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", Shown(path).c_str(), Files(archive).count,
          static_cast<unsigned long long>(expected), 32u << archive.profile);
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
-  std::vector<std::string> names = StoredNames(archive);
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  if (CountUnsafe(reasons) == 0) return kExitOk;
-  for (size_t i = 0; i < names.size(); ++i)
-    if (!reasons[i].empty()) fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", names[i].c_str(), reasons[i].c_str());
-  throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(reasons)) +
+  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(archive), codePage);
+  if (CountUnsafe(names) == 0) return kExitOk;
+  for (const auto& name : names)
+    if (!name.problem.empty())
+      fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(name.utf8).c_str(),
+              Shown(name.problem).c_str());
+  throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(names)) +
                 " stored name(s) that are unsafe to extract");
 }
 
 namespace {
 
-// Refuses unsafe names (unless allowed) and names that exist already below
-// the target (unless overwriting), before anything is written.
-void CheckTargets(const Archive& archive, int rootFd, const std::string& dir, bool overwrite, bool allowUnsafe) {
-  std::vector<std::string> names = StoredNames(archive);
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  if (!allowUnsafe && CountUnsafe(reasons) > 0) {
+// Refuses unreadable and unsafe names (unless allowed) and names that exist
+// already below the target (unless overwriting), before anything is
+// written; returns the names to create, as UTF-8.
+std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int rootFd, const std::string& dir,
+                                      bool overwrite, bool allowUnsafe) {
+  std::vector<NameInArchive> read = ReadStoredNames(StoredNames(archive), codePage);
+  RefuseUnreadable(archive.path, read);
+  if (!allowUnsafe && CountUnsafe(read) > 0) {
     std::string list;
-    for (size_t i = 0; i < names.size(); ++i)
-      if (!reasons[i].empty()) list += "\n  '" + names[i] + "': " + reasons[i];
+    for (const auto& name : read)
+      if (!name.problem.empty()) list += "\n  '" + Shown(name.utf8) + "': " + Shown(name.problem);
     throw Failure("refusing to extract '" + archive.path + "': unsafe stored names:" + list +
                   "\n(use --allow-unsafe-paths to extract them anyway)");
   }
+  std::vector<std::string> names;
+  for (const auto& name : read) names.push_back(name.utf8);
   std::vector<std::string> existing;
   for (const auto& name : names) {
     std::string target = EffectiveName(name);
@@ -283,13 +320,15 @@ void CheckTargets(const Archive& archive, int rootFd, const std::string& dir, bo
     while (!target.empty() && target[0] == '/') target.erase(0, 1);
     struct stat st;
     if (fstatat(rootFd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) throw Failure("cannot extract '" + name + "': '" + dir + "/" + target + "' is a folder");
+    if (S_ISDIR(st.st_mode))
+      throw Failure("cannot extract '" + Shown(name) + "': '" + Shown(dir + "/" + target) + "' is a folder");
     existing.push_back(dir + "/" + target);
   }
   if (!existing.empty() && !overwrite)
-    throw Failure("'" + existing[0] + "' exists already" +
+    throw Failure("'" + Shown(existing[0]) + "' exists already" +
                   (existing.size() > 1 ? " (and " + std::to_string(existing.size() - 1) + " more)" : "") +
                   "; use --overwrite to replace existing files");
+  return names;
 }
 
 }  // namespace
@@ -298,11 +337,13 @@ int ExtractCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--directory", "-C", true},
                                        {"--overwrite", "", false},
                                        {"--allow-unsafe-paths", "", false},
+                                       {"--codepage", "", true},
                                        {"--help", "-h", false}});
   if (HelpShown(parsed, kExtractHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "extract");
   std::string dir = parsed.Value("--directory", ".");
   if (dir.empty()) throw UsageError("-C needs a folder");
+  int codePage = ReadingCodePage(parsed);
 
   Archive archive;
   OpenIntact(&archive, path, true);
@@ -319,7 +360,9 @@ int ExtractCommand(const std::vector<std::string>& args) {
   target.umask = umask(0);
   umask(target.umask);
   target.faults = &archive.run->faults;
-  CheckTargets(archive, target.rootFd, dir, target.overwrite, parsed.Has("--allow-unsafe-paths"));
+  // The files are created under the names read in the code page, as UTF-8.
+  target.names = CheckTargets(archive, codePage, target.rootFd, dir, target.overwrite,
+                              parsed.Has("--allow-unsafe-paths"));
 
   Result extracted;
   {
@@ -334,13 +377,13 @@ int ExtractCommand(const std::vector<std::string>& args) {
   }
   if (!extracted.ok()) {
     const Fault& fault = archive.run->faults.first;
-    std::string removed = target.removed.empty() ? "" : "; the incomplete '" + target.removed + "' was removed";
+    std::string removed = target.removed.empty() ? "" : "; the incomplete '" + Shown(target.removed) + "' was removed";
     if (fault.error == kErrorCannotOpen || fault.error == kErrorWriteFailed)
-      throw Failure("cannot write '" + std::string(fault.subject) + "': " + target.reason + removed);
+      throw Failure("cannot write '" + Shown(fault.subject) + "': " + target.reason + removed);
     throw Failure("extraction stopped: " + Describe(archive) + removed);
   }
   printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", Files(archive).count,
-         static_cast<unsigned long long>(TotalSize(archive)), path.c_str(), dir.c_str());
+         static_cast<unsigned long long>(TotalSize(archive)), Shown(path).c_str(), Shown(dir).c_str());
   return kExitOk;
 }
 

@@ -61,10 +61,10 @@ int OpenFolders(ExtractTarget* target, const std::vector<std::string>& parts) {
   return fd;
 }
 
-Result OpenFile(void* self, uint32_t, const FileRecord& record, bool* write) {
+Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* write) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
   *write = false;
-  std::vector<std::string> parts = Components(record.name);
+  std::vector<std::string> parts = Components(index < target->names.size() ? target->names[index] : record.name);
   target->shownPath = target->root;
   for (const auto& part : parts) target->shownPath += "/" + part;
   if (parts.empty()) return Fail(target, kErrorCannotOpen, "the stored name is empty");

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "output/output.h"
 
@@ -17,6 +18,7 @@ struct ExtractTarget {
   bool overwrite = false;
   mode_t umask = 022;
   Faults* faults = nullptr;
+  std::vector<std::string> names;  // the name of each file to create, by table index
   int folderFd = -1;
   int fileFd = -1;
   std::string name;       // the open file's name in its folder

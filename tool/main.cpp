@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace {
@@ -21,6 +22,19 @@ const char kUsage[] =
     "Run 'dolm COMMAND --help' for the options of a command.\n"
     "Exit codes: 0 success, 1 failure (bad input, I/O error, damaged archive),\n"
     "2 wrong command line.\n";
+
+// A message for the terminal: each line through Shown, so that no byte of a
+// name or path in it acts as a terminal control.
+std::string ShownLines(const std::string& message) {
+  std::string out;
+  for (size_t start = 0;;) {
+    size_t end = message.find('\n', start);
+    out += tool::Shown(message.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
 
 }  // namespace
 
@@ -43,10 +57,11 @@ int main(int argc, char** argv) {
     if (command == "extract") return tool::ExtractCommand(args);
     throw tool::UsageError("unknown command '" + command + "'");
   } catch (const tool::UsageError& e) {
-    fprintf(stderr, "dolm: %s\nRun 'dolm --help' or 'dolm COMMAND --help' for usage.\n", e.what());
+    fprintf(stderr, "dolm: %s\nRun 'dolm --help' or 'dolm COMMAND --help' for usage.\n",
+            ShownLines(e.what()).c_str());
     return tool::kExitUsage;
   } catch (const tool::Failure& e) {
-    fprintf(stderr, "dolm: %s\n", e.what());
+    fprintf(stderr, "dolm: %s\n", ShownLines(e.what()).c_str());
     return tool::kExitFailure;
   } catch (const std::bad_alloc&) {
     fputs("dolm: out of memory\n", stderr);

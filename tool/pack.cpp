@@ -13,6 +13,8 @@
 
 #include "container/format.h"
 #include "packer/packer.h"
+#include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -36,6 +38,9 @@ const char kPackHelp[] =
     "  --args TEXT             arguments for the execute file\n"
     "  --temp DIR              stored extraction folder (default: the system's\n"
     "                          temporary folder)\n"
+    "  --codepage N            Windows code page of the stored names, the execute\n"
+    "                          file, its arguments and the folder: 1252 (default),\n"
+    "                          1250-1258, 874, 932, 936, 949, 950, 65001 (UTF-8)\n"
     "Stored option word (defaults: keep attributes, recreate folders, prompt):\n"
     "  --overwrite             overwrite existing files without asking\n"
     "  --keep-attributes       give files their stored times and attributes\n"
@@ -56,6 +61,7 @@ const std::vector<OptionDef> kPackOptions = {
     {"--window", "", true},           {"--level", "", true},
     {"--exec", "", true},             {"--args", "", true},
     {"--temp", "", true},             {"--overwrite", "", false},
+    {"--codepage", "", true},
     {"--keep-attributes", "", false}, {"--no-keep-attributes", "", false},
     {"--recreate-folders", "", false}, {"--flat", "", false},
     {"--delete-when-done", "", false}, {"--prompt", "", false},
@@ -97,7 +103,7 @@ struct Walk {
     if (stat(path.c_str(), &st) != 0) throw Failure("cannot read '" + path + "': " + Errno());
     if (S_ISREG(st.st_mode)) {
       if (haveOutput && st.st_dev == outputDevice && st.st_ino == outputInode) {
-        fprintf(stderr, "dolm: pack: leaving out '%s', the output file itself\n", path.c_str());
+        fprintf(stderr, "dolm: pack: leaving out '%s', the output file itself\n", Shown(path).c_str());
         return;
       }
       sources.push_back({std::move(components), path});
@@ -123,7 +129,7 @@ struct Walk {
       throw Failure("cannot read the folder '" + path + "': " + std::strerror(readError));
     if (entries.empty())
       fprintf(stderr, "dolm: pack: the empty folder '%s' is not stored (archives hold files only)\n",
-              path.c_str());
+              Shown(path).c_str());
     std::sort(entries.begin(), entries.end());
     ancestors.emplace_back(st.st_dev, st.st_ino);
     for (const auto& entry : entries) {
@@ -312,7 +318,9 @@ int PackCommand(const std::vector<std::string>& args) {
   }
 
   // The execute text is '"[' file ']' arguments '"': neither part may end it early.
-  std::string exec = parsed.Value("--exec"), execArgs = parsed.Value("--args");
+  int codePage = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
+  std::string exec = StoredForm(parsed.Value("--exec"), codePage, "--exec");
+  std::string execArgs = StoredForm(parsed.Value("--args"), codePage, "--args");
   std::replace(exec.begin(), exec.end(), '/', '\\');
   if (!execArgs.empty() && exec.empty()) throw UsageError("--args needs --exec");
   if (exec.find_first_of("]\"") != std::string::npos)
@@ -324,7 +332,7 @@ int PackCommand(const std::vector<std::string>& args) {
   packer::StoredOptions stored;
   stored.optionWord = word;
   stored.executeText = packer::MakeExecuteText(exec, execArgs);
-  stored.tempFolder = parsed.Value("--temp");
+  stored.tempFolder = StoredForm(parsed.Value("--temp"), codePage, "--temp");
   if (stored.tempFolder.size() > kMaxPathText) throw UsageError("--temp is longer than 259 characters");
   if (stored.executeText.size() > kMaxOptionText)
     throw UsageError("--exec and --args together are too long for the option block");
@@ -356,18 +364,20 @@ int PackCommand(const std::vector<std::string>& args) {
                    [](const Source& a, const Source& b) { return a.components < b.components; });
 
   std::vector<std::string> names;
-  for (const auto& source : walk.sources) names.push_back(StoredName(source.components));
+  for (const auto& source : walk.sources)
+    names.push_back(StoredForm(StoredName(source.components), codePage, "'" + source.path + "'"));
   std::vector<std::string> reasons = CheckStoredNames(names);
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i].size() > kMaxNameLength)
       throw Failure("'" + walk.sources[i].path + "': its stored name is longer than 255 bytes");
     if (!reasons[i].empty())
-      throw Failure("'" + walk.sources[i].path + "' cannot be stored as '" + names[i] +
+      throw Failure("'" + walk.sources[i].path + "' cannot be stored as '" +
+                    Shown(StoredName(walk.sources[i].components)) +
                     "': " + reasons[i]);
   }
   if (!exec.empty() && !NamesStoredFile(exec, names, OptionField(word, kRecreateOriginalFolders) == 0))
     fprintf(stderr, "dolm: pack: warning: the execute file '%s' is not among the stored files\n",
-            exec.c_str());
+            Shown(parsed.Value("--exec")).c_str());
 
   std::atomic<size_t> filesRead{0};
   std::atomic<bool> compressing{false};
@@ -403,7 +413,7 @@ int PackCommand(const std::vector<std::string>& args) {
     std::string error = packer::AppendToStub(stubPath, archive, out);
     if (!error.empty()) throw Failure(error);
   }
-  printf("wrote '%s': %zu files, %llu bytes, window %dK\n", out.c_str(), names.size(),
+  printf("wrote '%s': %zu files, %llu bytes, window %dK\n", Shown(out).c_str(), names.size(),
          static_cast<unsigned long long>(total.load()), 32 << profile);
   return kExitOk;
 }

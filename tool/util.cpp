@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -72,28 +73,14 @@ std::string IsoTime(uint32_t seconds) {
   return text;
 }
 
-namespace {
-
-// Length of the UTF-8 sequence at text[i], or 0 when it is not valid UTF-8.
-size_t Utf8Length(const std::string& text, size_t i) {
-  unsigned char lead = static_cast<unsigned char>(text[i]);
-  size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  return length;
-}
-
-}  // namespace
-
 std::string JsonString(const std::string& text) {
-  // Stored names are 8-bit code-page text: valid UTF-8 passes unchanged, any
-  // other byte above 0x7F is shown as the Latin-1 character of that value.
+  // Strict UTF-8 passes unchanged; any other byte above 0x7F is shown as the
+  // Latin-1 character of that value, so that the output is always UTF-8.
   std::string out = "\"";
   char escape[8];
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length = Utf8Length(text, i);
+    size_t length = Utf8SequenceLength(text, i);
     if (c >= 0x80 && length > 1) {
       out.append(text, i, length);
       i += length;

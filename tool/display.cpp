@@ -1,0 +1,89 @@
+// Escapes for text from archives and file systems before it is printed.
+#include "tool/display.h"
+
+#include <cstdio>
+
+namespace tool {
+
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  // C0, C1 and F5..FF only ever start overlong or too large forms.
+  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k)
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  unsigned char second = byte(i + 1);
+  if (lead == 0xE0 && second < 0xA0) return 0;  // overlong three-byte form
+  if (lead == 0xED && second > 0x9F) return 0;  // surrogate
+  if (lead == 0xF0 && second < 0x90) return 0;  // overlong four-byte form
+  if (lead == 0xF4 && second > 0x8F) return 0;  // beyond U+10FFFF
+  return length;
+}
+
+bool IsStrictUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+namespace {
+
+// The code point of a valid sequence of `length` bytes at text[i].
+unsigned CodePoint(const std::string& text, size_t i, size_t length) {
+  static const unsigned kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  unsigned point = static_cast<unsigned char>(text[i]) & kLeadMask[length];
+  for (size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+  return point;
+}
+
+bool IsHiddenControl(unsigned point) {
+  return (point >= 0x80 && point <= 0x9F) || point == 0x200E || point == 0x200F ||
+         (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+}  // namespace
+
+std::string Shown(const std::string& text) {
+  std::string out;
+  char escape[12];
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = Utf8SequenceLength(text, i);
+    if (length == 0 || c < 0x20 || c == 0x7F) {
+      snprintf(escape, sizeof escape, "\\x%02x", c);
+      out += escape;
+      ++i;
+      continue;
+    }
+    unsigned point = CodePoint(text, i, length);
+    if (IsHiddenControl(point)) {
+      snprintf(escape, sizeof escape, "\\u%04x", point);
+      out += escape;
+    } else {
+      out.append(text, i, length);
+    }
+    i += length;
+  }
+  return out;
+}
+
+bool IsPrintable(const std::string& text) { return Shown(text) == text; }
+
+std::string HexText(const std::string& bytes) {
+  std::string out;
+  char pair[4];
+  for (unsigned char c : bytes) {
+    snprintf(pair, sizeof pair, "%02X", c);
+    if (!out.empty()) out += ' ';
+    out += pair;
+  }
+  return out;
+}
+
+}  // namespace tool
