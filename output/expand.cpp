@@ -10,9 +10,8 @@
 
 namespace {
 
-// The streams of the current block with their read limits. The cursors live
-// in the block state (the block reader sets them to 0); the limits are the
-// decoded counts, never more than the stream buffers hold.
+// The streams of the current block. The cursors live in the block state (the
+// block reader sets them to 0).
 struct BlockInput {
   const uint8_t* literals;
   const uint8_t* lengths;
@@ -91,10 +90,13 @@ Result ExpandOneBlock(Expansion* x, uint32_t validBits) {
   const uint8_t* const flagStream = engine->flagStream;
   const BlockInput in = {engine->literalStream, engine->lengthStream, engine->highStream,
                          engine->middleStream, width > 8 ? engine->lowBitTable : nullptr};
-  const uint32_t literalLimit = Limit(block->literalCount);
-  const uint32_t lengthLimit = Limit(block->lengthCount);
-  const uint32_t matchLimit = Limit(block->matchCount);
-  const uint32_t middleLimit = Limit(block->middleCount);
+  // Each stream is read through its cursor as far as its buffer goes: a
+  // stream whose decoded count is shorter than the items need gives the
+  // bytes its buffer still holds (the CRC covers what the block stores).
+  const uint32_t literalLimit = kStreamBufferSize;
+  const uint32_t lengthLimit = kStreamBufferSize;
+  const uint32_t matchLimit = kStreamBufferSize;
+  const uint32_t middleLimit = kStreamBufferSize;
   const uint32_t flagCount = Limit(block->flagCount);
   // Cursors are kept in locals in the loop and stored back at the end.
   uint32_t literalCursor = block->literalCursor;

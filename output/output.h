@@ -13,13 +13,15 @@ struct FileRecord {
   uint32_t time;        // seconds since 1970 UTC
   uint32_t size;
   uint8_t attributes;
-  char name[kPathSize];
+  const char* name;     // NUL-terminated, at most 255 bytes, in the table's name arena
 };
 // The list of stored files. Invariants: records holds capacity entries
 // (3000 + k × 2000) or is null with capacity 0; count <= capacity, and
-// records 0..count-1 are the files of the last solid header read successfully.
+// records 0..count-1 are the files of the last solid header read
+// successfully, their names in `names` (one arena for the whole table).
 struct FileTable {
   FileRecord* records;
+  char* names;
   uint32_t capacity;
   uint32_t count;
 };

@@ -20,6 +20,10 @@ constexpr ErrorNumber kHeaderError = kErrorMeltingNames;
 // the entries; the entry buffer has room for them and one byte more, so that
 // a full buffer always means "more output than any header can hold".
 constexpr uint32_t kPaddingSlack = 8;
+// The two header buffers of count × 276 bytes each: a count whose buffers
+// together pass 2^31 bytes is treated as a reservation that failed, as a
+// 32-bit Windows process (2 GiB of address space) could not hold them.
+constexpr uint64_t kMaxHeaderReservation = 1ull << 31;
 // Largest header buffer tried: beyond it a count is treated like a
 // reservation that failed (a 32-bit address space could not hold it either).
 constexpr uint64_t kMaxHeaderBuffer = 0xFFFFFFFFull;
@@ -84,7 +88,8 @@ Result ReserveEntry(FileTable* files, uint32_t index, Faults* faults) {
 
 void ReleaseFileTable(FileTable* files) {
   free(files->records);
-  *files = FileTable{nullptr, 0, 0};
+  free(files->names);
+  *files = FileTable{nullptr, nullptr, 0, 0};
 }
 
 void ResetSplayTree(SplayTree* tree) {
@@ -178,17 +183,31 @@ static bool ReadPacked(FILE* file, uint32_t length, uint8_t** out, uint32_t* got
   return buffer != nullptr;
 }
 
-// Registers the checked entries in the table.
-static Result RegisterEntries(const uint8_t* entries, uint32_t count, FileTable* files, Faults* faults) {
+// Registers the checked entries in the table; their names go to one arena
+// of `unpacked` bytes, which holds every name and its terminating zero.
+static Result RegisterEntries(const uint8_t* entries, uint32_t unpacked, uint32_t count, FileTable* files,
+                              Faults* faults) {
+  free(files->names);
+  files->names = static_cast<char*>(malloc(static_cast<size_t>(unpacked) + 1));
+  if (files->names == nullptr) {
+    Result stop = NoteFault(faults, kStopNoTableMemory);
+    snprintf(faults->first.text, sizeof faults->first.text, "No memory for registering %d more files",
+             static_cast<int>(count));
+    return stop;
+  }
   uint32_t offset = 0;
+  char* name = files->names;
   for (uint32_t i = 0; i < count; ++i) {
     Result room = ReserveEntry(files, i, faults);
     if (!room.ok()) return room;
     const uint8_t* entry = entries + offset;
     const uint32_t nameLength = entry[8];
     FileRecord& record = files->records[i];
-    memset(record.name, 0, sizeof record.name);
-    memcpy(record.name, entry + kEntryFixedSize, nameLength);
+    // Each entry's 16 fixed bytes leave room for its name's zero.
+    memcpy(name, entry + kEntryFixedSize, nameLength);
+    name[nameLength] = '\0';
+    record.name = name;
+    name += nameLength + 1;
     record.size = LoadLe32(entry + 4);
     record.time = LoadLe32(entry);
     record.attributes = entry[9];
@@ -203,6 +222,10 @@ Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
   if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
   TreePool pool = {};
   if (!ReserveTreePool(&pool)) return NoteFault(faults, kStopNoTreePool);
+  if (2 * static_cast<uint64_t>(count) * kEntryBudget > kMaxHeaderReservation) {
+    ReleaseTreePool(&pool);
+    return Result{kSilentFailure};
+  }
   Result room = ReserveEntry(files, 0, faults);
   if (!room.ok()) {
     ReleaseTreePool(&pool);
@@ -259,7 +282,7 @@ Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
               CheckEntries(entries, unpacked, count) != 0;
   }
   if (!damaged) {
-    Result registered = RegisterEntries(entries, count, files, faults);
+    Result registered = RegisterEntries(entries, unpacked, count, files, faults);
     if (!registered.ok()) result = registered;
   }
 
