@@ -300,30 +300,44 @@ bool SetPeChecksum(Bytes& file, const Bytes& tail) {
   return true;
 }
 
-std::string WriteResources(Bytes& image, std::vector<Resource> resources) {
-  PeLayout pe;
-  std::string error = ParseLayout(image, pe);
-  if (!error.empty()) return error;
+namespace {
+
+// Finds the resource section and checks that it can grow: only the base
+// relocation section may follow it, the file ends with the last section, no
+// other table lies behind it, and the image is not signed yet.
+std::string FindMovableResources(const Bytes& image, const PeLayout& pe, size_t& index, bool& relocFollows) {
   uint32_t rva = Directory(image, pe, kDirResource, 0);
   auto at = std::find_if(pe.sections.begin(), pe.sections.end(), [rva](const Section& s) { return s.address == rva; });
   if (rva == 0 || at == pe.sections.end()) return "it has no resource section to rewrite";
-  size_t index = static_cast<size_t>(at - pe.sections.begin());
-  const Section rsrc = *at;
-  uint32_t relocRva = Directory(image, pe, kDirRelocation, 0);
-  bool relocFollows = index + 2 == pe.sections.size() && pe.sections.back().address == relocRva;
+  index = static_cast<size_t>(at - pe.sections.begin());
+  relocFollows = index + 2 == pe.sections.size() &&
+                 pe.sections.back().address == Directory(image, pe, kDirRelocation, 0);
   if (index + 1 != pe.sections.size() && !relocFollows)
     return "sections other than the base relocations follow its resource section";
   if (Directory(image, pe, kDirSecurity, 0) != 0 || Directory(image, pe, kDirSecurity, 1) != 0)
     return "it is already signed; brand the stub before signing the self-extractor";
   for (unsigned d = 0; d < pe.directoryCount; ++d)
-    if (d != kDirResource && d != kDirRelocation && Directory(image, pe, d, 0) >= rsrc.address)
+    if (d != kDirResource && d != kDirRelocation && Directory(image, pe, d, 0) >= rva)
       return "a table other than the resources and relocations lies in or behind its resource section";
-  const Section& last = pe.sections.back();
   for (size_t i = index; i + 1 < pe.sections.size(); ++i)
     if (pe.sections[i].rawOffset + pe.sections[i].rawSize != pe.sections[i + 1].rawOffset)
       return "its last sections do not lie one after the other in the file";
-  if (uint64_t{last.rawOffset} + last.rawSize != image.size())
+  if (uint64_t{pe.sections.back().rawOffset} + pe.sections.back().rawSize != image.size())
     return "it holds data after its last section";
+  return "";
+}
+
+}  // namespace
+
+std::string WriteResources(Bytes& image, std::vector<Resource> resources) {
+  PeLayout pe;
+  size_t index = 0;
+  bool relocFollows = false;
+  std::string error = ParseLayout(image, pe);
+  if (error.empty()) error = FindMovableResources(image, pe, index, relocFollows);
+  if (!error.empty()) return error;
+  const Section rsrc = pe.sections[index];
+  const Section& last = pe.sections.back();
 
   std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
     if (!(a.type == b.type)) return a.type < b.type;

@@ -16,8 +16,6 @@ namespace packer {
 
 // Resource types used here.
 constexpr uint32_t kRtIcon = 3;
-constexpr uint32_t kRtString = 6;
-constexpr uint32_t kRtDialog = 5;
 constexpr uint32_t kRtGroupIcon = 14;
 constexpr uint32_t kRtVersion = 16;
 constexpr uint32_t kRtManifest = 24;
