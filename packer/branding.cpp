@@ -229,7 +229,7 @@ std::string VersionResource(const std::vector<std::pair<std::string, std::string
       return "'" + pair.first + "' is not a version field; use one of " + list;
     }
     size_t index = static_cast<size_t>(known - std::begin(kVersionNames));
-    values[index] = pair.second;  // the last one given wins
+    values[index] = pair.second;  // names match in any case; the last value given wins
     given[index] = true;
   }
   std::vector<Bytes> children;
