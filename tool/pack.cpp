@@ -51,6 +51,14 @@ const char kPackHelp[] =
     "  --prompt                not silent\n"
     "  --silent                silent extraction\n"
     "  --ignore-errors         show no error messages and go on after errors\n"
+    "Windows stubs only (resources of the self-extractor):\n"
+    "  --icon FILE.ico         application icon (replaces the stub's own)\n"
+    "  --version-info NAME=VALUE  version text (repeatable); NAME is CompanyName,\n"
+    "                          FileDescription, FileVersion, InternalName,\n"
+    "                          LegalCopyright, OriginalFilename, ProductName,\n"
+    "                          ProductVersion or Comments\n"
+    "  --execution-level LEVEL asInvoker, highestAvailable or requireAdministrator\n"
+    "                          (an application manifest; none without it)\n"
     "  -h, --help              show this text\n"
     "\n"
     "Stored times are the files' modification times, capped by SOURCE_DATE_EPOCH\n"
@@ -66,7 +74,8 @@ const std::vector<OptionDef> kPackOptions = {
     {"--recreate-folders", "", false}, {"--flat", "", false},
     {"--delete-when-done", "", false}, {"--prompt", "", false},
     {"--silent", "", false},          {"--ignore-errors", "", false},
-    {"--help", "-h", false},
+    {"--icon", "", true},             {"--version-info", "", true},
+    {"--execution-level", "", true},  {"--help", "-h", false},
 };
 
 // The stub counts the bytes still owed to one file in a signed 32-bit number.
@@ -348,6 +357,7 @@ int PackCommand(const std::vector<std::string>& args) {
   }
   std::string stubPath = FindStub(parsed.Value("--stub", "win32"));
   CheckStub(stubPath);
+  packer::Bytes branded = BrandedStub(parsed, parsed.Value("--stub", "win32"), stubPath);
   CheckOutputFolder(out);
 
   // Gather the inputs in one stable order, whatever order they were given in.
@@ -410,7 +420,8 @@ int PackCommand(const std::vector<std::string>& args) {
     compressing = true;
     packer::Bytes archive = packer::BuildArchive(files, stored, profile, level);
     files.clear();
-    std::string error = packer::AppendToStub(stubPath, archive, out);
+    std::string error = branded.empty() ? packer::AppendToStub(stubPath, archive, out)
+                                        : packer::AppendToStubImage(branded, "the branded stub", archive, out, true);
     if (!error.empty()) throw Failure(error);
   }
   printf("wrote '%s': %zu files, %llu bytes, window %dK\n", Shown(out).c_str(), names.size(),

@@ -34,6 +34,13 @@ int ListCommand(const std::vector<std::string>& args);
 int TestCommand(const std::vector<std::string>& args);
 int ExtractCommand(const std::vector<std::string>& args);
 
+// ---- brand.cpp: pack's --icon, --version-info and --execution-level ---------------
+// The stub image with the resources these options ask for, or an empty image
+// when none is given. Usage errors for the Linux stub and for bad names or levels.
+struct ParsedArgs;
+std::vector<uint8_t> BrandedStub(const ParsedArgs& parsed, const std::string& stubChoice,
+                                 const std::string& stubPath);
+
 // ---- names.cpp: stored names a Windows or Linux extraction could misuse ---------
 // Why one stored name is unsafe ("" when it is fine): absolute path, drive
 // letter, ".." component, ':' or another character Windows refuses, reserved

@@ -1,0 +1,379 @@
+// The resource section of a PE32 / PE32+ image: the three-level directory
+// tree (type, name, language) read into a flat list of leaves, and written
+// back as one new section at the same address.
+//
+// The new section is laid out as the linkers lay it out: every directory
+// table (root, types, names) first, then the data entries, then the name
+// texts, then the data, each piece at an 8-byte boundary. A larger section
+// moves the base relocation section behind it up; nothing else may follow
+// the resource section, so no code or data address changes.
+#include <algorithm>
+#include <cstring>
+
+#include "packer/pe_resources.h"
+
+namespace packer {
+
+namespace {
+
+// Offsets in the PE headers.
+constexpr size_t kLfanewOffset = 0x3C;
+constexpr size_t kCoffSize = 20;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kOptInitializedData = 8, kOptSectionAlign = 32, kOptFileAlign = 36;
+constexpr size_t kOptImageSize = 56, kOptChecksum = 64;
+constexpr uint16_t kMagicPe32 = 0x10B, kMagicPe32Plus = 0x20B;
+constexpr unsigned kDirSecurity = 4, kDirResource = 2, kDirRelocation = 5;
+constexpr uint32_t kSectionInitializedData = 0x40;
+constexpr size_t kMaxLeaves = 10000;    // far more than any stub holds
+constexpr size_t kMaxVisits = 100000;   // directory entries read, against shared subtrees
+
+uint32_t U16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+uint32_t U32(const Bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+void Put16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
+bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+struct Section {
+  size_t header;  // offset of its 40-byte header
+  uint32_t virtualSize, address, rawSize, rawOffset, characteristics;
+};
+
+// Where the headers of a PE image are, checked against the file's size.
+struct PeLayout {
+  size_t optional = 0;    // offset of the optional header
+  size_t directories = 0; // offset of the data directory
+  uint32_t directoryCount = 0;
+  uint32_t sectionAlign = 0, fileAlign = 0;
+  std::vector<Section> sections;
+};
+
+uint32_t Directory(const Bytes& image, const PeLayout& pe, unsigned index, unsigned field) {
+  return index < pe.directoryCount ? U32(image, pe.directories + 8 * index + 4 * field) : 0;
+}
+
+std::string ParseLayout(const Bytes& image, PeLayout& pe) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return "it is not a Windows program (no MZ header)";
+  uint64_t coff = uint64_t{U32(image, kLfanewOffset)} + 4;
+  if (coff + kCoffSize + 2 > image.size() || std::memcmp(&image[coff - 4], "PE\0\0", 4) != 0)
+    return "it is not a Windows program (no PE header)";
+  uint32_t sectionCount = U16(image, coff + 2), optionalSize = U16(image, coff + 16);
+  pe.optional = coff + kCoffSize;
+  uint32_t magic = U16(image, pe.optional);
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return "its optional header is neither PE32 nor PE32+";
+  size_t countAt = pe.optional + (magic == kMagicPe32 ? 92 : 108);
+  if (optionalSize < countAt + 4 - pe.optional || pe.optional + optionalSize > image.size())
+    return "its optional header is cut short";
+  pe.directories = countAt + 4;
+  pe.directoryCount = std::min<uint32_t>(U32(image, countAt), 16);
+  if (pe.directories + 8 * pe.directoryCount > pe.optional + optionalSize || pe.directoryCount <= kDirRelocation)
+    return "its data directory is cut short";
+  pe.sectionAlign = U32(image, pe.optional + kOptSectionAlign);
+  pe.fileAlign = U32(image, pe.optional + kOptFileAlign);
+  if (!PowerOfTwo(pe.fileAlign) || pe.fileAlign < 512 || !PowerOfTwo(pe.sectionAlign) || pe.sectionAlign < pe.fileAlign)
+    return "its section or file alignment is not valid";
+  size_t table = pe.optional + optionalSize;
+  if (sectionCount == 0 || sectionCount > 96 || table + kSectionHeaderSize * sectionCount > image.size())
+    return "its section table is damaged";
+  pe.sections.clear();
+  for (size_t i = 0; i < sectionCount; ++i) {
+    size_t h = table + kSectionHeaderSize * i;
+    Section s{h, U32(image, h + 8), U32(image, h + 12), U32(image, h + 16), U32(image, h + 20), U32(image, h + 36)};
+    if (uint64_t{s.rawOffset} + s.rawSize > image.size()) return "a section runs past the end of the file";
+    pe.sections.push_back(s);
+  }
+  return "";
+}
+
+// The file offset of `rva` and how many bytes of its section follow it.
+bool MapAddress(const PeLayout& pe, uint32_t rva, size_t& offset, size_t& available) {
+  for (const auto& s : pe.sections) {
+    if (rva >= s.address && rva - s.address < s.rawSize) {
+      offset = s.rawOffset + (rva - s.address);
+      available = s.rawSize - (rva - s.address);
+      return true;
+    }
+  }
+  return false;
+}
+
+// A cursor over the resource section: offsets are relative to its start.
+struct TreeReader {
+  const Bytes& image;
+  const PeLayout& pe;
+  size_t base, size;
+  size_t visits = 0;
+  std::vector<Resource>& out;
+
+  bool Has(uint64_t at, uint64_t count) const { return at + count <= size; }
+  std::string Key(uint32_t field, ResourceKey& key) const {
+    key = ResourceKey();
+    if ((field & 0x80000000u) == 0) {
+      key.id = field;
+      return "";
+    }
+    uint32_t at = field & 0x7FFFFFFFu;
+    if (!Has(at, 2) || !Has(at + 2, 2 * uint64_t{U16(image, base + at)}) || U16(image, base + at) == 0)
+      return "a resource name lies outside the resource section";
+    for (uint32_t i = 0; i < U16(image, base + at); ++i)
+      key.text.push_back(static_cast<char16_t>(U16(image, base + at + 2 + 2 * i)));
+    return "";
+  }
+  std::string Leaf(uint32_t at, Resource& leaf) {
+    if (!Has(at, 16)) return "a resource data entry lies outside the resource section";
+    uint32_t rva = U32(image, base + at), length = U32(image, base + at + 4);
+    size_t offset = 0, available = 0;
+    if (!MapAddress(pe, rva, offset, available) || length > available)
+      return "the data of a resource lies outside the image";
+    leaf.codePage = U32(image, base + at + 8);
+    leaf.data.assign(image.begin() + offset, image.begin() + offset + length);
+    out.push_back(leaf);
+    return out.size() > kMaxLeaves ? "the resource tree holds too many entries" : "";
+  }
+  // Reads the table at `at`; level 0 holds types, 1 names, 2 languages.
+  std::string Table(uint32_t at, int level, Resource& path) {
+    if (!Has(at, 16)) return "a resource directory lies outside the resource section";
+    uint64_t count = uint64_t{U16(image, base + at + 12)} + U16(image, base + at + 14);
+    if (!Has(at + 16, 8 * count)) return "a resource directory lies outside the resource section";
+    for (uint64_t i = 0; i < count; ++i) {
+      if (++visits > kMaxVisits) return "the resource tree holds too many entries";
+      size_t entry = base + at + 16 + 8 * i;
+      uint32_t name = U32(image, entry), target = U32(image, entry + 4);
+      ResourceKey key;
+      std::string error = Key(name, key);
+      if (!error.empty()) return error;
+      bool subtable = (target & 0x80000000u) != 0;
+      if (subtable != (level < 2) || (level == 2 && (!key.text.empty() || key.id > 0xFFFF)))
+        return "the resource tree is not three levels deep";
+      if (level == 0) path.type = key;
+      if (level == 1) path.name = key;
+      if (level == 2) path.language = static_cast<uint16_t>(key.id);
+      error = subtable ? Table(target & 0x7FFFFFFFu, level + 1, path) : Leaf(target, path);
+      if (!error.empty()) return error;
+    }
+    return "";
+  }
+};
+
+// Groups [begin, end) of sorted leaves that share a key at `level`.
+std::vector<std::pair<size_t, size_t>> Groups(const std::vector<Resource>& items, size_t begin, size_t end,
+                                              int level) {
+  auto same = [level](const Resource& a, const Resource& b) {
+    return a.type == b.type && (level == 0 || a.name == b.name);
+  };
+  std::vector<std::pair<size_t, size_t>> groups;
+  for (size_t i = begin; i < end; ++i) {
+    if (groups.empty() || !same(items[groups.back().first], items[i])) groups.push_back({i, i});
+    groups.back().second = i + 1;
+  }
+  return groups;
+}
+
+// The resource section of sorted, distinct `items` when it starts at `rva`.
+Bytes BuildSection(const std::vector<Resource>& items, uint32_t rva) {
+  auto types = Groups(items, 0, items.size(), 0);
+  std::vector<std::vector<std::pair<size_t, size_t>>> names;
+  size_t offset = 16 + 8 * types.size();
+  std::vector<size_t> typeTables, nameTables;
+  for (const auto& t : types) {
+    names.push_back(Groups(items, t.first, t.second, 1));
+    typeTables.push_back(offset);
+    offset += 16 + 8 * names.back().size();
+  }
+  for (const auto& n : names)
+    for (const auto& group : n) {
+      nameTables.push_back(offset);
+      offset += 16 + 8 * (group.second - group.first);
+    }
+  size_t entries = offset;
+  offset += 16 * items.size();
+  Bytes out(offset);
+  // Writes one table header and returns the offset of its first entry.
+  auto header = [&out](size_t at, size_t named, size_t numbered) {
+    Put16(out, at + 12, static_cast<uint32_t>(named));
+    Put16(out, at + 14, static_cast<uint32_t>(numbered));
+    return at + 16;
+  };
+  auto key = [&out](size_t entry, const ResourceKey& k) {
+    if (k.text.empty()) return Put32(out, entry, k.id);
+    Put32(out, entry, 0x80000000u | static_cast<uint32_t>(out.size()));
+    size_t at = out.size();
+    out.resize(at + 2 + 2 * k.text.size());
+    Put16(out, at, static_cast<uint32_t>(k.text.size()));
+    for (size_t i = 0; i < k.text.size(); ++i) Put16(out, at + 2 + 2 * i, k.text[i]);
+  };
+  auto namedCount = [&items](const std::vector<std::pair<size_t, size_t>>& g, bool typeLevel) {
+    size_t count = 0;
+    for (const auto& r : g) count += !(typeLevel ? items[r.first].type : items[r.first].name).text.empty();
+    return count;
+  };
+  size_t entry = header(0, namedCount(types, true), types.size() - namedCount(types, true));
+  size_t nameIndex = 0;
+  for (size_t t = 0; t < types.size(); ++t, entry += 8) {
+    key(entry, items[types[t].first].type);
+    Put32(out, entry + 4, 0x80000000u | static_cast<uint32_t>(typeTables[t]));
+    size_t nameEntry = header(typeTables[t], namedCount(names[t], false), names[t].size() - namedCount(names[t], false));
+    for (const auto& group : names[t]) {
+      key(nameEntry, items[group.first].name);
+      size_t table = nameTables[nameIndex++];
+      Put32(out, nameEntry + 4, 0x80000000u | static_cast<uint32_t>(table));
+      nameEntry += 8;
+      size_t languageEntry = header(table, 0, group.second - group.first);
+      for (size_t i = group.first; i < group.second; ++i, languageEntry += 8) {
+        Put32(out, languageEntry, items[i].language);
+        Put32(out, languageEntry + 4, static_cast<uint32_t>(entries + 16 * i));
+      }
+    }
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    out.resize(AlignUp(out.size(), 8));
+    Put32(out, entries + 16 * i, rva + static_cast<uint32_t>(out.size()));
+    Put32(out, entries + 16 * i + 4, static_cast<uint32_t>(items[i].data.size()));
+    Put32(out, entries + 16 * i + 8, items[i].codePage);
+    out.insert(out.end(), items[i].data.begin(), items[i].data.end());
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ResourceKey::operator<(const ResourceKey& other) const {
+  if (text.empty() != other.text.empty()) return !text.empty();
+  return text.empty() ? id < other.id : text < other.text;
+}
+
+bool IsElfImage(const Bytes& image) {
+  return image.size() >= 4 && std::memcmp(image.data(), "\x7F" "ELF", 4) == 0;
+}
+
+std::string ReadResources(const Bytes& image, std::vector<Resource>& resources) {
+  PeLayout pe;
+  std::string error = ParseLayout(image, pe);
+  if (!error.empty()) return error;
+  std::vector<Resource> found;
+  uint32_t rva = Directory(image, pe, kDirResource, 0);
+  size_t base = 0, available = 0;
+  if (rva != 0) {
+    if (!MapAddress(pe, rva, base, available)) return "its resource table lies outside every section";
+    TreeReader reader{image, pe, base, available, 0, found};
+    Resource path;
+    error = reader.Table(0, 0, path);
+    if (!error.empty()) return error;
+  }
+  resources = std::move(found);
+  return "";
+}
+
+uint32_t PeChecksum(const Bytes& file, const Bytes& tail) {
+  uint64_t field = file.size() >= 0x40 ? uint64_t{U32(file, kLfanewOffset)} + 4 + kCoffSize + kOptChecksum : 0;
+  uint64_t sum = 0, position = 0;
+  uint32_t low = 0;
+  // 16-bit little-endian words with the carry folded back, the checksum field as zero.
+  for (const Bytes* part : {&file, &tail})
+    for (uint8_t byte : *part) {
+      uint32_t value = position - field < 4 ? 0 : byte;
+      if (position++ & 1) {
+        sum += low | (value << 8);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+      } else {
+        low = value;
+      }
+    }
+  if (position & 1) sum += low;
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + position);
+}
+
+bool SetPeChecksum(Bytes& file, const Bytes& tail) {
+  PeLayout pe;
+  if (!ParseLayout(file, pe).empty()) return false;
+  Put32(file, pe.optional + kOptChecksum, PeChecksum(file, tail));
+  return true;
+}
+
+namespace {
+
+// Finds the resource section and checks that it can grow: only the base
+// relocation section may follow it, the file ends with the last section, no
+// other table lies behind it, and the image is not signed yet.
+std::string FindMovableResources(const Bytes& image, const PeLayout& pe, size_t& index, bool& relocFollows) {
+  uint32_t rva = Directory(image, pe, kDirResource, 0);
+  auto at = std::find_if(pe.sections.begin(), pe.sections.end(), [rva](const Section& s) { return s.address == rva; });
+  if (rva == 0 || at == pe.sections.end()) return "it has no resource section to rewrite";
+  index = static_cast<size_t>(at - pe.sections.begin());
+  relocFollows = index + 2 == pe.sections.size() &&
+                 pe.sections.back().address == Directory(image, pe, kDirRelocation, 0);
+  if (index + 1 != pe.sections.size() && !relocFollows)
+    return "sections other than the base relocations follow its resource section";
+  if (Directory(image, pe, kDirSecurity, 0) != 0 || Directory(image, pe, kDirSecurity, 1) != 0)
+    return "it is already signed; brand the stub before signing the self-extractor";
+  for (unsigned d = 0; d < pe.directoryCount; ++d)
+    if (d != kDirResource && d != kDirRelocation && Directory(image, pe, d, 0) >= rva)
+      return "a table other than the resources and relocations lies in or behind its resource section";
+  for (size_t i = index; i + 1 < pe.sections.size(); ++i)
+    if (pe.sections[i].rawOffset + pe.sections[i].rawSize != pe.sections[i + 1].rawOffset)
+      return "its last sections do not lie one after the other in the file";
+  if (uint64_t{pe.sections.back().rawOffset} + pe.sections.back().rawSize != image.size())
+    return "it holds data after its last section";
+  return "";
+}
+
+}  // namespace
+
+std::string WriteResources(Bytes& image, std::vector<Resource> resources) {
+  PeLayout pe;
+  size_t index = 0;
+  bool relocFollows = false;
+  std::string error = ParseLayout(image, pe);
+  if (error.empty()) error = FindMovableResources(image, pe, index, relocFollows);
+  if (!error.empty()) return error;
+  const Section rsrc = pe.sections[index];
+  const Section& last = pe.sections.back();
+
+  std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
+    if (!(a.type == b.type)) return a.type < b.type;
+    if (!(a.name == b.name)) return a.name < b.name;
+    return a.language < b.language;
+  });
+  for (size_t i = 1; i < resources.size(); ++i)
+    if (resources[i].type == resources[i - 1].type && resources[i].name == resources[i - 1].name &&
+        resources[i].language == resources[i - 1].language)
+      return "two resources have the same type, name and language";
+  Bytes section = BuildSection(resources, rsrc.address);
+  uint64_t rawSize = AlignUp(section.size(), pe.fileAlign);
+  uint64_t end = AlignUp(uint64_t{rsrc.address} + section.size(), pe.sectionAlign);
+  if (end > 0x7FFFFFFF || rawSize > 0x7FFFFFFF) return "its resources would be too large";
+
+  Bytes out(image.begin(), image.begin() + rsrc.rawOffset);
+  out.insert(out.end(), section.begin(), section.end());
+  out.resize(rsrc.rawOffset + rawSize);
+  Put32(out, rsrc.header + 8, static_cast<uint32_t>(section.size()));
+  Put32(out, rsrc.header + 16, static_cast<uint32_t>(rawSize));
+  Put32(out, pe.directories + 8 * kDirResource + 4, static_cast<uint32_t>(section.size()));
+  uint32_t imageEnd = static_cast<uint32_t>(end);
+  if (relocFollows) {
+    out.insert(out.end(), image.begin() + last.rawOffset, image.begin() + last.rawOffset + last.rawSize);
+    Put32(out, last.header + 12, imageEnd);
+    Put32(out, last.header + 20, static_cast<uint32_t>(rsrc.rawOffset + rawSize));
+    Put32(out, pe.directories + 8 * kDirRelocation, imageEnd);
+    imageEnd = static_cast<uint32_t>(AlignUp(uint64_t{imageEnd} + std::max(last.virtualSize, last.rawSize), pe.sectionAlign));
+  }
+  Put32(out, pe.optional + kOptImageSize, imageEnd);
+  if (rsrc.characteristics & kSectionInitializedData)
+    Put32(out, pe.optional + kOptInitializedData,
+          static_cast<uint32_t>(U32(out, pe.optional + kOptInitializedData) + rawSize - rsrc.rawSize));
+  Put32(out, pe.optional + kOptChecksum, PeChecksum(out, {}));
+  image = std::move(out);
+  return "";
+}
+
+}  // namespace packer

@@ -1,0 +1,182 @@
+// Branded Windows self-extractors: the resource writer on both stubs, read
+// back by our reader and by wrestool (icoutils), and what `dolm pack` refuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "packer/pe_resources.h"
+#include "support/test_support.h"
+
+namespace {
+
+using packer::Bytes;
+
+void Put(Bytes& out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A .ico of square images: side 256 is stored as a PNG, the others as 32-bit bitmaps.
+Bytes MakeIco(const std::vector<int>& sides, uint32_t seed) {
+  Bytes directory, images;
+  Put(directory, 0, 2), Put(directory, 1, 2), Put(directory, static_cast<uint32_t>(sides.size()), 2);
+  for (int side : sides) {
+    Bytes image;
+    if (side == 256) {
+      image = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    } else {
+      Put(image, 40, 4), Put(image, side, 4), Put(image, 2 * side, 4), Put(image, 1, 2), Put(image, 32, 2);
+      image.resize(40);
+    }
+    Bytes pixels = RandomBytes(side == 256 ? 20000 : side * side * 4 + side * 4, seed++);
+    image.insert(image.end(), pixels.begin(), pixels.end());
+    Put(directory, side & 0xFF, 1), Put(directory, side & 0xFF, 1), Put(directory, 0, 2);
+    Put(directory, 1, 2), Put(directory, 32, 2), Put(directory, static_cast<uint32_t>(image.size()), 4);
+    Put(directory, static_cast<uint32_t>(6 + 16 * sides.size() + images.size()), 4);
+    images.insert(images.end(), image.begin(), image.end());
+  }
+  directory.insert(directory.end(), images.begin(), images.end());
+  return directory;
+}
+
+Bytes Utf16(const std::string& ascii) {
+  Bytes out;
+  for (char c : ascii) Put(out, static_cast<uint8_t>(c), 2);
+  return out;
+}
+
+bool Holds(const Bytes& data, const Bytes& part) {
+  return std::search(data.begin(), data.end(), part.begin(), part.end()) != data.end();
+}
+
+RunResult RunDolm(std::vector<std::string> args) {
+  args.insert(args.begin(), BuildDir() + "/dolm");
+  return RunProgram(args);
+}
+
+bool HaveWindowsStubs() {
+  return PathExists(StubPath("dolmsfx-win32.exe")) && PathExists(StubPath("dolmsfx-win64.exe"));
+}
+
+TEST(Branding, WriterRoundTripsOnBothStubsAndWrestoolAgrees) {
+  if (!HaveWindowsStubs() || !PathExists("/usr/bin/wrestool")) GTEST_SKIP() << "Windows stubs or wrestool missing";
+  const std::string longText(900, 'x');
+  struct Case {
+    std::vector<int> sides;
+    std::vector<std::pair<std::string, std::string>> version;
+  };
+  const std::vector<Case> cases = {
+      {{32}, {{"FileDescription", longText}, {"Comments", longText + "y"}, {"FileVersion", "2.4.1.0"}}},
+      {{16, 24, 32, 48, 64, 128, 256}, {{"ProductName", "Acme Tools"}, {"LegalCopyright", "(c) 2026 Acme"}}},
+  };
+  std::string root = MakeTempDir("branding-rt");
+  for (const char* stub : {"dolmsfx-win32.exe", "dolmsfx-win64.exe"}) {
+    for (size_t c = 0; c < cases.size(); ++c) {
+      SCOPED_TRACE(std::string(stub) + " case " + std::to_string(c));
+      Bytes image = ReadFileBytes(StubPath(stub)), ico = MakeIco(cases[c].sides, 7 * c + 1);
+      std::vector<packer::Resource> before, after;
+      ASSERT_EQ(packer::ReadResources(image, before), "");
+      ASSERT_EQ(packer::BrandImage(image, {ico, cases[c].version, "requireAdministrator"}), "");
+      ASSERT_EQ(packer::ReadResources(image, after), "");
+      // Every resource but the icons is kept byte for byte; 14, 16 and 24 are new.
+      size_t kept = 0;
+      for (const auto& old : before)
+        for (const auto& now : after)
+          kept += old.type.id != packer::kRtIcon && old.type.id != packer::kRtGroupIcon && now.type == old.type &&
+                  now.name == old.name && now.language == old.language && now.data == old.data;
+      EXPECT_EQ(kept, before.size() - 3);  // the default icon: two images and their group
+      EXPECT_EQ(after.size(), kept + cases[c].sides.size() + 3);
+
+      const std::string file = root + "/" + stub + std::to_string(c);
+      WriteFileBytes(file, image);
+      RunResult list = RunProgram({"/usr/bin/wrestool", "-l", file});
+      for (const char* part : {"type=group_icon", "type=version", "--type=24 --name=1", "--type=5 --name=103"})
+        EXPECT_TRUE(Contains(list.out, part)) << part << "\n" << list.out << list.err;
+      // wrestool writes a few bytes past the icon file; what comes first must be it.
+      ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "-t14", "-o", file + ".ico", file}).exitCode, 0);
+      Bytes extracted = ReadFileBytes(file + ".ico");
+      EXPECT_TRUE(extracted.size() >= ico.size() && Bytes(extracted.begin(), extracted.begin() + ico.size()) == ico);
+      ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "--raw", "-t16", "-o", file + ".ver", file}).exitCode, 0);
+      Bytes version = ReadFileBytes(file + ".ver");
+      for (const auto& field : cases[c].version) EXPECT_TRUE(Holds(version, Utf16(field.second))) << field.first;
+      ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "--raw", "-t24", "-o", file + ".xml", file}).exitCode, 0);
+      EXPECT_TRUE(Contains(ReadText(file + ".xml"), "level=\"requireAdministrator\""));
+    }
+  }
+}
+
+TEST(Branding, PackIsReproducibleSignsAndExtracts) {
+  if (!HaveWindowsStubs()) GTEST_SKIP() << "Windows stubs missing";
+  std::string root = MakeTempDir("branding-pack");
+  mkdir((root + "/in").c_str(), 0755);
+  WriteFileBytes(root + "/in/data.bin", TextLikeBytes(50000, 3));
+  WriteFileBytes(root + "/app.ico", MakeIco({16, 256}, 9));
+  std::vector<std::string> pack = {"pack", "--stub", "win64", "--icon", root + "/app.ico", "--version-info",
+                                   "ProductName=Acme", "--execution-level", "asInvoker", root + "/in", "-o"};
+  for (const char* out : {"/a.exe", "/b.exe"}) {
+    pack.push_back(root + out);
+    RunResult r = RunDolm(pack);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    pack.pop_back();
+  }
+  Bytes a = ReadFileBytes(root + "/a.exe");
+  EXPECT_EQ(a, ReadFileBytes(root + "/b.exe"));
+  const size_t field = (a[0x3C] | a[0x3D] << 8) + 24 + 64;  // the checksum covers the whole file
+  EXPECT_EQ(packer::PeChecksum(a, {}), a[field] | a[field + 1] << 8 | a[field + 2] << 16 | uint32_t{a[field + 3]} << 24);
+  ASSERT_EQ(RunProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + "/key.pem",
+                        "-out", root + "/cert.pem", "-days", "2", "-subj", "/CN=dolm test"}).exitCode, 0);
+  RunResult sign = RunProgram({"/usr/bin/osslsigncode", "sign", "-certs", root + "/cert.pem", "-key",
+                               root + "/key.pem", "-in", root + "/a.exe", "-out", root + "/signed.exe"});
+  ASSERT_EQ(sign.exitCode, 0) << sign.out << sign.err;
+  ASSERT_EQ(RunDolm({"extract", root + "/signed.exe", "-C", root + "/out"}).exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(root + "/out/in/data.bin"), TextLikeBytes(50000, 3));
+}
+
+TEST(Branding, PackRefusesBadIconsStubsAndOptions) {
+  if (!HaveWindowsStubs()) GTEST_SKIP() << "Windows stubs missing";
+  std::string root = MakeTempDir("branding-bad");
+  WriteText(root + "/in", "x");
+  const Bytes good = MakeIco({16, 32}, 5), stub = ReadFileBytes(StubPath("dolmsfx-win32.exe"));
+  auto with = [](Bytes bytes, size_t at, std::vector<uint8_t> patch) {
+    std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<long>(at));
+    return bytes;
+  };
+  const uint32_t lfanew = stub[0x3C] | stub[0x3D] << 8;
+  struct Case {
+    Bytes ico, stubImage;
+    std::vector<std::string> options;
+    int exitCode;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {Bytes(good.begin(), good.begin() + 20), stub, {}, 1, "directory of 2 images ends past the file's 20 bytes"},
+      {Bytes(good.begin(), good.end() - 1), stub, {}, 1, "image 2 of 2 ends at byte"},
+      {with(good, 2, {2}), stub, {}, 1, "cursor file"},
+      {with(good, 4, {0}), stub, {}, 1, "holds no images"},
+      {with(good, 38, {'G', 'I', 'F'}), stub, {}, 1, "image 1 of 2 is neither a bitmap nor a PNG image"},
+      {MakeIco({256, 256, 256, 256, 256, 256, 256, 256}, 1), stub, {}, 1,
+       "(" + std::to_string(stub.size()) + " without them); the archive must start at offset 250478"},
+      {good, with(stub, 0x3C, {0xF0, 0xFF, 0xFF, 0}), {}, 1, "no PE header"},
+      {good, with(stub, lfanew + 6, {0xFF}), {}, 1, "section table is damaged"},
+      {good, with(stub, lfanew + 24 + 96 + 16, {0xF0, 0xFF, 0xFF}), {}, 1, "resource table lies outside every section"},
+      {good, ReadFileBytes(StubPath("dolmsfx-linux")), {}, 2, "the Linux stub has none"},
+      {good, stub, {"--version-info", "Author=me"}, 2, "'Author' is not a version field; use one of CompanyName"},
+      {good, stub, {"--execution-level", "admin"}, 2, "not one of asInvoker, highestAvailable"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    WriteFileBytes(root + "/app.ico", cases[i].ico);
+    WriteFileBytes(root + "/stub.exe", cases[i].stubImage);
+    std::vector<std::string> args = {"pack", "-o", root + "/sfx.exe", "--stub", root + "/stub.exe", "--icon",
+                                     root + "/app.ico", root + "/in"};
+    args.insert(args.end(), cases[i].options.begin(), cases[i].options.end());
+    RunResult r = RunDolm(args);
+    EXPECT_EQ(r.exitCode, cases[i].exitCode) << i << ": " << r.err;
+    EXPECT_TRUE(Contains(r.err, cases[i].message)) << i << ": " << r.err;
+    EXPECT_FALSE(PathExists(root + "/sfx.exe") || PathExists(root + "/sfx.exe.part")) << i;
+  }
+}
+
+}  // namespace
