@@ -82,23 +82,8 @@ void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* wri
   if (haveSaved) ChangeFolder(saved);
 }
 
-void CleanUp(const char* commandLine, const char* tempFolder, WrittenRecord* written) {
-  char folder[kPathSize];
-  snprintf(folder, sizeof folder, "%s", tempFolder);
-  const char* text = commandLine[0] == '"' ? commandLine + 1 : commandLine;
-  if (!PlatformIsAbsolutePath(folder)) {
-    // The stub's folder: the drive and folder part of the command line.
-    uint32_t stubFolderLength = FolderPartLength(text);
-    char stubFolder[kExecPathSize];
-    if (stubFolderLength >= sizeof stubFolder) return;
-    memcpy(stubFolder, text, stubFolderLength);
-    stubFolder[stubFolderLength] = '\0';
-    char absolute[kExecPathSize];
-    int n = snprintf(absolute, sizeof absolute, "%s%s%s", stubFolder, SeparatorAfter(stubFolder), folder);
-    // A folder that cannot be named in 259 characters is not touched at all.
-    if (n < 0 || static_cast<size_t>(n) >= kPathSize) return;
-    memcpy(folder, absolute, static_cast<size_t>(n) + 1);
-  }
+void CleanUp(const char* folder, WrittenRecord* written) {
+  if (!PlatformIsAbsolutePath(folder) && !IsPathSeparator(folder[0])) return;
   RemoveFolderContents(folder, true, written);
 }
 

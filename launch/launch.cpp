@@ -13,41 +13,23 @@ namespace {
 
 constexpr int kCommandSize = 520;   // longest command line: 519 characters
 
-bool EndsWith(const char* text, const char* tail) {
-  size_t n = strlen(text), m = strlen(tail);
-  return n >= m && memcmp(text + n - m, tail, m) == 0;
-}
-
-// True when the file starts like a POSIX program: "#!" or the ELF magic.
-bool StartsLikeProgram(const char* path) {
-  FILE* file = PlatformOpenFile(path, "rb");
-  if (file == nullptr) return false;
-  unsigned char head[4] = {0, 0, 0, 0};
-  size_t got = fread(head, 1, sizeof head, file);
-  fclose(file);
-  if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
-  return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
-}
-
 void LowerCase(char* text) {
   for (char* p = text; *p; ++p)
     if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
 }
 
 // The program test: ".exe", ".com" or ".bat" anywhere in the lower-cased
-// path; beyond that a ".sh" ending or a file that begins like a POSIX program
-// (these never matter for a Windows program, which carries one of the three).
+// path, or what the platform itself starts as a program (on POSIX a ".sh"
+// ending or a file that begins with "#!" or the ELF magic; nothing on Windows).
 bool IsProgram(const char* path) {
   char lowered[kCommandSize];
   snprintf(lowered, sizeof lowered, "%s", path);
   LowerCase(lowered);
   if (strstr(lowered, ".exe") || strstr(lowered, ".com") || strstr(lowered, ".bat")) return true;
-  StripQuotes(lowered);
-  if (EndsWith(lowered, ".sh")) return true;
   char unquoted[kCommandSize];
   snprintf(unquoted, sizeof unquoted, "%s", path);
   StripQuotes(unquoted);
-  return StartsLikeProgram(unquoted);
+  return PlatformIsNativeProgram(unquoted);
 }
 
 }  // namespace
@@ -111,17 +93,9 @@ Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* fo
   StripQuotes(absolute);
   // A relative path is joined to the current folder before that folder
   // changes, so that the extracted file is the one started.
-  if (absolute[0] != '\0' && !PlatformIsAbsolutePath(absolute)) {
-    char current[kPathSize];
-    if (PlatformGetCurrentFolder(current, sizeof current)) {
-      size_t n = strlen(current);
-      const char* separator = (n > 0 && !IsPathSeparator(current[n - 1])) ? "\\" : "";
-      char joined[kCommandSize];
-      if (snprintf(joined, sizeof joined, "%s%s%s", current, separator, absolute) >= static_cast<int>(sizeof joined))
-        return Result{kSilentFailure};
-      memcpy(absolute, joined, sizeof absolute);
-    }
-  }
+  char joined[kCommandSize];
+  if (!ResolveAgainstCurrentFolder(absolute, joined, sizeof joined)) return Result{kSilentFailure};
+  memcpy(absolute, joined, sizeof absolute);
 
   PlatformSetCurrentFolder(folder);
   char commandLine[kCommandSize];

@@ -12,8 +12,8 @@
 // started.
 Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options);
 // Removes the files this run wrote and the folders it created below the
-// extraction folder.
-void CleanUp(const char* commandLine, const char* tempFolder, WrittenRecord* written);
+// extraction folder, an absolute path (ResolveAgainstCurrentFolder).
+void CleanUp(const char* folder, WrittenRecord* written);
 
 Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder);
 void StripQuotes(char* text);

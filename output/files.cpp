@@ -28,16 +28,7 @@ constexpr uint32_t kMaxRecordPaths = 1u << 20;
 // Returns 1 when the path cannot be formed.
 int NormalisePath(const char* path, char* out) {
   char joined[kNormalSize];
-  joined[0] = '\0';
-  if (!PlatformIsAbsolutePath(path)) {
-    char current[kPathSize];
-    if (!PlatformGetCurrentFolder(current, kPathSize)) return 1;
-    if (snprintf(joined, sizeof joined, "%s\\", current) >= static_cast<int>(sizeof joined)) return 1;
-  }
-  size_t base = strlen(joined);
-  if (base + strlen(path) + 1 > sizeof joined) return 1;
-  memcpy(joined + base, path, strlen(path) + 1);
-
+  if (!ResolveAgainstCurrentFolder(path, joined, sizeof joined)) return 1;
   const bool foldCase = joined[0] != '\0' && joined[1] == ':';
   // The root: "x:\", "\\" for a network path, or "\" for a POSIX path.
   size_t in = 0, outLength = 0;
@@ -233,10 +224,9 @@ Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool co
 
   MakeWritable(out->path);  // times can only be set while the file is writable
   PlatformSetFileTime(out->path, entry.time);
-  // Only read-only, hidden, system and archive can be given to a file; bit 7
-  // (normal) and the folder bits are dropped, and nothing left means normal.
-  unsigned attributes = entry.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
-  PlatformSetAttributes(out->path, attributes != 0 ? attributes : kAttrNormal);
+  // The stored attribute byte is applied as it stands; what the system
+  // refuses (a folder bit, say), it refuses.
+  PlatformSetAttributes(out->path, entry.attributes);
   return kOk;
 }
 

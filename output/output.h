@@ -110,6 +110,9 @@ void DefaultTemporaryFolder(char* folder);  // kPathSize bytes
 // Fills target (kPathSize bytes) with the path a stored name is written to
 // below folder ("" = the current folder); false when it would not fit.
 bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedName, char* target);
+// Joins a relative path to the current folder (a rooted one, "\\x", to the
+// current drive only) into out; false when it does not fit.
+bool ResolveAgainstCurrentFolder(const char* path, char* out, size_t size);
 // Length of the drive and folder part of a path (a leading letter and colon,
 // then everything up to and including the last backslash or slash); the file
 // name and extension start there.

@@ -1,5 +1,6 @@
 // Target paths: the default temporary folder and the rule that turns a
 // stored name into the path a file is written to.
+#include <cstdio>
 #include <cstring>
 
 #include "container/format.h"
@@ -35,12 +36,14 @@ uint32_t FolderPartLength(const char* path) {
 
 void DefaultTemporaryFolder(char* folder) {
   memset(folder, 0, kPathSize);
-  // One place is kept free for the separator appended below.
-  int length = PlatformTempPath(folder, kPathSize - 1);
+  // The system's path gets room for 259 characters, as GetTempPathA is asked
+  // with 260; it ends in a separator (a POSIX one in '/').
+  int length = PlatformTempPath(folder, kPathSize);
   if (length < 0) length = 0;
   folder[length] = '\0';
-  // A POSIX temporary path ends in '/', which serves as the separator as well.
-  if (length == 0 || !IsPathSeparator(folder[length - 1])) folder[length] = '\\';
+  // A path without its separator gets one where there is room; none gives "\".
+  if ((length == 0 || !IsPathSeparator(folder[length - 1])) && length < static_cast<int>(kPathSize) - 1)
+    folder[length] = '\\';
 }
 
 bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedName, char* target) {
@@ -64,4 +67,21 @@ bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedNa
   // A path beyond 259 characters is refused; target keeps its first 259
   // characters so that the error can name it.
   return AppendText(target, kPathSize, tail) && fits;
+}
+
+bool ResolveAgainstCurrentFolder(const char* path, char* out, size_t size) {
+  char current[kPathSize];
+  int n;
+  if (path[0] == '\0' || PlatformIsAbsolutePath(path) || !PlatformGetCurrentFolder(current, sizeof current)) {
+    n = snprintf(out, size, "%s", path);
+  } else if (IsPathSeparator(path[0])) {
+    // A rooted path ("\dolmtest\") keeps its root: only the current drive goes in front.
+    const bool drive = current[0] != '\0' && current[1] == ':';
+    n = snprintf(out, size, "%.*s%s", drive ? 2 : 0, current, path);
+  } else {
+    const size_t length = strlen(current);
+    const char* separator = (length > 0 && !IsPathSeparator(current[length - 1])) ? "\\" : "";
+    n = snprintf(out, size, "%s%s%s", current, separator, path);
+  }
+  return n >= 0 && static_cast<size_t>(n) < size;
 }

@@ -216,6 +216,12 @@ bool PlatformRunProcess(const char* commandLine, bool wait);
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);
 
+// True for a file that the platform starts as a program although its name
+// holds none of ".exe", ".com", ".bat": on POSIX a ".sh" ending, or a file
+// that begins with "#!" or the ELF magic. Always false on Windows, where any
+// other file is a document.
+bool PlatformIsNativeProgram(const char* path);
+
 // POSIX entry (called from main): keeps argv for PlatformCommandLine, then
 // runs StubMain with the argument text.
 int PosixEntry(int argc, char** argv);

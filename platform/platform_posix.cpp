@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -568,4 +569,16 @@ void PlatformMakeExecutable(const char* path) {
   struct stat st;
   if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
   chmod(host, (st.st_mode & 07777) | S_IXUSR);
+}
+
+bool PlatformIsNativeProgram(const char* path) {
+  size_t n = std::strlen(path);
+  if (n >= 3 && strcasecmp(path + n - 3, ".sh") == 0) return true;
+  FILE* file = PlatformOpenFile(path, "rb");
+  if (file == nullptr) return false;
+  unsigned char head[4] = {0, 0, 0, 0};
+  size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
+  return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
 }

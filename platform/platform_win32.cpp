@@ -276,6 +276,11 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
 
 void PlatformMakeExecutable(const char* path) { (void)path; }
 
+bool PlatformIsNativeProgram(const char* path) {
+  (void)path;
+  return false;
+}
+
 // ---- entry -------------------------------------------------------------------
 
 // The argument text is formed as the C runtime start-up forms it: skip the

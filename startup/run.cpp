@@ -60,9 +60,13 @@ int RunStub(StubRun* run, const char* argText) {
   if (run->tempFolder[0] == '\0') DefaultTemporaryFolder(run->tempFolder);
   Decide(run, ExtractArchive(run));
 
+  // The files were written relative to the current folder, which the launch
+  // changes: the clean-up walks the folder resolved against it beforehand.
+  char written[kPathSize];
+  const bool resolved = ResolveAgainstCurrentFolder(run->tempFolder, written, sizeof written);
   Result launched = LaunchStoredFile(run->tempFolder, &run->options);
   if (launched.error == kNoAssociation) ShowNoAssociation();
-  if (OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
-    CleanUp(run->commandLine, run->tempFolder, &run->output.written);
+  if (resolved && OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
+    CleanUp(written, &run->output.written);
   return 0;
 }
