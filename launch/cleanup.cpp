@@ -25,7 +25,8 @@ const char* SeparatorAfter(const char* text) {
   return (n > 0 && !IsPathSeparator(text[n - 1])) ? "\\" : "";
 }
 
-void WalkFolder(const char* folder, WrittenRecord* written) {
+// everything: the folder is this run's own, and all in it goes.
+void WalkFolder(const char* folder, WrittenRecord* written, bool everything) {
   char pattern[kWalkPathSize];
   const char* separator = SeparatorAfter(folder);
   if (snprintf(pattern, sizeof pattern, "%s%s*.*", folder, separator) >= static_cast<int>(sizeof pattern))
@@ -41,8 +42,8 @@ void WalkFolder(const char* folder, WrittenRecord* written) {
     const bool isFolder = (entry.attributes & kAttrFolder) != 0;
     // Folders not created by this run are searched for this run's files but
     // never removed; searching stops where nothing of this run can lie.
-    if (isFolder && HasWrittenPathBelow(written, path)) WalkFolder(path, written);
-    if (!IsWrittenPath(written, path)) continue;
+    if (isFolder && (everything || HasWrittenPathBelow(written, path))) WalkFolder(path, written, everything);
+    if (!everything && !IsWrittenPath(written, path)) continue;
     if (entry.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem)) PlatformSetAttributes(path, kAttrNormal);
     if (isFolder)
       PlatformRemoveFolder(path);
@@ -64,8 +65,8 @@ bool ChangeFolder(const char* path) {
   return PlatformSetCurrentFolder(path);
 }
 
-void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written) {
-  if (!outermost) return WalkFolder(folder, written);
+void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written, bool everything) {
+  if (!outermost) return WalkFolder(folder, written, everything);
   char saved[kPathSize];
   const bool haveSaved = PlatformGetCurrentFolder(saved, sizeof saved);
   if (haveSaved) {
@@ -78,16 +79,18 @@ void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* wri
       root[0] = '\\';
     ChangeFolder(root);
   }
-  WalkFolder(folder, written);
+  WalkFolder(folder, written, everything);
   if (haveSaved) ChangeFolder(saved);
 }
 
-void CleanUp(const char* folder, WrittenRecord* written) {
+void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder) {
   if (!PlatformIsAbsolutePath(folder) && !IsPathSeparator(folder[0])) return;
-  RemoveFolderContents(folder, true, written);
+  RemoveFolderContents(folder, true, written, ownFolder);
+  if (ownFolder) PlatformRemoveFolder(folder);
 }
 
-Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options) {
+Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, WrittenRecord* written,
+                        char* shown) {
   if (options->record.execLength == 0) return kOk;
   char execPath[kExecPathSize];
   // A path cut short could only name the wrong file: it is not started.
@@ -103,5 +106,9 @@ Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options) {
              execPath + FolderPartLength(execPath));
     memcpy(execPath, flat, sizeof execPath);
   }
+  snprintf(shown, kPathSize, "%s", execPath);
+  // Where temporary folders are shared, a file this run did not write (one
+  // planted beforehand, or kept by the answer No) is never started.
+  if (PlatformStartsOnlyWrittenFiles() && !IsWrittenPath(written, execPath)) return Result{kNotWrittenByRun};
   return LaunchExecuteFile(execPath, options->execArgs, true, tempFolder);
 }

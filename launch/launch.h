@@ -7,13 +7,16 @@
 #include "platform/platform.h"
 
 // Starts the stored execute file below tempFolder (by its name alone when
-// the files were extracted flat) and waits for it. kNoAssociation when it is
-// a document that no program opens; kSilentFailure when nothing could be
-// started.
-Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options);
+// the files were extracted flat) and waits for it; its path goes to shown
+// (kPathSize bytes). kNoAssociation when it is a document that no program
+// opens; kNotWrittenByRun when the platform starts only what this run wrote
+// and it did not write it; kSilentFailure when nothing could be started.
+Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, WrittenRecord* written,
+                        char* shown);
 // Removes the files this run wrote and the folders it created below the
-// extraction folder, an absolute path (ResolveAgainstCurrentFolder).
-void CleanUp(const char* folder, WrittenRecord* written);
+// extraction folder, an absolute path (ResolveAgainstCurrentFolder); when
+// the folder is the run's own, everything in it and the folder itself.
+void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder);
 
 Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder);
 void StripQuotes(char* text);
@@ -21,5 +24,5 @@ void StripQuotes(char* text);
 // path is a document with no associated program, kSilentFailure when path or
 // the command line would not fit. StripQuotes is applied to path.
 Result FormLaunchCommandLine(char* path, const char* args, char* commandLine);
-void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written);
+void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written, bool everything);
 bool ChangeFolder(const char* path);

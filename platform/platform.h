@@ -54,6 +54,7 @@ enum ErrorNumber : int16_t {
   kStopNoTableMemory = 25,     // the file table cannot grow: a line on standard output
   kSilentFailure = 26,         // a step failed without a message; the run goes on
   kNoAssociation = 27,         // a document that no program opens: string 43 in a box
+  kNotWrittenByRun = 28,       // the execute file is not one this run wrote: not started
 };
 
 struct [[nodiscard]] Result {
@@ -164,6 +165,18 @@ FILE* PlatformOpenFile(const char* path, const char* mode);
 // The system's temporary path (GetTempPathA), at most size-1 characters;
 // returns its length (0 when there is none).
 int PlatformTempPath(char* buf, int size);
+
+// A folder of this run's own for the extraction when none is given or
+// stored. POSIX: a fresh private folder (mode 0700) made inside $TMPDIR or
+// /tmp, its path ending in '/', and *made set; error 0 naming the folder
+// when it cannot be made. Windows: nothing (*made stays false), the per-user
+// temporary path serves as it is.
+Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults);
+// True where the execute file is started only when this run wrote it
+// (POSIX, whose temporary folders are shared by every user).
+bool PlatformStartsOnlyWrittenFiles();
+// One line for the user on standard error (POSIX); nothing on Windows.
+void PlatformNotice(const char* text);
 
 // Creates one folder; true when a new folder was made.
 bool PlatformCreateFolder(const char* path);

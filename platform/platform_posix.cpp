@@ -359,6 +359,26 @@ int PlatformTempPath(char* buf, int size) {
   return static_cast<int>(n);
 }
 
+Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
+  *made = false;
+  char base[kPathSize];
+  int length = PlatformTempPath(base, sizeof base);
+  char pattern[kPathSize + 16];
+  int n = std::snprintf(pattern, sizeof pattern, "%sdolmsfx-XXXXXX", length > 0 ? base : "/tmp/");
+  if (n < 0 || n + 2 > size || static_cast<size_t>(n) >= sizeof pattern || mkdtemp(pattern) == nullptr)
+    return NoteFault(faults, kErrorCannotOpen, pattern);
+  std::snprintf(buf, static_cast<size_t>(size), "%s/", pattern);
+  *made = true;
+  return kOk;
+}
+
+bool PlatformStartsOnlyWrittenFiles() { return true; }
+
+void PlatformNotice(const char* text) {
+  std::fprintf(stderr, "%s\n", text);
+  std::fflush(stderr);
+}
+
 bool PlatformCreateFolder(const char* path) {
   char host[PATH_MAX];
   if (HostPath(path, host, sizeof host)) return false;

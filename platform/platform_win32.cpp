@@ -169,6 +169,18 @@ int PlatformTempPath(char* buf, int size) {
   return static_cast<int>(length);
 }
 
+Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
+  (void)buf;
+  (void)size;
+  (void)faults;
+  *made = false;
+  return kOk;
+}
+
+bool PlatformStartsOnlyWrittenFiles() { return false; }
+
+void PlatformNotice(const char* text) { (void)text; }
+
 bool PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
 
 bool PlatformSetAttributes(const char* path, unsigned attributes) {

@@ -2,6 +2,7 @@
 // options, apply the switches, extract, launch and clean up. Every failure
 // that the layers below return ends here: the run either goes on after it
 // (IgnoreErrors) or ends with its message.
+#include <cstdio>
 #include <cstring>
 
 #include "container/format.h"
@@ -57,16 +58,26 @@ int RunStub(StubRun* run, const char* argText) {
   Decide(run, switched);
   if (report) ShowOptionsReport(run);
 
-  if (run->tempFolder[0] == '\0') DefaultTemporaryFolder(run->tempFolder);
+  if (run->tempFolder[0] == '\0') {
+    Result made = PlatformMakeRunFolder(run->tempFolder, sizeof run->tempFolder, &run->ownFolder, &run->faults);
+    if (!made.ok()) EndRun(run, made);
+    if (!run->ownFolder) DefaultTemporaryFolder(run->tempFolder);
+  }
   Decide(run, ExtractArchive(run));
 
   // The files were written relative to the current folder, which the launch
   // changes: the clean-up walks the folder resolved against it beforehand.
   char written[kPathSize];
   const bool resolved = ResolveAgainstCurrentFolder(run->tempFolder, written, sizeof written);
-  Result launched = LaunchStoredFile(run->tempFolder, &run->options);
+  char started[kPathSize];
+  Result launched = LaunchStoredFile(run->tempFolder, &run->options, &run->output.written, started);
   if (launched.error == kNoAssociation) ShowNoAssociation();
+  if (launched.error == kNotWrittenByRun) {
+    char notice[kPathSize + 96];
+    std::snprintf(notice, sizeof notice, "%s: not started: this run did not write it", started);
+    PlatformNotice(notice);
+  }
   if (resolved && OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
-    CleanUp(written, &run->output.written);
+    CleanUp(written, &run->output.written, run->ownFolder);
   return 0;
 }

@@ -17,6 +17,7 @@ struct StubRun {
   char commandLine[520];  // whole process command line, copied once
   char ownPath[520];      // the stub's own file, taken from the command line
   char tempFolder[kPathSize];  // extraction target; stored text, argument or default
+  bool ownFolder;              // tempFolder was made for this run (POSIX)
   ArchiveFile archive;
   StoredOptions options;  // options.record.optionWord is the option word
   Faults faults;
