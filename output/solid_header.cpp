@@ -183,35 +183,28 @@ static bool ReadPacked(FILE* file, uint32_t length, uint8_t** out, uint32_t* got
   return buffer != nullptr;
 }
 
-// Registers the checked entries in the table; their names go to one arena
-// of `unpacked` bytes, which holds every name and its terminating zero.
-static Result RegisterEntries(const uint8_t* entries, uint32_t unpacked, uint32_t count, FileTable* files,
-                              Faults* faults) {
+// Registers the checked entries in the table. The entry buffer becomes the
+// table's name arena: each name stays where it was unpacked and is ended in
+// place by a zero over the first byte of the entry behind it, which is read
+// before it is overwritten. The buffer holds at least unpacked + 1 bytes.
+static Result RegisterEntries(uint8_t* entries, uint32_t count, FileTable* files, Faults* faults) {
   free(files->names);
-  files->names = static_cast<char*>(malloc(static_cast<size_t>(unpacked) + 1));
-  if (files->names == nullptr) {
-    Result stop = NoteFault(faults, kStopNoTableMemory);
-    snprintf(faults->first.text, sizeof faults->first.text, "No memory for registering %d more files",
-             static_cast<int>(count));
-    return stop;
-  }
+  files->names = reinterpret_cast<char*>(entries);
   uint32_t offset = 0;
-  char* name = files->names;
+  uint8_t firstByte = entries[0];  // of the entry at offset, saved before the zero above it
   for (uint32_t i = 0; i < count; ++i) {
     Result room = ReserveEntry(files, i, faults);
     if (!room.ok()) return room;
-    const uint8_t* entry = entries + offset;
+    uint8_t* entry = entries + offset;
     const uint32_t nameLength = entry[8];
     FileRecord& record = files->records[i];
-    // Each entry's 16 fixed bytes leave room for its name's zero.
-    memcpy(name, entry + kEntryFixedSize, nameLength);
-    name[nameLength] = '\0';
-    record.name = name;
-    name += nameLength + 1;
+    record.time = (LoadLe32(entry) & ~0xFFu) | firstByte;
     record.size = LoadLe32(entry + 4);
-    record.time = LoadLe32(entry);
     record.attributes = entry[9];
+    record.name = reinterpret_cast<const char*>(entry + kEntryFixedSize);
     offset += kEntryFixedSize + nameLength;
+    firstByte = entries[offset];
+    entries[offset] = 0;
   }
   files->count = count;
   return kOk;
@@ -281,14 +274,17 @@ Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
     damaged = Crc16Of(packed, packedLength) != check || unpacked == entrySize ||
               CheckEntries(entries, unpacked, count) != 0;
   }
+  free(packed);
+  ReleaseTreePool(&pool);
   if (!damaged) {
-    Result registered = RegisterEntries(entries, unpacked, count, files, faults);
+    // Only the unpacked bytes and the zero behind them are kept.
+    uint8_t* kept = static_cast<uint8_t*>(realloc(entries, static_cast<size_t>(unpacked) + 1));
+    if (kept != nullptr) entries = kept;
+    Result registered = RegisterEntries(entries, count, files, faults);
+    entries = nullptr;  // the table's name arena now
     if (!registered.ok()) result = registered;
   }
-
-  free(packed);
   free(entries);
-  ReleaseTreePool(&pool);
   if (damaged) {
     Result bad = NoteFault(faults, kHeaderError, "", ftell(file));
     return result.ok() ? bad : result;

@@ -296,15 +296,29 @@ int PlatformLoadString(unsigned id, char* buf, int size) {
   return n;
 }
 
+namespace {
+
+// Writes text to standard error with the stub's backslashes shown as the
+// slashes of the paths they stand for.
+void PutForUser(const char* text) {
+  for (const char* p = text; *p; ++p) std::fputc(*p == '\\' ? '/' : *p, stderr);
+}
+
+}  // namespace
+
 void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
-  std::fprintf(stderr, "%s\n%s\n\n", caption, text);
+  std::fprintf(stderr, "%s\n", caption);
+  PutForUser(text);
+  std::fputs("\n\n", stderr);
   std::fflush(stderr);
 }
 
 bool PlatformOverwriteDialog(const char* text, bool silent, int* answer) {
   char line[256];
   for (;;) {
-    std::fprintf(stderr, "Overwrite file\n%s\n[Y]es, Yes to [A]ll, [N]o, [C]ancel? ", text);
+    std::fputs("Overwrite file\n", stderr);
+    PutForUser(text);
+    std::fputs("\n[Y]es, Yes to [A]ll, [N]o, [C]ancel? ", stderr);
     std::fflush(stderr);
     if (!std::fgets(line, sizeof line, stdin)) {
       // End of input counts as closing the dialog.
@@ -375,7 +389,8 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
 bool PlatformStartsOnlyWrittenFiles() { return true; }
 
 void PlatformNotice(const char* text) {
-  std::fprintf(stderr, "%s\n", text);
+  PutForUser(text);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
 }
 

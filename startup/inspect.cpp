@@ -47,6 +47,11 @@ Result OpenForInspection(StubRun* run, const char* path, bool load) {
 }
 
 Result ExpandInto(StubRun* run, OutputSink sink) {
+  // The expansion counts a file's bytes in a signed 32-bit number: a larger
+  // size cannot be extracted, and is refused before anything is written.
+  for (uint32_t i = 0; i < run->files.count; ++i)
+    if (run->files.records[i].size > 0x7FFFFFFFu)
+      return NoteFault(&run->faults, kErrorInconsistent, run->files.records[i].name, -1);
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, &run->faults);
   Result result = BeginFiles(&run->expansion, run->archive.file);
   if (!result.ok()) return result;

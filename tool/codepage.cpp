@@ -162,24 +162,44 @@ std::string DecodeName(const std::string& stored, int codePage, std::string* utf
   }
 }
 
-std::vector<NameInArchive> ReadStoredNames(const std::vector<std::string>& stored, int codePage) {
-  std::vector<NameInArchive> names(stored.size());
-  std::vector<std::string> read(stored.size());
-  std::vector<std::string> unsafe = CheckStoredNames(stored);
-  for (size_t i = 0; i < stored.size(); ++i) {
-    NameInArchive& name = names[i];
-    name.stored = stored[i];
-    std::string problem = DecodeName(stored[i], codePage, &name.utf8);
-    name.readable = problem.empty();
-    if (!name.readable) name.utf8 = stored[i];
-    name.problem = name.readable ? unsafe[i] : problem;
-    // An unreadable name stands for itself in the check for names that meet.
-    read[i] = name.utf8;
+NameInArchive ArchiveNames::operator[](size_t i) const {
+  NameInArchive name;
+  name.stored = storedAt(i);
+  name.readable = unreadable.count(static_cast<uint32_t>(i)) == 0;
+  if (!name.readable || !DecodeName(name.stored, codePage, &name.utf8).empty()) name.utf8 = name.stored;
+  auto problem = problems.find(static_cast<uint32_t>(i));
+  if (problem != problems.end()) name.problem = problem->second;
+  return name;
+}
+
+ArchiveNames ReadStoredNames(size_t count, std::function<std::string(size_t)> storedAt, int codePage) {
+  ArchiveNames names;
+  names.count = count;
+  names.codePage = codePage;
+  names.storedAt = std::move(storedAt);
+  names.problems = CheckStoredNames(count, names.storedAt);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string utf8;
+    std::string problem = DecodeName(names.storedAt(i), codePage, &utf8);
+    if (problem.empty()) continue;
+    names.unreadable.insert(i);
+    names.problems[i] = problem;
   }
-  // Two stored spellings of one name (E9 and C3 A9 both read as U+00E9).
-  std::vector<std::string> meet = CheckStoredNames(read);
-  for (size_t i = 0; i < names.size(); ++i)
-    if (names[i].problem.empty() && !meet[i].empty()) names[i].problem = "once read, " + meet[i];
+  // Two stored spellings of one name (E9 and C3 A9 both read as U+00E9); an
+  // unreadable name stands for itself.
+  auto readAt = [&names](size_t i) {
+    std::string utf8;
+    return DecodeName(names.storedAt(i), names.codePage, &utf8).empty() ? utf8 : names.storedAt(i);
+  };
+  for (auto& [i, why] : CheckStoredNames(count, readAt))
+    if (!names.problems.count(i)) names.problems[i] = "once read, " + why;
+  return names;
+}
+
+std::vector<NameInArchive> ReadStoredNames(const std::vector<std::string>& stored, int codePage) {
+  ArchiveNames read = ReadStoredNames(stored.size(), [&stored](size_t i) { return stored[i]; }, codePage);
+  std::vector<NameInArchive> names;
+  for (size_t i = 0; i < read.size(); ++i) names.push_back(read[i]);
   return names;
 }
 

@@ -4,6 +4,9 @@
 // stored names.
 #pragma once
 
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,9 +52,22 @@ struct NameInArchive {
   std::string problem;  // why it is unreadable or unsafe to extract, "" when fine
   bool readable;        // utf8 is the name read in the code page
 };
-// Reads every stored name in the code page and checks it: unreadable names,
-// names unsafe on the extracting side (tool.h: CheckStoredNames, on the
-// stored bytes), and names that land on one file once read.
+// The stored names of an archive as the commands read them: each name is
+// read in the code page when it is asked for, and only the names with a
+// problem are kept (unreadable, unsafe on the extracting side, or landing
+// on one file with another once read), so that a list of a million names
+// costs a few bytes per name.
+struct ArchiveNames {
+  size_t count = 0;
+  int codePage = 0;
+  std::function<std::string(size_t)> storedAt;  // the bytes of name i
+  std::map<uint32_t, std::string> problems;     // by index
+  std::set<uint32_t> unreadable;
+  size_t size() const { return count; }
+  NameInArchive operator[](size_t i) const;
+};
+ArchiveNames ReadStoredNames(size_t count, std::function<std::string(size_t)> storedAt, int codePage);
+// The same for names in memory (the packer's and the fuzz targets' use).
 std::vector<NameInArchive> ReadStoredNames(const std::vector<std::string>& stored, int codePage);
 
 struct ParsedArgs;

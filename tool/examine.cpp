@@ -3,6 +3,7 @@
 // first failure.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,15 +48,21 @@ const char kTestHelp[] =
     "  -h, --help     show this text\n";
 
 const char kExtractHelp[] =
-    "Usage: dolm extract FILE [-C DIR] [--overwrite] [--allow-unsafe-paths]\n"
+    "Usage: dolm extract FILE [-C DIR] [--overwrite] [--max-size SIZE] [--allow-unsafe-paths]\n"
     "\n"
     "Extracts the stored files below DIR (default: the current folder), with\n"
-    "their stored folders, times and attributes. Nothing is run.\n"
+    "their stored folders, times and attributes. Nothing is run. Every folder and\n"
+    "file is opened below DIR without following symbolic links, and an archive\n"
+    "whose declared size does not fit the free space of DIR is refused before\n"
+    "anything is written.\n"
     "\n"
     "  -C, --directory DIR    extract below DIR (created when missing)\n"
-    "  --overwrite            replace files that exist already\n"
+    "  --overwrite            replace files that exist already (removed and\n"
+    "                         created anew, never written through)\n"
+    "  --max-size SIZE        refuse an archive that declares more than SIZE bytes\n"
+    "                         (suffixes K, M, G: powers of 1024)\n"
     "  --allow-unsafe-paths   extract names with '..', absolute paths, drive\n"
-    "                         letters or device names, and through symbolic links\n"
+    "                         letters or device names\n"
     "  --codepage N           read stored names in Windows code page N (default:\n"
     "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help             show this text\n";
@@ -79,6 +86,13 @@ std::string Describe(const Archive& archive) {
   long offset = fault.offset >= 0 ? static_cast<long>(fault.offset)
                                   : archive.run->archive.file ? ftell(archive.run->archive.file) : 0;
   return "'" + Shown(archive.path) + "': " + OneLine(text) + " (found at byte offset " + std::to_string(offset) + ")";
+}
+
+// What Describe adds for a failure that names a stored file.
+std::string SubjectDetail(const Archive& archive) {
+  const Fault& fault = archive.run->faults.first;
+  if (fault.error != kErrorInconsistent || fault.subject[0] == '\0') return "";
+  return " (the file '" + Shown(fault.subject) + "' declares more than the 2147483647 bytes an extraction handles)";
 }
 
 // Opens the archive and reads everything up to the first data block; with
@@ -106,16 +120,53 @@ void OpenIntact(Archive* archive, const std::string& path, bool load) {
 const FileTable& Files(const Archive& archive) { return archive.run->files; }
 const StoredOptions& Options(const Archive& archive) { return archive.run->options; }
 
-std::vector<std::string> StoredNames(const Archive& archive) {
-  std::vector<std::string> names;
-  for (uint32_t i = 0; i < Files(archive).count; ++i) names.emplace_back(Files(archive).records[i].name);
-  return names;
+// The stored names, read from the file table one at a time.
+ArchiveNames ReadNames(const Archive& archive, int codePage) {
+  const FileTable* files = &Files(archive);
+  return ReadStoredNames(files->count, [files](size_t i) { return std::string(files->records[i].name); },
+                         codePage);
 }
 
 uint64_t TotalSize(const Archive& archive) {
   uint64_t total = 0;
   for (uint32_t i = 0; i < Files(archive).count; ++i) total += Files(archive).records[i].size;
   return total;
+}
+
+// The declared total against the size of the archive's file.
+double DeclaredRatio(const Archive& archive) {
+  return archive.fileSize == 0 ? 0.0 : static_cast<double>(TotalSize(archive)) / static_cast<double>(archive.fileSize);
+}
+
+// "1G", "500M", "4096": a size in bytes with an optional binary suffix.
+uint64_t ParseSize(const std::string& text) {
+  size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = std::stoull(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  std::string suffix = text.substr(used == 0 ? text.size() : used);
+  int shift = suffix.empty() ? 0 : suffix == "K" || suffix == "k" ? 10 : suffix == "M" ? 20 : suffix == "G" ? 30 : -1;
+  if (used == 0 || shift < 0 || text[0] == '-' || value > (UINT64_MAX >> shift))
+    throw UsageError("--max-size takes a number of bytes with an optional K, M or G: '" + text + "'");
+  return static_cast<uint64_t>(value) << shift;
+}
+
+// Refuses, before anything is written, an archive that declares more than
+// the target's free space or than the limit the user gave.
+void CheckDeclaredSize(const Archive& archive, int rootFd, const std::string& dir, uint64_t limit) {
+  const uint64_t declared = TotalSize(archive);
+  if (limit != 0 && declared > limit)
+    throw Failure("'" + Shown(archive.path) + "' declares " + std::to_string(declared) +
+                  " bytes, more than --max-size " + std::to_string(limit));
+  struct statvfs fs;
+  if (fstatvfs(rootFd, &fs) != 0) return;
+  const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  if (declared > free)
+    throw Failure("'" + Shown(archive.path) + "' declares " + std::to_string(declared) + " bytes, but '" +
+                  Shown(dir) + "' has only " + std::to_string(free) + " bytes free");
 }
 
 std::string ProgressText(const char* verb, const Archive& archive) {
@@ -131,7 +182,7 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kRecreateOriginalFolders, kDeleteSFXwhenDone,
                                  kPromptUserForOptions,    kIgnoreErrors};
 
-void PrintJson(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
+void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -146,8 +197,8 @@ void PrintJson(const Archive& archive, const std::vector<NameInArchive>& names, 
   printf("  %s,\n", JsonStored("temporaryFolder", stored.tempFolder, codePage).c_str());
   printf("  %s,\n", JsonStored("executeFile", stored.execFile, codePage).c_str());
   printf("  %s,\n", JsonStored("executeArguments", stored.execArgs, codePage).c_str());
-  printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"files\": [", files.count,
-         static_cast<unsigned long long>(TotalSize(archive)));
+  printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"sizeRatio\": %.3f,\n  \"files\": [", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
     printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
@@ -159,7 +210,7 @@ void PrintJson(const Archive& archive, const std::vector<NameInArchive>& names, 
   printf("%s]\n}\n", files.count ? "\n  " : "");
 }
 
-void PrintText(const Archive& archive, const std::vector<NameInArchive>& names, int codePage) {
+void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -177,8 +228,8 @@ void PrintText(const Archive& archive, const std::vector<NameInArchive>& names, 
   printf("Execute file:       %s\n",
          stored.execFile[0] ? ShownStored(stored.execFile, codePage).c_str() : "(none)");
   printf("Execute arguments:  %s\n", ShownStored(stored.execArgs, codePage).c_str());
-  printf("Files:              %u, %llu bytes\n\n", files.count,
-         static_cast<unsigned long long>(TotalSize(archive)));
+  printf("Files:              %u, %llu bytes declared (%.1f times the archive's size)\n\n", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
   printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
@@ -189,24 +240,20 @@ void PrintText(const Archive& archive, const std::vector<NameInArchive>& names, 
   }
 }
 
-size_t CountUnsafe(const std::vector<NameInArchive>& names) {
-  size_t count = 0;
-  for (const auto& name : names) count += name.problem.empty() ? 0 : 1;
-  return count;
-}
+size_t CountUnsafe(const ArchiveNames& names) { return names.problems.size(); }
 
 // Says on stderr which names cannot be read in the code page, and why.
-void ReportUnreadable(const char* command, const std::vector<NameInArchive>& names) {
-  for (const auto& name : names)
-    if (!name.readable)
+void ReportUnreadable(const char* command, const ArchiveNames& names) {
+  for (uint32_t i : names.unreadable)
+    if (const NameInArchive name = names[i]; !name.readable)
       fprintf(stderr, "dolm: %s: the stored name '%s' (bytes %s) cannot be read: %s\n", command,
               Shown(name.stored).c_str(), HexText(name.stored).c_str(), name.problem.c_str());
 }
 
 // No file is written under a name that is not what its maker meant.
-void RefuseUnreadable(const std::string& path, const std::vector<NameInArchive>& names) {
-  for (const auto& name : names)
-    if (!name.readable)
+void RefuseUnreadable(const std::string& path, const ArchiveNames& names) {
+  for (uint32_t i : names.unreadable)
+    if (const NameInArchive name = names[i]; !name.readable)
       throw Failure("refusing to extract '" + path + "': the stored name '" + Shown(name.stored) +
                     "' (bytes " + HexText(name.stored) + ") cannot be read: " + name.problem);
 }
@@ -246,7 +293,7 @@ int ListCommand(const std::vector<std::string>& args) {
   int codePage = ReadingCodePage(parsed);
   Archive archive;
   OpenIntact(&archive, path, false);
-  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(archive), codePage);
+  ArchiveNames names = ReadNames(archive, codePage);
   if (parsed.Has("--json")) PrintJson(archive, names, codePage);
   else PrintText(archive, names, codePage);
   ReportUnreadable("list", names);
@@ -276,7 +323,7 @@ int TestCommand(const std::vector<std::string>& args) {
     if (checked.error == kErrorEndOfArchive || checked.error == kErrorInconsistent)
       detail = " (the data holds " + std::to_string(archive.run->expansion.produced) + " bytes, the files " +
                std::to_string(expected) + ")";
-    throw Failure(Describe(archive) + detail);
+    throw Failure(Describe(archive) + detail + SubjectDetail(archive));
   }
   long end = ftell(archive.run->archive.file);
   printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", Shown(path).c_str(), Files(archive).count,
@@ -284,12 +331,11 @@ int TestCommand(const std::vector<std::string>& args) {
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
-  std::vector<NameInArchive> names = ReadStoredNames(StoredNames(archive), codePage);
+  ArchiveNames names = ReadNames(archive, codePage);
   if (CountUnsafe(names) == 0) return kExitOk;
-  for (const auto& name : names)
-    if (!name.problem.empty())
-      fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(name.utf8).c_str(),
-              Shown(name.problem).c_str());
+  for (const auto& problem : names.problems)
+    fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(names[problem.first].utf8).c_str(),
+            Shown(problem.second).c_str());
   throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(names)) +
                 " stored name(s) that are unsafe to extract");
 }
@@ -301,17 +347,17 @@ namespace {
 // written; returns the names to create, as UTF-8.
 std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int rootFd, const std::string& dir,
                                       bool overwrite, bool allowUnsafe) {
-  std::vector<NameInArchive> read = ReadStoredNames(StoredNames(archive), codePage);
+  ArchiveNames read = ReadNames(archive, codePage);
   RefuseUnreadable(archive.path, read);
   if (!allowUnsafe && CountUnsafe(read) > 0) {
     std::string list;
-    for (const auto& name : read)
-      if (!name.problem.empty()) list += "\n  '" + Shown(name.utf8) + "': " + Shown(name.problem);
+    for (const auto& problem : read.problems)
+      list += "\n  '" + Shown(read[problem.first].utf8) + "': " + Shown(problem.second);
     throw Failure("refusing to extract '" + archive.path + "': unsafe stored names:" + list +
                   "\n(use --allow-unsafe-paths to extract them anyway)");
   }
   std::vector<std::string> names;
-  for (const auto& name : read) names.push_back(name.utf8);
+  for (size_t i = 0; i < read.size(); ++i) names.push_back(read[i].utf8);
   std::vector<std::string> existing;
   for (const auto& name : names) {
     std::string target = EffectiveName(name);
@@ -337,6 +383,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   ParsedArgs parsed = ParseArgs(args, {{"--directory", "-C", true},
                                        {"--overwrite", "", false},
                                        {"--allow-unsafe-paths", "", false},
+                                       {"--max-size", "", true},
                                        {"--codepage", "", true},
                                        {"--help", "-h", false}});
   if (HelpShown(parsed, kExtractHelp)) return kExitOk;
@@ -344,6 +391,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   std::string dir = parsed.Value("--directory", ".");
   if (dir.empty()) throw UsageError("-C needs a folder");
   int codePage = ReadingCodePage(parsed);
+  const uint64_t limit = parsed.Has("--max-size") ? ParseSize(parsed.Value("--max-size")) : 0;
 
   Archive archive;
   OpenIntact(&archive, path, true);
@@ -360,6 +408,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   target.umask = umask(0);
   umask(target.umask);
   target.faults = &archive.run->faults;
+  CheckDeclaredSize(archive, target.rootFd, dir, limit);
   // The files are created under the names read in the code page, as UTF-8.
   target.names = CheckTargets(archive, codePage, target.rootFd, dir, target.overwrite,
                               parsed.Has("--allow-unsafe-paths"));
@@ -380,7 +429,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
     std::string removed = target.removed.empty() ? "" : "; the incomplete '" + Shown(target.removed) + "' was removed";
     if (fault.error == kErrorCannotOpen || fault.error == kErrorWriteFailed)
       throw Failure("cannot write '" + Shown(fault.subject) + "': " + target.reason + removed);
-    throw Failure("extraction stopped: " + Describe(archive) + removed);
+    throw Failure("extraction stopped: " + Describe(archive) + SubjectDetail(archive) + removed);
   }
   printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", Files(archive).count,
          static_cast<unsigned long long>(TotalSize(archive)), Shown(path).c_str(), Shown(dir).c_str());

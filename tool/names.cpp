@@ -3,7 +3,8 @@
 // on the same file when case is ignored.
 #include <cctype>
 #include <cstring>
-#include <map>
+#include <algorithm>
+#include <unordered_map>
 
 #include "container/format.h"
 #include "tool/tool.h"
@@ -75,35 +76,72 @@ std::string UnsafeNameReason(const std::string& name) {
   }
 }
 
-std::vector<std::string> CheckStoredNames(const std::vector<std::string>& names) {
-  std::vector<std::string> reasons(names.size());
-  std::map<std::string, size_t> files;    // key of each file seen
-  std::map<std::string, size_t> folders;  // key of each folder that holds a file
-  for (size_t i = 0; i < names.size(); ++i) {
-    std::string effective = EffectiveName(names[i]);
-    reasons[i] = UnsafeNameReason(effective);
-    if (!reasons[i].empty()) continue;
+namespace {
+
+uint64_t KeyHash(const std::string& key) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+}  // namespace
+
+NameProblems CheckStoredNames(size_t count, const std::function<std::string(size_t)>& nameAt) {
+  NameProblems reasons;
+  // A hash of each safe name's key and of each folder that holds one; the
+  // keys themselves are formed again only where two hashes meet, so that a
+  // list of a million names keeps a few bytes per name.
+  std::vector<std::pair<uint64_t, uint32_t>> files;
+  std::unordered_map<uint64_t, uint32_t> folders;  // first name that holds the folder
+  auto keyOf = [&](uint32_t i) { return CollisionKey(EffectiveName(nameAt(i))); };
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string effective = EffectiveName(nameAt(i));
+    std::string why = UnsafeNameReason(effective);
+    if (!why.empty()) {
+      reasons[i] = why;
+      continue;
+    }
     std::string key = CollisionKey(effective);
-    auto file = files.find(key);
-    auto folder = folders.find(key);
-    if (file != files.end()) {
-      reasons[i] = "same file as '" + names[file->second] + "' when case is ignored";
-    } else if (folder != folders.end()) {
-      reasons[i] = "is a folder of '" + names[folder->second] + "'";
-    } else {
-      for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1)) {
-        auto clash = files.find(key.substr(0, cut));
-        if (clash != files.end()) {
-          reasons[i] = "its folder is the file '" + names[clash->second] + "'";
+    files.emplace_back(KeyHash(key), i);
+    for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
+      folders.emplace(KeyHash(key.substr(0, cut)), i);
+  }
+  std::sort(files.begin(), files.end());
+  for (size_t g = 0; g < files.size();) {
+    size_t end = g + 1;
+    while (end < files.size() && files[end].first == files[g].first) ++end;
+    for (size_t j = g + 1; j < end; ++j)
+      for (size_t k = g; k < j; ++k)
+        if (!reasons.count(files[k].second) && keyOf(files[j].second) == keyOf(files[k].second)) {
+          reasons[files[j].second] = "same file as '" + nameAt(files[k].second) + "' when case is ignored";
           break;
         }
-      }
-    }
-    if (!reasons[i].empty()) continue;
-    files.emplace(key, i);
-    for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
-      folders.emplace(key.substr(0, cut), i);
+    g = end;
   }
+  // A file that is another name's folder: the later of the two is refused.
+  for (const auto& [hash, i] : files) {
+    if (reasons.count(i)) continue;
+    const std::string key = keyOf(i);
+    for (size_t cut = key.find('\\'); cut != std::string::npos && !reasons.count(i); cut = key.find('\\', cut + 1)) {
+      auto at = std::lower_bound(files.begin(), files.end(), std::make_pair(KeyHash(key.substr(0, cut)), 0u));
+      for (; at != files.end() && at->first == KeyHash(key.substr(0, cut)); ++at)
+        if (at->second < i && keyOf(at->second) == key.substr(0, cut)) {
+          reasons[i] = "its folder is the file '" + nameAt(at->second) + "'";
+          break;
+        }
+    }
+    auto folder = folders.find(hash);
+    if (reasons.count(i) || folder == folders.end() || folder->second > i) continue;
+    const std::string holder = keyOf(folder->second);
+    if (holder.compare(0, key.size() + 1, key + "\\") == 0)
+      reasons[i] = "is a folder of '" + nameAt(folder->second) + "'";
+  }
+  return reasons;
+}
+
+std::vector<std::string> CheckStoredNames(const std::vector<std::string>& names) {
+  std::vector<std::string> reasons(names.size());
+  for (auto& [i, why] : CheckStoredNames(names.size(), [&](size_t k) { return names[k]; })) reasons[i] = why;
   return reasons;
 }
 

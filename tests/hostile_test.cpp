@@ -1,0 +1,218 @@
+// Hostile archives and hostile neighbours: a program planted in a shared
+// temporary folder, links made while dolm extract runs, a hard link to a
+// setuid file, sizes beyond 2^31, a header that declares a million entries,
+// a declared total larger than the target's free space.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <sstream>
+
+#include "container/format.h"
+#include "startup/startup.h"
+#include "support/test_support.h"
+#include "tool/extract_sink.h"
+
+namespace {
+
+using packer::Bytes;
+
+struct Entry {
+  std::string name;
+  uint32_t size;
+};
+
+// An archive whose file table declares `entries` while its data is `data`.
+Bytes CraftedArchive(const std::vector<Entry>& entries, const Bytes& data, const std::string& exec = "") {
+  packer::StoredOptions options;
+  options.optionWord = 0x015;
+  options.executeText = packer::MakeExecuteText(exec, "");
+  Bytes out = packer::WriteOptionBlock(options);
+  const auto header = packer::MakeArchiveHeader(2, 1);
+  out.insert(out.end(), header.begin(), header.end());
+  Bytes table;
+  for (const Entry& e : entries) {
+    const uint8_t fixed[16] = {0, 0, 0, 0, uint8_t(e.size), uint8_t(e.size >> 8), uint8_t(e.size >> 16),
+                               uint8_t(e.size >> 24), uint8_t(e.name.size()), 0x20};
+    table.insert(table.end(), fixed, fixed + 16);
+    table.insert(table.end(), e.name.begin(), e.name.end());
+  }
+  const Bytes packed = packer::PackHeaderBytes(table);
+  const uint32_t count = static_cast<uint32_t>(entries.size()), length = static_cast<uint32_t>(packed.size());
+  const uint16_t check = Crc16Of(packed.data(), length);
+  const uint8_t fixed[10] = {uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16), uint8_t(count >> 24),
+                             uint8_t(check), uint8_t(check >> 8), uint8_t(length), uint8_t(length >> 8),
+                             uint8_t(length >> 16), uint8_t(length >> 24)};
+  out.insert(out.end(), fixed, fixed + 10);
+  out.insert(out.end(), packed.begin(), packed.end());
+  const Bytes blocks = packer::WriteDataBlocks(data, 2, 5);
+  out.insert(out.end(), blocks.begin(), blocks.end());
+  return out;
+}
+
+std::string Write(const std::string& path, const Bytes& archive) {
+  Bytes whole = ReadFileBytes(StubPath("dolmsfx-linux"));
+  whole.insert(whole.end(), archive.begin(), archive.end());
+  EXPECT_TRUE(WriteProgram(path, whole));
+  return path;
+}
+
+RunResult Dolm(std::vector<std::string> args) {
+  args.insert(args.begin(), BuildDir() + "/dolm");
+  return RunProgram(args);
+}
+
+TEST(HostileNeighbour, PlantedProgramInASharedFolderIsNeverStarted) {
+  const std::string dir = MakeTempDir("planted"), shared = dir + "/shared";
+  mkdir(shared.c_str(), 0777);
+  const std::string evil = "#!/bin/sh\necho planted > " + dir + "/marker\n";
+  ASSERT_TRUE(WriteProgram(shared + "/setup.sh", Bytes(evil.begin(), evil.end())));
+  const std::string ours = "#!/bin/sh\necho ours > " + dir + "/marker\n";
+  packer::PackFile setup{"setup.sh", Bytes(ours.begin(), ours.end()), 0, 0x20};
+  packer::StoredOptions options;
+  options.optionWord = 0x154;  // keep attributes, recreate folders, delete when done, prompt
+  options.executeText = packer::MakeExecuteText("setup.sh", "");
+  const std::string sfx = dir + "/sfx";
+  ASSERT_TRUE(WriteProgram(sfx, LinuxStubWith({setup}, options, 0)));
+
+  // No folder given: a private folder of the run's own; the planted file is not touched.
+  RunOptions run;
+  run.cwd = dir;
+  setenv("TMPDIR", shared.c_str(), 1);
+  RunResult r = RunProgram({sfx}, run);
+  unsetenv("TMPDIR");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(dir + "/marker"), "ours\n");
+  EXPECT_EQ(FolderEntries(shared), std::vector<std::string>{"setup.sh"}) << "the private folder is removed";
+
+  // The shared folder named, the overwrite question answered No (end of input).
+  unlink((dir + "/marker").c_str());
+  r = RunProgram({sfx, shared});
+  EXPECT_FALSE(PathExists(dir + "/marker")) << "the planted program ran";
+  EXPECT_TRUE(Contains(r.err, "shared/setup.sh: not started: this run did not write it")) << r.err;
+}
+
+TEST(HostileNeighbour, ExtractNeverFollowsALinkMadeDuringTheRun) {
+  const std::string dir = MakeTempDir("race"), target = dir + "/out", outside = dir + "/outside";
+  mkdir(target.c_str(), 0755);
+  mkdir(outside.c_str(), 0755);
+  std::vector<packer::PackFile> files = {{"sub\\a.txt", TextLikeBytes(100, 1), 0, 0x20},
+                                         {"sub\\b.txt", TextLikeBytes(100, 2), 0, 0x20}};
+  const std::string sfx = Write(dir + "/sfx", packer::BuildArchive(files, {}, 2, 5));
+
+  auto run = std::make_unique<StubRun>();
+  ASSERT_TRUE(OpenForInspection(run.get(), sfx.c_str(), true).ok());
+  tool::ExtractTarget extract;
+  extract.rootFd = open(target.c_str(), O_RDONLY | O_DIRECTORY);
+  extract.root = target;
+  extract.faults = &run->faults;
+  // Between the two files a neighbour swaps the folder for a link outside.
+  struct Racer {
+    OutputSink real;
+    std::string target, outside;
+  } racer{tool::ExtractSink(&extract), target, outside};
+  OutputSink sink = racer.real;
+  sink.self = &racer;
+  sink.open = [](void* self, uint32_t index, const FileRecord& record, bool* write) {
+    Racer* r = static_cast<Racer*>(self);
+    if (index == 1) {
+      rename((r->target + "/sub").c_str(), (r->target + "/moved").c_str());
+      symlink(r->outside.c_str(), (r->target + "/sub").c_str());
+    }
+    return r->real.open(r->real.self, index, record, write);
+  };
+  sink.write = [](void* self, const uint8_t* b, uint32_t n) { return static_cast<Racer*>(self)->real.write(static_cast<Racer*>(self)->real.self, b, n); };
+  sink.finish = [](void* self, uint32_t i, const FileRecord& rec, bool c) { return static_cast<Racer*>(self)->real.finish(static_cast<Racer*>(self)->real.self, i, rec, c); };
+  sink.remove = [](void* self) { static_cast<Racer*>(self)->real.remove(static_cast<Racer*>(self)->real.self); };
+  Result result = ExpandInto(run.get(), sink);
+  close(extract.rootFd);
+  EndInspection(run.get());
+  EXPECT_EQ(result.error, kErrorCannotOpen);
+  EXPECT_TRUE(Contains(extract.reason, "symbolic link")) << extract.reason;
+  EXPECT_TRUE(FolderEntries(outside).empty()) << "a write went through the link";
+}
+
+TEST(HostileNeighbour, OverwriteReplacesAHardLinkInsteadOfWritingThroughIt) {
+  const std::string dir = MakeTempDir("hardlink"), target = dir + "/out", victim = dir + "/victim";
+  mkdir(target.c_str(), 0755);
+  WriteText(victim, "setuid program");
+  chmod(victim.c_str(), 04755);
+  ASSERT_EQ(link(victim.c_str(), (target + "/a.txt").c_str()), 0);
+  const std::string sfx = Write(dir + "/sfx", packer::BuildArchive({{"a.txt", TextLikeBytes(50, 3), 0, 0x20}}, {}, 2, 5));
+
+  EXPECT_EQ(Dolm({"extract", sfx, "-C", target}).exitCode, 1) << "an existing file without --overwrite";
+  RunResult r = Dolm({"extract", sfx, "-C", target, "--overwrite"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(stat(victim.c_str(), &st), 0);
+  EXPECT_EQ(ReadText(victim), "setuid program");
+  EXPECT_EQ(st.st_mode & 07777, 04755u);
+  EXPECT_EQ(ReadFileBytes(target + "/a.txt"), TextLikeBytes(50, 3));
+}
+
+TEST(HostileNeighbour, EveryCreatedFileIsOpenedBelowAFolderDescriptorWithoutFollowingLinks) {
+  if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  const std::string dir = MakeTempDir("strace");
+  const std::string sfx = Write(dir + "/sfx", packer::BuildArchive({{"a\\b\\c.txt", TextLikeBytes(50, 6), 0, 0x20},
+                                                                    {"d.txt", TextLikeBytes(50, 7), 0, 0x20}}, {}, 2, 5));
+  RunResult r = RunProgram({"/usr/bin/strace", "-f", "-e", "trace=openat,openat2", "-o", dir + "/trace",
+                            BuildDir() + "/dolm", "extract", sfx, "-C", dir + "/out"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  int created = 0;
+  std::istringstream trace(ReadText(dir + "/trace"));
+  for (std::string line; std::getline(trace, line);) {
+    if (!Contains(line, "O_CREAT")) continue;
+    ++created;
+    const std::string path = line.substr(line.find('"') + 1, line.find('"', line.find('"') + 1) - line.find('"') - 1);
+    EXPECT_FALSE(Contains(line, "AT_FDCWD") || Contains(path, "/") || !Contains(line, "O_NOFOLLOW")) << line;
+  }
+  EXPECT_EQ(created, 2);
+}
+
+TEST(HostileArchive, SizesBeyondTheSignedCountAreRefused) {
+  const std::string dir = MakeTempDir("huge");
+  const std::string sfx = Write(dir + "/sfx", CraftedArchive({{"big.bin", 0x80000000u}, {"b.txt", 10}},
+                                                              TextLikeBytes(4000, 4)));
+  RunResult test = Dolm({"test", sfx});
+  EXPECT_EQ(test.exitCode, 1);
+  EXPECT_TRUE(Contains(test.err, "big.bin")) << test.err;
+  EXPECT_EQ(Dolm({"extract", sfx, "-C", dir + "/out"}).exitCode, 1);
+  EXPECT_TRUE(FilesBelow(dir + "/out").empty());
+}
+
+TEST(HostileArchive, AMillionEntriesStayWithinTheMemoryBound) {
+  const std::string dir = MakeTempDir("million");
+  std::vector<Entry> entries(1000000);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = {"f" + std::to_string(i), 0};
+  const std::string sfx = Write(dir + "/sfx", CraftedArchive(entries, {}));
+  const long limitKb = 64 * 1024 + 8 * static_cast<long>(ReadFileBytes(sfx).size()) / 1024;
+  for (const char* command : {"list", "test"}) {
+    RunOptions options;
+    options.timeoutSeconds = 300;
+    RunResult r = RunProgram({BuildDir() + "/dolm", command, sfx}, options);
+    EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err.substr(0, 300);
+    if (!UnderAddressSanitizer()) EXPECT_LE(r.maxRssKb, limitKb) << command;
+  }
+}
+
+TEST(HostileArchive, DeclaredTotalBeyondTheFreeSpaceIsRefusedBeforeWriting) {
+  const std::string dir = MakeTempDir("declared"), small = dir + "/small";
+  mkdir(small.c_str(), 0755);
+  const std::string sfx = Write(dir + "/sfx", CraftedArchive({{"a.txt", 100}, {"big.bin", 1u << 30}},
+                                                              TextLikeBytes(3000, 5)));
+  RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "more than --max-size 1048576")) << r.err;
+  EXPECT_TRUE(Contains(Dolm({"list", sfx}).out, "1073741924 bytes declared")) << "list shows the declared total";
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64m") != 0) GTEST_SKIP() << "no tmpfs mount here";
+  r = Dolm({"extract", sfx, "-C", small});
+  EXPECT_TRUE(FolderEntries(small).empty());
+  umount(small.c_str());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "declares 1073741924 bytes, but")) << r.err;
+}
+
+}  // namespace
