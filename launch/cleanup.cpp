@@ -90,13 +90,16 @@ void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder) {
 }
 
 Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, WrittenRecord* written,
-                        char* shown) {
+                        LaunchOutcome* outcome) {
+  outcome->path[0] = '\0';
+  outcome->exitStatus = 0;
+  outcome->startError = 0;
   if (options->record.execLength == 0) return kOk;
   char execPath[kExecPathSize];
   // A path cut short could only name the wrong file: it is not started.
   if (snprintf(execPath, sizeof execPath, "%s%s%s", tempFolder, SeparatorAfter(tempFolder),
                options->execFile) >= static_cast<int>(sizeof execPath))
-    return Result{kSilentFailure};
+    return Result{kCannotStart};
   for (char* p = execPath; *p; ++p)
     if (*p == '/') *p = '\\';
   if (OptionField(options->record.optionWord, kRecreateOriginalFolders) == 0) {
@@ -106,9 +109,9 @@ Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, Wr
              execPath + FolderPartLength(execPath));
     memcpy(execPath, flat, sizeof execPath);
   }
-  snprintf(shown, kPathSize, "%s", execPath);
+  snprintf(outcome->path, sizeof outcome->path, "%s", execPath);
   // Where temporary folders are shared, a file this run did not write (one
   // planted beforehand, or kept by the answer No) is never started.
   if (PlatformStartsOnlyWrittenFiles() && !IsWrittenPath(written, execPath)) return Result{kNotWrittenByRun};
-  return LaunchExecuteFile(execPath, options->execArgs, true, tempFolder);
+  return LaunchExecuteFile(execPath, options->execArgs, true, tempFolder, outcome);
 }

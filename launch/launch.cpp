@@ -64,7 +64,7 @@ Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
   memset(commandLine, 0, kCommandSize);
   // A path beyond 259 characters or a command line beyond 519 is not started:
   // a cut text would start something other than the extracted file.
-  if (strlen(path) >= kPathSize) return Result{kSilentFailure};
+  if (strlen(path) >= kPathSize) return Result{kCannotStart};
   char lowered[kCommandSize];
   snprintf(lowered, sizeof lowered, "%s", path);
   LowerCase(lowered);
@@ -82,19 +82,19 @@ Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
   }
   if (length < 0 || length >= kCommandSize) {
     memset(commandLine, 0, kCommandSize);
-    return Result{kSilentFailure};
+    return Result{kCannotStart};
   }
   return kOk;
 }
 
-Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder) {
+Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome) {
   char absolute[kCommandSize];
   snprintf(absolute, sizeof absolute, "%s", path);
   StripQuotes(absolute);
   // A relative path is joined to the current folder before that folder
   // changes, so that the extracted file is the one started.
   char joined[kCommandSize];
-  if (!ResolveAgainstCurrentFolder(absolute, joined, sizeof joined)) return Result{kSilentFailure};
+  if (!ResolveAgainstCurrentFolder(absolute, joined, sizeof joined)) return Result{kCannotStart};
   memcpy(absolute, joined, sizeof absolute);
 
   PlatformSetCurrentFolder(folder);
@@ -103,6 +103,7 @@ Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* fo
   if (!formed.ok()) return formed;
   // The extracted file carries no execute permission on POSIX systems yet.
   if (IsProgram(absolute)) PlatformMakeExecutable(absolute);
-  if (!PlatformRunProcess(commandLine, wait)) return Result{kSilentFailure};
+  if (!PlatformRunProcess(commandLine, wait, &outcome->exitStatus, &outcome->startError))
+    return Result{kCannotStart};
   return kOk;
 }

@@ -6,22 +6,28 @@
 #include "output/output.h"
 #include "platform/platform.h"
 
+// What the launch of the execute file gave.
+struct LaunchOutcome {
+  char path[kPathSize];  // the execute file as it was to be started
+  int exitStatus;        // the program's exit status, when it ran
+  int startError;        // the system's reason, when it could not be started (0: none known)
+};
 // Starts the stored execute file below tempFolder (by its name alone when
-// the files were extracted flat) and waits for it; its path goes to shown
-// (kPathSize bytes). kNoAssociation when it is a document that no program
-// opens; kNotWrittenByRun when the platform starts only what this run wrote
-// and it did not write it; kSilentFailure when nothing could be started.
+// the files were extracted flat) and waits for it. kNoAssociation when it is
+// a document that no program opens; kNotWrittenByRun when the platform
+// starts only what this run wrote and it did not write it; kCannotStart when
+// it could not be started.
 Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, WrittenRecord* written,
-                        char* shown);
+                        LaunchOutcome* outcome);
 // Removes the files this run wrote and the folders it created below the
 // extraction folder, an absolute path (ResolveAgainstCurrentFolder); when
 // the folder is the run's own, everything in it and the folder itself.
 void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder);
 
-Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder);
+Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome);
 void StripQuotes(char* text);
 // Forms the command line that starts path (520 bytes): kNoAssociation when
-// path is a document with no associated program, kSilentFailure when path or
+// path is a document with no associated program, kCannotStart when path or
 // the command line would not fit. StripQuotes is applied to path.
 Result FormLaunchCommandLine(char* path, const char* args, char* commandLine);
 void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written, bool everything);

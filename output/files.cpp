@@ -220,13 +220,18 @@ Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool co
   const bool closed = fclose(out->file) == 0;
   out->file = nullptr;
   if (!flushed || !closed) return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, error);
-  if (!complete || OptionField(out->optionWord, kKeepOriginalFileAttrib) == 0) return kOk;
+  if (!complete) return kOk;
+  if (OptionField(out->optionWord, kKeepOriginalFileAttrib) == 0) {
+    PlatformMarkProgram(out->path);
+    return kOk;
+  }
 
   MakeWritable(out->path);  // times can only be set while the file is writable
   PlatformSetFileTime(out->path, entry.time);
   // The stored attribute byte is applied as it stands; what the system
   // refuses (a folder bit, say), it refuses.
   PlatformSetAttributes(out->path, entry.attributes);
+  PlatformMarkProgram(out->path);
   return kOk;
 }
 

@@ -55,6 +55,7 @@ enum ErrorNumber : int16_t {
   kSilentFailure = 26,         // a step failed without a message; the run goes on
   kNoAssociation = 27,         // a document that no program opens: string 43 in a box
   kNotWrittenByRun = 28,       // the execute file is not one this run wrote: not started
+  kCannotStart = 29,           // the execute file could not be started
 };
 
 struct [[nodiscard]] Result {
@@ -134,6 +135,22 @@ const char* PlatformCommandLine();
 // Registers the class "DolmSFX" and creates the hidden main window (never
 // shown). Nothing on POSIX.
 void PlatformCreateHiddenWindow();
+
+// How a run ends, and the exit code that each platform gives it: Windows
+// keeps its own (1 after Cancel, 3 without a tree pool, 0 otherwise); POSIX
+// follows the shell's habits (0, the program's own status, 1 after Cancel,
+// 3 without a tree pool, 4 after an error message, 126 when the program
+// could not be started, 127 when it was not extracted).
+enum RunEnd {
+  kEndNormal,
+  kEndProgramStatus,
+  kEndErrorShown,
+  kEndCancelled,
+  kEndNoTreePool,
+  kEndCannotStart,
+  kEndNotExtracted,
+};
+int PlatformExitCode(RunEnd end, int programStatus);
 
 // Ends the process at once with the given exit code.
 [[noreturn]] void PlatformExitProcess(int code);
@@ -223,11 +240,21 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
 // Creates a process from a Windows-style command line in the current folder,
 // with the stub's environment, and when wait is set waits for it without a
 // time limit. Returns true when the process was created (and waited for when
-// asked). POSIX: the command line is split into argv by the Windows rules.
-bool PlatformRunProcess(const char* commandLine, bool wait);
+// asked), with its exit status in *exitStatus (POSIX: 128 + the signal's
+// number when a signal ended it; Windows: 0); false with the system's error
+// in *error. POSIX: the command line is split into argv by the Windows rules;
+// a "#!" script that cannot be started itself (a noexec folder) is started
+// through its interpreter; Ctrl-C and Ctrl-\ reach only the program while
+// the stub waits.
+bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error);
 
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);
+
+// POSIX: a file that begins with "#!" or the ELF magic gets execute
+// permission wherever it may be read, as the umask allows (the archive
+// stores Windows attributes only, so the content decides). Nothing on Windows.
+void PlatformMarkProgram(const char* path);
 
 // True for a file that the platform starts as a program although its name
 // holds none of ".exe", ".com", ".bat": on POSIX a ".sh" ending, or a file

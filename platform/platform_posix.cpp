@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
@@ -279,6 +280,18 @@ int PosixEntry(int argc, char** argv) {
 
 void PlatformCreateHiddenWindow() {}
 
+int PlatformExitCode(RunEnd end, int programStatus) {
+  switch (end) {
+    case kEndProgramStatus: return programStatus;
+    case kEndErrorShown: return 4;
+    case kEndCancelled: return 1;
+    case kEndNoTreePool: return 3;
+    case kEndCannotStart: return 126;
+    case kEndNotExtracted: return 127;
+    default: return 0;
+  }
+}
+
 void PlatformExitProcess(int code) {
   std::fflush(nullptr);
   std::exit(code);
@@ -527,7 +540,50 @@ void FreeGrownArguments(char** argv, const char* storage, size_t size) {
 
 }  // namespace
 
-bool PlatformRunProcess(const char* commandLine, bool wait) {
+namespace {
+
+// execvp, and for a "#!" script that cannot be started itself (a folder
+// mounted noexec gives EACCES) its interpreter with the script's path first.
+void ExecProgram(char** argv) {
+  execvp(argv[0], argv);
+  const int failure = errno;
+  char line[256] = {};
+  int fd = failure == EACCES ? open(argv[0], O_RDONLY | O_CLOEXEC) : -1;
+  ssize_t n = fd >= 0 ? read(fd, line, sizeof line - 1) : -1;
+  if (fd >= 0) close(fd);
+  if (n < 3 || line[0] != '#' || line[1] != '!') {
+    errno = failure;
+    return;
+  }
+  line[n] = '\0';
+  line[std::strcspn(line, "\n")] = '\0';
+  // "#!interpreter [one argument]", as the kernel reads it.
+  char* interpreter = line + 2 + std::strspn(line + 2, " \t");
+  char* argument = interpreter + std::strcspn(interpreter, " \t");
+  if (*argument) *argument++ = '\0';
+  argument += std::strspn(argument, " \t");
+  argument[std::strcspn(argument, "\r")] = '\0';
+  size_t count = 0;
+  while (argv[count]) ++count;
+  char** args = static_cast<char**>(std::malloc(sizeof(char*) * (count + 3)));
+  if (args == nullptr) {
+    errno = failure;
+    return;
+  }
+  size_t k = 0;
+  args[k++] = interpreter;
+  if (*argument) args[k++] = argument;
+  for (size_t i = 0; i <= count; ++i) args[k++] = argv[i];
+  execv(interpreter, args);
+  std::free(args);
+  errno = failure;
+}
+
+}  // namespace
+
+bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
+  *exitStatus = 0;
+  *error = 0;
   size_t len = std::strlen(commandLine);
   char* storage = static_cast<char*>(std::malloc(2 * len + 2));
   char** argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
@@ -564,12 +620,25 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
     return false;
   }
   std::fflush(nullptr);
+  // While the program runs the stub ignores Ctrl-C and Ctrl-\ (the program
+  // still gets them, as with system()), so that the clean-up runs after it.
+  struct sigaction ignore = {}, oldInt = {}, oldQuit = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  if (wait) {
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+  }
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (argv[0][0]) execvp(argv[0], argv);
-    int error = errno;
-    ssize_t ignored = write(fds[1], &error, sizeof error);
+    if (wait) {
+      sigaction(SIGINT, &oldInt, nullptr);
+      sigaction(SIGQUIT, &oldQuit, nullptr);
+    }
+    if (argv[0][0]) ExecProgram(argv);
+    int failure = errno;
+    ssize_t ignored = write(fds[1], &failure, sizeof failure);
     (void)ignored;
     _exit(127);
   }
@@ -577,26 +646,29 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
   FreeGrownArguments(argv, storage, 2 * len + 2);
   std::free(storage);
   std::free(argv);
+  bool started = false;
   if (pid < 0) {
+    *error = errno;
     close(fds[0]);
-    return false;
-  }
-  int error = 0;
-  ssize_t got;
-  do {
-    got = read(fds[0], &error, sizeof error);
-  } while (got < 0 && errno == EINTR);
-  close(fds[0]);
-  if (got > 0) {
-    waitpid(pid, nullptr, 0);
-    return false;
-  }
-  if (wait) {
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  } else {
+    ssize_t got;
+    do {
+      got = read(fds[0], error, sizeof *error);
+    } while (got < 0 && errno == EINTR);
+    close(fds[0]);
+    started = got <= 0;
+    if (!started || wait) {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      *exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
     }
   }
-  return true;
+  if (wait) {
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+  }
+  return started;
 }
 
 void PlatformMakeExecutable(const char* path) {
@@ -606,14 +678,34 @@ void PlatformMakeExecutable(const char* path) {
   chmod(host, (st.st_mode & 07777) | S_IXUSR);
 }
 
+namespace {
+
+bool StartsLikeProgram(const char* hostPath) {
+  int fd = open(hostPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  unsigned char head[4] = {0, 0, 0, 0};
+  ssize_t got = read(fd, head, sizeof head);
+  close(fd);
+  if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
+  return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+}
+
+}  // namespace
+
+void PlatformMarkProgram(const char* path) {
+  char host[PATH_MAX];
+  struct stat st;
+  if (HostPath(path, host, sizeof host) || lstat(host, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (!StartsLikeProgram(host)) return;
+  const mode_t mask = umask(0);
+  umask(mask);
+  const mode_t mode = st.st_mode & 07777;
+  chmod(host, mode | (((mode & 0444) >> 2) & ~mask));
+}
+
 bool PlatformIsNativeProgram(const char* path) {
   size_t n = std::strlen(path);
   if (n >= 3 && strcasecmp(path + n - 3, ".sh") == 0) return true;
-  FILE* file = PlatformOpenFile(path, "rb");
-  if (file == nullptr) return false;
-  unsigned char head[4] = {0, 0, 0, 0};
-  size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
-  if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
-  return got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+  char host[PATH_MAX];
+  return HostPath(path, host, sizeof host) == 0 && StartsLikeProgram(host);
 }

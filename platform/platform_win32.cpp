@@ -125,6 +125,11 @@ void PlatformCreateHiddenWindow() {
                   120, 300, 300, nullptr, nullptr, nullptr, nullptr);
 }
 
+int PlatformExitCode(RunEnd end, int programStatus) {
+  (void)programStatus;
+  return end == kEndCancelled ? 1 : end == kEndNoTreePool ? 3 : 0;
+}
+
 void PlatformExitProcess(int code) {
   // exit() rather than ExitProcess so that the C runtime flushes open streams.
   std::exit(code);
@@ -259,7 +264,9 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   CopyText(result, size, program);
 }
 
-bool PlatformRunProcess(const char* commandLine, bool wait) {
+bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
+  *exitStatus = 0;
+  *error = 0;
   // CreateProcessA may write into the command line, so it gets a copy.
   const size_t length = std::strlen(commandLine) + 1;
   char* writable = static_cast<char*>(std::malloc(length));
@@ -277,7 +284,10 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
                                       environment, nullptr, &startup, &process);
   FreeEnvironmentStringsA(environment);
   std::free(writable);
-  if (!created) return false;
+  if (!created) {
+    *error = static_cast<int>(GetLastError());
+    return false;
+  }
 
   if (wait) WaitForSingleObject(process.hProcess, INFINITE);
   // The handles are released also when the caller does not wait.
@@ -287,6 +297,8 @@ bool PlatformRunProcess(const char* commandLine, bool wait) {
 }
 
 void PlatformMakeExecutable(const char* path) { (void)path; }
+
+void PlatformMarkProgram(const char* path) { (void)path; }
 
 bool PlatformIsNativeProgram(const char* path) {
   (void)path;

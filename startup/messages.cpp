@@ -61,12 +61,12 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
 void EndRun(const StubRun* run, Result failure) {
   switch (failure.error) {
     case kStopCancelled:
-      PlatformExitProcess(1);
+      PlatformExitProcess(PlatformExitCode(kEndCancelled, 0));
     case kStopNoTreePool:
-      PlatformExitProcess(3);
+      PlatformExitProcess(PlatformExitCode(kEndNoTreePool, 0));
     case kStopNoTableMemory:
       std::printf("%s", run->faults.first.text);
-      PlatformExitProcess(0);
+      PlatformExitProcess(PlatformExitCode(kEndErrorShown, 0));
     default:
       break;
   }
@@ -79,7 +79,7 @@ void EndRun(const StubRun* run, Result failure) {
     FormatErrorText(fault, run->archive.name, message, sizeof message);
     PlatformMessageBox(message, caption, kMbOk);
   }
-  PlatformExitProcess(0);
+  PlatformExitProcess(PlatformExitCode(kEndErrorShown, 0));
 }
 
 int AskOverwrite(void* self, const char* target) {

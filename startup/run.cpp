@@ -21,6 +21,13 @@ void Decide(const StubRun* run, Result result) {
     EndRun(run, result);
 }
 
+// A line on standard error where the platform has one: "<path>: <what><reason>".
+void Tell(const char* path, const char* what, const char* more) {
+  char notice[2 * kPathSize + 160];
+  std::snprintf(notice, sizeof notice, "%s: %s%s", path, what, more);
+  PlatformNotice(notice);
+}
+
 void ShowNoAssociation() {
   char text[kPathSize];
   char caption[kPathSize];
@@ -69,15 +76,27 @@ int RunStub(StubRun* run, const char* argText) {
   // changes: the clean-up walks the folder resolved against it beforehand.
   char written[kPathSize];
   const bool resolved = ResolveAgainstCurrentFolder(run->tempFolder, written, sizeof written);
-  char started[kPathSize];
-  Result launched = LaunchStoredFile(run->tempFolder, &run->options, &run->output.written, started);
-  if (launched.error == kNoAssociation) ShowNoAssociation();
+  LaunchOutcome outcome;
+  Result launched = LaunchStoredFile(run->tempFolder, &run->options, &run->output.written, &outcome);
+  int exitCode = PlatformExitCode(kEndNormal, 0);
+  if (launched.ok() && run->options.record.execLength != 0)
+    exitCode = PlatformExitCode(kEndProgramStatus, outcome.exitStatus);
+  if (launched.error == kNoAssociation) {
+    ShowNoAssociation();
+    exitCode = PlatformExitCode(kEndCannotStart, 0);
+  }
   if (launched.error == kNotWrittenByRun) {
-    char notice[kPathSize + 96];
-    std::snprintf(notice, sizeof notice, "%s: not started: this run did not write it", started);
-    PlatformNotice(notice);
+    Tell(outcome.path, "not started: this run did not write it", "");
+    exitCode = PlatformExitCode(kEndNotExtracted, 0);
+  }
+  if (launched.error == kCannotStart) {
+    Tell(outcome.path, "cannot be started: ",
+         outcome.startError != 0 ? std::strerror(outcome.startError) : "its path or command line is too long");
+    if (outcome.startError != 0)
+      PlatformNotice("(the folder may not allow programs to run: give a folder on another file system as the argument)");
+    exitCode = PlatformExitCode(kEndCannotStart, 0);
   }
   if (resolved && OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
     CleanUp(written, &run->output.written, run->ownFolder);
-  return 0;
+  return exitCode;
 }

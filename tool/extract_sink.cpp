@@ -80,6 +80,7 @@ Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* writ
     if (unlinkat(target->folderFd, target->name.c_str(), 0) != 0)
       return Fail(target, kErrorCannotOpen, std::string("cannot replace it: ") + std::strerror(errno));
   }
+  target->headLength = 0;
   target->fileFd = openat(target->folderFd, target->name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (target->fileFd < 0) return Fail(target, kErrorCannotOpen, std::strerror(errno), errno);
@@ -89,6 +90,8 @@ Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* writ
 
 Result WriteFile(void* self, const uint8_t* bytes, uint32_t count) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  for (uint32_t i = 0; i < count && target->headLength < sizeof target->head; ++i)
+    target->head[target->headLength++] = bytes[i];
   while (count > 0) {
     ssize_t n = ::write(target->fileFd, bytes, count);
     if (n < 0 && errno == EINTR) continue;
@@ -114,6 +117,12 @@ Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete)
     futimens(fd, times);
     mode_t mode = 0666 & ~target->umask;
     if (record.attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(0222);
+    // A script or an ELF program may be run wherever it may be read, as the
+    // umask allows: the archive stores Windows attributes only.
+    const uint8_t* h = target->head;
+    const bool program = (target->headLength >= 2 && h[0] == '#' && h[1] == '!') ||
+                         (target->headLength == 4 && h[0] == 0x7F && h[1] == 'E' && h[2] == 'L' && h[3] == 'F');
+    if (program) mode |= ((mode & 0444) >> 2) & ~target->umask;
     fchmod(fd, mode);
   }
   const int closed = close(fd);

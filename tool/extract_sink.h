@@ -25,6 +25,8 @@ struct ExtractTarget {
   std::string shownPath;  // root/name of the file being written
   std::string reason;     // why the last call failed
   std::string removed;    // an incomplete file that was removed
+  uint8_t head[4] = {};   // the first bytes of the file being written
+  uint32_t headLength = 0;
   uint32_t written = 0;
 };
 OutputSink ExtractSink(ExtractTarget* target);
