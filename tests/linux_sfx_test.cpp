@@ -1,0 +1,242 @@
+// The Linux self-extractor as Linux users script it: exit status, getopt-style
+// switches, --help/--list/--check, noexec folders, execute permission, Ctrl-C,
+// and the run's edge cases (a relative folder, an archive that ends after its
+// header, streams shorter than the items need).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <sstream>
+
+#include "container/format.h"
+#include "startup/startup.h"
+#include "support/test_support.h"
+
+namespace {
+
+using packer::Bytes;
+using packer::PackFile;
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A self-extractor in a fresh folder; returns its path.
+std::string MakeSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
+                    uint32_t word = 0x014) {
+  packer::StoredOptions options;
+  options.optionWord = word;
+  options.executeText = packer::MakeExecuteText(exec, "");
+  EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, options, 1)));
+  return dir + "/sfx";
+}
+
+bool Executable(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && (st.st_mode & 0111) == 0111;
+}
+
+TEST(LinuxSfx, ExitStatusTellsWhatHappened) {
+  struct Case {
+    const char* label;
+    const char* script;  // the stored setup.sh; null: not stored
+    const char* args;    // one word
+    const char* input;
+    int status;
+  } cases[] = {
+      {"program exit 0", "#!/bin/sh\nexit 0\n", "-s", "", 0},
+      {"program exit 7", "#!/bin/sh\nexit 7\n", "-s", "", 7},
+      {"program killed by a signal", "#!/bin/sh\nkill -TERM $$\n", "-s", "", 128 + SIGTERM},
+      {"not extracted", nullptr, "-s", "", 127},
+      {"Cancel at the overwrite question", "#!/bin/sh\nexit 0\n", "-p", "c\n", 1},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = MakeTempDir("status");
+    std::vector<PackFile> files = {{"a.txt", Text("a"), 0, 0x20}};
+    if (c.script) files.push_back({"setup.sh", Text(c.script), 0, 0x20});
+    const std::string sfx = MakeSfx(dir, files, "setup.sh");
+    WriteText(dir + "/a.txt", "there before");
+    RunResult r = RunProgram({sfx, c.args, dir}, c.input);
+    EXPECT_EQ(r.exitCode, c.status) << c.label << ": " << r.err;
+  }
+  // A damaged block: the message, then 4; with -i the run goes on.
+  const std::string dir = MakeTempDir("damaged");
+  const std::string sfx = MakeSfx(dir, {{"a.txt", TextLikeBytes(20000, 1), 0, 0x20}}, "");
+  Bytes bytes = ReadFileBytes(sfx);
+  bytes[bytes.size() - 100] ^= 0x10;
+  ASSERT_TRUE(WriteProgram(sfx, bytes));
+  RunResult r = RunProgram({sfx, "-s", dir + "/out"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(StubErrorNumber(r.err), 2) << r.err;
+  EXPECT_EQ(RunProgram({sfx, "-s", "-i", dir + "/out2"}).exitCode, 0);
+}
+
+TEST(LinuxSfx, CommandLineTheLinuxWay) {
+  const std::string dir = MakeTempDir("switches");
+  const std::string sfx = MakeSfx(dir, {{"a.txt", Text("new"), 0, 0x20}}, "", 0x115);
+  WriteText(dir + "/a.txt", "old");
+  RunResult r = RunProgram({sfx, "-os", dir}, "");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(dir + "/a.txt"), "new") << "-os: overwrite, silently";
+  EXPECT_FALSE(Contains(r.err, "Overwrite file"));
+  for (std::vector<std::string> args : {std::vector<std::string>{"-xyz"}, {"one", "two"}, {"--bogus"}}) {
+    args.insert(args.begin(), sfx);
+    RunResult bad = RunProgram(args, "", dir);
+    EXPECT_EQ(bad.exitCode, 2) << args[1];
+    EXPECT_FALSE(bad.err.empty());
+    EXPECT_FALSE(PathExists(dir + "/one") || PathExists(dir + "/yz") || PathExists(dir + "/help"));
+  }
+  RunResult help = RunProgram({sfx, "--help"}, "", dir);
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(Contains(help.out, "Exit status") && Contains(help.out, "dolm list"));
+  EXPECT_EQ(FolderEntries(dir).size(), 2u) << "--help extracted something";
+  EXPECT_EQ(RunProgram({sfx, "--version"}).exitCode, 0);
+}
+
+TEST(LinuxSfx, ListAndCheckRunTheEngineWithoutWriting) {
+  const std::string dir = MakeTempDir("listcheck");
+  const std::string sfx = MakeSfx(dir, {{"docs\\a.txt", TextLikeBytes(9000, 2), 1000000000, 0x21},
+                                        {"b.bin", RandomBytes(30000, 3), 1100000000, 0x20}}, "");
+  RunResult list = RunProgram({sfx, "--list"});
+  RunResult dolm = RunProgram({BuildDir() + "/dolm", "list", sfx});
+  ASSERT_EQ(list.exitCode, 0);
+  for (const char* line : {"        9000  2001-09-09T01:46:40Z  R--A  docs\\a.txt",
+                           "       30000  2004-11-09T11:33:20Z  ---A  b.bin"}) {
+    EXPECT_TRUE(Contains(list.out, line)) << list.out;
+    EXPECT_TRUE(Contains(dolm.out, line)) << dolm.out;
+  }
+  EXPECT_EQ(RunProgram({sfx, "--check"}).exitCode, 0);
+  Bytes bytes = ReadFileBytes(sfx);
+  bytes[bytes.size() - 50] ^= 1;
+  ASSERT_TRUE(WriteProgram(sfx, bytes));
+  RunResult check = RunProgram({sfx, "--check"}, "", dir);
+  EXPECT_EQ(check.exitCode, 4);
+  EXPECT_EQ(StubErrorNumber(check.err), 2);
+  EXPECT_EQ(FolderEntries(dir), std::vector<std::string>{"sfx"});
+}
+
+TEST(LinuxSfx, ProgramsComeOutExecutableAndRunOnNoexecFolders) {
+  const std::string dir = MakeTempDir("programs");
+  const Bytes elf = ReadFileBytes("/bin/true");
+  const std::vector<PackFile> files = {{"bin\\tool.sh", Text("#!/bin/sh\necho ran > \"$1\"\n"), 0, 0x20},
+                                       {"bin\\helper", elf, 0, 0x20},
+                                       {"readme.txt", Text("text"), 0, 0x20}};
+  const std::string sfx = MakeSfx(dir, files, "");
+  ASSERT_EQ(RunProgram({sfx, "-s", dir + "/out"}).exitCode, 0);
+  ASSERT_EQ(RunProgram({BuildDir() + "/dolm", "extract", sfx, "-C", dir + "/x"}).exitCode, 0);
+  for (const std::string root : {dir + "/out", dir + "/x"}) {
+    EXPECT_TRUE(Executable(root + "/bin/tool.sh") && Executable(root + "/bin/helper")) << root;
+    EXPECT_FALSE(Executable(root + "/readme.txt")) << root;
+  }
+  const std::string mounted = dir + "/noexec";
+  mkdir(mounted.c_str(), 0755);
+  if (mount("tmpfs", mounted.c_str(), "tmpfs", MS_NOEXEC, "size=16m") != 0) GTEST_SKIP() << "no tmpfs mount here";
+  // The script is started through its interpreter; the ELF program cannot be.
+  const std::string script = MakeSfx(MakeTempDir("noexec"), {{"go.sh", Text("#!/bin/sh\necho ran > " + dir + "/ran\n"), 0, 0x20}}, "go.sh");
+  RunResult r = RunProgram({script, "-s", mounted});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(dir + "/ran"), "ran\n");
+  const std::string program = MakeSfx(MakeTempDir("noexec"), {{"prog", elf, 0, 0x20}}, "prog");
+  r = RunProgram({program, "-os", mounted});
+  umount(mounted.c_str());
+  EXPECT_EQ(r.exitCode, 126);
+  EXPECT_TRUE(Contains(r.err, "prog: cannot be started: Permission denied")) << r.err;
+}
+
+TEST(LinuxSfx, CtrlCWhileTheProgramRunsStillCleansUp) {
+  const std::string dir = MakeTempDir("sigint");
+  const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch " + dir + "/started\nsleep 5\n"), 0, 0x20},
+                                        {"data.txt", TextLikeBytes(1000, 4), 0, 0x20}}, "go.sh", 0x055);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    execl(sfx.c_str(), sfx.c_str(), (dir + "/out").c_str(), static_cast<char*>(nullptr));
+    _exit(99);
+  }
+  for (int i = 0; i < 100 && !PathExists(dir + "/started"); ++i) usleep(50000);
+  kill(-pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "the self-extractor itself was ended by the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  EXPECT_TRUE(FilesBelow(dir + "/out").empty()) << "the clean-up did not run";
+}
+
+TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
+  const std::string dir = MakeTempDir("relative");
+  mkdir((dir + "/elsewhere").c_str(), 0755);
+  const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch made-by-go\n"), 0, 0x20},
+                                        {"a.txt", Text("a"), 0, 0x20}}, "go.sh", 0x055);
+  RunResult r = RunProgram({"../sfx", "out"}, "", dir + "/elsewhere");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(FolderEntries(dir + "/elsewhere/out"), std::vector<std::string>{"made-by-go"})
+      << "-d removes exactly what the run wrote";
+
+  // Cut right behind the archive header: no message, the run goes on to the launch.
+  packer::StoredOptions options;
+  options.executeText = packer::MakeExecuteText("go.sh", "");
+  Bytes whole = ReadFileBytes(StubPath("dolmsfx-linux"));
+  const Bytes front = packer::WriteOptionBlock(options);
+  whole.insert(whole.end(), front.begin(), front.end());
+  const auto header = packer::MakeArchiveHeader(1, 1);
+  whole.insert(whole.end(), header.begin(), header.end());
+  ASSERT_TRUE(WriteProgram(dir + "/cut", whole));
+  r = RunProgram({dir + "/cut", "-s", dir + "/cutout"});
+  EXPECT_EQ(StubErrorNumber(r.err), -1) << r.err;
+  EXPECT_EQ(r.exitCode, 127) << "the launch comes, and finds nothing extracted";
+}
+
+// An output that keeps the files' bytes in memory.
+struct MemoryFiles {
+  std::vector<Bytes> files;
+};
+OutputSink MemorySink(MemoryFiles* memory) {
+  OutputSink sink;
+  sink.self = memory;
+  sink.open = [](void* self, uint32_t, const FileRecord&, bool* write) {
+    static_cast<MemoryFiles*>(self)->files.emplace_back();
+    *write = true;
+    return kOk;
+  };
+  sink.write = [](void* self, const uint8_t* bytes, uint32_t n) {
+    static_cast<MemoryFiles*>(self)->files.back().insert(static_cast<MemoryFiles*>(self)->files.back().end(), bytes, bytes + n);
+    return kOk;
+  };
+  sink.finish = [](void*, uint32_t, const FileRecord&, bool) { return kOk; };
+  sink.remove = [](void*) {};
+  return sink;
+}
+
+TEST(Expansion, AStreamShorterThanItsItemsReadsWhatItsBufferHolds) {
+  // Block one leaves "ABCD" in the literal buffer; block two flags three
+  // literals but stores one: the other two are the buffer's "BC".
+  packer::BlockStreams first, second;
+  first.flags = {0x0F};
+  first.itemsInLastFlagByte = 4;
+  first.literals = Text("ABCD");
+  second.flags = {0x07};
+  second.itemsInLastFlagByte = 3;
+  second.literals = Text("x");
+  Bytes archive = packer::WriteOptionBlock({});
+  const auto header = packer::MakeArchiveHeader(0, 1);
+  archive.insert(archive.end(), header.begin(), header.end());
+  const Bytes solid = packer::WriteSolidHeader({{"a.txt", Bytes(7), 0, 0x20}});
+  archive.insert(archive.end(), solid.begin(), solid.end());
+  ASSERT_TRUE(packer::WriteBlock(first, 7, false, archive) && packer::WriteBlock(second, 7, true, archive));
+  const std::string dir = MakeTempDir("cursors");
+  Bytes whole = ReadFileBytes(StubPath("dolmsfx-linux"));
+  whole.insert(whole.end(), archive.begin(), archive.end());
+  WriteFileBytes(dir + "/sfx", whole);
+
+  auto run = std::make_unique<StubRun>();
+  MemoryFiles memory;
+  ASSERT_TRUE(OpenForInspection(run.get(), (dir + "/sfx").c_str(), true).ok());
+  EXPECT_TRUE(ExpandInto(run.get(), MemorySink(&memory)).ok());
+  EndInspection(run.get());
+  ASSERT_EQ(memory.files.size(), 1u);
+  EXPECT_EQ(memory.files[0], Text("ABCDxBC"));
+}
+
+}  // namespace
