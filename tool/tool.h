@@ -132,6 +132,16 @@ void CheckOutputPath(const std::string& out);
 uint64_t WriteSelfExtractor(const std::string& out, const packer::Bytes& image,
                             const packer::Bytes& archive);
 
+// ---- archive_walk.cpp: the parts of a self-extractor, found without decoding ----
+struct ArchiveLayout {
+  uint64_t archiveStart = 0;       // the archive's overlay signature
+  packer::StoredOptions options;   // its option block
+  uint64_t headerStart = 0;        // the 36-byte archive header
+  uint64_t end = 0;                // just past the last data block
+};
+// Throws Failure naming `what` and the offset when the structure is broken.
+ArchiveLayout WalkArchive(const packer::Bytes& bytes, const std::string& what);
+
 // ---- progress.cpp ----------------------------------------------------------------
 std::string SizeText(uint64_t bytes);                          // "1.5 MiB"
 std::string CountText(uint64_t count, const std::string& thing);  // "1 file", "2 files"
