@@ -125,34 +125,42 @@ void CheckOutputPath(const std::string& out) {
     throw Failure("cannot write '" + out + "': its folder '" + folder + "': " + Errno());
 }
 
-uint64_t WriteSelfExtractor(const std::string& out, const packer::Bytes& image,
-                            const packer::Bytes& archive) {
-  std::string part = out + ".part";
+OutputFile::OutputFile(const std::string& out) : out_(out), part_(out + ".part") {
   struct stat st;
   // A stale .part of an earlier run is removed only when it is a regular file.
-  if (lstat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(part.c_str());
-  GuardPart(part);
+  if (lstat(part_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(part_.c_str());
+  GuardPart(part_);
   // 0777 with the umask applied: executable by whoever may read it.
-  int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
-  if (fd < 0) {
+  fd_ = open(part_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+  if (fd_ < 0) {
     std::string why = Errno();
     UnguardPart();
-    throw Failure("cannot create '" + part + "': " + why);
+    throw Failure("cannot create '" + part_ + "': " + why);
   }
-  bool written = WriteAll(fd, image.data(), image.size()) &&
-                 WriteAll(fd, archive.data(), archive.size());
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!committed_) unlink(part_.c_str());
+  UnguardPart();
+}
+
+uint64_t OutputFile::Commit(const packer::Bytes& image, const packer::Bytes& archive) {
+  bool written = WriteAll(fd_, image.data(), image.size()) &&
+                 WriteAll(fd_, archive.data(), archive.size());
   std::string why = Errno();
-  if (close(fd) != 0 && written) {
+  int closed = close(fd_);
+  fd_ = -1;
+  if (written && closed != 0) {
     written = false;
     why = Errno();
   }
-  if (!written || rename(part.c_str(), out.c_str()) != 0) {
-    if (written) why = Errno();
-    unlink(part.c_str());
-    UnguardPart();
-    throw Failure("cannot write '" + out + "': " + why);
+  if (written && rename(part_.c_str(), out_.c_str()) != 0) {
+    written = false;
+    why = Errno();
   }
-  UnguardPart();
+  if (!written) throw Failure("cannot write '" + out_ + "': " + why);
+  committed_ = true;
   return image.size() + archive.size();
 }
 

@@ -217,6 +217,7 @@ int PackCommand(const std::vector<std::string>& args) {
     throw Failure("the inputs hold more than " + std::to_string(kMaxArchiveData >> 20) +
                   " MiB, more than one archive can take");
 
+  OutputFile output(out);
   std::vector<packer::PackFile> files;
   packer::Bytes archive;
   {
@@ -242,7 +243,7 @@ int PackCommand(const std::vector<std::string>& args) {
     archive = packer::BuildArchive(files, stored, profile, level, &progress.done);
     files.clear();
   }
-  uint64_t written = WriteSelfExtractor(out, image, archive);
+  uint64_t written = output.Commit(image, archive);
   printf("%s\n", PackSummary(out, names.size(), total, archive.size(), written, profile).c_str());
   return kExitOk;
 }

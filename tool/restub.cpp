@@ -92,7 +92,8 @@ int RestubCommand(const std::vector<std::string>& args) {
   archive.insert(archive.end(), original.begin() + static_cast<long>(layout.headerStart),
                  original.begin() + static_cast<long>(layout.end));
   uint64_t dropped = original.size() - layout.end;
-  uint64_t written = WriteSelfExtractor(out, image, archive);
+  OutputFile output(out);
+  uint64_t written = output.Commit(image, archive);
   printf("wrote '%s': %s, archive of %s copied from '%s'%s\n", out.c_str(), SizeText(written).c_str(),
          SizeText(layout.end - layout.headerStart).c_str(), in.c_str(),
          dropped ? (", " + SizeText(dropped) + " after its last block left out").c_str() : "");

@@ -128,9 +128,22 @@ std::string FindStub(const std::string& choice);  // kind or path; UsageError fo
 packer::Bytes ReadStubImage(const std::string& path);
 // Refuses "-", an output that is not a regular file and a planted OUT.part.
 void CheckOutputPath(const std::string& out);
-// Writes image + archive through OUT.part; returns the bytes written.
-uint64_t WriteSelfExtractor(const std::string& out, const packer::Bytes& image,
-                            const packer::Bytes& archive);
+// OUT.part, created fresh (never through a link) and removed again unless
+// committed, also when SIGINT, SIGTERM or SIGHUP ends the process.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& out);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Writes image + archive and renames OUT.part to OUT; returns the bytes written.
+  uint64_t Commit(const packer::Bytes& image, const packer::Bytes& archive);
+
+ private:
+  std::string out_, part_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
 
 // ---- archive_walk.cpp: the parts of a self-extractor, found without decoding ----
 struct ArchiveLayout {
