@@ -309,7 +309,8 @@ int TestCommand(const std::vector<std::string>& args) {
   fclose(gContainer.archive);
   gContainer.archive = nullptr;
 
-  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", path.c_str(), gFiles.count,
+  printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", path.c_str(),
+         CountText(gFiles.count, "file").c_str(),
          static_cast<unsigned long long>(expected), 32u << archive.profile);
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
@@ -409,7 +410,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   if (damage.found())
     throw Failure("extraction stopped: " + Describe(path, damage) +
                   (incomplete.empty() ? "" : "; the incomplete '" + dir + "/" + incomplete + "' was removed"));
-  printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", gFiles.count,
+  printf("extracted %s (%llu bytes) from '%s' into '%s'\n", CountText(gFiles.count, "file").c_str(),
          static_cast<unsigned long long>(TotalSize()), path.c_str(), dir.c_str());
   return kExitOk;
 }
