@@ -90,6 +90,7 @@ TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
       {{"-o", out, "--temp", "a\"b", app}, 2, "must not hold '\"'"},
       {{"-o", out, "--temp", std::string(260, 't'), app}, 2, "260 characters long"},
       {{"-o", out, "--stub", "win23", app}, 2, "(win32, win64, linux)"},
+      {{"-o", out, "--exclude", "a?p", app}, 1, "no file to pack"},
       {{"-o", out, root + "/links"}, 1, "which does not exist"},
       {{"-o", out, "--no-follow", root + "/links"}, 1, "--no-follow refuses links"},
   };

@@ -197,6 +197,7 @@ int PackCommand(const std::vector<std::string>& args) {
 
   // Every check on names and the output comes before the first byte is read.
   std::vector<InputFile> inputs = SelectInputs(parsed);
+  if (inputs.empty()) throw Failure("no file to pack: the inputs are empty folders or excluded");
   RefuseOutputAmongInputs(out, inputs);
   std::vector<std::string> names;
   uint64_t total = 0;
