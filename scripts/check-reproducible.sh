@@ -7,7 +7,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 commit=${1:-HEAD}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct "$commit")}
+# SOURCE_DATE_EPOCH is left as the caller has it: the binaries must not
+# depend on the build's time even without it.
 
 build() {  # build FOLDER
   mkdir -p "$1/src"
