@@ -1,6 +1,5 @@
 // dolm pack: gathers files and folders, packs them into an archive and joins
 // it to a stub, giving a ready self-extractor.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,6 +149,65 @@ int ParseLevel(const std::string& text) {
   throw UsageError("--level '" + text + "' is not a level from 1 to 9");
 }
 
+struct Epoch {
+  const char* text;  // SOURCE_DATE_EPOCH, or null when it is not set
+  uint64_t seconds;
+};
+
+Epoch ReadEpoch() {
+  Epoch epoch{getenv("SOURCE_DATE_EPOCH"), 0};
+  if (epoch.text != nullptr) {
+    char* end = nullptr;
+    errno = 0;
+    epoch.seconds = strtoull(epoch.text, &end, 10);
+    if (*epoch.text < '0' || *epoch.text > '9' || *end != '\0' || errno != 0)
+      throw Failure(std::string("SOURCE_DATE_EPOCH='") + epoch.text + "' is not a number of seconds");
+  }
+  return epoch;
+}
+
+// The stored names against what an extraction can create and the options;
+// returns the bytes the inputs hold.
+uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings& settings) {
+  std::vector<std::string> names;
+  uint64_t total = 0;
+  for (const auto& input : inputs) {
+    names.push_back(input.name);
+    total += input.size;
+  }
+  std::vector<std::string> reasons = CheckStoredNames(names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].size() > kMaxNameLength)
+      throw Failure("'" + inputs[i].path + "': its stored name is longer than 255 bytes");
+    if (!reasons[i].empty())
+      throw Failure("'" + inputs[i].path + "' cannot be stored as '" + names[i] + "': " + reasons[i]);
+  }
+  const bool flat = OptionField(settings.word, kRecreateOriginalFolders) == 0;
+  if (flat) CheckFlatNames(names);
+  CheckExecuteStored(settings.exec, names, flat);
+  if (total > kMaxArchiveData)
+    throw Failure("the inputs hold more than " + std::to_string(kMaxArchiveData >> 20) +
+                  " MiB, more than one archive can take");
+  return total;
+}
+
+std::vector<packer::PackFile> LoadFiles(const std::vector<InputFile>& inputs, const Epoch& epoch,
+                                        std::atomic<uint64_t>& done) {
+  std::vector<packer::PackFile> files;
+  for (const auto& input : inputs) {
+    LoadedFile loaded = LoadFile(input.path, epoch.text, epoch.seconds);
+    if (loaded.data.size() != input.size) throw Failure("'" + input.path + "' changed while it was read");
+    done += loaded.data.size();
+    packer::PackFile file;
+    file.name = input.name;
+    file.data = std::move(loaded.data);
+    file.time = loaded.time;
+    file.attributes = loaded.attributes;
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
 // The output must not replace an input: refused before anything is read.
 void RefuseOutputAmongInputs(const std::string& out, const std::vector<InputFile>& inputs) {
   for (const std::string& path : {out, out + ".part"}) {
@@ -181,17 +239,7 @@ int PackCommand(const std::vector<std::string>& args) {
   StoredSettings settings = DefaultStoredSettings();
   ApplyStoredFlags(parsed, settings);
   const packer::StoredOptions stored = MakeStoredOptions(settings);
-  const bool flat = OptionField(settings.word, kRecreateOriginalFolders) == 0;
-
-  const char* epochText = getenv("SOURCE_DATE_EPOCH");
-  uint64_t epoch = 0;
-  if (epochText != nullptr) {
-    char* end = nullptr;
-    errno = 0;
-    epoch = strtoull(epochText, &end, 10);
-    if (*epochText < '0' || *epochText > '9' || *end != '\0' || errno != 0)
-      throw Failure(std::string("SOURCE_DATE_EPOCH='") + epochText + "' is not a number of seconds");
-  }
+  const Epoch epoch = ReadEpoch();
   const packer::Bytes image = ReadStubImage(FindStub(parsed.Value("--stub", "win32")));
   CheckOutputPath(out);
 
@@ -199,53 +247,23 @@ int PackCommand(const std::vector<std::string>& args) {
   std::vector<InputFile> inputs = SelectInputs(parsed);
   if (inputs.empty()) throw Failure("no file to pack: the inputs are empty folders or excluded");
   RefuseOutputAmongInputs(out, inputs);
-  std::vector<std::string> names;
-  uint64_t total = 0;
-  for (const auto& input : inputs) {
-    names.push_back(input.name);
-    total += input.size;
-  }
-  std::vector<std::string> reasons = CheckStoredNames(names);
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i].size() > kMaxNameLength)
-      throw Failure("'" + inputs[i].path + "': its stored name is longer than 255 bytes");
-    if (!reasons[i].empty())
-      throw Failure("'" + inputs[i].path + "' cannot be stored as '" + names[i] + "': " + reasons[i]);
-  }
-  if (flat) CheckFlatNames(names);
-  CheckExecuteStored(settings.exec, names, flat);
-  if (total > kMaxArchiveData)
-    throw Failure("the inputs hold more than " + std::to_string(kMaxArchiveData >> 20) +
-                  " MiB, more than one archive can take");
+  uint64_t total = CheckInputs(inputs, settings);
 
   OutputFile output(out);
-  std::vector<packer::PackFile> files;
   packer::Bytes archive;
   {
     PackProgress progress(total);
     ProgressLine line([&progress] { return progress.Text(); });
-    for (size_t i = 0; i < inputs.size(); ++i) {
-      LoadedFile loaded = LoadFile(inputs[i].path, epochText, epoch);
-      if (loaded.data.size() != inputs[i].size)
-        throw Failure("'" + inputs[i].path + "' changed while it was read");
-      progress.done += loaded.data.size();
-      packer::PackFile file;
-      file.name = names[i];
-      file.data = std::move(loaded.data);
-      file.time = loaded.time;
-      file.attributes = loaded.attributes;
-      files.push_back(std::move(file));
-    }
+    std::vector<packer::PackFile> files = LoadFiles(inputs, epoch, progress.done);
     if (profile < 0) {
       profile = 0;
       while (profile < kDefaultMaxProfile && (uint64_t{32768} << profile) < total) ++profile;
     }
     progress.StartPhase("compressing");
     archive = packer::BuildArchive(files, stored, profile, level, &progress.done);
-    files.clear();
   }
   uint64_t written = output.Commit(image, archive);
-  printf("%s\n", PackSummary(out, names.size(), total, archive.size(), written, profile).c_str());
+  printf("%s\n", PackSummary(out, inputs.size(), total, archive.size(), written, profile).c_str());
   return kExitOk;
 }
 
