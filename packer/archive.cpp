@@ -8,7 +8,7 @@
 namespace packer {
 
 Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
-                   int profile, int level) {
+                   int profile, int level, std::atomic<uint64_t>* done) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
 
@@ -25,7 +25,7 @@ Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& opti
   joined.reserve(total);
   for (const PackFile& file : files) joined.insert(joined.end(), file.data.begin(), file.data.end());
 
-  const Bytes blocks = WriteDataBlocks(joined, profile, level);
+  const Bytes blocks = WriteDataBlocks(joined, profile, level, done);
   out.insert(out.end(), blocks.begin(), blocks.end());
   return out;
 }

@@ -171,9 +171,11 @@ class MatchFinder {
 // back so that the final block can carry the last mark.
 class BlockCutter {
  public:
-  BlockCutter(uint32_t width, Bytes& out) : width_(width), out_(out) {}
+  BlockCutter(uint32_t width, Bytes& out, std::atomic<uint64_t>* done)
+      : width_(width), out_(out), done_(done) {}
 
   void Add(const Item& item) {
+    covered_ += item.length == 0 ? 1 : item.length;
     const uint32_t lengthBytes = item.length == 0 ? 0 : (item.length - kMinMatch >= kLengthEscape ? 3 : 1);
     if (items_.size() / 8 + 1 > kStreamLimit || literals_ + 1 > kStreamLimit ||
         lengthBytes_ + 3 > kStreamLimit || matches_ + 1 > kStreamLimit)
@@ -198,6 +200,7 @@ class BlockCutter {
 
  private:
   void Cut() {
+    if (done_ != nullptr) done_->store(covered_, std::memory_order_relaxed);
     if (!held_.empty()) Write(held_, 0, held_.size(), false);
     held_.swap(items_);
     items_.clear();
@@ -242,6 +245,8 @@ class BlockCutter {
 
   uint32_t width_;
   Bytes& out_;
+  std::atomic<uint64_t>* done_;
+  uint64_t covered_ = 0;  // stream bytes the items added so far stand for
   std::vector<Item> items_;
   std::vector<Item> held_;
   uint32_t literals_ = 0;
@@ -435,7 +440,7 @@ class PricedParser {
 
 }  // namespace
 
-Bytes WriteDataBlocks(const Bytes& stream, int profile, int level) {
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<uint64_t>* done) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
   if (stream.size() > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
@@ -447,7 +452,7 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level) {
   // are not touched, and the vector grows past it for data that packs worse.
   Bytes out;
   out.reserve(stream.size() / 2 + 65536);
-  BlockCutter cutter(width, out);
+  BlockCutter cutter(width, out, done);
   MatchFinder finder(stream, windowSize, width, settings);
   const size_t n = stream.size();
   if (settings.priced) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,11 +75,13 @@ Bytes WriteSolidHeader(const std::vector<PackFile>& files);
 
 // ---- lz_parser.cpp: the match coder ---------------------------------------------------
 // Compresses the joined file data into data blocks for a size profile (0..8)
-// at a compression level (1..9).
-Bytes WriteDataBlocks(const Bytes& stream, int profile, int level);
+// at a compression level (1..9). `done`, when given, counts the bytes of
+// `stream` coded so far (for a progress display on another thread).
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level,
+                      std::atomic<uint64_t>* done = nullptr);
 
 // ---- archive.cpp: a whole archive ------------------------------------------------------
 Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
-                   int profile, int level);
+                   int profile, int level, std::atomic<uint64_t>* done = nullptr);
 
 }  // namespace packer

@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in cmake g++ make libgtest-dev libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
          binutils-mingw-w64-i686 wine64 clang libclang-rt-14-dev osslsigncode icoutils xz-utils bzip2 gzip time \
-         python3 strace; do
+         python3 strace help2man dpkg-dev; do
   have "$p" || need+=("$p")
 done
 

@@ -326,7 +326,8 @@ int TestCommand(const std::vector<std::string>& args) {
     throw Failure(Describe(archive) + detail + SubjectDetail(archive));
   }
   long end = ftell(archive.run->archive.file);
-  printf("'%s': archive is whole: %u files, %llu bytes, window %uK\n", Shown(path).c_str(), Files(archive).count,
+  printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", Shown(path).c_str(),
+         CountText(Files(archive).count, "file").c_str(),
          static_cast<unsigned long long>(expected), 32u << archive.profile);
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
@@ -431,7 +432,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
       throw Failure("cannot write '" + Shown(fault.subject) + "': " + target.reason + removed);
     throw Failure("extraction stopped: " + Describe(archive) + SubjectDetail(archive) + removed);
   }
-  printf("extracted %u files (%llu bytes) from '%s' into '%s'\n", Files(archive).count,
+  printf("extracted %s (%llu bytes) from '%s' into '%s'\n", CountText(Files(archive).count, "file").c_str(),
          static_cast<unsigned long long>(TotalSize(archive)), Shown(path).c_str(), Shown(dir).c_str());
   return kExitOk;
 }

@@ -6,6 +6,10 @@
 #include "tool/display.h"
 #include "tool/tool.h"
 
+#ifndef DOLM_VERSION
+#define DOLM_VERSION "unknown"
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -18,10 +22,12 @@ const char kUsage[] =
     "  list FILE [--json]               show the stored options and files\n"
     "  test FILE                        check every byte of the archive\n"
     "  extract FILE [-C DIR] [options]  extract the stored files on this machine\n"
+    "  restub IN -o OUT [options]       join the archive of IN to another stub\n"
     "\n"
     "Run 'dolm COMMAND --help' for the options of a command.\n"
     "Exit codes: 0 success, 1 failure (bad input, I/O error, damaged archive),\n"
-    "2 wrong command line.\n";
+    "2 wrong command line.\n"
+    "'dolm --version' prints the version.\n";
 
 // A message for the terminal: each line through Shown, so that no byte of a
 // name or path in it acts as a terminal control.
@@ -51,6 +57,11 @@ int main(int argc, char** argv) {
       fputs(kUsage, stdout);
       return tool::kExitOk;
     }
+    if (command == "--version" || command == "-V") {
+      printf("dolm %s\n", DOLM_VERSION);
+      return tool::kExitOk;
+    }
+    if (command == "restub") return tool::RestubCommand(args);
     if (command == "pack") return tool::PackCommand(args);
     if (command == "list") return tool::ListCommand(args);
     if (command == "test") return tool::TestCommand(args);

@@ -1,12 +1,17 @@
 // The dolm command-line tool: shared declarations of its commands and helpers.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "packer/packer.h"
 
 namespace tool {
 
@@ -34,6 +39,7 @@ int PackCommand(const std::vector<std::string>& args);
 int ListCommand(const std::vector<std::string>& args);
 int TestCommand(const std::vector<std::string>& args);
 int ExtractCommand(const std::vector<std::string>& args);
+int RestubCommand(const std::vector<std::string>& args);  // restub.cpp
 
 // ---- brand.cpp: pack's --icon, --version-info and --execution-level ---------------
 // The stub image with the resources these options ask for, or an empty image
@@ -69,6 +75,8 @@ struct OptionDef {
 struct ParsedArgs {
   std::vector<std::pair<std::string, std::string>> options;  // in order, by long name
   std::vector<std::string> operands;
+  // Options and operands in command-line order; an operand has the name "".
+  std::vector<std::pair<std::string, std::string>> sequence;
   bool Has(const std::string& name) const;
   // The last value given for the option, or `fallback`.
   std::string Value(const std::string& name, const std::string& fallback = "") const;
@@ -95,5 +103,89 @@ class ProgressLine {
   struct Impl;
   Impl* impl_;
 };
+
+// ---- inputs.cpp: which files pack stores -----------------------------------------
+struct InputFile {
+  std::string name;                      // stored name, backslash separators
+  std::vector<std::string> components;   // the same, folder by folder
+  std::string path;                      // where it is on disk
+  uint64_t size, device, inode;
+};
+// The files named by the operands, -C (--directory), -T (--files-from),
+// --exclude and --no-follow in `parsed`, sorted by stored name.
+std::vector<InputFile> SelectInputs(const ParsedArgs& parsed);
+
+// ---- stored_options.cpp: the option flags of pack and restub ---------------------
+// The texts are the stored bytes, in the code page the names are stored in.
+struct StoredSettings {
+  uint32_t word = 0;
+  std::string temp, exec, args;
+  uint32_t unused = 0;
+  int codePage = 1252;
+};
+extern const std::vector<OptionDef> kStoredOptionDefs;
+StoredSettings DefaultStoredSettings();
+StoredSettings SettingsFromOptions(const packer::StoredOptions& stored);
+// Applies the option flags of `parsed`; throws UsageError for texts the
+// self-extractor cannot store or start.
+void ApplyStoredFlags(const ParsedArgs& parsed, StoredSettings& settings);
+packer::StoredOptions MakeStoredOptions(const StoredSettings& settings);
+
+// ---- pack_checks.cpp ---------------------------------------------------------------
+// Throws Failure naming the closest stored names when exec is not stored.
+void CheckExecuteStored(const std::string& exec, const std::vector<std::string>& names, bool flat);
+// Throws Failure naming two files that a flat extraction puts on one name.
+void CheckFlatNames(const std::vector<std::string>& names);
+
+// ---- output_file.cpp ---------------------------------------------------------------
+std::string FindStub(const std::string& choice);  // kind or path; UsageError for a wrong kind
+packer::Bytes ReadStubImage(const std::string& path);
+// Refuses "-", an output that is not a regular file and a planted OUT.part.
+void CheckOutputPath(const std::string& out);
+// OUT.part, created fresh (never through a link) and removed again unless
+// committed, also when SIGINT, SIGTERM or SIGHUP ends the process.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& out);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Writes image + archive and renames OUT.part to OUT; returns the bytes written.
+  uint64_t Commit(const packer::Bytes& image, const packer::Bytes& archive);
+
+ private:
+  std::string out_, part_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+// ---- archive_walk.cpp: the parts of a self-extractor, found without decoding ----
+struct ArchiveLayout {
+  uint64_t archiveStart = 0;       // the archive's overlay signature
+  packer::StoredOptions options;   // its option block
+  uint64_t headerStart = 0;        // the 36-byte archive header
+  uint64_t end = 0;                // just past the last data block
+};
+// Throws Failure naming `what` and the offset when the structure is broken.
+ArchiveLayout WalkArchive(const packer::Bytes& bytes, const std::string& what);
+
+// ---- progress.cpp ----------------------------------------------------------------
+std::string SizeText(uint64_t bytes);                          // "1.5 MiB"
+std::string CountText(uint64_t count, const std::string& thing);  // "1 file", "2 files"
+class PackProgress {
+ public:
+  explicit PackProgress(uint64_t total);
+  void StartPhase(const char* verb);
+  std::string Text();          // "dolm: compressing  45% of 19.0 MiB, 3.1 MiB/s, 0:04 left"
+  std::atomic<uint64_t> done{0};
+
+ private:
+  std::mutex lock_;
+  const char* verb_ = "reading";
+  uint64_t total_;
+  std::chrono::steady_clock::time_point start_;
+};
+std::string PackSummary(const std::string& out, uint64_t files, uint64_t input, uint64_t archive,
+                        uint64_t output, int profile);
 
 }  // namespace tool

@@ -32,12 +32,15 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") {
-      parsed.operands.insert(parsed.operands.end(), args.begin() + static_cast<long>(i) + 1,
-                             args.end());
+      for (size_t k = i + 1; k < args.size(); ++k) {
+        parsed.operands.push_back(args[k]);
+        parsed.sequence.emplace_back("", args[k]);
+      }
       break;
     }
     if (arg.size() < 2 || arg[0] != '-') {
       parsed.operands.push_back(arg);
+      parsed.sequence.emplace_back("", arg);
       continue;
     }
     std::string name = arg, value;
@@ -48,10 +51,24 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
       value = arg.substr(equals + 1);
       inlineValue = true;
     }
-    const OptionDef* def = nullptr;
-    for (const auto& candidate : defs)
-      if (candidate.name == name || (!candidate.alias.empty() && candidate.alias == name))
-        def = &candidate;
+    auto find = [&defs](const std::string& wanted) -> const OptionDef* {
+      for (const auto& candidate : defs)
+        if (candidate.name == wanted || (!candidate.alias.empty() && candidate.alias == wanted))
+          return &candidate;
+      return nullptr;
+    };
+    const OptionDef* def = find(name);
+    // "-oFILE": a short option that takes a value may have it attached.
+    if (def == nullptr && arg[1] != '-' && arg.size() > 2) {
+      def = find(arg.substr(0, 2));
+      if (def != nullptr && def->takesValue) {
+        name = arg.substr(0, 2);
+        value = arg.substr(2);
+        inlineValue = true;
+      } else {
+        def = nullptr;
+      }
+    }
     if (def == nullptr) throw UsageError("unknown option '" + name + "'");
     if (def->takesValue && !inlineValue) {
       if (i + 1 >= args.size()) throw UsageError("option '" + name + "' needs a value");
@@ -60,6 +77,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
       throw UsageError("option '" + def->name + "' takes no value");
     }
     parsed.options.emplace_back(def->name, value);
+    parsed.sequence.emplace_back(def->name, value);
   }
   return parsed;
 }

@@ -1,0 +1,235 @@
+// dolm pack and restub from the command line: what they refuse (and that a
+// refusal leaves every file as it was), input selection, the written file's
+// mode, the progress line, a signal during a pack, and restub round trips.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+RunResult Dolm(Args args, const std::string& input = "", const std::string& cwd = "") {
+  args.insert(args.begin(), BuildDir() + "/dolm");
+  return RunProgram(args, input, cwd);
+}
+
+// Every file below root: mode and bytes, links as their target.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> state;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat st;
+    lstat(e.path().c_str(), &st);
+    std::string& item = state[e.path()] = std::to_string(st.st_mode) + ":";
+    if (S_ISLNK(st.st_mode)) item += std::filesystem::read_symlink(e.path()).string();
+    else if (S_ISREG(st.st_mode)) item += ReadText(e.path());
+  }
+  return state;
+}
+
+// The stored names of a self-extractor, from its JSON listing.
+std::vector<std::string> Names(const std::string& sfx) {
+  std::string json = Dolm({"list", sfx, "--json"}).out;
+  std::vector<std::string> names;
+  const std::string key = "\"name\": \"";
+  for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+    size_t start = at + key.size();
+    std::string name = json.substr(start, json.find('"', start) - start);
+    size_t escape;
+    while ((escape = name.find("\\\\")) != std::string::npos) name.erase(escape, 1);
+    names.push_back(name);
+  }
+  return names;
+}
+
+class PackCli : public testing::Test {
+ protected:
+  void SetUp() override {
+    root = MakeTempDir("pack_cli");
+    for (const char* folder : {"/app", "/app/sub", "/app/locale", "/app/locale/de", "/app/locale/fr", "/links", "/out"})
+      mkdir((root + folder).c_str(), 0755);
+    WriteText(root + "/app/setup.sh", "#!/bin/sh\necho hi\n");
+    WriteText(root + "/app/sub/b.txt", "bee");
+    chmod((root + "/app/sub/b.txt").c_str(), 0640);
+    WriteText(root + "/app/locale/de/strings_1.po", "de");
+    WriteText(root + "/app/locale/fr/strings_1.po", "fr");
+    WriteText(root + "/victim", "victim");
+    WriteText(root + "/out/old.sh", "previous output");
+    symlink((root + "/victim").c_str(), (root + "/out/planted.sh.part").c_str());
+    symlink((root + "/victim").c_str(), (root + "/out/link.sh").c_str());
+  }
+  std::string root;
+};
+
+TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
+  const std::string app = root + "/app", out = root + "/out/new.sh";
+  const std::string longArgs(414, 'a');
+  struct Case { Args args; int code; const char* message; } cases[] = {
+      {{"-o", app + "/setup.sh", app}, 1, "is the input"},
+      {{"-o", app + "/sub/b.txt", app + "/sub/b.txt"}, 1, "is the input"},
+      {{"-o", "-", app}, 2, "must be a file"},
+      {{"-o", root + "/out/link.sh", app}, 1, "not a regular file"},
+      {{"-o", root + "/out", app}, 1, "not a regular file"},
+      {{"-o", root + "/out/planted.sh", app}, 1, "planted.sh.part' exists and is not a regular file"},
+      {{"-o", root + "/out/old.sh", "--exec", "setup.exe", app}, 1, "closest stored names: 'app\\setup.sh'"},
+      {{"-o", out, "--flat", app}, 1, "'app\\locale\\de\\strings_1.po' and 'app\\locale\\fr\\strings_1.po'"},
+      {{"-o", out, "--exec", "app/setup.sh", "--args", "/D=\"C:\\P\"", app}, 2, "first double quote"},
+      {{"-o", out, "--exec", "app/setup.sh", "--args", longArgs, app}, 2, "command line of 531 characters"},
+      {{"-o", out, "--temp", "C:\\a\\..\\b", app}, 2, "'..' component"},
+      {{"-o", out, "--temp", "a\tb", app}, 2, "control characters"},
+      {{"-o", out, "--temp", "a\"b", app}, 2, "must not hold '\"'"},
+      {{"-o", out, "--temp", std::string(260, 't'), app}, 2, "260 characters long"},
+      {{"-o", out, "--stub", "win23", app}, 2, "(win32, win64, linux)"},
+      {{"-o", out, "--exclude", "a?p", app}, 1, "no file to pack"},
+      {{"-o", out, root + "/links"}, 1, "which does not exist"},
+      {{"-o", out, "--no-follow", root + "/links"}, 1, "--no-follow refuses links"},
+  };
+  symlink("nowhere", (root + "/links/dangling").c_str());
+  const auto before = Snapshot(root);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args.back());
+    Args args = {"pack", "--stub", "linux"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = Dolm(args);
+    EXPECT_EQ(r.exitCode, c.code) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+    EXPECT_EQ(Snapshot(root), before);  // inputs, old.sh, the planted link and its victim
+    EXPECT_FALSE(PathExists(out) || PathExists(out + ".part"));
+  }
+  unlink((root + "/links/dangling").c_str());
+  symlink("loop", (root + "/links/loop").c_str());
+  RunResult loop = Dolm({"pack", "--stub", "linux", "-o", out, root + "/links"});
+  EXPECT_EQ(loop.exitCode, 1);
+  EXPECT_TRUE(Contains(loop.err, "link that loops")) << loop.err;
+}
+
+TEST_F(PackCli, InputSelection) {
+  const std::string app = root + "/app";
+  symlink("../app/setup.sh", (root + "/links/good").c_str());
+  struct Case { Args args; std::string input; std::vector<std::string> names; } cases[] = {
+      {{"-C", root, "app/sub"}, "", {"app\\sub\\b.txt"}},
+      {{"-C", root, "-C", "app", ".", "--exclude", "locale"}, "", {"setup.sh", "sub\\b.txt"}},
+      {{"--exclude", "*.po", "--exclude=sub", app}, "", {"app\\setup.sh"}},
+      {{"--exclude", "app/locale/*", app}, "", {"app\\setup.sh", "app\\sub\\b.txt"}},
+      {{"-C", app, "-T", "-"}, "sub\n\n  \nsetup.sh\n", {"setup.sh", "sub\\b.txt"}},
+      {{app + "/sub", app + "/setup.sh", app + "/setup.sh"}, "", {"setup.sh", "sub\\b.txt"}},
+      {{app + "/setup.sh", app + "/sub"}, "", {"setup.sh", "sub\\b.txt"}},
+      {{root + "/links"}, "", {"links\\good"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    Args args = {"pack", "--stub", "linux", "-o" + root + "/s.sh"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = Dolm(args, c.input);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Names(root + "/s.sh"), c.names);
+    EXPECT_TRUE(Contains(r.out, c.names.size() == 1 ? ": 1 file, " : ": 2 files, ")) << r.out;
+  }
+}
+
+TEST_F(PackCli, OutputModeFollowsTheUmask) {
+  for (mode_t mask : {022, 027, 077}) {
+    mode_t former = umask(mask);
+    RunResult r = Dolm({"pack", "--stub", "linux", "--output=" + root + "/s.sh", root + "/app/setup.sh"});
+    umask(former);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(stat((root + "/s.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+  }
+}
+
+// A pack long enough to be seen at work: 40 MiB of text at level 6.
+Args SlowPack(const std::string& root) {
+  WriteFileBytes(root + "/big.txt", TextLikeBytes(40 << 20, 7));
+  return {BuildDir() + "/dolm", "pack", "--stub", "linux", "--level", "6", "-o", root + "/big.sh", root + "/big.txt"};
+}
+
+TEST_F(PackCli, ProgressOnATerminalIsOneLineUpdatedInPlace) {
+  Args args = SlowPack(root);
+  int terminal;
+  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(terminal, buffer, sizeof buffer)) > 0) seen.append(buffer, static_cast<size_t>(got));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(terminal);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+  EXPECT_TRUE(Contains(seen, "\rdolm: compressing ") && Contains(seen, "% of 40.0 MiB, ") &&
+              Contains(seen, " left\x1b[K")) << seen;
+  EXPECT_EQ(seen.find('\n'), seen.rfind('\n')) << "more than the summary line: " << seen;
+}
+
+TEST_F(PackCli, SignalDuringPackRemovesThePartFile) {
+  Args args = SlowPack(root);
+  const std::string part = root + "/big.sh.part";
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::vector<char*> argv;
+      for (auto& arg : args) argv.push_back(&arg[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && !PathExists(part); ++i) usleep(10000);
+    EXPECT_TRUE(PathExists(part));
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    EXPECT_FALSE(PathExists(part) || PathExists(root + "/big.sh"));
+  }
+}
+
+TEST_F(PackCli, RestubMovesTheArchiveByteForByte) {
+  const std::string sfx = root + "/s.sh", linux = StubPath("dolmsfx-linux");
+  ASSERT_EQ(Dolm({"pack", "--stub", "linux", "-o", sfx, "--exec", "setup.sh", "-C", root + "/app", "."}).exitCode, 0);
+  // Another stub: the Windows one when built, else the Linux one made longer.
+  std::string other = StubPath("dolmsfx-win32.exe");
+  if (!PathExists(other)) {
+    other = root + "/other-stub";
+    std::vector<uint8_t> image = ReadFileBytes(linux);
+    image.resize(image.size() + 4000, 0);
+    WriteFileBytes(other, image);
+  }
+  std::vector<uint8_t> signed_ = ReadFileBytes(sfx);
+  for (char c : std::string("SIGNATURE BYTES")) signed_.push_back(static_cast<uint8_t>(c));
+  WriteFileBytes(root + "/signed.sh", signed_);
+  ASSERT_EQ(Dolm({"restub", root + "/signed.sh", "-o", root + "/there", "--stub", other}).exitCode, 0);
+  ASSERT_EQ(Dolm({"restub", root + "/there", "-o", root + "/back.sh", "--stub", "linux"}).exitCode, 0);
+  EXPECT_EQ(ReadFileBytes(root + "/back.sh"), ReadFileBytes(sfx));
+  EXPECT_EQ(Dolm({"test", root + "/there"}).exitCode, 0);
+
+  RunResult changed = Dolm({"restub", sfx, "-o", root + "/changed.sh", "--stub", "linux", "--exec", "sub/b.txt"});
+  ASSERT_EQ(changed.exitCode, 0) << changed.err;
+  EXPECT_TRUE(Contains(Dolm({"list", root + "/changed.sh"}).out, "sub\\b.txt"));
+  EXPECT_EQ(Dolm({"test", root + "/changed.sh"}).exitCode, 0);
+  const std::string extracted = root + "/extracted";
+  ASSERT_EQ(Dolm({"extract", root + "/changed.sh", "-C", extracted}).exitCode, 0);
+  EXPECT_EQ(FilesBelow(extracted), FilesBelow(root + "/app"));
+  EXPECT_EQ(Dolm({"restub", sfx, "-o", sfx, "--stub", "linux"}).exitCode, 1);
+}
+
+}  // namespace

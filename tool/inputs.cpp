@@ -1,0 +1,223 @@
+// Which files `dolm pack` stores and under which names: the inputs named on
+// the command line and in -T lists, taken relative to -C folders, less what
+// --exclude patterns match, with symbolic links followed or refused.
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tool/tool.h"
+
+namespace tool {
+
+namespace {
+
+std::string Errno() { return std::strerror(errno); }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || name.front() == '/') return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The name an input is stored under without -C: its last path component (for
+// "." or a path ending in "..", the name of the folder it resolves to).
+std::string LastComponent(const std::string& input, const std::string& path) {
+  std::string trimmed = input;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  size_t slash = trimmed.rfind('/');
+  std::string last = trimmed.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (last == "." || last == "..") {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) throw Failure("cannot read '" + input + "': " + Errno());
+    std::string full = resolved;
+    free(resolved);
+    last = full.substr(full.rfind('/') + 1);
+  }
+  if (last.empty() || last == "/")
+    throw Failure("'" + input + "' has no name to store it under; pack the files inside it");
+  return last;
+}
+
+// The stored components of an input named relative to a -C folder: its path
+// as written, less "." and empty components ("." alone stores the folder's
+// contents under their own names).
+std::vector<std::string> RelativeComponents(const std::string& input) {
+  if (input.front() == '/')
+    throw Failure("'" + input + "': after -C, inputs are named relative to that folder");
+  std::vector<std::string> components;
+  size_t start = 0;
+  while (start <= input.size()) {
+    size_t end = input.find('/', start);
+    if (end == std::string::npos) end = input.size();
+    std::string part = input.substr(start, end - start);
+    if (part == "..")
+      throw Failure("'" + input + "': a '..' component would store a name outside the -C folder");
+    if (!part.empty() && part != ".") components.push_back(part);
+    start = end + 1;
+  }
+  return components;
+}
+
+struct Walker {
+  bool followLinks = true;
+  std::vector<std::string> excludes;
+  std::vector<std::pair<dev_t, ino_t>> ancestors;  // open folders, against link loops
+  std::vector<InputFile> files;
+
+  bool Excluded(const std::vector<std::string>& components) const {
+    if (components.empty()) return false;
+    std::string name;
+    for (const auto& component : components) name += (name.empty() ? "" : "/") + component;
+    for (const auto& pattern : excludes) {
+      if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+      for (const auto& component : components)
+        if (fnmatch(pattern.c_str(), component.c_str(), 0) == 0) return true;
+    }
+    return false;
+  }
+
+  // What `path` is, links followed or refused; throws with the reason.
+  struct stat Examine(const std::string& path) const {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) throw Failure("cannot read '" + path + "': " + Errno());
+    if (!S_ISLNK(st.st_mode)) return st;
+    char target[4096];
+    ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    std::string to = length < 0 ? "?" : std::string(target, static_cast<size_t>(length));
+    if (!followLinks)
+      throw Failure("'" + path + "' is a symbolic link (to '" + to +
+                    "'); --no-follow refuses links: name what it points to instead");
+    if (stat(path.c_str(), &st) == 0) return st;
+    if (errno == ELOOP) throw Failure("'" + path + "' is a symbolic link that loops ('" + to + "')");
+    if (errno == ENOENT)
+      throw Failure("'" + path + "' is a symbolic link to '" + to + "', which does not exist");
+    throw Failure("cannot follow the symbolic link '" + path + "': " + Errno());
+  }
+
+  void Add(const std::string& path, const std::vector<std::string>& components) {
+    if (Excluded(components)) return;
+    if (!components.empty() && components.back().find('\\') != std::string::npos)
+      throw Failure("'" + path + "': the name holds a backslash, which separates folders in "
+                    "stored names");
+    struct stat st = Examine(path);
+    if (S_ISREG(st.st_mode)) {
+      if (components.empty()) throw Failure("'" + path + "' is a file; -C names a folder");
+      std::string name;
+      for (const auto& component : components) name += (name.empty() ? "" : "\\") + component;
+      files.push_back({name, components, path, static_cast<uint64_t>(st.st_size),
+                       static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+      return;
+    }
+    if (!S_ISDIR(st.st_mode))
+      throw Failure("'" + path + "' is neither a regular file nor a folder");
+    for (const auto& open : ancestors)
+      if (open.first == st.st_dev && open.second == st.st_ino)
+        throw Failure("'" + path + "' is a link back to a folder that holds it");
+    std::vector<std::string> entries = ReadFolder(path);
+    if (entries.empty())
+      fprintf(stderr, "dolm: pack: the empty folder '%s' is not stored (archives hold files only)\n",
+              path.c_str());
+    ancestors.emplace_back(st.st_dev, st.st_ino);
+    for (const auto& entry : entries) {
+      std::vector<std::string> child = components;
+      child.push_back(entry);
+      Add(JoinPath(path, entry), child);
+    }
+    ancestors.pop_back();
+  }
+
+  static std::vector<std::string> ReadFolder(const std::string& path) {
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) throw Failure("cannot read the folder '" + path + "': " + Errno());
+    std::vector<std::string> entries;
+    errno = 0;
+    while (struct dirent* entry = readdir(folder)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        entries.emplace_back(entry->d_name);
+      errno = 0;
+    }
+    int readError = errno;
+    closedir(folder);
+    if (readError != 0)
+      throw Failure("cannot read the folder '" + path + "': " + std::strerror(readError));
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  }
+};
+
+// One name a line; blank lines are skipped, every other byte is kept.
+std::vector<std::string> ReadNameList(const std::string& list) {
+  FILE* file = list == "-" ? stdin : fopen(list.c_str(), "rb");
+  if (file == nullptr) throw Failure("cannot read the list of inputs '" + list + "': " + Errno());
+  std::string text;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  bool failed = ferror(file) != 0;
+  if (file != stdin) fclose(file);
+  if (failed) throw Failure("cannot read the list of inputs '" + list + "'");
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (line.find_first_not_of(" \t\r") != std::string::npos) names.push_back(line);
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<InputFile> SelectInputs(const ParsedArgs& parsed) {
+  Walker walker;
+  walker.followLinks = !parsed.Has("--no-follow");
+  for (const auto& option : parsed.options)
+    if (option.first == "--exclude") {
+      std::string pattern = option.second;
+      while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+      if (pattern.empty()) throw UsageError("--exclude needs a pattern");
+      walker.excludes.push_back(pattern);
+    }
+  std::string folder;  // the -C folder in effect; "" until the first -C
+  bool relative = false;
+  auto addInput = [&](const std::string& input) {
+    if (input.empty()) throw Failure("an empty input name");
+    std::string path = JoinPath(folder, input);
+    walker.Add(path, relative ? RelativeComponents(input)
+                              : std::vector<std::string>{LastComponent(input, path)});
+  };
+  for (const auto& item : parsed.sequence) {
+    if (item.first.empty()) {
+      addInput(item.second);
+    } else if (item.first == "--directory") {
+      if (item.second.empty()) throw UsageError("-C needs a folder");
+      // Like tar, a relative -C folder is taken from the one before it.
+      folder = JoinPath(folder, item.second);
+      relative = true;
+      struct stat st;
+      if (stat(folder.c_str(), &st) != 0) throw Failure("-C '" + folder + "': " + Errno());
+      if (!S_ISDIR(st.st_mode)) throw Failure("-C '" + folder + "' is not a folder");
+    } else if (item.first == "--files-from") {
+      for (const auto& name : ReadNameList(item.second)) addInput(name);
+    }
+  }
+  // One stable order whatever order the inputs came in; the same file reached
+  // twice under the same name is stored once (under two names, twice).
+  std::stable_sort(walker.files.begin(), walker.files.end(),
+                   [](const InputFile& a, const InputFile& b) { return a.components < b.components; });
+  auto same = [](const InputFile& a, const InputFile& b) {
+    return a.name == b.name && a.device == b.device && a.inode == b.inode;
+  };
+  walker.files.erase(std::unique(walker.files.begin(), walker.files.end(), same), walker.files.end());
+  return walker.files;
+}
+
+}  // namespace tool
