@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "container/format.h"
+#include "startup/startup.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -56,6 +58,17 @@ packer::Bytes ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+// The stored names of a self-extractor, read with the stub's own procedures.
+std::vector<std::string> NamesIn(const std::string& path) {
+  std::unique_ptr<StubRun> run(new StubRun());
+  Result opened = OpenForInspection(run.get(), path.c_str(), false);
+  std::vector<std::string> names;
+  for (uint32_t i = 0; opened.ok() && i < run->files.count; ++i) names.emplace_back(run->files.records[i].name);
+  EndInspection(run.get());
+  if (!opened.ok()) throw Failure("cannot read the list of files of '" + path + "'");
+  return names;
+}
+
 }  // namespace
 
 int RestubCommand(const std::vector<std::string>& args) {
@@ -87,6 +100,7 @@ int RestubCommand(const std::vector<std::string>& args) {
   if (!changes.options.empty()) ApplyStoredFlags(changes, settings);
   packer::StoredOptions stored = layout.options;
   if (!changes.options.empty()) stored = MakeStoredOptions(settings);
+  if (parsed.Has("--exec")) CheckExecuteStored(settings.exec, NamesIn(in), OptionField(stored.optionWord, kRecreateOriginalFolders) == 0);
 
   packer::Bytes archive = packer::WriteOptionBlock(stored);
   archive.insert(archive.end(), original.begin() + static_cast<long>(layout.headerStart),
