@@ -188,6 +188,16 @@ TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
   EXPECT_EQ(r.exitCode, 127) << "the launch comes, and finds nothing extracted";
 }
 
+TEST(TemporaryFolder, AFullLengthSystemPathIsTakenAsItIs) {
+  // 258 characters and the separator: the 259 that the folder text holds.
+  std::string path = "/tmp/" + std::string(253, 'x');
+  setenv("TMPDIR", path.c_str(), 1);
+  char folder[kPathSize];
+  DefaultTemporaryFolder(folder);
+  unsetenv("TMPDIR");
+  EXPECT_EQ(std::string(folder), path + "/");
+}
+
 // An output that keeps the files' bytes in memory.
 struct MemoryFiles {
   std::vector<Bytes> files;
