@@ -5,12 +5,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "container/container.h"
 #include "container/format.h"
 #include "packer/packer.h"
-#include "startup/startup.h"
 #include "support/test_support.h"
 
 namespace {
@@ -42,36 +42,30 @@ packer::StoredOptions SampleOptions() {
   return options;
 }
 
-// Writes image + tail to a fresh file and makes it the open archive of a run
-// that has not located anything yet.
-void OpenArchive(const Bytes& image, const Bytes& tail) {
-  std::string path = MakeTempDir("container") + "/pack.bin";
-  WriteFileBytes(path, Join(image, tail));
-  std::memset(&gContainer, 0, sizeof gContainer);
-  std::memset(&gStartup, 0, sizeof gStartup);
-  std::snprintf(gContainer.archiveName, sizeof gContainer.archiveName, "%s", path.c_str());
-  gContainer.archive = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(gContainer.archive, nullptr);
-}
-
-uint8_t Settings() {  // what ReadArchiveSettings reports
-  uint8_t solid = 0;
-  ReadArchiveSettings(&solid);
-  return solid;
-}
+// The archive file of one run that has not located anything yet.
+struct Opened {
+  ArchiveFile archive{};
+  StoredOptions options{};
+  Faults faults{};
+  Opened(const Bytes& image, const Bytes& tail) {
+    const std::string path = MakeTempDir("container") + "/pack.bin";
+    WriteFileBytes(path, Join(image, tail));
+    ClearFaults(&faults, false);
+    EXPECT_TRUE(OpenArchive(path.c_str(), &archive, &faults).ok());
+  }
+  ~Opened() { CloseArchive(&archive); }
+  long Position() { return std::ftell(archive.file); }
+};
 
 }  // namespace
 
 TEST(ArchiveFront, SampleOptionBlockAndHeaderBytes) {
   const std::string block = kSignature + std::string("\0\0\0\0\x0D\0\0\0\0\0\0\0\x15\x01\0\0", 16) + "\"[setup.exe]\"";
   EXPECT_EQ(packer::WriteOptionBlock(SampleOptions()), Bytes(block.begin(), block.end()));
-
-  const Bytes sample = {0x55, 0x4C, 0x45, 0x42, 0x31, 0x30, 0x36, 0x00, 0x24, 0x00, 0x00, 0x00,
-                        0x6A, 0x00, 0x00, 0x00, 0x00, 0xFA, 0,    0,    0,    0,    0,    0,
-                        0,    0,    0,    0,    0,    0,    0x64, 0x00, 0xDE, 0xDA, 0x57, 0xC2};
+  const Bytes sample = HexBytes("554C4542 31303600 24000000 6A000000 00FA0000 00000000 00000000 00006400 DEDA57C2");
   auto header = packer::MakeArchiveHeader(6, 1);
   EXPECT_EQ(Bytes(header.begin(), header.end()), sample);
-  EXPECT_EQ(IsValidArchiveHeader(header.data()), 1);
+  EXPECT_TRUE(IsValidArchiveHeader(header.data()));
 }
 
 TEST(ArchiveFront, AppendToStubChecksTheImage) {
@@ -100,80 +94,63 @@ TEST(ArchiveFront, AppendToStubChecksTheImage) {
   }
 }
 
-TEST(LocateArchive, FindsTheSecondSignatureAndLoadsTheOptions) {
+TEST(LocateArchive, FindsTheSecondSignatureAndLoadsTheOptionsOnce) {
   Bytes image = FakeImage();
-  packer::StoredOptions options;
-  options.optionWord = 0x00011500;
-  options.tempFolder = "C:\\TEMP\\" DOLM_TEMP_MARKER;
-  options.executeText = packer::MakeExecuteText("tools\\setup.exe", "/q /r");
-  Bytes front = Front(options, 3);
-  Bytes tail = front;
-  tail.push_back(0x0D);  // first byte behind the header
-  OpenArchive(image, tail);
-
-  EXPECT_EQ(Settings(), 1);
+  packer::StoredOptions stored;
+  stored.optionWord = 0x00011500;
+  stored.tempFolder = "C:\\TEMP\\" DOLM_TEMP_MARKER;
+  stored.executeText = packer::MakeExecuteText("tools\\setup.exe", "/q /r");
+  const Bytes front = Front(stored, 3);
+  Opened f(image, Join(front, {0x0D}));  // a first byte behind the header
+  ASSERT_TRUE(ReadArchiveSettings(&f.archive, &f.options, &f.faults).ok());
   const long p = static_cast<long>(image.size() + front.size() - 36);
-  EXPECT_EQ(gContainer.optionBlockPos, p);
-  EXPECT_EQ(std::ftell(gContainer.archive), p);
-  EXPECT_EQ(gContainer.options.optionWord, 0x00011500u);
-  EXPECT_STREQ(gStartup.tempFolder, "C:\\TEMP\\");
-  EXPECT_STREQ(gContainer.execFile, "tools\\setup.exe");
-  EXPECT_STREQ(gContainer.execArgs, "/q /r");
-  EXPECT_EQ(gContainer.header[30], 0x34);
+  EXPECT_EQ(f.archive.optionBlockPos, p);
+  EXPECT_EQ(f.Position(), p);
+  EXPECT_EQ(f.options.record.optionWord, 0x00011500u);
+  EXPECT_STREQ(f.options.tempFolder, "C:\\TEMP\\");
+  EXPECT_STREQ(f.options.execFile, "tools\\setup.exe");
+  EXPECT_STREQ(f.options.execArgs, "/q /r");
+  EXPECT_TRUE(SolidFlagOf(f.archive.header) == 1 && ProfileIndexOf(f.archive.header) == 3);
 
   // Later locates only seek: the option block is not read again.
-  std::strcpy(gContainer.execFile, "changed");
-  CheckArchiveHeader();
-  EXPECT_EQ(std::ftell(gContainer.archive), p + 36);
-  LocateArchive();
-  EXPECT_EQ(std::ftell(gContainer.archive), p);
-  EXPECT_STREQ(gContainer.execFile, "changed");
-  std::fclose(gContainer.archive);
-  gContainer.archive = nullptr;
-  EXPECT_EQ(Settings(), 255);
+  std::strcpy(f.options.execFile, "changed");
+  ASSERT_TRUE(CheckArchiveHeader(&f.archive, &f.options, &f.faults).ok());
+  EXPECT_EQ(f.Position(), p + 36);
+  ASSERT_TRUE(LocateArchive(&f.archive, &f.options, &f.faults).ok());
+  EXPECT_EQ(f.Position(), p);
+  EXPECT_STREQ(f.options.execFile, "changed");
 }
 
-TEST(LocateArchiveDeathTest, SearchErrorsEndTheProcess) {
-  const Bytes front = Front(SampleOptions());
-  struct Case { const char* what; Bytes image, tail; const char* message; } cases[] = {
-      {"no signature at all", RandomBytes(5000, 1), RandomBytes(100, 2), "Error #19\n"},
-      {"stub without archive", FakeImage(), RandomBytes(100, 2), "Error #22\n"},
-      {"archive beyond the window", FakeImage(3000, kSearchWindow), front, "Error #22\n"},
-      {"signature runs past the window", FakeImage(kMaxArchiveStart - 58 - 9, 10), front,
-       "Error #22\n"},
-      {"options record cut short", FakeImage(), Bytes(front.begin(), front.begin() + 57 + 10),
-       "Error #20\n"},
-      {"execute text cut short", FakeImage(), Bytes(front.begin(), front.begin() + 57 + 16 + 5),
-       "Error #20\n"},
+TEST(LocateArchive, DamagedFrontsGiveTheirErrorAndOffset) {
+  const Bytes image = FakeImage(), front = Front(SampleOptions());
+  const long header = static_cast<long>(front.size() - 36);  // offset of the header in the front
+  auto flip = [&](size_t at, uint8_t bits, size_t cut = 0) {
+    Bytes tail(front.begin(), front.end() - static_cast<long>(cut));
+    if (bits != 0) tail[at] ^= bits;
+    return tail;
+  };
+  const long p = static_cast<long>(image.size()) + header;
+  struct Case { const char* what; Bytes image, tail; ErrorNumber error; long offset; } cases[] = {
+      {"no signature at all", RandomBytes(5000, 1), RandomBytes(100, 2), kErrorFirstOptions, -1},
+      {"stub without archive", FakeImage(), RandomBytes(100, 2), kErrorSecondOptions, -1},
+      {"archive beyond the window", FakeImage(3000, kSearchWindow), front, kErrorSecondOptions, -1},
+      {"signature runs past the window", FakeImage(kMaxArchiveStart - 58 - 9, 10), front, kErrorSecondOptions, -1},
+      {"the signature ends at the window's end", FakeImage(kMaxArchiveStart - 58 - 10, 10), front, kNoError,
+       -1},
+      {"options record cut short", image, Bytes(front.begin(), front.begin() + 57 + 10), kErrorReadOptions, -1},
+      {"execute text cut short", image, Bytes(front.begin(), front.begin() + 57 + 16 + 5), kErrorReadOptions,
+       -1},
+      {"marker", image, flip(header, 'X' ^ 'U'), kErrorMarker, p + 4},
+      {"tag", image, flip(header + 17, 250), kErrorNotArchive, p},
+      {"header CRC", image, flip(front.size() - 1, 0x80), kErrorNotArchive, p},
+      {"header cut short", image, flip(0, 0, 10), kErrorNotArchive, p},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    OpenArchive(c.image, c.tail);
-    EXPECT_EXIT(Settings(), testing::ExitedWithCode(0), c.message);
-  }
-  // The last position that still works: the signature ends at the window's end.
-  // (In a child: a failing search would end this process with code 0.)
-  OpenArchive(FakeImage(kMaxArchiveStart - 58 - 10, 10), front);
-  EXPECT_EXIT(std::exit(Settings() + 40), testing::ExitedWithCode(41), "");
-}
-
-TEST(LocateArchiveDeathTest, HeaderErrors) {
-  const Bytes image = FakeImage();
-  const Bytes front = Front(SampleOptions());
-  const size_t header = front.size() - 36;  // offset of the header in the front
-  struct Case { size_t at; uint8_t flip; size_t cut; std::string message; } cases[] = {
-      {header, 'X' ^ 'U', 0,
-       "The ULEB marker was not found at location " + std::to_string(image.size() + header + 4) + "\n"},
-      {header + 17, 250, 0, "Error #1\nArchive '.*pack.bin'"},  // tag 0
-      {front.size() - 1, 0x80, 0, "Error #1\n"},                // CRC
-      {0, 0, 10, "Error #1\n"},                                 // header cut short
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    Bytes tail(front.begin(), front.end() - static_cast<long>(c.cut));
-    tail[c.at] ^= c.flip;
-    OpenArchive(image, tail);
-    EXPECT_EXIT(Settings(), testing::ExitedWithCode(0), c.message);
+    Opened f(c.image, c.tail);
+    EXPECT_EQ(ReadArchiveSettings(&f.archive, &f.options, &f.faults).error, c.error);
+    EXPECT_EQ(f.faults.first.error, c.error);
+    EXPECT_EQ(f.faults.first.offset, c.offset);
   }
 }
 

@@ -1,18 +1,14 @@
 // Solid header, file table and window expansion: fixed vectors, the encoders
-// against the stub's readers, and damaged input.
+// against the stub's readers, damaged input and failing output.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "container/container.h"
 #include "container/format.h"
-#include "engine/engine.h"
-#include "output/output.h"
 #include "packer/packer.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
@@ -24,60 +20,67 @@ using packer::Bytes;
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Join(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
-constexpr uint32_t kIgnoreErrorsWord = 1u << kIgnoreErrors;
-constexpr uint32_t kStoredTime = 946684800;
+// The output interface into memory: each file's bytes and how it ended
+// ('F' finished whole, 'P' closed part-way, 'R' removed, 0 still open).
+// Writes to file `failing` fail as a full disk would.
+struct Memory {
+  std::vector<Bytes> data;
+  std::string ends;
+  uint32_t failing = ~0u;
+  Faults* faults;
+  static Memory& Of(void* self) { return *static_cast<Memory*>(self); }
+  OutputSink Sink() {
+    return {this,
+            [](void* s, uint32_t index, const FileRecord&, bool* write) {
+              Of(s).data.resize(index + 1), Of(s).ends.resize(index + 1, 0), *write = true;
+              return kOk;
+            },
+            [](void* s, const uint8_t* bytes, uint32_t count) {
+              Memory& m = Of(s);
+              if (m.data.size() - 1 == m.failing) return NoteFault(m.faults, kErrorWriteFailed, "full", -1, 28);
+              m.data.back().insert(m.data.back().end(), bytes, bytes + count);
+              return kOk;
+            },
+            [](void* s, uint32_t index, const FileRecord&, bool complete) {
+              Of(s).ends[index] = complete ? 'F' : 'P';
+              return kOk;
+            },
+            [](void* s) { Of(s).ends.back() = 'R'; }};
+  }
+};
 
-void OpenArchiveBytes(const Bytes& bytes) {
-  if (gContainer.archive) fclose(gContainer.archive);
-  gContainer.archive = TempFileWith(bytes);
+struct Expanded {
+  Result result;
+  Fault fault;
+  Memory out;
+};
+
+// Expands `blocks` for files of the given sizes as the tool's inspection does
+// (the data must then fill the files exactly).
+Expanded Expand(int profile, const std::vector<uint32_t>& sizes, const Bytes& blocks, bool goOn = false,
+                uint32_t failing = ~0u) {
+  auto run = std::make_unique<StubRun>();
+  ClearFaults(&run->faults, goOn);
+  EXPECT_TRUE(LoadSizeProfile(&run->engine, static_cast<uint8_t>(profile), &run->faults).ok());
+  std::vector<FileRecord> records(sizes.size());
+  for (size_t i = 0; i < sizes.size(); ++i) records[i].size = sizes[i];
+  run->files = {records.data(), static_cast<uint32_t>(sizes.size()), static_cast<uint32_t>(sizes.size())};
+  run->archive.file = TempFileWith(blocks);
+  Expanded x{kOk, {}, {}};
+  x.out.failing = failing;
+  x.out.faults = &run->faults;
+  x.result = ExpandInto(run.get(), x.out.Sink());
+  x.fault = run->faults.first;
+  CloseArchive(&run->archive);
+  ReleaseDecoderMemory(&run->engine);
+  return x;
 }
 
-// Decoder memory for one size profile, owned by the tests (the stub's own
-// set-up happens once per process and keeps its first window size).
-void SetProfile(int profile) {
-  static std::vector<void*> owned;
-  for (void* p : owned) free(p);
-  owned.clear();
-  auto take = [&](size_t n) { owned.push_back(calloc(n, 1)); return owned.back(); };
-  gDecoder.profileIndex = static_cast<uint8_t>(profile);
-  gDecoder.windowSize = 32768u << profile;
-  gDecoder.minMatch = kMinMatch;
-  gDecoder.distanceWidth = static_cast<uint16_t>(7 + profile);
-  gDecoder.window = static_cast<uint8_t*>(take(2 * gDecoder.windowSize));
-  for (uint8_t** s : {&gDecoder.flagStream, &gDecoder.lengthStream, &gDecoder.literalStream, &gDecoder.highStream,
-                      &gDecoder.middleStream, &gDecoder.modelInput, &gDecoder.modelOutput})
-    *s = static_cast<uint8_t*>(take(kStreamBufferSize));
-  gDecoder.lowBitTable = static_cast<uint16_t*>(take(2 * kStreamBufferSize));
-}
-
-using Stored = std::pair<std::string, uint32_t>;  // stored name and size
-
-// Registers the files, expands `blocks` with BeginFiles into a fresh folder
-// and returns the folder (files are found by their stored names).
-std::string Expand(int profile, const std::vector<Stored>& files, const Bytes& blocks) {
-  SetProfile(profile);
-  InitFileTable();
-  // Stored times are applied only by the expansion's FinishFile, so a file's
-  // time tells whether it was finished there.
-  for (uint32_t i = 0; i < files.size(); ++i)
-    RegisterFile(i, files[i].first.c_str(), files[i].second, kStoredTime + i, 0x20);
-  gFiles.count = static_cast<uint32_t>(files.size());
-  const std::string dir = MakeTempDir("expand");
-  snprintf(gStartup.tempFolder, sizeof gStartup.tempFolder, "%s", dir.c_str());
-  gContainer.options.optionWord = kIgnoreErrorsWord | (1u << kKeepOriginalFileAttrib);
-  gOverwriteAll = 1;
-  OpenArchiveBytes(blocks);
-  BeginFiles();
-  FinishFile(gExpand.outputFile, 0, 0);  // as the driver: close an incomplete file
-  return dir;
-}
-
-Bytes Read(const std::string& dir, const std::string& name) { return ReadFileBytes(dir + "/" + name); }
-
-// True when the expansion finished file `index` (its stored time was applied).
-bool Finished(const std::string& dir, const std::string& name, uint32_t index) {
-  struct stat st;
-  return stat((dir + "/" + name).c_str(), &st) == 0 && st.st_mtime == kStoredTime + index;
+// The bytes of the files, joined.
+Bytes Joined(const Expanded& x) {
+  Bytes all;
+  for (const Bytes& d : x.out.data) all = Join(all, d);
+  return all;
 }
 
 // One block written by hand: `items` holds 'L' (literal) and 'M' (match) in
@@ -93,12 +96,13 @@ Bytes HandBlock(const std::string& items, packer::BlockStreams s, int width, boo
   return out;
 }
 
-// ---- the context splay coder --------------------------------------------------
-
 // Unpacks into room for `room` bytes; the byte behind that room must stay.
 Bytes Unpack(const Bytes& packed, uint32_t room) {
+  std::vector<SplayTree> pool(256);
+  std::vector<SplayTree*> trees;
+  for (SplayTree& t : pool) trees.push_back(&t);
   Bytes out(room + 1, 0xEE);
-  const uint32_t n = UnpackHeader(static_cast<uint32_t>(packed.size()), packed.data(), out.data(), room);
+  const uint32_t n = UnpackHeader(static_cast<uint32_t>(packed.size()), packed.data(), out.data(), room, trees.data());
   EXPECT_EQ(out[room], 0xEE);
   out.resize(n);
   return out;
@@ -109,10 +113,8 @@ TEST(SplayCoder, FixedVectorsAndRoundTrips) {
   EXPECT_EQ(Unpack(HexBytes("86 46 C6"), 64), Text("abc"));
   EXPECT_EQ(packer::PackHeaderBytes(Text("abab")), HexBytes("86 46 86 05"));
   EXPECT_EQ(Unpack(HexBytes("86 46 86 05"), 64), Text("abab"));
-
-  const Bytes inputs[] = {TextLikeBytes(5000, 1), RandomBytes(3000, 2), Bytes(4000, 0),
-                          Join(Bytes(700, 0xFF), RandomBytes(300, 3))};
-  for (const Bytes& in : inputs) {
+  for (const Bytes& in : {TextLikeBytes(5000, 1), RandomBytes(3000, 2), Bytes(4000, 0),
+                          Join(Bytes(700, 0xFF), RandomBytes(300, 3))}) {
     const Bytes packed = packer::PackHeaderBytes(in);
     const uint32_t n = static_cast<uint32_t>(in.size());
     // Padding bits of the last byte may decode a few extra symbols, never fewer.
@@ -125,37 +127,49 @@ TEST(SplayCoder, FixedVectorsAndRoundTrips) {
   }
 }
 
-// ---- solid header and file table ------------------------------------------------
+const char kOneFileHeader[] = "01 00 00 00 85 85 11 00 00 00 01 C2 B6 1C C0 00 01 7E 97 00 20 A3 87 74 2E 1E 2E";
+constexpr uint32_t kStoredTime = 946684800;
 
-const char kOneFileHeader[] =
-    "01 00 00 00 85 85 11 00 00 00 01 C2 B6 1C C0 00 01 7E 97 00 20 A3 87 74 2E 1E 2E";
+// Reads a solid header from `bytes` into a table that held 5 files.
+Result ReadHeader(const Bytes& bytes, FileTable* files, bool goOn, long* position = nullptr) {
+  Faults faults;
+  ClearFaults(&faults, goOn);
+  files->count = 5;
+  FILE* file = TempFileWith(bytes);
+  const Result r = ReadSolidHeader(file, files, &faults);
+  if (position) *position = std::ftell(file);
+  std::fclose(file);
+  EXPECT_EQ(faults.first.error, r.error);
+  return r;
+}
 
 TEST(SolidHeader, FixedVectorsAndRoundTrips) {
   const std::vector<packer::PackFile> one = {{"a.txt", Text("abc"), kStoredTime}};
   EXPECT_EQ(packer::WriteSolidHeader(one), HexBytes(kOneFileHeader));
   EXPECT_EQ(packer::WriteSolidHeader({}), HexBytes("00000000 0000 00000000"));
-  std::vector<packer::PackFile> many(40);
+  // Long names, and more files than the table's first 3000 records.
+  std::vector<packer::PackFile> many(40), lots(4000);
   for (uint32_t i = 0; i < many.size(); ++i)
     many[i] = {"Files\\TemporaryPathForDOLM\\dir\\" + std::to_string(i) + std::string(i * 5, 'x'),
                RandomBytes(i, 7), 1000000000u + i, static_cast<uint8_t>(i)};
   many[39].name = std::string(255, 'n');
-  InitFileTable();
-  for (const auto& files : {std::vector<packer::PackFile>{}, one, many}) {
+  for (uint32_t i = 0; i < lots.size(); ++i) lots[i] = {std::to_string(i), {}, i, 0x20};
+  FileTable table{};
+  for (const auto& files : {std::vector<packer::PackFile>{}, one, many, lots}) {
     const Bytes header = packer::WriteSolidHeader(files);
-    OpenArchiveBytes(Join(header, {0x5A}));  // what follows the header stays unread
-    ASSERT_EQ(ReadSolidHeader(), 0);
-    ASSERT_EQ(gFiles.count, files.size());
-    EXPECT_EQ(ftell(gContainer.archive), static_cast<long>(header.size()));
+    long position = 0;
+    ASSERT_TRUE(ReadHeader(Join(header, {0x5A}), &table, false, &position).ok());  // what follows stays unread
+    ASSERT_EQ(table.count, files.size());
+    EXPECT_EQ(position, static_cast<long>(header.size()));
     for (uint32_t i = 0; i < files.size(); ++i) {
-      const FileRecord& f = gFiles.records[i];
-      EXPECT_EQ(f.name, files[i].name);
-      EXPECT_TRUE(f.size == files[i].data.size() && f.time == files[i].time && f.attributes == files[i].attributes);
+      const FileRecord& f = table.records[i];
+      ASSERT_EQ(f.name, files[i].name);
+      ASSERT_TRUE(f.size == files[i].data.size() && f.time == files[i].time && f.attributes == files[i].attributes);
     }
   }
+  ReleaseFileTable(&table);
 }
 
-// Each damaged header registers nothing and fails; with IgnoreErrors clear the
-// process ends with error 6.
 TEST(SolidHeader, DamageIsRefusedAsErrorSix) {
   const Bytes good = HexBytes(kOneFileHeader);
   std::vector<Bytes> cases;
@@ -171,85 +185,67 @@ TEST(SolidHeader, DamageIsRefusedAsErrorSix) {
   cases.back().resize(cases.back().size() + 277);
   cases.push_back(good);  // a count of 14.9 million files behind 17 packed bytes
   cases.back()[0] = 0x05, cases.back()[1] = 0xE8, cases.back()[2] = 0xE3;
-
-  InitFileTable();
+  FileTable table{};
   for (size_t i = 0; i < cases.size(); ++i) {
-    gContainer.options.optionWord = kIgnoreErrorsWord;
-    gFiles.count = 5;
-    OpenArchiveBytes(cases[i]);
-    EXPECT_EQ(ReadSolidHeader(), 1) << i;
-    EXPECT_EQ(gFiles.count, 0u) << i;
+    for (bool goOn : {false, true}) {
+      EXPECT_EQ(ReadHeader(cases[i], &table, goOn).error, kErrorMeltingNames) << i;
+      EXPECT_EQ(table.count, 0u) << i;
+    }
   }
-  gContainer.options.optionWord = 0;
-  OpenArchiveBytes(cases[0]);
-  EXPECT_EXIT(ReadSolidHeader(), testing::ExitedWithCode(0), "Error #6\nError melting file names !");
+  ReleaseFileTable(&table);
 }
-
-TEST(FileTable, GrowsOnlyPastCapacityLessTen) {
-  InitFileTable();
-  ASSERT_EQ(gFiles.capacity, 3000u);
-  RegisterFile(0, "first", 1, 2, 3);
-  RegisterFile(2990, "x", 0, 0, 0);
-  EXPECT_EQ(gFiles.capacity, 3000u);
-  RegisterFile(2991, std::string(300, 'y').c_str(), 9, 8, 7);
-  EXPECT_EQ(gFiles.capacity, 5000u);
-  EXPECT_STREQ(gFiles.records[0].name, "first");
-  EXPECT_EQ(strlen(gFiles.records[2991].name), 259u);
-  EXPECT_EQ(gFiles.records[2991].size, 9u);
-}
-
-// ---- window expansion -------------------------------------------------------------
 
 TEST(Expansion, HandMadeBlocks) {
   // Three files 5/0/3 in the one final flush.
-  std::string dir = Expand(1, {{"a", 5}, {"b", 0}, {"c", 3}}, HandBlock("LLLLLLLL", {{}, Text("HelloXYZ")}, 8));
-  EXPECT_EQ(Read(dir, "a"), Text("Hello"));
-  EXPECT_EQ(Read(dir, "b"), Bytes());
-  EXPECT_EQ(Read(dir, "c"), Text("XYZ"));
-  EXPECT_TRUE(Finished(dir, "a", 0) && Finished(dir, "b", 1) && Finished(dir, "c", 2));
-
+  Expanded x = Expand(1, {5, 0, 3}, HandBlock("LLLLLLLL", {{}, Text("HelloXYZ")}, 8));
+  EXPECT_EQ(x.out.data, (std::vector<Bytes>{Text("Hello"), {}, Text("XYZ")}));
+  EXPECT_EQ(x.out.ends, "FFF");
   // D = 0 repeats the last byte; 255 0x10 0x01 copies 0x0110 + 4 bytes.
-  dir = Expand(6, {{"run", 1 + 6 + 276 + 1}},
-               HandBlock("LMML", {{}, Text("xz"), {2, 255, 0x10, 0x01}, {0, 0}, {0, 0}, {0, 0}}, 13));
-  EXPECT_EQ(Read(dir, "run"), Join(Bytes(283, 'x'), Text("z")));
-
+  x = Expand(6, {1 + 6 + 276 + 1}, HandBlock("LMML", {{}, Text("xz"), {2, 255, 0x10, 0x01}, {0, 0}, {0, 0}, {0, 0}}, 13));
+  EXPECT_EQ(Joined(x), Join(Bytes(283, 'x'), Text("z")));
   // w = 13, h = 1, m = 2, l = 3: D = 8259, the copy starts 8260 bytes back.
   const Bytes lead = RandomBytes(8300, 11);
-  dir = Expand(6, {{"far", 8304}}, HandBlock(std::string(8300, 'L') + "M", {{}, lead, {0}, {1}, {2}, {3}}, 13));
-  EXPECT_EQ(Read(dir, "far"), Join(lead, Bytes(lead.end() - 8260, lead.end() - 8256)));
-
+  x = Expand(6, {8304}, HandBlock(std::string(8300, 'L') + "M", {{}, lead, {0}, {1}, {2}, {3}}, 13));
+  EXPECT_EQ(Joined(x), Join(lead, Bytes(lead.end() - 8260, lead.end() - 8256)));
   // w = 7: the middle byte adds nothing; h = 1 means D = 128.
   const Bytes lead7(lead.begin(), lead.begin() + 200);
-  dir = Expand(0, {{"w7", 204}}, HandBlock(std::string(200, 'L') + "M", {{}, lead7, {0}, {1}, {0xFF}}, 7));
-  EXPECT_EQ(Read(dir, "w7"), Join(lead7, Bytes(lead7.end() - 129, lead7.end() - 125)));
-
-  // The second block flags a match but carries no match streams: the literals
-  // before it are written and nothing beyond.
-  dir = Expand(1, {{"part", 10}, {"never", 1}},
-               Join(HandBlock("LLL", {{}, Text("abc")}, 8, false), HandBlock("LLM", {{}, Text("de")}, 8)));
-  EXPECT_EQ(Read(dir, "part"), Text("abcde"));
-  EXPECT_FALSE(Finished(dir, "part", 0));
-  EXPECT_NE(FirstReportedError(), -1);
-  EXPECT_THROW(Read(dir, "never"), std::runtime_error);
+  x = Expand(0, {204}, HandBlock(std::string(200, 'L') + "M", {{}, lead7, {0}, {1}, {0xFF}}, 7));
+  EXPECT_EQ(Joined(x), Join(lead7, Bytes(lead7.end() - 129, lead7.end() - 125)));
+  // The second block flags a match but carries no match streams: error 2, and
+  // nothing is written of it (the literals before the match stay in the window).
+  const Bytes damaged = Join(HandBlock("LLL", {{}, Text("abc")}, 8, false), HandBlock("LLM", {{}, Text("de")}, 8));
+  for (bool goOn : {false, true}) {
+    x = Expand(1, {10, 1}, damaged, goOn);
+    EXPECT_EQ(x.fault.error, kErrorDamaged);
+    EXPECT_EQ(x.result.error, goOn ? kErrorEndOfArchive : kErrorDamaged);
+    EXPECT_EQ(x.out.data, std::vector<Bytes>{goOn ? Text("abcde") : Bytes{}});
+  }
+  // Data beyond the last file, and data that ends before it.
+  EXPECT_EQ(Expand(1, {3}, HandBlock("LLLL", {{}, Text("abcd")}, 8)).result.error, kErrorInconsistent);
+  EXPECT_EQ(Expand(1, {3, 2}, HandBlock("LLLL", {{}, Text("abcd")}, 8)).result.error, kErrorEndOfArchive);
 }
 
-TEST(Expansion, FilesAcrossWindowFlushes) {
+TEST(Expansion, FilesAcrossWindowFlushesAndFailingWrites) {
   // Profile 0 (W = 32,768): a file ending exactly at the first flush, one
   // spanning three flushes, an empty one and a short tail.
   const Bytes data = Join(RandomBytes(32768, 21), TextLikeBytes(70000, 22));
-  const std::vector<Stored> files = {{"edge", 32768}, {"big", 69990}, {"empty", 0}, {"tail", 10}};
-  const std::string dir = Expand(0, files, packer::WriteDataBlocks(data, 0, 6));
-  size_t offset = 0;
-  for (uint32_t i = 0; i < files.size(); offset += files[i++].second) {
-    EXPECT_EQ(Read(dir, files[i].first), Bytes(data.begin() + offset, data.begin() + offset + files[i].second)) << i;
-    EXPECT_TRUE(Finished(dir, files[i].first, i)) << i;
-  }
-  // An empty stream is one empty last block; the first file is still created
-  // (a final flush of no bytes finishes nothing, so the driver closes it).
-  EXPECT_EQ(Read(Expand(3, {{"nothing", 0}}, packer::WriteDataBlocks({}, 3, 5)), "nothing"), Bytes());
+  const Bytes blocks = packer::WriteDataBlocks(data, 0, 6);
+  const std::vector<uint32_t> sizes = {32768, 69990, 0, 10};
+  Expanded x = Expand(0, sizes, blocks);
+  EXPECT_TRUE(x.result.ok() && Joined(x) == data && x.out.ends == "FFFF");
+  for (size_t i = 0; i < sizes.size(); ++i) EXPECT_EQ(x.out.data[i].size(), sizes[i]);
+  // A failing write removes the file and ends the expansion; a run that goes
+  // on closes it as it stands and writes the files after it.
+  x = Expand(0, sizes, blocks, false, 1);
+  EXPECT_TRUE(x.result.error == kErrorWriteFailed && x.fault.systemError == 28 && x.out.ends == "FR");
+  x = Expand(0, sizes, blocks, true, 1);
+  EXPECT_TRUE(x.result.ok() && x.fault.error == kErrorWriteFailed && x.out.ends == "FPFF");
+  EXPECT_EQ(Join(x.out.data[0], x.out.data[3]), Join(Bytes(data.begin(), data.begin() + 32768),
+                                                     Bytes(data.end() - 10, data.end())));
+  // An empty stream is one empty last block; empty files at the end of the
+  // table are still made.
+  EXPECT_EQ(Expand(3, {0, 0}, packer::WriteDataBlocks({}, 3, 5)).out.ends, "FF");
 }
-
-// ---- expansion copy paths ------------------------------------------------------
 
 // Random items for one size profile written as blocks of about 4000 items,
 // and the bytes they stand for made by the plain rule: a window of W zero
@@ -302,13 +298,11 @@ TEST(Expansion, CopyPathsMatchTheByteRule) {
     for (uint32_t seed : {1u, 2u}) {
       Bytes expected;
       const Bytes blocks = MakeScript(profile, (32768u << profile) * 5, seed * 10 + profile, expected);
-      const Bytes got = Read(Expand(profile, {{"out", static_cast<uint32_t>(expected.size())}}, blocks), "out");
-      EXPECT_TRUE(got == expected) << "profile " << profile << " seed " << seed;
+      EXPECT_TRUE(Joined(Expand(profile, {static_cast<uint32_t>(expected.size())}, blocks)) == expected)
+          << "profile " << profile << " seed " << seed;
     }
   }
 }
-
-// ---- the match coder against the expansion -------------------------------------
 
 TEST(MatchCoder, RoundTripEveryProfileAndParser) {
   // Noise, the longest possible runs, text and a far copy of the noise:
@@ -321,9 +315,8 @@ TEST(MatchCoder, RoundTripEveryProfileAndParser) {
   for (int profile = 0; profile < 9; ++profile) {
     for (int level : {1, 3 + profile % 4, 9}) {
       const Bytes blocks = packer::WriteDataBlocks(data, profile, level);
-      const std::string dir = Expand(profile, {{"one", 100000}, {"two", static_cast<uint32_t>(data.size() - 100000)}},
-                                     blocks);
-      EXPECT_TRUE(Join(Read(dir, "one"), Read(dir, "two")) == data) << profile << " level " << level;
+      const Expanded x = Expand(profile, {100000, static_cast<uint32_t>(data.size() - 100000)}, blocks);
+      EXPECT_TRUE(x.result.ok() && Joined(x) == data) << profile << " level " << level;
       // The far copy of the noise costs little once the window holds it.
       if (profile == 8) EXPECT_LT(blocks.size(), data.size() / 2) << "level " << level;
     }
@@ -338,13 +331,20 @@ TEST(MatchCoder, BlocksStayInsideAndNearTheLimits) {
   Bytes repeats;
   for (uint32_t i = 0; repeats.size() < 600000; ++i) repeats = Join(repeats, TextLikeBytes(6 + i % 5, i % 300));
   for (const auto& [data, level] : {std::pair(noise, 9), std::pair(repeats, 1), std::pair(repeats, 9)}) {
-    const Bytes blocks = packer::WriteDataBlocks(data, 6, level);
-    EXPECT_TRUE(Read(Expand(6, {{"d", static_cast<uint32_t>(data.size())}}, blocks), "d") == data) << level;
+    const Expanded x = Expand(6, {static_cast<uint32_t>(data.size())}, packer::WriteDataBlocks(data, 6, level));
+    EXPECT_TRUE(x.result.ok() && Joined(x) == data) << level;
   }
-  OpenArchiveBytes(packer::WriteDataBlocks(noise, 6, 1));
+  // The noise takes the fewest blocks that the longest stored stream allows.
+  Engine engine{};
+  Faults faults{};
+  BlockState block{};
+  ASSERT_TRUE(LoadSizeProfile(&engine, 6, &faults).ok());
+  FILE* file = TempFileWith(packer::WriteDataBlocks(noise, 6, 1));
   size_t count = 1;
-  while (ReadBlock() == 0 && gBlock.lastBits <= 8) ++count;
+  while (ReadBlock(file, &engine, &block, &faults).ok() && block.lastBits <= 8) ++count;
   EXPECT_EQ(count, (noise.size() + kMaxStoredLength - 1) / kMaxStoredLength);
+  std::fclose(file);
+  ReleaseDecoderMemory(&engine);
 }
 
 }  // namespace
