@@ -1,5 +1,4 @@
-// The appended archive's front: option block and header bytes, locating the
-// archive in generated stub files, and the errors of a damaged front.
+// The appended archive's front: fixed bytes, locating the archive in stub files, and the errors of a damaged front.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -35,11 +34,10 @@ Bytes Front(const std::string& tempFolder = "", const std::string& execText = "\
 struct Opened {
   ArchiveFile archive{};
   StoredOptions options{};
-  Faults faults;
+  Faults faults{{kNoError, 0, -1, {}, {}}, false};
   Opened(const Bytes& image, const Bytes& tail) {
     const std::string path = MakeTempDir("container") + "/pack.bin";
     WriteFileBytes(path, Join(image, tail));
-    ClearFaults(&faults, false);
     EXPECT_TRUE(OpenArchive(path.c_str(), &archive, &faults).ok());
   }
   ~Opened() { CloseArchive(&archive); }
@@ -48,24 +46,21 @@ struct Opened {
 TEST(ArchiveFront, SampleBytesAndAppendingToAStub) {
   const Bytes front = Front();
   const std::string block = kSignature + std::string("\0\0\0\0\x0D\0\0\0\0\0\0\0\x15\x01\0\0", 16) + "\"[setup.exe]\"";
-  EXPECT_EQ(Bytes(front.begin(), front.end() - 36), Bytes(block.begin(), block.end()));
-  EXPECT_EQ(Bytes(front.end() - 36, front.end()),
-            HexBytes("554C4542 31303600 24000000 6A000000 00FA0000 00000000 00000000 00006400 DEDA57C2"));
+  EXPECT_EQ(front, Join(Bytes(block.begin(), block.end()), HexBytes("554C4542 31303600 24000000 6A000000 00FA0000 "
+                                                                     "00000000 00000000 00006400 DEDA57C2")));
   EXPECT_TRUE(IsValidArchiveHeader(&front[front.size() - 36]));
-  // The image must hold exactly one signature, and the archive may start at
-  // offset 250,478 at most.
+  // The image must hold exactly one signature, and the archive may start at offset 250,478 at most.
   const std::string dir = MakeTempDir("append"), out = dir + "/out";
   for (const auto& [image, accepted] : {std::pair(FakeImage(), true),
                                         std::pair(FakeImage(kMaxArchiveStart - 58 - 700, 700), true),
                                         std::pair(FakeImage(kMaxArchiveStart - 58 - 699, 700), false),
-                                        std::pair(Join(FakeImage(), Bytes(kSignature.begin(), kSignature.end())), false),
+                                        std::pair(Join(FakeImage(), FakeImage()), false),
                                         std::pair(RandomBytes(1000, 3), false)}) {
     WriteFileBytes(dir + "/stub", image);
     std::remove(out.c_str());
     const std::string error = packer::AppendToStub(dir + "/stub", front, out);
     struct stat st;
-    ASSERT_EQ(error.empty(), accepted) << error;
-    ASSERT_EQ(stat(out.c_str(), &st) == 0, accepted);
+    ASSERT_TRUE(error.empty() == accepted && (stat(out.c_str(), &st) == 0) == accepted) << error;
     EXPECT_FALSE(PathExists(out + ".part"));
     if (accepted) EXPECT_TRUE((st.st_mode & S_IXUSR) && ReadFileBytes(out) == Join(image, front));
   }
@@ -84,10 +79,9 @@ TEST(LocateArchive, FindsTheSecondSignatureAndLoadsTheOptionsOnce) {
               ProfileIndexOf(f.archive.header) == 3);
   // Later locates only seek: the option block is not read again.
   std::strcpy(f.options.execFile, "changed");
-  ASSERT_TRUE(CheckArchiveHeader(&f.archive, &f.options, &f.faults).ok());
-  EXPECT_EQ(std::ftell(f.archive.file), p + 36);
-  ASSERT_TRUE(LocateArchive(&f.archive, &f.options, &f.faults).ok());
-  EXPECT_TRUE(std::ftell(f.archive.file) == p && std::strcmp(f.options.execFile, "changed") == 0);
+  ASSERT_TRUE(CheckArchiveHeader(&f.archive, &f.options, &f.faults).ok() && std::ftell(f.archive.file) == p + 36);
+  ASSERT_TRUE(LocateArchive(&f.archive, &f.options, &f.faults).ok() && std::ftell(f.archive.file) == p);
+  EXPECT_STREQ(f.options.execFile, "changed");
 }
 
 TEST(LocateArchive, DamagedFrontsGiveTheirErrorAndOffset) {
@@ -123,8 +117,7 @@ TEST(LinuxStub, RunWithoutFolderExtractsIntoTheSystemTemporaryFolder) {
   setenv("TMPDIR", (dir + "/tmp").c_str(), 1);  // 0x10: RecreateOriginalFolders
   RunResult r = RunProgram({dir + "/pack"});
   unsetenv("TMPDIR");
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(ReadFileBytes(dir + "/tmp/readme.txt"), file.data);
+  EXPECT_TRUE(r.exitCode == 0 && ReadFileBytes(dir + "/tmp/readme.txt") == file.data) << r.err;
 }
 
 }  // namespace
