@@ -24,7 +24,6 @@ Bytes FakeImage(size_t before = 3000, size_t after = 700) {
   return Join(Join(RandomBytes(before, 7), Bytes(kSignature.begin(), kSignature.end() + 1)), RandomBytes(after, 8));
 }
 
-// Option block and archive header.
 Bytes Front(const std::string& tempFolder = "", const std::string& execText = "\"[setup.exe]\"", uint8_t profile = 6) {
   const auto header = packer::MakeArchiveHeader(profile);
   return Join(packer::WriteOptionBlock({0x115, tempFolder, execText}), Bytes(header.begin(), header.end()));
