@@ -92,26 +92,29 @@ TEST(OutputFaults, ReadOnlyTargets) {
   }
 }
 
-// A 64 KiB file system receives 300 KB: writes fail part-way. The stub does
-// not check its writes, so it ends normally; a file that was there before
-// must survive.
+// A 64 KiB file system receives 300 KB: a write fails part-way. The stub
+// shows error 3, removes the broken file and does not start the execute
+// file; with -i it goes on and starts it. A file that was there stays.
 TEST(OutputFaults, DiskFillsUpDuringExtraction) {
+  const std::string script = "#!/bin/sh\necho ran > ../launched\n";
   Fixture f("fault-full",
-            {{"big1.bin", RandomBytes(150000, 3), 1000000000u, 0x20},
+            {{"setup.exe", Bytes(script), 1000000000u, 0x20}, {"big1.bin", RandomBytes(150000, 3), 1000000000u, 0x20},
              {"big2.bin", RandomBytes(150000, 4), 1000000000u, 0x20}},
-            0x015);
+            0x015, "\"[setup.exe]\"");
   const std::string disk = f.run + "/disk";
-  mkdir(disk.c_str(), 0777);
-  if (mount("dolmtest", disk.c_str(), "tmpfs", 0, "size=64k,mode=0777") != 0)
-    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
-  WriteFileBytes(disk + "/keep.txt", Bytes("was here before"));
-  const RunResult r = f.Run({"-s", "-o", "disk"});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  size_t written = 0;
-  for (const auto& file : FilesBelow(disk)) written += file.first == "keep.txt" ? 0 : file.second.size();
-  EXPECT_EQ(ReadFileBytes(disk + "/keep.txt"), Bytes("was here before"));
-  EXPECT_LT(written, 300000u) << "the files cannot be whole on a disk this small";
-  umount2(disk.c_str(), MNT_DETACH);
+  for (bool goOn : {false, true}) {
+    mkdir(disk.c_str(), 0777);
+    if (mount("dolmtest", disk.c_str(), "tmpfs", 0, "size=64k,mode=0777") != 0)
+      GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+    WriteFileBytes(disk + "/keep.txt", Bytes("was here before"));
+    const RunResult r = f.Run({"-s", "-o", goOn ? "-i" : "-o", "disk"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(StubErrorNumber(r.err), goOn ? -1 : 3) << r.err;
+    EXPECT_EQ(PathExists(f.run + "/launched"), goOn);
+    EXPECT_EQ(ReadFileBytes(disk + "/keep.txt"), Bytes("was here before"));
+    EXPECT_FALSE(!goOn && PathExists(disk + "/big1.bin")) << "the broken file stays";
+    umount2(disk.c_str(), MNT_DETACH);
+  }
 }
 
 // The execute file leaves a process behind that holds an extracted file
