@@ -1,182 +1,200 @@
-// Start-up: the own path and argument text, the command-line parser, the
-// switches' effect on the option word, and the stored option texts.
+// Start-up: the own path, the command-line parser, the switches, the stored
+// option texts and the error texts. Whole runs of the Linux stub are in
+// extract_e2e_test and launch_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "platform/platform_posix.h"
 #include "startup/startup.h"
 
 namespace {
 
-struct Parsed {
-  std::string switches;
-  std::vector<std::string> arguments;
-};
-
-Parsed Parse(const char* text) {
-  CommandLineParser parser;
-  BuildCommandLineParser(&parser, text);
-  Parsed out;
-  for (char c; (c = NextSwitch(&parser)) != 0;) out.switches += c;
-  while (const char* a = NextArgument(&parser)) out.arguments.push_back(a);
-  EXPECT_TRUE(NextSwitch(&parser) == 0 && NextArgument(&parser) == nullptr);  // both stay at the end
-  DestroyCommandLineParser(&parser);
-  return out;
-}
-
-void Reset(uint32_t word, const char* tempFolder = "stored") {
-  std::memset(&gContainer, 0, sizeof gContainer);
-  std::memset(&gStartup, 0, sizeof gStartup);
-  gContainer.options.optionWord = word;
-  std::strcpy(gStartup.tempFolder, tempFolder);
-  std::strcpy(gContainer.execFile, "setup.exe");
-}
-
-}  // namespace
+using Texts = std::vector<std::string>;
 
 TEST(OwnPath, FromQuotedAndUnquotedCommandLines) {
-  struct Case { const char* commandLine; const char* ownPath; const char* argText; } cases[] = {
+  struct Case { std::string commandLine, ownPath, argText; } cases[] = {
       {"\"C:\\dir with blanks\\pack.exe\"", "C:\\dir with blanks\\pack.exe", ""},
       {"\"C:\\x\\pack.exe\" -s \"D:\\out\"", "C:\\x\\pack.exe", "-s \"D:\\out\""},
       {"\"C:\\x\\pack.exe\"   \t -s ", "C:\\x\\pack.exe", "-s "},
       {"pack.exe -s", "pack.exe ", "-s"},
       {"pack.exe", "pack.exe", ""},
       {"C:\\s\\pack.exe s", "C:\\s\\pack.exe ", "s"},
+      {std::string(700, 'p') + " -s", std::string(519, 'p'), "-s"},  // cut to 519 characters
   };
+  auto run = std::make_unique<StubRun>();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.commandLine);
-    const char* argText = PosixArgumentText(c.commandLine);
-    EXPECT_STREQ(argText, c.argText);
-    TakeOwnPath(c.commandLine, argText);
-    EXPECT_STREQ(gStartup.ownPath, c.ownPath);
-    EXPECT_STREQ(gStartup.commandLine, c.commandLine);
+    const char* argText = PosixArgumentText(c.commandLine.c_str());
+    EXPECT_EQ(argText, c.argText);
+    TakeOwnPath(run.get(), c.commandLine.c_str(), argText);
+    EXPECT_EQ(run->ownPath, c.ownPath);
+    EXPECT_EQ(run->commandLine, c.commandLine.substr(0, 519));
   }
-  // A command line beyond 519 characters is cut in the copy and the own path.
-  std::string longName(700, 'p'), commandLine = longName + " -s";
-  TakeOwnPath(commandLine.c_str(), PosixArgumentText(commandLine.c_str()));
-  EXPECT_EQ(std::string(gStartup.ownPath), longName.substr(0, 519));
-  EXPECT_EQ(std::strlen(gStartup.commandLine), 519u);
 }
 
 TEST(CommandLineParser, SplitsSwitchesAndArguments) {
-  struct Case { const char* text; Parsed expected; } cases[] = {
-      {nullptr, {"", {}}},
-      {"", {"", {}}},
-      {"-sq", {"s", {"q"}}},
-      {"-s-q", {"sq", {}}},
-      {"-s /q", {"sq", {}}},
-      {"-s -o D:\\out", {"so", {"D:\\out"}}},
-      {"C:/temp a-b", {"", {"C:/temp", "a-b"}}},
-      {"abc\"d e\"", {"", {"d e"}}},
-      {"\"abc\"def", {"", {"abc", "def"}}},
-      {"\"D:\\my files\" E:\\other", {"", {"D:\\my files", "E:\\other"}}},
-      {"a\tb  c", {"", {"a\tb", "c"}}},
-      {"\"\"", {"", {""}}},
-      {"\"open -x", {"", {"open -x"}}},
-      {"\"-a\" -", {"", {"-a"}}},
+  std::string many;  // each list keeps 259 entries
+  for (int i = 0; i < 300; ++i) many += "-x arg" + std::to_string(i) + " ";
+  Texts kept;
+  for (int i = 0; i < 259; ++i) kept.push_back("arg" + std::to_string(i));
+  struct Case { const char* text; std::string switches; Texts arguments; } cases[] = {
+      {nullptr, "", {}},          {"", "", {}},
+      {"-sq", "s", {"q"}},        {"-s-q", "sq", {}},
+      {"-s /q", "sq", {}},        {"-s -o D:\\out", "so", {"D:\\out"}},
+      {"C:/temp a-b", "", {"C:/temp", "a-b"}},
+      {"abc\"d e\"", "", {"d e"}},
+      {"\"abc\"def", "", {"abc", "def"}},
+      {"\"D:\\my files\" E:\\other", "", {"D:\\my files", "E:\\other"}},
+      {"a\tb  c", "", {"a\tb", "c"}},
+      {"\"\"", "", {""}},         {"\"open -x", "", {"open -x"}},
+      {"\"-a\" -", "", {"-a"}},   {many.c_str(), std::string(259, 'x'), kept},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text ? c.text : "(none)");
-    Parsed got = Parse(c.text);
-    EXPECT_EQ(got.switches, c.expected.switches);
-    EXPECT_EQ(got.arguments, c.expected.arguments);
+    SCOPED_TRACE(c.text ? std::string(c.text).substr(0, 40) : "(none)");
+    CommandLineParser parser;
+    BuildCommandLineParser(&parser, c.text);
+    std::string switches;
+    Texts arguments;
+    for (char s; (s = NextSwitch(&parser)) != 0;) switches += s;
+    while (const char* a = NextArgument(&parser)) arguments.push_back(a);
+    EXPECT_TRUE(NextSwitch(&parser) == 0 && NextArgument(&parser) == nullptr);  // both stay at the end
+    DestroyCommandLineParser(&parser);
+    EXPECT_EQ(switches, c.switches);
+    EXPECT_EQ(arguments, c.arguments);
   }
-}
-
-TEST(CommandLineParser, KeepsAtMost259OfEach) {
-  std::string text;
-  for (int i = 0; i < 300; ++i) text += "-x arg" + std::to_string(i) + " ";
-  Parsed got = Parse(text.c_str());
-  EXPECT_EQ(got.switches, std::string(259, 'x'));
-  ASSERT_EQ(got.arguments.size(), 259u);
-  EXPECT_EQ(got.arguments.back(), "arg258");
 }
 
 TEST(Switches, ChangeTheOptionWordAndTheFolder) {
-  struct Case { uint32_t word; const char* text; uint32_t wantWord; const char* wantFolder; };
+  const std::string longFolder(300, 'f');
+  struct Case { uint32_t word; std::string text; uint32_t wantWord; std::string wantFolder; bool report; int error; };
   const Case cases[] = {
-      {0x115, "", 0x115, "stored"},
-      {0x115, "/S /P", 0x115, "stored"},
-      {0x115, "-P -s", 0x015, "stored"},
-      {0x00011500, "-o -k", 0x00011505, "stored"},
-      {0x00011500, "-r -d -q", 0x00011450, "stored"},
-      {0xC0, "-D", 0x40, "stored"},
-      {0xFFF, "-o -k -r -d -p -i -x -Z", 0x555, "stored"},
-      {0, "-s -o D:\\out", 0x001, "D:\\out"},
-      {0x100, "-sq", 0x000, "q"},
-      {0, "\"\"", 0, ""},
+      {0x115, "", 0x115, "stored", false, -1},
+      {0x115, "/S /P", 0x115, "stored", false, -1},
+      {0x115, "-P -s", 0x015, "stored", false, -1},
+      {0x00011500, "-o -k", 0x00011505, "stored", false, -1},
+      {0x00011500, "-r -d -q", 0x00011450, "stored", false, -1},
+      {0xC0, "-D", 0x40, "stored", false, -1},
+      {0xFFF, "-o -k -r -d -p -i -x -Z", 0x555, "stored", false, -1},
+      {0, "-s -o D:\\out", 0x001, "D:\\out", false, -1},
+      {0x100, "-sq", 0x000, "q", false, -1},
+      {0, "\"\"", 0, "", false, -1},
+      {0x1C0, "-a -s -i T:\\x", 0x4C0, "T:\\x", true, -1},
+      {0x400, longFolder, 0x400, "stored", false, kErrorCannotOpen},  // refused, never cut
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Reset(c.word);
-    ApplySwitches(c.text);
-    EXPECT_EQ(gContainer.options.optionWord, c.wantWord);
-    EXPECT_STREQ(gStartup.tempFolder, c.wantFolder);
+    SCOPED_TRACE(c.text.substr(0, 40));
+    auto run = std::make_unique<StubRun>();
+    ClearFaults(&run->faults, true);
+    run->options.record.optionWord = c.word;
+    std::strcpy(run->tempFolder, "stored");
+    bool report = !c.report;
+    EXPECT_EQ(ApplySwitches(run.get(), c.text.c_str(), &report).error, c.error);
+    EXPECT_EQ(run->options.record.optionWord, c.wantWord);
+    EXPECT_EQ(run->tempFolder, c.wantFolder);
+    EXPECT_EQ(report, c.report);
+    EXPECT_EQ(run->faults.first.subject, c.error < 0 ? "" : longFolder);
   }
 }
 
-TEST(SwitchesDeathTest, ReportAndOverlongFolder) {
-  Reset(0x115, "");
-  EXPECT_EXIT(ApplySwitches("-a"), testing::ExitedWithCode(0),
-              "^About Ostrel Self-Extractor File\nOverWriteExistingFiles = 1\nKeepOriginalFileAttrib  = 1\n"
-              "PromptUserForOptions = 1\nRecreateOriginalFolders = 1\nDeleteSFXwhenDone = 0\nSilentExtraction = 0\n"
-              "Temporary Directory  = \nExecute file = setup.exe\n\n$");
-  Reset(0x1C0);  // the report shows the fields after the other switches
-  EXPECT_EXIT(ApplySwitches("-a -s -i T:\\x"), testing::ExitedWithCode(0),
-              "PromptUserForOptions = 0\n.*DeleteSFXwhenDone = 3\nSilentExtraction = 1\n"
-              "Temporary Directory  = T:\\\\x\n");
-
-  // A folder argument too long for its buffer is refused and never cut.
-  Reset(0x400);
-  ApplySwitches(std::string(300, 'f').c_str());
-  EXPECT_STREQ(gStartup.tempFolder, "stored");
-}
-
 TEST(StoredTexts, ExecuteTextSplit) {
-  struct Case { std::string text; const char* file; const char* args; } cases[] = {
+  const std::string huge = "\"[" + std::string(770, 'f') + "]" + std::string(600, 'a') + "\"";
+  struct Case { std::string text, file, args; } cases[] = {
       {"\"[setup.exe]\"", "setup.exe", ""},
       {"\"[tools\\setup.exe]/q /r\"", "tools\\setup.exe", "/q /r"},
       {"\"[setup.exe] -x\"", "setup.exe", " -x"},
       {std::string("\"[a\0b]c\0d\"", 10), "ab", "cd"},
       {"\"[setup.exe\"", "setup.exe", ""},
       {"\"[setup.exe] -x", "setup.exe", " -x"},
+      {huge, std::string(527, 'f'), std::string(519, 'a')},  // cut at the buffers' ends
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    char file[528] = {}, args[520] = {};
+    SCOPED_TRACE(c.text.substr(0, 40));
+    char file[529] = {}, args[521] = {};  // zeroed, as the option loader's buffers are
+    file[528] = args[520] = 'X';
     SplitExecuteText(c.text.data(), static_cast<uint32_t>(c.text.size()), file, args);
-    EXPECT_STREQ(file, c.file);
-    EXPECT_STREQ(args, c.args);
+    EXPECT_EQ(file, c.file);
+    EXPECT_EQ(args, c.args);
+    EXPECT_TRUE(file[528] == 'X' && args[520] == 'X');
   }
-  // Longer parts are cut at the buffers' ends, never past them.
-  std::string huge = "\"[" + std::string(770, 'f') + "]\"";
-  char file[529] = {}, args[520] = {};
-  file[528] = 'X';
-  SplitExecuteText(huge.data(), static_cast<uint32_t>(huge.size()), file, args);
-  EXPECT_TRUE(std::strlen(file) == 527 && file[528] == 'X');
 }
 
 TEST(StoredTexts, TemporaryFolderMarkerRule) {
   const std::string marker = DOLM_TEMP_MARKER;
-  struct Case { std::string text; int result; std::string folder; } cases[] = {
-      {"D:\\Out", 0, "D:\\Out"},
-      {"C:\\TEMP\\" + marker, 0, "C:\\TEMP\\"},
-      {marker + "rest", 0, ""},
-      {"C:\\A\\" + marker + "B\\" + marker, 0, "C:\\A\\"},
-      {std::string("D:\\A\0junk", 9), 0, "D:\\A"},
-      {std::string(259, 'a'), 0, std::string(259, 'a')},
-      {std::string(260, 'a'), 1, ""},
-      {std::string(250, 'a') + marker + std::string(100, 'b'), 0, std::string(250, 'a')},
+  struct Case { std::string text; bool fits; std::string folder; } cases[] = {
+      {"D:\\Out", true, "D:\\Out"},
+      {"C:\\TEMP\\" + marker, true, "C:\\TEMP\\"},
+      {marker + "rest", true, ""},
+      {"C:\\A\\" + marker + "B\\" + marker, true, "C:\\A\\"},
+      {std::string("D:\\A\0junk", 9), true, "D:\\A"},
+      {std::string(259, 'a'), true, std::string(259, 'a')},
+      {std::string(260, 'a'), false, ""},
+      {std::string(250, 'a') + marker + std::string(100, 'b'), true, std::string(250, 'a')},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Reset(0, "old");
-    EXPECT_EQ(ApplyTempFolderText(c.text.data(), static_cast<uint32_t>(c.text.size())), c.result);
-    EXPECT_EQ(std::string(gStartup.tempFolder), c.folder);
+    SCOPED_TRACE(c.text.substr(0, 40));
+    char folder[kPathSize];
+    std::strcpy(folder, "old");
+    EXPECT_EQ(TakeTempFolderText(c.text.data(), static_cast<uint32_t>(c.text.size()), folder), c.fits);
+    EXPECT_EQ(folder, c.folder);
   }
 }
+
+// A path of `n` characters whose every position can be told apart.
+std::string NumberedPath(size_t n) {
+  std::string path = "C:\\";
+  for (size_t i = 0; path.size() < n; ++i) path += static_cast<char>('a' + i % 26);
+  return path.substr(0, n);
+}
+
+TEST(Messages, ShortenForDisplayCutsLongPathsFromTheFront) {
+  struct Case { size_t length; int n; size_t shortened; } cases[] = {  // 0: the path itself
+      {0, 60, 0}, {60, 60, 0}, {61, 60, 60}, {259, 70, 70}, {5, 2, 2}, {300, 400, 259},
+  };
+  for (const Case& c : cases) {
+    const std::string path = NumberedPath(c.length);
+    char out[kPathSize];
+    const char* result = ShortenForDisplay(path.c_str(), c.n, out);
+    if (c.shortened == 0)
+      EXPECT_EQ(result, path.c_str()) << c.length << " characters, n " << c.n;
+    else
+      EXPECT_EQ(result, ".." + path.substr(path.size() - (c.shortened - 2))) << c.length << ", n " << c.n;
+  }
+}
+
+TEST(Messages, ErrorTexts) {
+  const std::string path75 = NumberedPath(75), archive = "C:\\x\\pack.exe";
+  struct Case { ErrorNumber code; std::string subject; int64_t offset; std::string text; } cases[] = {
+      {kErrorCannotOpen, path75, -1,
+       "Error #0\nThe file '.." + path75.substr(75 - 58) +
+           "'  could not be opened !\n File does not exists, could not be created, or too many open files"},
+      {kErrorNotArchive, "x", -1, "Error #1\nArchive '" + archive + "'  cannot be recognized as a valid DOLM format!"},
+      {kErrorDamaged, "", -1, "Error #2\nArchive '" + archive + "' is damaged"},
+      {kErrorWriteFailed, "x", 5, "Error #3\nInconsistent data crc, data write failed !"},
+      {kErrorProtected, "", -1, "Error #15\nRecovery record found ! Archive '" + archive + "' is already protected !"},
+      {kErrorMarker, "", 1234, "Error #21\nThe ULEB marker was not found at location 1234"},
+      {kErrorSecondOptions, "x", -1,
+       "Error #22\nCannot find options located in the second entry, unexpected error.\nUnable to locate Tarvex Options."},
+      {kStopCancelled, "x", -1, ""},
+      {kNoError, "x", -1, ""},
+  };
+  for (const Case& c : cases) {
+    Fault fault{c.code, 0, c.offset, {}, {}};
+    std::snprintf(fault.subject, sizeof fault.subject, "%s", c.subject.c_str());
+    char text[520];
+    FormatErrorText(fault, archive.c_str(), text, sizeof text);
+    EXPECT_EQ(text, c.text) << "code " << c.code;
+  }
+  // Every numbered error shows its own number.
+  for (int code = 0; code <= kLastErrorNumber; ++code) {
+    char text[520];
+    FormatErrorText(Fault{static_cast<ErrorNumber>(code), 0, -1, {}, {}}, "a", text, sizeof text);
+    EXPECT_EQ(std::string(text).rfind("Error #" + std::to_string(code) + "\n", 0), 0u) << text;
+  }
+}
+
+}  // namespace
