@@ -1,18 +1,13 @@
 // The POSIX backend: Windows-style command lines formed from argv and split
-// back, the overwrite question on standard input, the directory search and the
-// temporary folder.
+// back. The overwrite question on standard input, the directory search and the
+// temporary folder are checked by running the Linux stub (extract_e2e_test,
+// launch_test).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/platform_posix.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -32,13 +27,6 @@ Args Split(const std::string& line) {
   int argc = PosixSplitCommandLine(line.c_str(), storage.data(), argv.data());
   EXPECT_EQ(argv[static_cast<size_t>(argc)], nullptr);
   return Args(argv.begin(), argv.begin() + argc);
-}
-
-// The stub's form of a host path: every slash a backslash.
-std::string Backslashed(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
 }
 
 }  // namespace
@@ -79,55 +67,4 @@ TEST(PosixCommandLine, RoundTrip) {
       {"/p", "-s", "/q", "D:\\out dir\\", "  lead", "x\\\\"},
   };
   for (const Args& args : cases) EXPECT_EQ(Split(Form(args)), args);
-}
-
-TEST(PosixPlatform, OverwriteAnswersFromStandardInput) {
-  std::string dir = MakeTempDir("answers");
-  std::string input = dir + "/input";
-  const std::string text = "maybe\ny\nYES\n  a \nN\r\n" + std::string(400, 'c') + "\nC\n\nn\n";
-  WriteFileBytes(input, std::vector<uint8_t>(text.begin(), text.end()));
-  ASSERT_NE(std::freopen(input.c_str(), "r", stdin), nullptr);
-  // Unknown or over-long lines are asked again; the end of input answers N.
-  const int expected[] = {'Y', 'A', 'N', 'C', 'N', 'N', 'N'};
-  for (int want : expected) {
-    int answer = 'C';
-    EXPECT_EQ(PlatformOverwriteDialog("/tmp/x exists", 1, &answer), 0);
-    EXPECT_EQ(answer, want);
-  }
-}
-
-// Times and attributes are checked through FinishFile, starting processes
-// through the launch tests; the search is checked here.
-TEST(PosixPlatform, SearchReportsNamesAndAttributes) {
-  std::string dir = MakeTempDir("search");
-  WriteFileBytes(dir + "/a.txt", {'x'});
-  ASSERT_EQ(PlatformCreateFolder(Backslashed(dir + "/sub").c_str()), 0);
-  ASSERT_EQ(PlatformSetAttributes(Backslashed(dir + "/a.txt").c_str(), kAttrReadOnly), 0);
-  std::vector<std::string> seen;
-  PlatformFindEntry entry;
-  void* search = PlatformFindFirst(Backslashed(dir + "/*.*").c_str(), &entry);
-  ASSERT_NE(search, nullptr);
-  do {
-    std::string name = entry.name;
-    seen.push_back(name);
-    if (name == "a.txt") EXPECT_EQ(entry.attributes, kAttrReadOnly | kAttrArchive);
-    if (name == "sub") EXPECT_EQ(entry.attributes, kAttrFolder);
-  } while (PlatformFindNext(search, &entry) == 0);
-  PlatformFindClose(search);
-  std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{".", "..", "a.txt", "sub"}));
-  EXPECT_EQ(PlatformFindFirst((dir + "/nowhere/*.*").c_str(), &entry), nullptr);
-  EXPECT_EQ(PlatformRemoveFolder(Backslashed(dir + "/sub").c_str()), 0);
-}
-
-TEST(PosixPlatform, TempPathEndsInASlash) {
-  char buf[260];
-  setenv("TMPDIR", "/var/tmp/x", 1);
-  EXPECT_EQ(PlatformTempPath(buf, sizeof buf), 11);
-  EXPECT_STREQ(buf, "/var/tmp/x/");
-  EXPECT_EQ(PlatformTempPath(buf, 5), 0);
-  EXPECT_STREQ(buf, "");
-  unsetenv("TMPDIR");
-  PlatformTempPath(buf, sizeof buf);
-  EXPECT_STREQ(buf, "/tmp/");
 }
