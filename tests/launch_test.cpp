@@ -5,9 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -18,8 +16,6 @@
 #include "support/test_support.h"
 
 namespace {
-
-const uint32_t kRecreate = 1u << kRecreateOriginalFolders;
 
 std::string EchoArgs() { return BuildDir() + "/tests/echoargs"; }
 
@@ -42,7 +38,6 @@ class LaunchTest : public ::testing::Test {
   void TearDown() override {
     ASSERT_EQ(chdir(savedFolder.c_str()), 0);
     setenv("PATH", savedPath.c_str(), 1);
-    ForgetWrittenPaths(&written);
   }
   // Places a copy of echoargs (without execute permission, as extracted).
   void PlaceProgram(const std::string& path, mode_t mode = 0644) {
@@ -66,7 +61,6 @@ class LaunchTest : public ::testing::Test {
   }
 
   std::string savedFolder, savedPath, dir, report;
-  WrittenRecord written = {nullptr, 0, 0, nullptr, 0, 0, true};
 };
 
 TEST_F(LaunchTest, CommandLinesOfProgramsAndDocuments) {
@@ -77,19 +71,13 @@ TEST_F(LaunchTest, CommandLinesOfProgramsAndDocuments) {
   const std::string open = "\"" + dir + "/xdg-open\" ", path519 = "C:\\T\\setup.exe";
   const std::string notFormed = "<" + std::to_string(kSilentFailure) + ">";
   const std::string cases[][3] = {  // path, arguments, command line ("<N>": result N)
-      {"C:\\TEMP\\setup.exe", "/q", "\"C:\\TEMP\\setup.exe\" /q "},
-      {"C:\\TEMP\\setup.exe", "", "\"C:\\TEMP\\setup.exe\"  "},
-      {"C:\\TEMP\\SETUP.EXE", " -x", "\"C:\\TEMP\\SETUP.EXE\"  -x "},
-      {"C:\\TEMP\\notes.exe.txt", "", "\"C:\\TEMP\\notes.exe.txt\"  "},
-      {"C:\\my.execs\\a.txt", "", "\"C:\\my.execs\\a.txt\"  "},
-      {"C:\\T\\Run.Com", "", "\"C:\\T\\Run.Com\"  "},
-      {"C:\\T\\go.BAT", "a", "\"C:\\T\\go.BAT\" a "},
-      {"\"C:\\T\\q.exe\"", "", "\"C:\\T\\q.exe\"  "},
-      {"/opt/x/install.sh", "", "\"/opt/x/install.sh\"  "},
+      {"C:\\TEMP\\setup.exe", "/q", "\"C:\\TEMP\\setup.exe\" /q "}, {"C:\\T\\go.BAT", "a", "\"C:\\T\\go.BAT\" a "},
+      {"C:\\TEMP\\SETUP.EXE", " -x", "\"C:\\TEMP\\SETUP.EXE\"  -x "}, {"C:\\T\\Run.Com", "", "\"C:\\T\\Run.Com\"  "},
+      {"C:\\TEMP\\notes.exe.txt", "", "\"C:\\TEMP\\notes.exe.txt\"  "}, {"\"C:\\T\\q.exe\"", "", "\"C:\\T\\q.exe\"  "},
+      {"C:\\my.execs\\a.txt", "", "\"C:\\my.execs\\a.txt\"  "}, {"/opt/x/install.sh", "", "\"/opt/x/install.sh\"  "},
       {dir + "/script", "", "\"" + dir + "/script\"  "},  // files that start like POSIX programs
       {dir + "/binary", "", "\"" + dir + "/binary\"  "},
-      {"C:\\TEMP\\Read Me.txt", "/p", open + "C:\\TEMP\\Read Me.txt /p "},
-      {"\"C:\\TEMP\\a.doc\"", "", open + "C:\\TEMP\\a.doc  "},
+      {"C:\\TEMP\\Read Me.txt", "/p", open + "C:\\TEMP\\Read Me.txt /p "}, {"\"C:\\TEMP\\a.doc\"", "", open + "C:\\TEMP\\a.doc  "},
       {"C:\\" + std::string(260, 'p') + ".exe", "", notFormed},  // overlong paths and lines are not formed
       {path519, std::string(502, 'a'), notFormed},
       {path519, std::string(501, 'a'), "\"" + path519 + "\" " + std::string(501, 'a') + " "},
@@ -125,40 +113,6 @@ TEST_F(LaunchTest, StartedProgramsGetTheirArgumentsFolderAndAreWaitedFor) {
   EXPECT_EQ(Launch(dir + "/missing.exe", "").error, kSilentFailure);
 }
 
-TEST_F(LaunchTest, StoredExecuteFileIsFoundInItsFolderOrFlat) {
-  mkdir((dir + "/tools").c_str(), 0755);
-  PlaceProgram(dir + "/setup.exe");
-  PlaceProgram(dir + "/tools/setup.exe");
-  StoredOptions options = {};
-  std::snprintf(options.execFile, sizeof options.execFile, "tools/setup.exe");
-  std::snprintf(options.execArgs, sizeof options.execArgs, "/q");
-  for (uint32_t length : {0u, 18u})  // execute-text length 0: nothing is started
-    for (uint32_t word : {0u, kRecreate}) {
-      unlink(report.c_str());
-      options.record = OptionsRecord{0, length, 0, word};
-      EXPECT_TRUE(LaunchStoredFile((dir + "/").c_str(), &options).ok());
-      EXPECT_EQ(Reported("arg0", dir + (word ? "/tools/setup.exe" : "/setup.exe")) && Reported("arg1", "/q"),
-                length != 0)
-          << Report();
-    }
-}
-
-TEST_F(LaunchTest, CleanUpTakesARelativeFolderFromTheStubsFolder) {
-  // The run extracted into "out" beside the stub; the clean-up starts from
-  // another current folder and still finds it through the command line.
-  for (const char* path : {"/out", "/out/d", "/out/d/a.txt", "/out/unrelated.txt"}) {
-    const std::string full = dir + path;
-    if (Contains(path, ".txt")) WriteText(full, "x");
-    else mkdir(full.c_str(), 0755);
-    if (!Contains(path, "unrelated") && std::strcmp(path, "/out") != 0) RecordWrittenPath(&written, full.c_str());
-  }
-  ASSERT_EQ(chdir("/"), 0);
-  CleanUp(("\"" + dir + "/pack\" -d out").c_str(), "out", &written);
-  EXPECT_FALSE(PathExists(dir + "/out/d"));
-  EXPECT_TRUE(PathExists(dir + "/out/unrelated.txt"));
-  EXPECT_EQ(CurrentFolder(), "/");
-}
-
 // Every entry below root with its content ("/" for folders).
 std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::map<std::string, std::string> entries;
@@ -167,9 +121,10 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return entries;
 }
 
-// The whole Linux stub: what it extracts goes (read-only and hidden files
-// too), what was there before stays, untouched. A document that no program
-// opens is shown in a box.
+// The whole Linux stub, started from its own folder with a relative target
+// folder: what it extracts goes (read-only and hidden files too), what was
+// there before stays, untouched. The clean-up finds the folder from the
+// stub's path although the launch has changed the current folder.
 TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
   if (ReadFileBytes(StubPath("dolmsfx-linux")).size() > kMaxArchiveStart)
     GTEST_SKIP() << "this build's stub is too large to carry an archive (sanitizers)";
@@ -178,23 +133,31 @@ TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
       {"docs\\a.txt", TextLikeBytes(3000, 0), 946684800, 0x20},
       {"docs\\ro.txt", TextLikeBytes(4000, 1), 946684800, 0x21},
       {"sub\\h.txt", TextLikeBytes(5000, 2), 946684800, 0x22},
+      {"empty\\e.txt", {}, 0, 0x20},  // in a folder that was there before: the folder stays
       {"top.txt", TextLikeBytes(100, 3), 946684800, 0x27}};
   packer::StoredOptions options;
   options.optionWord = 0x15;  // overwrite, keep attributes, recreate folders; silent
   options.executeText = packer::MakeExecuteText("setup.exe", " /q");
   ASSERT_TRUE(WriteProgram(dir + "/pack", LinuxStubWith(files, options, 0)));
-
-  std::string temp = dir + "/tmp";
+  const std::string temp = dir + "/tmp";
   for (const char* d : {"", "/docs", "/empty", "/keep"}) mkdir((temp + d).c_str(), 0755);
   for (const char* f : {"/before.txt", "/docs/mine.txt", "/keep/x.txt", "/theirs-ro.txt", "/.dot"})
     WriteText(temp + f, std::string("theirs ") + f);
   chmod((temp + "/theirs-ro.txt").c_str(), 0444);
   auto before = Snapshot(temp);
-  RunResult run = RunProgram({dir + "/pack", "-d", temp});
+  RunResult run = RunProgram({dir + "/pack", "-d", "tmp"}, "", dir);
   EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << run.err;
   EXPECT_TRUE(Reported("cmdline", temp + "/setup.exe /q") && Reported("cwd", temp)) << Report();
   EXPECT_EQ(Snapshot(temp), before);
 
+  // Extracted flat, the execute file is taken by its name from the folder itself.
+  options.optionWord = 0x01;
+  options.executeText = packer::MakeExecuteText("bin\\tool.exe", "x");
+  files[0].name = "bin\\tool.exe";
+  ASSERT_TRUE(WriteProgram(dir + "/flat", LinuxStubWith(files, options, 0)));
+  run = RunProgram({dir + "/flat", dir + "/flat-out"});
+  EXPECT_TRUE(Reported("cmdline", dir + "/flat-out/tool.exe x")) << Report() << run.err;
+  // A document that no program opens is shown in a box.
   options.executeText = packer::MakeExecuteText("top.txt", "");
   ASSERT_TRUE(WriteProgram(dir + "/doc", LinuxStubWith(files, options, 0)));
   setenv("PATH", dir.c_str(), 1);  // no opener there

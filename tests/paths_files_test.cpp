@@ -1,15 +1,13 @@
-// Target paths, folder creation and the record of written paths. Opening,
-// the overwrite question, stored times and attributes are checked by running
-// the Linux stub (extract_e2e_test).
+// Target paths and the record of written paths. Opening, the overwrite
+// question, stored times and attributes, and the folders recorded for the
+// clean-up are checked by running the Linux stub (extract_e2e_test, launch_test).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "container/format.h"
 #include "output/output.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -51,20 +49,6 @@ TEST(TargetPath, StoredNamesMapBelowTheFolder) {
     EXPECT_EQ(TargetPathFor(c.folder.c_str(), c.word, c.stored, target), c.fits) << c.stored;
     EXPECT_EQ(target, c.expected) << c.folder << " + " << c.stored;
   }
-}
-
-TEST(Folders, EveryMissingLevelIsCreatedAndRecorded) {
-  const std::string base = MakeTempDir("mkfolders");
-  Record record;
-  mkdir((base + "/a").c_str(), 0755);  // existed before: not recorded
-  MakeFolders(&record.r, (base + "\\a\\b/c\\d\\e\\").c_str());
-  std::string path = base;
-  for (const char* level : {"a", "b", "c", "d", "e"}) {
-    path += std::string("/") + level;
-    EXPECT_TRUE(PathExists(path) && IsWrittenPath(&record.r, path.c_str()) == (*level != 'a')) << path;
-  }
-  MakeFolders(&record.r, (base + "\\a\\b\\tail-not-created").c_str());
-  EXPECT_EQ(record.r.count, 4u);
 }
 
 TEST(WrittenRecord, PathsCompareInNormalisedForm) {

@@ -18,16 +18,11 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-RunResult RunDolm(Args args) {
+RunResult RunDolm(Args args, long fileLimitBytes = 0) {
   args.insert(args.begin(), BuildDir() + "/dolm");
-  return RunProgram(args);
-}
-
-std::string Iso(time_t seconds) {
-  char text[32];
-  struct tm parts;
-  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&seconds, &parts));
-  return text;
+  RunOptions options;
+  options.fileLimitBytes = fileLimitBytes;
+  return RunProgram(args, options);
 }
 
 // One generated input file below the input root.
@@ -36,11 +31,6 @@ struct Input {
   std::vector<uint8_t> data;
   time_t time;
   bool readOnly;
-  std::string Stored(const char* separator = "\\") const {
-    std::string name;
-    for (char c : relative) name += c == '/' ? std::string(separator) : std::string(1, c);
-    return name;
-  }
 };
 
 // A folder "payload" with nested, empty and read-only files, plus a loose file.
@@ -55,7 +45,7 @@ std::vector<Input> MakeInputs(const std::string& root) {
   mkdir((root + "/payload").c_str(), 0755);
   mkdir((root + "/payload/docs").c_str(), 0755);
   for (const auto& in : inputs) {
-    std::string path = root + "/" + in.relative;
+    const std::string path = root + "/" + in.relative;
     WriteFileBytes(path, in.data);
     struct timespec times[2] = {{in.time, 0}, {in.time, 0}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
@@ -66,19 +56,28 @@ std::vector<Input> MakeInputs(const std::string& root) {
 
 void ExpectExtracted(const std::vector<Input>& inputs, const std::string& dir) {
   for (const auto& in : inputs) {
-    std::string path = dir + "/" + in.relative;
+    const std::string path = dir + "/" + in.relative;
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
-    EXPECT_EQ(ReadFileBytes(path), in.data) << path;
-    EXPECT_EQ(st.st_mtime, in.time) << path;
-    EXPECT_EQ((st.st_mode & S_IWUSR) == 0, in.readOnly) << path;
+    EXPECT_TRUE(ReadFileBytes(path) == in.data && st.st_mtime == in.time && ((st.st_mode & S_IWUSR) == 0) == in.readOnly)
+        << path;
   }
+}
+
+// The stored name of an input: backslashes between the parts.
+std::string Stored(const Input& in, const char* separator = "\\") {
+  std::string name;
+  for (char c : in.relative) name += c == '/' ? std::string(separator) : std::string(1, c);
+  return name;
 }
 
 // The JSON list entry of an input, up to its time (capped at `cap`).
 std::string JsonEntry(const Input& in, time_t cap) {
-  return "{\"name\": \"" + in.Stored("\\\\") + "\", \"size\": " + std::to_string(in.data.size()) +
-         ", \"time\": \"" + Iso(in.time < cap ? in.time : cap) + "\"";
+  std::string name = Stored(in, "\\\\"), time(24, '\0');
+  const time_t t = in.time < cap ? in.time : cap;
+  struct tm parts;
+  time.resize(strftime(&time[0], time.size(), "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&t, &parts)));
+  return "{\"name\": \"" + name + "\", \"size\": " + std::to_string(in.data.size()) + ", \"time\": \"" + time + "\"";
 }
 
 // Packs the inputs below root into out with the Linux stub.
@@ -93,8 +92,7 @@ RunResult Pack(const std::string& root, const std::string& out, Args extra = {})
 std::string PackNames(const std::string& root, const Args& names) {
   std::vector<packer::PackFile> files;
   for (const auto& name : names) files.push_back({name, {'d', 'a', 't', 'a'}, 1000000000, 0x20});
-  const packer::Bytes archive = packer::BuildArchive(files, {}, 0, 5);
-  EXPECT_EQ(packer::AppendToStub(StubPath("dolmsfx-linux"), archive, root + "/sfx"), "");
+  EXPECT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, {}, 0)));
   return root + "/sfx";
 }
 
@@ -104,29 +102,26 @@ std::vector<uint8_t> MinimalPeStub() {
   const std::string signature = DOLM_OVERLAY_SIGNATURE;
   std::copy(signature.begin(), signature.end(), image.begin() + 0x200);
   image[0] = 'M', image[1] = 'Z', image[0x3C] = 0x40, image[0x40] = 'P', image[0x41] = 'E';
-  image[0x54] = 0xE0;                   // size of the optional header
-  image[0x58] = 0x0B, image[0x59] = 1;  // PE32 optional header
-  image[0x58 + 92] = 16;                // data directories, the certificate table among them
+  image[0x54] = 0xE0;                                       // size of the optional header
+  image[0x58] = 0x0B, image[0x59] = 1, image[0x58 + 92] = 16;  // PE32, 16 data directories
   return image;
 }
 
 TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
-  std::string root = MakeTempDir("tool-rt");
-  std::vector<Input> inputs = MakeInputs(root);
-  std::string sfx = root + "/setup-sfx";
+  const std::string root = MakeTempDir("tool-rt"), sfx = root + "/setup-sfx";
+  const std::vector<Input> inputs = MakeInputs(root);
   RunResult packed = Pack(root, sfx, {"--window", "64K", "--level", "9", "--exec", "setup.sh", "--args", "-x ../y",
                                       "--silent", "--delete-when-done", "--temp", "C:\\Out"});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
-
   RunResult list = RunDolm({"list", sfx});
-  for (const auto& in : inputs) EXPECT_TRUE(Contains(list.out, in.Stored())) << in.Stored();
+  for (const auto& in : inputs) EXPECT_TRUE(Contains(list.out, Stored(in))) << Stored(in);
   for (const char* part : {"64K", "-x ../y", "C:\\Out"}) EXPECT_TRUE(Contains(list.out, part)) << part;
   EXPECT_FALSE(Contains(list.out, "UNSAFE"));
   RunResult json = RunDolm({"list", sfx, "--json"});
   for (const auto& in : inputs)
     EXPECT_TRUE(Contains(json.out, JsonEntry(in, in.time) + ", \"timeSeconds\": " + std::to_string(in.time) +
                                        ", \"attributes\": " + (in.readOnly ? "33" : "32")))
-        << in.Stored();
+        << in.relative;
   for (const char* field : {"\"OverWriteExistingFiles\": 0", "\"KeepOriginalFileAttrib\": 1",
                             "\"RecreateOriginalFolders\": 1", "\"DeleteSFXwhenDone\": 1", "\"PromptUserForOptions\": 0",
                             "\"IgnoreErrors\": 0", "\"executeFile\": \"setup.sh\"", "\"profileIndex\": 1"})
@@ -135,21 +130,21 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   EXPECT_EQ(RunDolm({"test", sfx}).exitCode, 0);
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
-  // Existing files are kept unless --overwrite is given, which also replaces
-  // the read-only file from the first run.
+  // Existing files are kept unless --overwrite is given, which replaces them
+  // (the read-only one too) with new files: a hard link keeps the old bytes.
   const std::string changed = root + "/out/" + inputs[1].relative;
   WriteText(changed, "mine");
+  ASSERT_EQ(link(changed.c_str(), (root + "/link").c_str()), 0);
   RunResult again = RunDolm({"extract", sfx, "-C", root + "/out"});
-  EXPECT_EQ(again.exitCode, 1);
-  EXPECT_TRUE(Contains(again.err, "--overwrite")) << again.err;
+  EXPECT_TRUE(again.exitCode == 1 && Contains(again.err, "--overwrite")) << again.err;
   EXPECT_EQ(ReadText(changed), "mine");
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out", "--overwrite"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
+  EXPECT_EQ(ReadText(root + "/link"), "mine");
 
   // The order of the inputs does not change the bytes; SOURCE_DATE_EPOCH caps
   // the stored times and must be a number.
-  Args reversed = {"pack", "-o", root + "/a", "--stub", "linux", root + "/setup.sh", root + "/payload"};
-  ASSERT_EQ(RunDolm(reversed).exitCode, 0);
+  ASSERT_EQ(RunDolm({"pack", "-o", root + "/a", "--stub", "linux", root + "/setup.sh", root + "/payload"}).exitCode, 0);
   ASSERT_EQ(Pack(root, root + "/b").exitCode, 0);
   EXPECT_EQ(ReadFileBytes(root + "/a"), ReadFileBytes(root + "/b"));
   const time_t cap = 1250000000;
@@ -160,9 +155,8 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   unsetenv("SOURCE_DATE_EPOCH");
   ASSERT_EQ(capped.exitCode, 0) << capped.err;
   json = RunDolm({"list", "--json", root + "/c"});
-  for (const auto& in : inputs) EXPECT_TRUE(Contains(json.out, JsonEntry(in, cap))) << in.Stored();
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_TRUE(Contains(bad.err, "SOURCE_DATE_EPOCH"));
+  for (const auto& in : inputs) EXPECT_TRUE(Contains(json.out, JsonEntry(in, cap))) << in.relative;
+  EXPECT_TRUE(bad.exitCode == 1 && Contains(bad.err, "SOURCE_DATE_EPOCH"));
 
   // A PE stub signed after packing: the signature behind the archive is
   // reported and does not disturb extraction.
@@ -182,16 +176,26 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   ExpectExtracted(inputs, root + "/signed");
 }
 
+// A write that fails (here beyond a file size limit) ends extract with exit
+// code 1, naming the file and the system's reason; the partial file is removed.
+TEST(ToolRoundTrip, FailedWriteRemovesThePartialFile) {
+  const std::string root = MakeTempDir("tool-full");
+  std::vector<packer::PackFile> files = {{"small.txt", {'x'}, 0, 0x20}, {"big.bin", TextLikeBytes(3 << 20, 7), 0, 0x20}};
+  ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, {}, 0)));
+  RunResult r = RunDolm({"extract", root + "/sfx", "-C", root + "/out"}, 1 << 20);
+  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "big.bin") && Contains(r.err, "File too large")) << r.err;
+  EXPECT_EQ(FolderEntries(root + "/out"), Args{"small.txt"});
+}
+
 TEST(ToolNames, PackRefusesNamesWindowsCannotTakeAndWritesNothing) {
-  const std::vector<Args> cases = {{"CON"},      {"nul.txt"},   {"Lpt1.log"},   {"com9"}, {"a:b"},
-                                   {"what?"},    {"trailing."}, {"Readme.txt", "README.TXT"}, {"back\\slash"}};
+  const std::vector<Args> cases = {{"CON"},     {"nul.txt"},   {"Lpt1.log"},                 {"com9"},       {"a:b"},
+                                   {"what?"},   {"trailing."}, {"Readme.txt", "README.TXT"}, {"back\\slash"}};
   for (const auto& names : cases) {
-    std::string root = MakeTempDir("tool-badname");
+    const std::string root = MakeTempDir("tool-badname");
     mkdir((root + "/in").c_str(), 0755);
     for (const auto& name : names) WriteText(root + "/in/" + name, "x");
     RunResult r = RunDolm({"pack", "-o", root + "/sfx", "--stub", "linux", root + "/in"});
-    EXPECT_EQ(r.exitCode, 1) << names.back();
-    EXPECT_TRUE(Contains(r.err, names.back())) << r.err;
+    EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, names.back())) << r.err;
     EXPECT_FALSE(PathExists(root + "/sfx") || PathExists(root + "/sfx.part")) << names.back();
   }
 }
@@ -206,66 +210,56 @@ TEST(ToolNames, ListFlagsTestFailsExtractRefusesUnsafeStoredNames) {
   };
   for (const auto& [names, reason] : cases) {
     SCOPED_TRACE(names.back());
-    std::string root = MakeTempDir("tool-unsafe");
-    std::string sfx = PackNames(root, names);
-    RunResult list = RunDolm({"list", sfx});
+    const std::string root = MakeTempDir("tool-unsafe"), sfx = PackNames(root, names);
+    RunResult list = RunDolm({"list", sfx}), test = RunDolm({"test", sfx});
     EXPECT_TRUE(list.exitCode == 0 && Contains(list.out, "UNSAFE") && Contains(list.out, reason)) << list.out;
     EXPECT_TRUE(Contains(RunDolm({"list", "--json", sfx}).out, "\"unsafe\": \""));
-    RunResult test = RunDolm({"test", sfx});
     EXPECT_TRUE(test.exitCode == 1 && Contains(test.err, "unsafe")) << test.err;
     RunResult extract = RunDolm({"extract", sfx, "-C", root + "/deep/out"});
     EXPECT_TRUE(extract.exitCode == 1 && Contains(extract.err, names.back())) << extract.err;
     EXPECT_FALSE(PathExists(root + "/deep/evil.txt") || PathExists(root + "/deep/out/evil.txt"));
   }
   // Asked for explicitly, the '..' name is written where it points.
-  std::string root = MakeTempDir("tool-unsafe-allowed");
-  const std::string sfx = PackNames(root, {"..\\evil.txt"});
+  const std::string root = MakeTempDir("tool-unsafe-allowed"), sfx = PackNames(root, {"..\\evil.txt"});
   EXPECT_EQ(RunDolm({"extract", sfx, "-C", root + "/in", "--allow-unsafe-paths"}).exitCode, 0);
   EXPECT_TRUE(PathExists(root + "/evil.txt"));
 }
 
 TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractLeavesNoPartialFile) {
-  std::string root = MakeTempDir("tool-damage");
-  std::vector<Input> inputs = MakeInputs(root);
+  const std::string root = MakeTempDir("tool-damage");
+  const std::vector<Input> inputs = MakeInputs(root);
   ASSERT_EQ(Pack(root, root + "/good", {"--window", "32K"}).exitCode, 0);
-  std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
+  const std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
   const long header = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size()) + 73;  // no texts
   const long end = static_cast<long>(bytes.size());
-  struct Case {
-    long position;  // byte to flip, or with cut set, the new length
-    bool cut;
-    const char* error;
-    long earliest;  // the reported offset lies at or behind this byte
-  } cases[] = {
-      {header, false, "Error #21", header},                    // marker
-      {header + 33, false, "Error #1", header},                // archive header CRC
-      {header + 36 + 12, false, "Error #6", header + 36},      // solid header
-      {end - 3000, false, "Error #2", end - 3000},             // data block
-      {end - 700, true, "Error #4", end - 700},                // truncated
+  const std::tuple<long, bool, const char*, long> cases[] = {  // byte to flip or length to cut at, error, earliest offset
+      {header, false, "Error #21", header},               // marker
+      {header + 33, false, "Error #1", header},           // archive header CRC
+      {header + 36 + 12, false, "Error #6", header + 36},  // solid header
+      {end - 3000, false, "Error #2", end - 3000},        // data block
+      {end - 700, true, "Error #4", end - 700},           // truncated
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.error);
+  for (const auto& [position, cut, error, earliest] : cases) {
+    SCOPED_TRACE(error);
     std::vector<uint8_t> damaged = bytes;
-    if (c.cut) damaged.resize(static_cast<size_t>(c.position));
-    else damaged[static_cast<size_t>(c.position)] ^= 0x5A;
-    std::string file = root + "/damaged", out = root + "/out-" + std::to_string(c.position);
+    if (cut) damaged.resize(static_cast<size_t>(position));
+    else damaged[static_cast<size_t>(position)] ^= 0x5A;
+    const std::string file = root + "/damaged", out = root + "/out-" + std::to_string(position);
     WriteFileBytes(file, damaged);
-    RunResult test = RunDolm({"test", file});
-    EXPECT_TRUE(test.exitCode == 1 && Contains(test.err, c.error)) << test.err;
-    size_t at = test.err.find("byte offset ");
-    long offset = at == std::string::npos ? -1 : std::atol(test.err.c_str() + at + 12);
-    EXPECT_TRUE(offset >= c.earliest && offset <= static_cast<long>(damaged.size())) << test.err;
+    RunResult test = RunDolm({"test", file}), extract = RunDolm({"extract", file, "-C", out});
+    const size_t at = test.err.find("byte offset ");
+    const long offset = at == std::string::npos ? -1 : std::atol(test.err.c_str() + at + 12);
+    EXPECT_TRUE(test.exitCode == 1 && Contains(test.err, error)) << test.err;
+    EXPECT_TRUE(offset >= earliest && offset <= static_cast<long>(damaged.size())) << test.err;
     // Whatever extract leaves behind is complete.
-    RunResult extract = RunDolm({"extract", file, "-C", out});
-    EXPECT_TRUE(extract.exitCode == 1 && Contains(extract.err, c.error)) << extract.err;
+    EXPECT_TRUE(extract.exitCode == 1 && Contains(extract.err, error)) << extract.err;
     for (const auto& in : inputs)
       if (PathExists(out + "/" + in.relative)) EXPECT_EQ(ReadFileBytes(out + "/" + in.relative), in.data);
   }
 }
 
 TEST(ToolCommandLine, BadInputGivesClearMessageAndExitCode) {
-  std::string root = MakeTempDir("tool-cli");
-  std::string text = root + "/plain.txt", x = root + "/x";
+  const std::string root = MakeTempDir("tool-cli"), text = root + "/plain.txt", x = root + "/x";
   WriteFileBytes(text, TextLikeBytes(4000, 9));
   const std::vector<std::tuple<Args, int, std::string>> cases = {  // arguments, exit code, mentioned text
       {{"frobnicate"}, 2, "frobnicate"},
