@@ -13,8 +13,9 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-RunResult Dolm(Args args) {
+RunResult Dolm(Args args, const Args& more = {}) {
   args.insert(args.begin(), BuildDir() + "/dolm");
+  args.insert(args.end(), more.begin(), more.end());
   return RunProgram(args);
 }
 
@@ -22,9 +23,8 @@ RunResult Dolm(Args args) {
 std::string ArchiveWith(const std::string& dir, const Args& names) {
   std::vector<packer::PackFile> files;
   for (const auto& name : names) files.push_back({name, {'x'}, 1000000000, 0x20});
-  std::string path = dir + "/sfx";
-  EXPECT_TRUE(WriteProgram(path, LinuxStubWith(files, {}, 0)));
-  return path;
+  EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, {}, 0)));
+  return dir + "/sfx";
 }
 
 // The names in a folder, sorted.
@@ -37,40 +37,27 @@ std::vector<std::string> Names(const std::string& folder) {
 TEST(CodePage, PackConvertsOrRefusesEachName) {
   std::string e240;  // 120 x U+00E9: 240 bytes of UTF-8, 120 in code page 1252
   for (int i = 0; i < 120; ++i) e240 += "é";
-  struct Case {
-    std::string file;  // below the input folder
-    Args options;
-    int exit;
-    std::string expect;  // in the JSON listing, or in the message
-  } cases[] = {
+  const std::string cp932[] = {"--codepage", "932"};
+  struct Case { std::string file; Args options; int exit; std::string expect; } cases[] = {  // in the JSON or message
       {"résumé.txt", {}, 0, "\"storedBytes\": \"72 E9 73 75 6D E9 2E 74 78 74\""},
       {"日本.txt", {}, 1, "日本.txt' cannot be written in code page 1252; use --codepage 932"},
-      {"日本.txt", {"--codepage", "932"}, 0, "\"name\": \"日本.txt\", \"storedBytes\": \"93 FA 96 7B 2E 74 78 74\""},
-      {"表.txt", {"--codepage", "932"}, 1, "表 ends in the byte 0x5C"},
-      {"¥.txt", {"--codepage", "932"}, 1, "cannot be written in code page 932; use --codepage 1252"},
+      {"日本.txt", {cp932[0], cp932[1]}, 0, "\"name\": \"日本.txt\", \"storedBytes\": \"93 FA 96 7B 2E 74 78 74\""},
+      {"表.txt", {cp932[0], cp932[1]}, 1, "表 ends in the byte 0x5C"},
+      {"¥.txt", {cp932[0], cp932[1]}, 1, "cannot be written in code page 932; use --codepage 1252"},
       {"Ωμέγα.txt", {"--codepage", "1253"}, 0, "\"name\": \"Ωμέγα.txt\""},
       {"日本.txt", {"--codepage", "65001"}, 0, "\"name\": \"日本.txt\", \"size\""},
-      // The 255-byte limit counts the stored bytes: 245 here, 485 in UTF-8.
-      {e240 + "/" + e240 + ".txt", {}, 0, "\"size\""},
+      {e240 + "/" + e240 + ".txt", {}, 0, "\"size\""},  // 255 bytes at most: 245 stored here, 485 in UTF-8
       {"a.txt", {"--codepage", "437"}, 2, "unknown code page '437'"},
   };
   for (const Case& c : cases) {
-    std::string dir = MakeTempDir("codepage-pack");
-    std::string input = dir + "/" + c.file.substr(0, c.file.find('/'));
+    const std::string dir = MakeTempDir("codepage-pack"), input = dir + "/" + c.file.substr(0, c.file.find('/'));
     if (c.file.find('/') != std::string::npos) mkdir(input.c_str(), 0755);
     WriteText(dir + "/" + c.file, "x");
-    Args pack = {"pack", "-o", dir + "/out", "--stub", "linux", input};
-    pack.insert(pack.end(), c.options.begin(), c.options.end());
-    RunResult packed = Dolm(pack);
+    RunResult packed = Dolm(Args{"pack", "-o", dir + "/out", "--stub", "linux", input}, c.options);
     EXPECT_EQ(packed.exitCode, c.exit) << c.file << packed.err;
-    if (c.exit != 0) {
-      EXPECT_TRUE(Contains(packed.err, c.expect)) << packed.err;
-      EXPECT_FALSE(PathExists(dir + "/out"));
-      continue;
-    }
-    Args list = {"list", "--json", dir + "/out"};
-    list.insert(list.end(), c.options.begin(), c.options.end());
-    EXPECT_TRUE(Contains(Dolm(list).out, c.expect)) << c.file << Dolm(list).out;
+    const std::string shown = c.exit != 0 ? packed.err : Dolm({"list", "--json", dir + "/out"}, c.options).out;
+    EXPECT_TRUE(Contains(shown, c.expect)) << shown;
+    EXPECT_EQ(PathExists(dir + "/out"), c.exit == 0);
   }
 }
 
@@ -88,41 +75,29 @@ TEST(CodePage, StoredNamesReadAsUtf8ByListExtractAndTheLinuxStub) {
 }
 
 TEST(CodePage, UnreadableNamesAreReportedAndNotExtracted) {
-  struct Case {
-    std::string name;
-    std::string codePage;  // "" for none
-    std::string why;
-  } cases[] = {
+  struct Case { std::string name, codePage, why; } cases[] = {  // codePage "": none given
       {"x\x81.txt", "", "0x81 at offset 1 does not start a character of code page 1252"},
       {"x\x81.txt", "932", "0x81 at offset 1 does not start a character of code page 932"},
       {"\x95\x5C.txt", "932", "0x5C at offset 1 is the second byte of a character"},
       {"\xE9.txt", "65001", "0xE9 at offset 0 is not valid UTF-8"},
   };
   for (const Case& c : cases) {
-    std::string dir = MakeTempDir("codepage-bad");
-    std::string sfx = ArchiveWith(dir, {"good.txt", c.name});
-    Args page = c.codePage.empty() ? Args{} : Args{"--codepage", c.codePage};
-    Args list = {"list", sfx}, extract = {"extract", sfx, "-C", dir + "/out"};
-    list.insert(list.end(), page.begin(), page.end());
-    extract.insert(extract.end(), page.begin(), page.end());
-    RunResult listed = Dolm(list), extracted = Dolm(extract);
-    EXPECT_TRUE(Contains(listed.err, "cannot be read: ") && Contains(listed.err, c.why)) << listed.err;
-    EXPECT_TRUE(Contains(listed.out, c.why)) << listed.out;
-    EXPECT_EQ(extracted.exitCode, 1);
-    EXPECT_TRUE(Contains(extracted.err, "refusing to extract") && Contains(extracted.err, c.why))
-        << extracted.err;
+    const std::string dir = MakeTempDir("codepage-bad"), sfx = ArchiveWith(dir, {"good.txt", c.name});
+    const Args page = c.codePage.empty() ? Args{} : Args{"--codepage", c.codePage};
+    RunResult listed = Dolm({"list", sfx}, page), extracted = Dolm({"extract", sfx, "-C", dir + "/out"}, page);
+    EXPECT_TRUE(Contains(listed.err, "cannot be read: ") && Contains(listed.err, c.why) && Contains(listed.out, c.why))
+        << listed.err;
+    EXPECT_TRUE(extracted.exitCode == 1 && Contains(extracted.err, "refusing to extract") &&
+                Contains(extracted.err, c.why)) << extracted.err;
     EXPECT_FALSE(PathExists(dir + "/out/good.txt"));
   }
 }
 
 TEST(CodePage, HostileNamesPrintNoControlAndJsonStaysStrictUtf8) {
-  std::string dir = MakeTempDir("codepage-hostile");
-  std::string sfx = ArchiveWith(dir, {"evil\x1b[2K\x1b[1A.txt", "over\xC0\xAF" "long.txt",
+  const std::string dir = MakeTempDir("codepage-hostile"), sfx = ArchiveWith(dir, {"evil\x1b[2K\x1b[1A.txt", "over\xC0\xAF" "long.txt",
                                       "sur\xED\xA0\x80.txt", "c1\xC2\x9B" "31m.txt"});
   for (const char* command : {"list", "test", "extract"}) {
-    Args args = {command, sfx};
-    if (std::string(command) == "extract") args.insert(args.end(), {"-C", dir + "/out"});
-    RunResult run = Dolm(args);
+    RunResult run = Dolm({command, sfx}, std::string(command) == "extract" ? Args{"-C", dir + "/out"} : Args{});
     for (const std::string& text : {run.out, run.err}) {
       EXPECT_EQ(text.find('\x1b'), std::string::npos) << command << text;
       EXPECT_EQ(text.find("\xC2\x9B"), std::string::npos) << command << text;
@@ -131,18 +106,16 @@ TEST(CodePage, HostileNamesPrintNoControlAndJsonStaysStrictUtf8) {
   }
   // In 65001 the overlong form and the surrogate are unreadable and shown by their bytes.
   for (const Args& page : {Args{}, Args{"--codepage", "65001"}}) {
-    Args list = {"list", "--json", sfx};
-    list.insert(list.end(), page.begin(), page.end());
-    WriteText(dir + "/list.json", Dolm(list).out);
+    WriteText(dir + "/list.json", Dolm({"list", "--json", sfx}, page).out);
     // python3 reads the listing as strict UTF-8 and JSON.
     RunResult parsed = RunProgram({"/usr/bin/python3", "-c",
                                    "import json,sys; d=json.loads(open(sys.argv[1],encoding='utf-8',"
                                    "errors='strict').read()); print([f.get('storedBytes') for f in d['files']])",
                                    dir + "/list.json"});
     EXPECT_EQ(parsed.exitCode, 0) << parsed.err;
-    EXPECT_TRUE(Contains(parsed.out, "'6F 76 65 72 C0 AF 6C 6F 6E 67 2E 74 78 74'")) << parsed.out;
-    EXPECT_TRUE(Contains(parsed.out, "'73 75 72 ED A0 80 2E 74 78 74'")) << parsed.out;
-    EXPECT_TRUE(Contains(parsed.out, "'65 76 69 6C 1B 5B 32 4B 1B 5B 31 41 2E 74 78 74'")) << parsed.out;
+    for (const char* bytes : {"'6F 76 65 72 C0 AF 6C 6F 6E 67 2E 74 78 74'", "'73 75 72 ED A0 80 2E 74 78 74'",
+                              "'65 76 69 6C 1B 5B 32 4B 1B 5B 31 41 2E 74 78 74'"})
+      EXPECT_TRUE(Contains(parsed.out, bytes)) << parsed.out;
   }
 }
 
