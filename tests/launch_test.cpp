@@ -50,10 +50,6 @@ class LaunchTest : public ::testing::Test {
     Result formed = FormLaunchCommandLine(&path[0], args.c_str(), line);
     return formed.ok() ? std::string(line) : "<" + std::to_string(formed.error) + ">";
   }
-  Result Launch(std::string path, const std::string& args) {
-    path.resize(path.size() + 1);
-    return LaunchExecuteFile(&path[0], args.c_str(), true, dir.c_str());
-  }
   // The started program's report ("key=value" lines), empty when it did not run.
   std::string Report() { return PathExists(report) ? "\n" + ReadText(report) : ""; }
   bool Reported(const std::string& key, const std::string& value) {
@@ -87,32 +83,6 @@ TEST_F(LaunchTest, CommandLinesOfProgramsAndDocuments) {
   EXPECT_EQ(Formed("C:\\TEMP\\a.doc", ""), "<" + std::to_string(kNoAssociation) + ">");
 }
 
-TEST_F(LaunchTest, StartedProgramsGetTheirArgumentsFolderAndAreWaitedFor) {
-  PlaceProgram(dir + "/xdg-open", 0755);
-  setenv("PATH", dir.c_str(), 1);
-  WriteText(dir + "/my notes.txt", "text");
-  const char* cases[][3] = {  // file, arguments, what the program receives after its name
-      {"slow.exe", "sleep 1", "sleep 1"},
-      {"SETUP.EXE", "-a \"b c\" d", "-a b c d"},
-      {"dir.exe.d/tool", "", ""},
-      {"with blanks/my setup.exe", "1 2", "1 2"},
-  };
-  for (auto& c : cases) {
-    std::string file = dir + "/" + c[0];
-    mkdir(file.substr(0, file.rfind('/')).c_str(), 0755);
-    PlaceProgram(file);
-    unlink(report.c_str());
-    EXPECT_TRUE(Launch(file, c[1]).ok()) << c[0];
-    EXPECT_TRUE(Reported("cmdline", file + (c[2][0] ? " " : "") + c[2]) && Reported("cwd", dir)) << Report();
-    EXPECT_EQ(CurrentFolder(), dir);  // the stub stays in the folder
-  }
-  EXPECT_TRUE(PathExists(dir + "/marker"));  // written by the sleeping program just before it ends
-  // A document path with blanks reaches the opener split at the blanks.
-  EXPECT_TRUE(Launch(dir + "/my notes.txt", "").ok());
-  EXPECT_TRUE(Reported("argc", "3") && Reported("arg1", dir + "/my") && Reported("arg2", "notes.txt")) << Report();
-  EXPECT_EQ(Launch(dir + "/missing.exe", "").error, kSilentFailure);
-}
-
 // Every entry below root with its content ("/" for folders).
 std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::map<std::string, std::string> entries;
@@ -122,22 +92,24 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 }
 
 // The whole Linux stub, started from its own folder with a relative target
-// folder: what it extracts goes (read-only and hidden files too), what was
-// there before stays, untouched. The clean-up finds the folder from the
-// stub's path although the launch has changed the current folder.
+// folder: the execute file gets its arguments, starts in the folder and is
+// waited for; what the run extracted goes
+// (read-only and hidden files too), what was there before stays, untouched.
+// The clean-up finds the folder from the stub's path although the launch has
+// changed the current folder.
 TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
   if (ReadFileBytes(StubPath("dolmsfx-linux")).size() > kMaxArchiveStart)
     GTEST_SKIP() << "this build's stub is too large to carry an archive (sanitizers)";
   std::vector<packer::PackFile> files = {
-      {"TemporaryPathForDOLM\\setup.exe", ReadFileBytes(EchoArgs()), 0, 0x20},
+      {"TemporaryPathForDOLM\\my dir.exe.d\\my setup.exe", ReadFileBytes(EchoArgs()), 0, 0x20},
       {"docs\\a.txt", TextLikeBytes(3000, 0), 946684800, 0x20},
       {"docs\\ro.txt", TextLikeBytes(4000, 1), 946684800, 0x21},
       {"sub\\h.txt", TextLikeBytes(5000, 2), 946684800, 0x22},
       {"empty\\e.txt", {}, 0, 0x20},  // in a folder that was there before: the folder stays
-      {"top.txt", TextLikeBytes(100, 3), 946684800, 0x27}};
+      {"my notes.txt", TextLikeBytes(100, 3), 946684800, 0x27}};
   packer::StoredOptions options;
   options.optionWord = 0x15;  // overwrite, keep attributes, recreate folders; silent
-  options.executeText = packer::MakeExecuteText("setup.exe", " /q");
+  options.executeText = packer::MakeExecuteText("my dir.exe.d\\my setup.exe", "sleep 1 /q");
   ASSERT_TRUE(WriteProgram(dir + "/pack", LinuxStubWith(files, options, 0)));
   const std::string temp = dir + "/tmp";
   for (const char* d : {"", "/docs", "/empty", "/keep"}) mkdir((temp + d).c_str(), 0755);
@@ -147,21 +119,24 @@ TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
   auto before = Snapshot(temp);
   RunResult run = RunProgram({dir + "/pack", "-d", "tmp"}, "", dir);
   EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << run.err;
-  EXPECT_TRUE(Reported("cmdline", temp + "/setup.exe /q") && Reported("cwd", temp)) << Report();
+  EXPECT_TRUE(Reported("cmdline", temp + "/my dir.exe.d/my setup.exe sleep 1 /q") && Reported("cwd", temp))
+      << Report();
+  EXPECT_TRUE(PathExists(dir + "/marker"));  // written by the sleeping program just before it ends
   EXPECT_EQ(Snapshot(temp), before);
 
-  // Extracted flat, the execute file is taken by its name from the folder itself.
+  // Extracted flat, the execute file is taken by its name from the folder
+  // itself; a document goes to the opener, its path split at the blanks.
+  PlaceProgram(dir + "/xdg-open", 0755);
+  setenv("PATH", dir.c_str(), 1);
   options.optionWord = 0x01;
-  options.executeText = packer::MakeExecuteText("bin\\tool.exe", "x");
-  files[0].name = "bin\\tool.exe";
+  options.executeText = packer::MakeExecuteText("bin\\my notes.txt", "");
   ASSERT_TRUE(WriteProgram(dir + "/flat", LinuxStubWith(files, options, 0)));
   run = RunProgram({dir + "/flat", dir + "/flat-out"});
-  EXPECT_TRUE(Reported("cmdline", dir + "/flat-out/tool.exe x")) << Report() << run.err;
+  EXPECT_TRUE(Reported("argc", "3") && Reported("arg1", dir + "/flat-out\\my") && Reported("arg2", "notes.txt"))
+      << Report() << run.err;
   // A document that no program opens is shown in a box.
-  options.executeText = packer::MakeExecuteText("top.txt", "");
-  ASSERT_TRUE(WriteProgram(dir + "/doc", LinuxStubWith(files, options, 0)));
-  setenv("PATH", dir.c_str(), 1);  // no opener there
-  run = RunProgram({dir + "/doc", dir + "/doc-out"});
+  unlink((dir + "/xdg-open").c_str());
+  run = RunProgram({dir + "/flat", dir + "/doc-out"});
   EXPECT_EQ(run.err, " DOLM Self Extractor Error \nNo application is associated with the specified file.\n\n");
   EXPECT_EQ(run.exitCode, 0);
 }
