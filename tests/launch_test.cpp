@@ -19,26 +19,15 @@ namespace {
 
 std::string EchoArgs() { return BuildDir() + "/tests/echoargs"; }
 
-std::string CurrentFolder() {
-  char buf[4096];
-  return getcwd(buf, sizeof buf) ? buf : "";
-}
-
-// Each test works in a fresh folder and restores the current folder and PATH.
+// Each test works in a fresh folder and restores PATH.
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedFolder = CurrentFolder();
-    savedPath = getenv("PATH");
     dir = MakeTempDir("launch");
-    report = dir + "/report.txt";
-    setenv("DOLM_ECHO_FILE", report.c_str(), 1);
+    setenv("DOLM_ECHO_FILE", (dir + "/report.txt").c_str(), 1);
     setenv("DOLM_ECHO_MARKER", (dir + "/marker").c_str(), 1);
   }
-  void TearDown() override {
-    ASSERT_EQ(chdir(savedFolder.c_str()), 0);
-    setenv("PATH", savedPath.c_str(), 1);
-  }
+  void TearDown() override { setenv("PATH", savedPath.c_str(), 1); }
   // Places a copy of echoargs (without execute permission, as extracted).
   void PlaceProgram(const std::string& path, mode_t mode = 0644) {
     WriteFileBytes(path, ReadFileBytes(EchoArgs()));
@@ -51,12 +40,12 @@ class LaunchTest : public ::testing::Test {
     return formed.ok() ? std::string(line) : "<" + std::to_string(formed.error) + ">";
   }
   // The started program's report ("key=value" lines), empty when it did not run.
-  std::string Report() { return PathExists(report) ? "\n" + ReadText(report) : ""; }
+  std::string Report() { return PathExists(dir + "/report.txt") ? "\n" + ReadText(dir + "/report.txt") : ""; }
   bool Reported(const std::string& key, const std::string& value) {
     return Contains(Report(), "\n" + key + "=" + value + "\n");
   }
 
-  std::string savedFolder, savedPath, dir, report;
+  std::string savedPath = getenv("PATH"), dir;
 };
 
 TEST_F(LaunchTest, CommandLinesOfProgramsAndDocuments) {

@@ -30,12 +30,7 @@ RunResult RunDolm(Args args, const Args& more = {}, long fileLimitBytes = 0) {
 }
 
 // One generated input file below the input root.
-struct Input {
-  std::string relative;
-  std::vector<uint8_t> data;
-  time_t time;
-  bool readOnly;
-};
+struct Input { std::string relative; std::vector<uint8_t> data; time_t time; bool readOnly; };
 
 // A folder "payload" with nested, empty and read-only files, plus a loose file.
 std::vector<Input> MakeInputs(const std::string& root) {
@@ -46,8 +41,7 @@ std::vector<Input> MakeInputs(const std::string& root) {
       {"payload/docs/empty.txt", {}, 1300000000, false},
       {"payload/locked.txt", TextLikeBytes(5000, 4), 1400000000, true},
   };
-  mkdir((root + "/payload").c_str(), 0755);
-  mkdir((root + "/payload/docs").c_str(), 0755);
+  for (const char* folder : {"/payload", "/payload/docs"}) mkdir((root + folder).c_str(), 0755);
   for (const auto& in : inputs) {
     const std::string path = root + "/" + in.relative;
     WriteFileBytes(path, in.data);
@@ -86,10 +80,8 @@ std::string JsonEntry(const Input& in, time_t cap) {
 
 // Packs the inputs below root into out with the Linux stub.
 RunResult Pack(const std::string& root, const std::string& out, Args extra = {}) {
-  Args args = {"pack", "-o", out, "--stub", "linux"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  args.insert(args.end(), {root + "/payload", root + "/setup.sh"});
-  return RunDolm(args);
+  extra.insert(extra.end(), {root + "/payload", root + "/setup.sh"});
+  return RunDolm({"pack", "-o", out, "--stub", "linux"}, extra);
 }
 
 // A self-extractor with the given stored names, made with the packer directly.
@@ -286,9 +278,9 @@ TEST(ToolCommandLine, BadInputGivesClearMessageAndExitCodeAndWritesNothing) {
   EXPECT_TRUE(help.exitCode == 0 && help.out.rfind("Usage: dolm", 0) == 0) << help.err;
 }
 
-// The names in a folder, sorted.
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
+// The names of the files below a folder, sorted.
+Args Names(const std::string& folder) {
+  Args names;
   for (const auto& file : FilesBelow(folder)) names.push_back(file.first);
   return names;
 }
@@ -321,15 +313,13 @@ TEST(CodePage, PackConvertsOrRefusesEachName) {
 }
 
 TEST(CodePage, StoredNamesReadAsUtf8ByListExtractAndTheLinuxStub) {
-  std::string dir = MakeTempDir("codepage-read");
-  const Args stored = {"r\xE9sum\xE9.txt", "\xC6r\xF8.txt", "na\xEFve caf\xE9.txt", "utf8-\xC3\xA9.txt"};
-  const std::vector<std::string> want = {"naïve café.txt", "résumé.txt", "utf8-é.txt", "Ærø.txt"};
-  std::string sfx = PackNames(dir, stored);
+  const std::string dir = MakeTempDir("codepage-read"),
+                    sfx = PackNames(dir, {"r\xE9sum\xE9.txt", "\xC6r\xF8.txt", "na\xEFve caf\xE9.txt", "utf8-\xC3\xA9.txt"});
+  const Args want = {"naïve café.txt", "résumé.txt", "utf8-é.txt", "Ærø.txt"};
   for (const auto& name : want) EXPECT_TRUE(Contains(RunDolm({"list", sfx}).out, "  " + name + "\n"));
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", dir + "/tool"}).exitCode, 0);
   EXPECT_EQ(Names(dir + "/tool"), want);
-  RunResult stub = RunProgram({sfx, "-o", dir + "/stub"});
-  EXPECT_EQ(stub.exitCode, 0) << stub.err;
+  EXPECT_EQ(RunProgram({sfx, "-o", dir + "/stub"}).exitCode, 0);
   EXPECT_EQ(Names(dir + "/stub"), want);
 }
 
