@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,16 +31,6 @@ std::string Sfx(const std::vector<PackFile>& files, uint32_t word, const std::st
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-// Where a stored name lands: below the marker with folders, else the bare name.
-std::string Landing(const std::string& name, bool folders) {
-  size_t marker = name.find(DOLM_TEMP_MARKER);
-  std::string tail = !folders ? name.substr(name.rfind('\\') + 1)
-                     : marker != std::string::npos ? name.substr(marker + kTempMarkerLength) : name;
-  for (char& c : tail)
-    if (c == '\\') c = '/';
-  return tail;
-}
-
 // Flat with the stored word "overwrite" only, then twice with the switches k
 // and r into the same folder (the last run replaces read-only files). The
 // smallest and the largest window: big.dat passes the small one several times.
@@ -57,22 +48,22 @@ TEST(ExtractEndToEnd, ProfilesFoldersTimesAndAttributes) {
       RunResult r = keep ? RunProgram({sfx, "-s", "-k", "-r", out}) : RunProgram({sfx, "-s", out});
       ASSERT_TRUE(r.exitCode == 0 && r.err.empty()) << r.err;
       for (const PackFile& f : files) {
-        const std::string path = out + "/" + Landing(f.name, keep);
-        SCOPED_TRACE("profile " + std::to_string(profile) + " " + path);
-        EXPECT_EQ(ReadFileBytes(path), f.data);
+        // Below the marker with folders, else the bare name.
+        std::string path = out + "/" + f.name.substr(keep ? dir.size() : f.name.rfind('\\') + 1);
+        std::replace(path.begin(), path.end(), '\\', '/');
         struct stat st;
-        ASSERT_EQ(stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mtime == static_cast<time_t>(f.time), keep);
-        EXPECT_EQ((st.st_mode & S_IWUSR) == 0, keep && (f.attributes & 1) != 0);
+        ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+        EXPECT_TRUE(ReadFileBytes(path) == f.data && (st.st_mtime == static_cast<time_t>(f.time)) == keep &&
+                    ((st.st_mode & S_IWUSR) == 0) == (keep && (f.attributes & 1) != 0))
+            << "profile " << profile << " " << path;
       }
     }
   }
   // Without a stored or given folder the files go to the system's temporary folder.
   const std::string temp = MakeTempDir("e2e-tmpdir");
   setenv("TMPDIR", temp.c_str(), 1);
-  RunResult r = RunProgram({Sfx(files, 0), "-s"});
+  EXPECT_EQ(RunProgram({Sfx(files, 0), "-s"}).exitCode, 0);
   unsetenv("TMPDIR");
-  EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(ReadFileBytes(temp + "/setup.ini"), files[0].data);
 }
 
@@ -87,9 +78,9 @@ TEST(ExtractEndToEnd, OverwriteQuestionAnswers) {
   for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) WriteText(out + "/" + name, "old");
   chmod((out + "/c.txt").c_str(), 0444);
   struct Run { std::string answers; int exitCode, questions; const char* after; } runs[] = {
-      {"c\n", 1, 1, "old old - old old"},
-      {"maybe\nN\r\n" + std::string(400, 'c') + "\n y \n  a \n", 0, 5, "old new new new new"},
-      {"", 0, 5, "old new new new new"},
+      {"c\n", 1, 1, "old old - old old "},
+      {"maybe\nN\r\n" + std::string(400, 'c') + "\n y \n  a \n", 0, 5, "old new new new new "},
+      {"", 0, 5, "old new new new new "},
   };
   for (const Run& run : runs) {
     RunResult r = RunProgram({sfx, "-s", out}, run.answers);
@@ -99,8 +90,7 @@ TEST(ExtractEndToEnd, OverwriteQuestionAnswers) {
     const std::string target = out + "\\a.txt";
     EXPECT_TRUE(Contains(r.err, "Overwrite file\n.." + target.substr(target.size() - 68) + "\n")) << r.err;
     std::string after;
-    for (const PackFile& f : files)
-      after += std::string(after.empty() ? "" : " ") + (PathExists(out + "/" + f.name) ? ReadText(out + "/" + f.name) : "-");
+    for (const PackFile& f : files) after += (PathExists(out + "/" + f.name) ? ReadText(out + "/" + f.name) : "-") + " ";
     EXPECT_EQ(after, run.after) << run.answers;
   }
 }
