@@ -46,9 +46,9 @@ TEST(TargetPath, StoredNamesMapBelowTheFolder) {
 }
 
 TEST(WrittenRecord, PathsCompareInNormalisedForm) {
-  WrittenRecord record = {nullptr, 0, 0, nullptr, 0, 0, true};
+  WrittenRecord r = {nullptr, 0, 0, nullptr, 0, 0, true};
   for (const char* path : {"/r/a/b/../c/./d//e.txt", "/r/z/Mixed", "rel\\f.txt"})
-    RecordWrittenPath(&record, path);
+    RecordWrittenPath(&r, path);
   const std::string relative = Cwd() + "/rel/f.txt";
   const struct { const char* path; bool written, below; } cases[] = {
       {"\\r\\a\\c\\d\\e.txt", true, false}, {"/r/a/c/d/e.txt/", true, false},
@@ -58,9 +58,9 @@ TEST(WrittenRecord, PathsCompareInNormalisedForm) {
       {"/r/a/b", false, false},             {relative.c_str(), true, false},
   };
   for (const auto& c : cases) {
-    EXPECT_TRUE(IsWrittenPath(&record, c.path) == c.written && HasWrittenPathBelow(&record, c.path) == c.below) << c.path;
+    EXPECT_TRUE(IsWrittenPath(&r, c.path) == c.written && HasWrittenPathBelow(&r, c.path) == c.below) << c.path;
   }
-  ForgetWrittenPaths(&record);
+  ForgetWrittenPaths(&r);
 }
 
 }  // namespace
