@@ -81,7 +81,7 @@ TEST(ExtractEndToEnd, OverwriteQuestionAnswers) {
   chmod((out + "/c.txt").c_str(), 0444);
   struct Run { std::string answers; int exitCode, questions; const char* after; } runs[] = {
       {"c\n", 1, 1, "old old - old old "},
-      {"maybe\nN\r\n" + std::string(400, 'c') + "\n y \n  a \n", 0, 5, "old new new new new "},
+      {"maybe\nN\r\nc" + std::string(400, ' ') + "\n y \n  a \n", 0, 5, "old new new new new "},
       {"", 0, 5, "old new new new new "},
   };
   for (const Run& run : runs) {

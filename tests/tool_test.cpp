@@ -134,7 +134,7 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   EXPECT_TRUE(again.exitCode == 1 && Contains(again.err, "--overwrite") && ReadText(changed) == "mine") << again.err;
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out", "--overwrite"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
-  EXPECT_EQ(ReadText(root + "/link"), "mine");
+  EXPECT_TRUE(ReadText(root + "/link") == "mine");  // the old file, not written through
 
   // The order of the inputs does not change the bytes; SOURCE_DATE_EPOCH caps
   // the stored times and must be a number.
