@@ -1,182 +1,171 @@
-// Start-up: the own path and argument text, the command-line parser, the
-// switches' effect on the option word, and the stored option texts.
+// Start-up: the own path, the command lines of the POSIX backend (formed
+// from argv, split back by the Windows rules), the command-line parser, the
+// switches, the stored option texts and the error texts. Whole runs of the
+// Linux stub are in stub_run_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "container/container.h"
 #include "container/format.h"
 #include "platform/platform_posix.h"
 #include "startup/startup.h"
 
 namespace {
 
-struct Parsed {
-  std::string switches;
-  std::vector<std::string> arguments;
-};
-
-Parsed Parse(const char* text) {
-  CommandLineParser parser;
-  BuildCommandLineParser(&parser, text);
-  Parsed out;
-  for (char c; (c = NextSwitch(&parser)) != 0;) out.switches += c;
-  while (const char* a = NextArgument(&parser)) out.arguments.push_back(a);
-  EXPECT_TRUE(NextSwitch(&parser) == 0 && NextArgument(&parser) == nullptr);  // both stay at the end
-  DestroyCommandLineParser(&parser);
-  return out;
-}
-
-void Reset(uint32_t word, const char* tempFolder = "stored") {
-  std::memset(&gContainer, 0, sizeof gContainer);
-  std::memset(&gStartup, 0, sizeof gStartup);
-  gContainer.options.optionWord = word;
-  std::strcpy(gStartup.tempFolder, tempFolder);
-  std::strcpy(gContainer.execFile, "setup.exe");
-}
-
-}  // namespace
+using Texts = std::vector<std::string>;
 
 TEST(OwnPath, FromQuotedAndUnquotedCommandLines) {
-  struct Case { const char* commandLine; const char* ownPath; const char* argText; } cases[] = {
-      {"\"C:\\dir with blanks\\pack.exe\"", "C:\\dir with blanks\\pack.exe", ""},
-      {"\"C:\\x\\pack.exe\" -s \"D:\\out\"", "C:\\x\\pack.exe", "-s \"D:\\out\""},
-      {"\"C:\\x\\pack.exe\"   \t -s ", "C:\\x\\pack.exe", "-s "},
-      {"pack.exe -s", "pack.exe ", "-s"},
-      {"pack.exe", "pack.exe", ""},
-      {"C:\\s\\pack.exe s", "C:\\s\\pack.exe ", "s"},
+  struct Case { std::string commandLine, ownPath, argText; } cases[] = {
+      {"\"C:\\dir with blanks\\pack.exe\"", "C:\\dir with blanks\\pack.exe", ""}, {"pack.exe", "pack.exe", ""},
+      {"\"C:\\x\\pack.exe\" -s \"D:\\out\"", "C:\\x\\pack.exe", "-s \"D:\\out\""}, {"pack.exe -s", "pack.exe ", "-s"},
+      {"\"C:\\x\\pack.exe\"   \t -s ", "C:\\x\\pack.exe", "-s "}, {"C:\\s\\pack.exe s", "C:\\s\\pack.exe ", "s"},
+      {std::string(700, 'p') + " -s", std::string(519, 'p'), "-s"},  // cut to 519 characters
   };
+  auto run = std::make_unique<StubRun>();
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.commandLine);
-    const char* argText = PosixArgumentText(c.commandLine);
-    EXPECT_STREQ(argText, c.argText);
-    TakeOwnPath(c.commandLine, argText);
-    EXPECT_STREQ(gStartup.ownPath, c.ownPath);
-    EXPECT_STREQ(gStartup.commandLine, c.commandLine);
+    const char* argText = PosixArgumentText(c.commandLine.c_str());
+    TakeOwnPath(run.get(), c.commandLine.c_str(), argText);
+    EXPECT_TRUE(argText == c.argText && run->ownPath == c.ownPath && run->commandLine == c.commandLine.substr(0, 519))
+        << c.commandLine << ": " << run->ownPath;
   }
-  // A command line beyond 519 characters is cut in the copy and the own path.
-  std::string longName(700, 'p'), commandLine = longName + " -s";
-  TakeOwnPath(commandLine.c_str(), PosixArgumentText(commandLine.c_str()));
-  EXPECT_EQ(std::string(gStartup.ownPath), longName.substr(0, 519));
-  EXPECT_EQ(std::strlen(gStartup.commandLine), 519u);
 }
 
 TEST(CommandLineParser, SplitsSwitchesAndArguments) {
-  struct Case { const char* text; Parsed expected; } cases[] = {
-      {nullptr, {"", {}}},
-      {"", {"", {}}},
-      {"-sq", {"s", {"q"}}},
-      {"-s-q", {"sq", {}}},
-      {"-s /q", {"sq", {}}},
-      {"-s -o D:\\out", {"so", {"D:\\out"}}},
-      {"C:/temp a-b", {"", {"C:/temp", "a-b"}}},
-      {"abc\"d e\"", {"", {"d e"}}},
-      {"\"abc\"def", {"", {"abc", "def"}}},
-      {"\"D:\\my files\" E:\\other", {"", {"D:\\my files", "E:\\other"}}},
-      {"a\tb  c", {"", {"a\tb", "c"}}},
-      {"\"\"", {"", {""}}},
-      {"\"open -x", {"", {"open -x"}}},
-      {"\"-a\" -", {"", {"-a"}}},
+  struct Case { const char* text; std::string switches; Texts arguments; } cases[] = {
+      {nullptr, "", {}}, {"", "", {}}, {"-sq", "s", {"q"}}, {"-s-q", "sq", {}}, {"-s /q", "sq", {}},
+      {"-s -o D:\\out", "so", {"D:\\out"}}, {"C:/temp a-b", "", {"C:/temp", "a-b"}}, {"abc\"d e\"", "", {"d e"}},
+      {"\"abc\"def", "", {"abc", "def"}}, {"\"D:\\my files\" E:\\other", "", {"D:\\my files", "E:\\other"}},
+      {"a\tb  c", "", {"a\tb", "c"}}, {"\"\"", "", {""}}, {"\"open -x", "", {"open -x"}}, {"\"-a\" -", "", {"-a"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text ? c.text : "(none)");
-    Parsed got = Parse(c.text);
-    EXPECT_EQ(got.switches, c.expected.switches);
-    EXPECT_EQ(got.arguments, c.expected.arguments);
+    CommandLineParser parser;
+    BuildCommandLineParser(&parser, c.text);
+    std::string switches;
+    Texts arguments;
+    for (char s; (s = NextSwitch(&parser)) != 0;) switches += s;
+    while (const char* a = NextArgument(&parser)) arguments.push_back(a);
+    EXPECT_TRUE(NextSwitch(&parser) == 0 && NextArgument(&parser) == nullptr);  // both stay at the end
+    DestroyCommandLineParser(&parser);
+    EXPECT_TRUE(switches == c.switches && arguments == c.arguments) << (c.text ? c.text : "(none)");
   }
-}
-
-TEST(CommandLineParser, KeepsAtMost259OfEach) {
-  std::string text;
-  for (int i = 0; i < 300; ++i) text += "-x arg" + std::to_string(i) + " ";
-  Parsed got = Parse(text.c_str());
-  EXPECT_EQ(got.switches, std::string(259, 'x'));
-  ASSERT_EQ(got.arguments.size(), 259u);
-  EXPECT_EQ(got.arguments.back(), "arg258");
 }
 
 TEST(Switches, ChangeTheOptionWordAndTheFolder) {
-  struct Case { uint32_t word; const char* text; uint32_t wantWord; const char* wantFolder; };
-  const Case cases[] = {
-      {0x115, "", 0x115, "stored"},
-      {0x115, "/S /P", 0x115, "stored"},
-      {0x115, "-P -s", 0x015, "stored"},
-      {0x00011500, "-o -k", 0x00011505, "stored"},
-      {0x00011500, "-r -d -q", 0x00011450, "stored"},
-      {0xC0, "-D", 0x40, "stored"},
-      {0xFFF, "-o -k -r -d -p -i -x -Z", 0x555, "stored"},
-      {0, "-s -o D:\\out", 0x001, "D:\\out"},
-      {0x100, "-sq", 0x000, "q"},
-      {0, "\"\"", 0, ""},
+  const std::string tooLong(300, 'f');  // refused with error 0, never cut
+  struct Case { uint32_t word; std::string text; uint32_t wantWord; std::string wantFolder; } cases[] = {
+      {0x115, "", 0x115, "stored"}, {0x115, "/S /P", 0x115, "stored"}, {0x115, "-P -s", 0x015, "stored"},
+      {0x00011500, "-o -k", 0x00011505, "stored"}, {0x00011500, "-r -d -q", 0x00011450, "stored"},
+      {0xC0, "-D", 0x40, "stored"}, {0xFFF, "-o -k -r -d -p -i -x -Z", 0x555, "stored"},
+      {0, "-s -o D:\\out", 0x001, "D:\\out"}, {0x100, "-sq", 0x000, "q"}, {0, "\"\"", 0, ""},
+      {0x1C0, "-a -s -i T:\\x", 0x4C0, "T:\\x"}, {0x400, tooLong, 0x400, "stored"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Reset(c.word);
-    ApplySwitches(c.text);
-    EXPECT_EQ(gContainer.options.optionWord, c.wantWord);
-    EXPECT_STREQ(gStartup.tempFolder, c.wantFolder);
+    auto run = std::make_unique<StubRun>();
+    ClearFaults(&run->faults, true);
+    run->options.record.optionWord = c.word;
+    std::strcpy(run->tempFolder, "stored");
+    bool report = false;
+    const bool refused = c.text == tooLong;
+    EXPECT_EQ(ApplySwitches(run.get(), c.text.c_str(), &report).error, refused ? kErrorCannotOpen : kNoError);
+    EXPECT_TRUE(run->options.record.optionWord == c.wantWord && run->tempFolder == c.wantFolder) << c.text;
+    EXPECT_TRUE(report == (c.text.find("-a") == 0) && run->faults.first.subject == (refused ? tooLong : ""));
   }
 }
 
-TEST(SwitchesDeathTest, ReportAndOverlongFolder) {
-  Reset(0x115, "");
-  EXPECT_EXIT(ApplySwitches("-a"), testing::ExitedWithCode(0),
-              "^About Ostrel Self-Extractor File\nOverWriteExistingFiles = 1\nKeepOriginalFileAttrib  = 1\n"
-              "PromptUserForOptions = 1\nRecreateOriginalFolders = 1\nDeleteSFXwhenDone = 0\nSilentExtraction = 0\n"
-              "Temporary Directory  = \nExecute file = setup.exe\n\n$");
-  Reset(0x1C0);  // the report shows the fields after the other switches
-  EXPECT_EXIT(ApplySwitches("-a -s -i T:\\x"), testing::ExitedWithCode(0),
-              "PromptUserForOptions = 0\n.*DeleteSFXwhenDone = 3\nSilentExtraction = 1\n"
-              "Temporary Directory  = T:\\\\x\n");
-
-  // A folder argument too long for its buffer is refused and never cut.
-  Reset(0x400);
-  ApplySwitches(std::string(300, 'f').c_str());
-  EXPECT_STREQ(gStartup.tempFolder, "stored");
-}
-
-TEST(StoredTexts, ExecuteTextSplit) {
-  struct Case { std::string text; const char* file; const char* args; } cases[] = {
-      {"\"[setup.exe]\"", "setup.exe", ""},
-      {"\"[tools\\setup.exe]/q /r\"", "tools\\setup.exe", "/q /r"},
-      {"\"[setup.exe] -x\"", "setup.exe", " -x"},
-      {std::string("\"[a\0b]c\0d\"", 10), "ab", "cd"},
-      {"\"[setup.exe\"", "setup.exe", ""},
-      {"\"[setup.exe] -x", "setup.exe", " -x"},
+// The stored execute text '"[' file ']' arguments '"' and temporary folder.
+TEST(StoredTexts, ExecuteTextAndTemporaryFolder) {
+  const std::string huge = "\"[" + std::string(770, 'f') + "]" + std::string(600, 'a') + "\"";
+  struct Split { std::string text, file, args; } splits[] = {
+      {"\"[setup.exe]\"", "setup.exe", ""}, {"\"[tools\\setup.exe]/q /r\"", "tools\\setup.exe", "/q /r"},
+      {"\"[setup.exe] -x\"", "setup.exe", " -x"}, {std::string("\"[a\0b]c\0d\"", 10), "ab", "cd"},
+      {"\"[setup.exe\"", "setup.exe", ""}, {"\"[setup.exe] -x", "setup.exe", " -x"},
+      {huge, std::string(527, 'f'), std::string(519, 'a')},  // cut at the buffers' ends
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    char file[528] = {}, args[520] = {};
+  for (const Split& c : splits) {
+    char file[529] = {}, args[521] = {};  // zeroed, as the option loader's buffers are
+    file[528] = args[520] = 'X';
     SplitExecuteText(c.text.data(), static_cast<uint32_t>(c.text.size()), file, args);
-    EXPECT_STREQ(file, c.file);
-    EXPECT_STREQ(args, c.args);
+    EXPECT_TRUE(file == c.file && args == c.args && file[528] == 'X' && args[520] == 'X') << c.text.substr(0, 40);
   }
-  // Longer parts are cut at the buffers' ends, never past them.
-  std::string huge = "\"[" + std::string(770, 'f') + "]\"";
-  char file[529] = {}, args[520] = {};
-  file[528] = 'X';
-  SplitExecuteText(huge.data(), static_cast<uint32_t>(huge.size()), file, args);
-  EXPECT_TRUE(std::strlen(file) == 527 && file[528] == 'X');
+  const std::string marker = DOLM_TEMP_MARKER, a250(250, 'a');
+  struct Folder { std::string text; bool fits; std::string folder; } folders[] = {
+      {"D:\\Out", true, "D:\\Out"}, {"C:\\TEMP\\" + marker, true, "C:\\TEMP\\"}, {marker + "rest", true, ""},
+      {"C:\\A\\" + marker + "B\\" + marker, true, "C:\\A\\"}, {std::string("D:\\A\0junk", 9), true, "D:\\A"},
+      {std::string(259, 'a'), true, std::string(259, 'a')}, {std::string(260, 'a'), false, ""},
+      {a250 + marker + std::string(100, 'b'), true, a250},
+  };
+  for (const Folder& c : folders) {
+    char folder[kPathSize] = "old";
+    EXPECT_EQ(TakeTempFolderText(c.text.data(), static_cast<uint32_t>(c.text.size()), folder), c.fits);
+    EXPECT_EQ(folder, c.folder) << c.text.substr(0, 40);
+  }
 }
 
-TEST(StoredTexts, TemporaryFolderMarkerRule) {
-  const std::string marker = DOLM_TEMP_MARKER;
-  struct Case { std::string text; int result; std::string folder; } cases[] = {
-      {"D:\\Out", 0, "D:\\Out"},
-      {"C:\\TEMP\\" + marker, 0, "C:\\TEMP\\"},
-      {marker + "rest", 0, ""},
-      {"C:\\A\\" + marker + "B\\" + marker, 0, "C:\\A\\"},
-      {std::string("D:\\A\0junk", 9), 0, "D:\\A"},
-      {std::string(259, 'a'), 0, std::string(259, 'a')},
-      {std::string(260, 'a'), 1, ""},
-      {std::string(250, 'a') + marker + std::string(100, 'b'), 0, std::string(250, 'a')},
+TEST(Messages, ErrorTexts) {
+  const std::string path60 = "C:\\" + std::string(57, 'p'), archive = "C:\\x\\pack.exe";  // longer paths: e2e
+  struct Case { ErrorNumber code; std::string subject; int64_t offset; std::string text; } cases[] = {
+      {kErrorCannotOpen, path60, -1, "Error #0\nThe file '" + path60 + "'  could not be opened !\n"
+                                     " File does not exists, could not be created, or too many open files"},
+      {kErrorNotArchive, "x", -1, "Error #1\nArchive '" + archive + "'  cannot be recognized as a valid DOLM format!"},
+      {kErrorDamaged, "", -1, "Error #2\nArchive '" + archive + "' is damaged"},
+      {kErrorProtected, "", -1, "Error #15\nRecovery record found ! Archive '" + archive + "' is already protected !"},
+      {kErrorMarker, "", 1234, "Error #21\nThe ULEB marker was not found at location 1234"},
+      {kStopCancelled, "x", -1, ""}, {kNoError, "x", -1, ""},
   };
+  char text[520];
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Reset(0, "old");
-    EXPECT_EQ(ApplyTempFolderText(c.text.data(), static_cast<uint32_t>(c.text.size())), c.result);
-    EXPECT_EQ(std::string(gStartup.tempFolder), c.folder);
+    Fault fault{c.code, 0, c.offset, {}, {}};
+    std::snprintf(fault.subject, sizeof fault.subject, "%s", c.subject.c_str());
+    FormatErrorText(fault, archive.c_str(), text, sizeof text);
+    EXPECT_EQ(text, c.text) << "code " << c.code;
+  }
+  for (int code = 0; code <= kLastErrorNumber; ++code) {  // every numbered error shows its own number
+    FormatErrorText(Fault{static_cast<ErrorNumber>(code), 0, -1, {}, {}}, "a", text, sizeof text);
+    EXPECT_EQ(std::string(text).rfind("Error #" + std::to_string(code) + "\n", 0), 0u) << text;
   }
 }
+
+std::string Form(const Texts& args, size_t size = 4096) {
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::vector<char> line(size);
+  const size_t length = PosixFormCommandLine(static_cast<int>(argv.size()), argv.data(), line.data(), size);
+  EXPECT_EQ(length, std::string(line.data()).size());
+  return line.data();
+}
+
+Texts Split(const std::string& line) {
+  std::vector<char> storage(2 * line.size() + 2);
+  std::vector<char*> argv(line.size() / 2 + 2);
+  int argc = PosixSplitCommandLine(line.c_str(), storage.data(), argv.data());
+  EXPECT_EQ(argv[static_cast<size_t>(argc)], nullptr);
+  return Texts(argv.begin(), argv.begin() + argc);
+}
+
+TEST(PosixCommandLine, FormedLinesSplitBackToTheirArguments) {
+  const struct { Texts args; const char* line; } cases[] = {  // line "": only the round trip is checked
+      {{"/x/pack", "-s", "D:\\my files", ""}, "\"/x/pack\" -s \"D:\\my files\" \"\""},
+      {{"p", "/s", "/sq", "/tmp/out"}, "\"p\" /s /sq \"/tmp/out\""},  // an absolute path is no switch
+      {{"p", "a\"b", "c d\\"}, "\"p\" a\\\"b \"c d\\\\\""},
+      {{"/usr/bin/prog"}, "\"/usr/bin/prog\""},
+      {{"/p", "plain", "with blank", "", "tab\there"}, ""},
+      {{"/p", "quote\"inside", "\"", "trailing\\", "both \\\" and \\\\\"", "\\\\server\\share\\"}, ""},
+      {{"/p", "-s", "/q", "D:\\out dir\\", "  lead", "x\\\\"}, ""},
+  };
+  for (const auto& c : cases) {
+    if (*c.line) EXPECT_EQ(Form(c.args), c.line);
+    EXPECT_EQ(Split(Form(c.args)), c.args);
+  }
+  EXPECT_EQ(Form({"prog", "abc", "defghijkl"}, 16), "\"prog\" abc");  // what does not fit is dropped whole
+  const struct { const char* line; Texts args; } splits[] = {  // lines that no argv forms
+      {"\"C:\\a b\\p.exe\" x  y ", {"C:\\a b\\p.exe", "x", "y"}}, {"C:\\p\\q.exe\t\"a b\"c", {"C:\\p\\q.exe", "a bc"}},
+      {"p a\\\\\"b c\"", {"p", "a\\b c"}}, {"p \"a\"\"b\" \"\"", {"p", "a\"b", ""}},
+      {"\"\\x\\y\" \"unclosed arg", {"\\x\\y", "unclosed arg"}},
+  };
+  for (const auto& c : splits) EXPECT_EQ(Split(c.line), c.args) << c.line;
+}
+
+}  // namespace

@@ -130,6 +130,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     if (user != 0 && getuid() == 0 && (setgid(user) != 0 || setuid(user) != 0)) _exit(125);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     if (limitMemory) setrlimit(RLIMIT_AS, &limit);
+    struct rlimit fileLimit = {static_cast<rlim_t>(options.fileLimitBytes), static_cast<rlim_t>(options.fileLimitBytes)};
+    if (options.fileLimitBytes > 0 && (signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &fileLimit) != 0)) _exit(124);
     // A child that another thread forked may hold the program's file open
     // for writing until its own exec closes it: try again a while then.
     for (int attempt = 0; attempt < 200; ++attempt) {

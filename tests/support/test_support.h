@@ -32,6 +32,7 @@ struct RunOptions {
   std::string cwd;          // the working folder, when not empty
   int timeoutSeconds = 0;   // killed after this long; 0: no limit
   long addressLimitMb = 0;  // address-space limit; 0: none (never under AddressSanitizer)
+  long fileLimitBytes = 0;  // largest file it may write (a longer write fails, EFBIG); 0: none
   uid_t user = 0;           // not 0: a test running as root runs the program as this user
 };
 struct RunResult {
