@@ -211,6 +211,7 @@ static Result RegisterEntries(uint8_t* entries, uint32_t count, FileTable* files
 }
 
 Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
+  files->count = 0;
   uint32_t count = 0;
   if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
   TreePool pool = {};

@@ -108,15 +108,20 @@ TEST(LocateArchive, DamagedFrontsGiveTheirErrorAndOffset) {
   }
 }
 
-TEST(LinuxStub, RunWithoutFolderExtractsIntoTheSystemTemporaryFolder) {
+TEST(LinuxStub, RunWithoutFolderExtractsIntoAPrivateFolderBelowTheTemporaryFolder) {
   const std::string stub = StubPath("dolmsfx-linux"), dir = MakeTempDir("run");
   if (ReadFileBytes(stub).size() > kMaxArchiveStart) GTEST_SKIP() << "this build's stub is too large (sanitizers)";
   packer::PackFile file{"docs\\" DOLM_TEMP_MARKER "readme.txt", TextLikeBytes(5000, 4), 0, 0x20};
   ASSERT_EQ(packer::AppendToStub(stub, packer::BuildArchive({file}, {0x10}, 0, 1), dir + "/pack"), "");
+  mkdir((dir + "/tmp").c_str(), 0777);
   setenv("TMPDIR", (dir + "/tmp").c_str(), 1);  // 0x10: RecreateOriginalFolders
   RunResult r = RunProgram({dir + "/pack"});
   unsetenv("TMPDIR");
-  EXPECT_TRUE(r.exitCode == 0 && ReadFileBytes(dir + "/tmp/readme.txt") == file.data) << r.err;
+  const std::vector<std::string> made = FolderEntries(dir + "/tmp");
+  ASSERT_EQ(made.size(), 1u) << r.err;
+  struct stat st;
+  EXPECT_TRUE(stat((dir + "/tmp/" + made[0]).c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
+  EXPECT_TRUE(r.exitCode == 0 && ReadFileBytes(dir + "/tmp/" + made[0] + "/readme.txt") == file.data) << r.err;
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
   // the run obeys, so only the safety of such runs is judged.
   const bool unchecked = region == "options record";
   int stubError = -1;
-  bool exact = false;
+  bool exact = false, undetected = false;
   for (const bool ignore : {false, true}) {
     const std::string cwd = area + (ignore ? "/run-i" : "/run");
     mkdir(cwd.c_str(), 0755);
@@ -119,10 +119,12 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
       exact = got == s.expected;
       // A count that cannot be reserved for is refused without a message.
       const bool silent = region == "solid header count" && got.empty() && r.err.empty();
-      if (r.exitCode != 0) fault(name, "exit code " + std::to_string(r.exitCode));
+      // The Linux stub's status: 4 after an error message, else 0 (no program is stored).
+      if (r.exitCode != (stubError >= 0 ? 4 : 0)) fault(name, "exit code " + std::to_string(r.exitCode));
       if (stubError > 22) fault(name, "unknown error " + std::to_string(stubError));
-      if (stubError < 0 && !exact && !unchecked && !silent)
-        fault(name, "neither an error nor an exact extraction: " + r.err);
+      // A flip of a block header's item count is not covered by its CRC: the
+      // stub then rebuilds other bytes without a word, and dolm test must say so.
+      undetected = stubError < 0 && !exact && !unchecked && !silent;
       if (!c.flip && c.offset == s.archiveSize && !exact) fault(name, "the undamaged sample differs");
     }
     RemoveTree(cwd);
@@ -134,6 +136,7 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
   // What the tool calls whole, the stub extracts exactly.
   if (t.exitCode == 0 && !exact && !unchecked)
     fault("dolm test", "called whole, but the stub did not extract it exactly");
+  if (undetected && t.exitCode == 0) fault("stub", "neither an error nor an exact extraction");
   unlink(exe.c_str());
 
   std::lock_guard<std::mutex> hold(tally.lock);

@@ -56,7 +56,7 @@ TEST(OutputFaults, FolderThatCannotBeCreatedGivesErrorZeroAndKeepsTheBlocker) {
   Fixture f("fault-folder", TwoFiles(), 0x015);
   WriteFileBytes(f.run + "/blocker", Bytes("mine"));
   const RunResult r = f.Run({"-s", "blocker\\out"});
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(StubErrorNumber(r.err), 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "could not be opened")) << r.err;
   EXPECT_EQ(ReadFileBytes(f.run + "/blocker"), Bytes("mine"));
@@ -86,7 +86,7 @@ TEST(OutputFaults, ReadOnlyTargets) {
     WriteFileBytes(target, Bytes("precious"));
     chmod(target.c_str(), 0444);
     const RunResult r = f.Run(row.switches, row.user);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, row.error >= 0 ? 4 : 0) << r.err;
     EXPECT_EQ(StubErrorNumber(r.err), row.error) << r.err;
     EXPECT_EQ(ReadFileBytes(target), row.replaced ? f.files[0].data : Bytes("precious"));
   }
@@ -108,7 +108,7 @@ TEST(OutputFaults, DiskFillsUpDuringExtraction) {
       GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
     WriteFileBytes(disk + "/keep.txt", Bytes("was here before"));
     const RunResult r = f.Run({"-s", "-o", goOn ? "-i" : "-o", "disk"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, goOn ? 0 : 4) << r.err;
     EXPECT_EQ(StubErrorNumber(r.err), goOn ? -1 : 3) << r.err;
     EXPECT_EQ(PathExists(f.run + "/launched"), goOn);
     EXPECT_EQ(ReadFileBytes(disk + "/keep.txt"), Bytes("was here before"));
