@@ -71,7 +71,15 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
 
 // ---- splay_encoder.cpp and solid_header.cpp ---------------------------------------
 Bytes PackHeaderBytes(const Bytes& entries);  // the context splay coder
-Bytes WriteSolidHeader(const std::vector<PackFile>& files);
+// One entry of the file list: what the solid header declares of a file.
+struct FileEntry {
+  std::string name;
+  uint32_t size;
+  uint32_t time;
+  uint8_t attributes;
+};
+Bytes WriteSolidHeader(const std::vector<FileEntry>& entries);
+Bytes WriteSolidHeader(const std::vector<PackFile>& files);  // with the files' own sizes
 
 // ---- lz_parser.cpp: the match coder ---------------------------------------------------
 // Compresses the joined file data into data blocks for a size profile (0..8)

@@ -18,16 +18,24 @@ void PutU32(Bytes& out, uint32_t value) {
 }  // namespace
 
 Bytes WriteSolidHeader(const std::vector<PackFile>& files) {
+  std::vector<FileEntry> entries;
+  for (const PackFile& file : files) {
+    if (file.data.size() > 0x7FFFFFFFu)
+      throw std::invalid_argument("file larger than 2 GiB: " + file.name);
+    entries.push_back({file.name, static_cast<uint32_t>(file.data.size()), file.time, file.attributes});
+  }
+  return WriteSolidHeader(entries);
+}
+
+Bytes WriteSolidHeader(const std::vector<FileEntry>& files) {
   if (files.size() > 0xFFFFFFFFu / kEntryBudget)
     throw std::invalid_argument("too many files for one archive");
   Bytes entries;
-  for (const PackFile& file : files) {
+  for (const FileEntry& file : files) {
     if (file.name.size() > 255)
       throw std::invalid_argument("stored name longer than 255 characters: " + file.name);
-    if (file.data.size() > 0x7FFFFFFFu)
-      throw std::invalid_argument("file larger than 2 GiB: " + file.name);
     PutU32(entries, file.time);
-    PutU32(entries, static_cast<uint32_t>(file.data.size()));
+    PutU32(entries, file.size);
     entries.push_back(static_cast<uint8_t>(file.name.size()));
     entries.push_back(file.attributes);
     // The six reserved bytes are written as zeros: the stub never reads them,

@@ -1,7 +1,7 @@
 // The Linux self-extractor as Linux users script it: exit status, getopt-style
 // switches, --help/--list/--check, noexec folders, execute permission, Ctrl-C,
 // and the run's edge cases (a relative folder, an archive that ends after its
-// header, streams shorter than the items need).
+// header, a full-length temporary path).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -9,8 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <memory>
-#include <sstream>
 
 #include "container/format.h"
 #include "startup/startup.h"
@@ -61,16 +59,6 @@ TEST(LinuxSfx, ExitStatusTellsWhatHappened) {
     RunResult r = RunProgram({sfx, c.args, dir}, c.input);
     EXPECT_EQ(r.exitCode, c.status) << c.label << ": " << r.err;
   }
-  // A damaged block: the message, then 4; with -i the run goes on.
-  const std::string dir = MakeTempDir("damaged");
-  const std::string sfx = MakeSfx(dir, {{"a.txt", TextLikeBytes(20000, 1), 0, 0x20}}, "");
-  Bytes bytes = ReadFileBytes(sfx);
-  bytes[bytes.size() - 100] ^= 0x10;
-  ASSERT_TRUE(WriteProgram(sfx, bytes));
-  RunResult r = RunProgram({sfx, "-s", dir + "/out"});
-  EXPECT_EQ(r.exitCode, 4);
-  EXPECT_EQ(StubErrorNumber(r.err), 2) << r.err;
-  EXPECT_EQ(RunProgram({sfx, "-s", "-i", dir + "/out2"}).exitCode, 0);
 }
 
 TEST(LinuxSfx, CommandLineTheLinuxWay) {
@@ -196,57 +184,6 @@ TEST(TemporaryFolder, AFullLengthSystemPathIsTakenAsItIs) {
   DefaultTemporaryFolder(folder);
   unsetenv("TMPDIR");
   EXPECT_EQ(std::string(folder), path + "/");
-}
-
-// An output that keeps the files' bytes in memory.
-struct MemoryFiles {
-  std::vector<Bytes> files;
-};
-OutputSink MemorySink(MemoryFiles* memory) {
-  OutputSink sink;
-  sink.self = memory;
-  sink.open = [](void* self, uint32_t, const FileRecord&, bool* write) {
-    static_cast<MemoryFiles*>(self)->files.emplace_back();
-    *write = true;
-    return kOk;
-  };
-  sink.write = [](void* self, const uint8_t* bytes, uint32_t n) {
-    static_cast<MemoryFiles*>(self)->files.back().insert(static_cast<MemoryFiles*>(self)->files.back().end(), bytes, bytes + n);
-    return kOk;
-  };
-  sink.finish = [](void*, uint32_t, const FileRecord&, bool) { return kOk; };
-  sink.remove = [](void*) {};
-  return sink;
-}
-
-TEST(Expansion, AStreamShorterThanItsItemsReadsWhatItsBufferHolds) {
-  // Block one leaves "ABCD" in the literal buffer; block two flags three
-  // literals but stores one: the other two are the buffer's "BC".
-  packer::BlockStreams first, second;
-  first.flags = {0x0F};
-  first.itemsInLastFlagByte = 4;
-  first.literals = Text("ABCD");
-  second.flags = {0x07};
-  second.itemsInLastFlagByte = 3;
-  second.literals = Text("x");
-  Bytes archive = packer::WriteOptionBlock({});
-  const auto header = packer::MakeArchiveHeader(0, 1);
-  archive.insert(archive.end(), header.begin(), header.end());
-  const Bytes solid = packer::WriteSolidHeader({{"a.txt", Bytes(7), 0, 0x20}});
-  archive.insert(archive.end(), solid.begin(), solid.end());
-  ASSERT_TRUE(packer::WriteBlock(first, 7, false, archive) && packer::WriteBlock(second, 7, true, archive));
-  const std::string dir = MakeTempDir("cursors");
-  Bytes whole = ReadFileBytes(StubPath("dolmsfx-linux"));
-  whole.insert(whole.end(), archive.begin(), archive.end());
-  WriteFileBytes(dir + "/sfx", whole);
-
-  auto run = std::make_unique<StubRun>();
-  MemoryFiles memory;
-  ASSERT_TRUE(OpenForInspection(run.get(), (dir + "/sfx").c_str(), true).ok());
-  EXPECT_TRUE(ExpandInto(run.get(), MemorySink(&memory)).ok());
-  EndInspection(run.get());
-  ASSERT_EQ(memory.files.size(), 1u);
-  EXPECT_EQ(memory.files[0], Text("ABCDxBC"));
 }
 
 }  // namespace

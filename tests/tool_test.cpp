@@ -126,15 +126,17 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
   // Existing files are kept unless --overwrite is given, which replaces them
-  // (the read-only one too) with new files: a hard link keeps the old bytes.
+  // (the read-only one too) with new files: a hard link to a setuid file keeps its bytes and mode.
   const std::string changed = root + "/out/" + inputs[1].relative;
   WriteText(changed, "mine");
+  chmod(changed.c_str(), 04755);
   ASSERT_EQ(link(changed.c_str(), (root + "/link").c_str()), 0);
   RunResult again = RunDolm({"extract", sfx, "-C", root + "/out"});
   EXPECT_TRUE(again.exitCode == 1 && Contains(again.err, "--overwrite") && ReadText(changed) == "mine") << again.err;
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out", "--overwrite"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
-  EXPECT_TRUE(ReadText(root + "/link") == "mine");  // the old file, not written through
+  struct stat st;
+  EXPECT_TRUE(ReadText(root + "/link") == "mine" && stat((root + "/link").c_str(), &st) == 0 && (st.st_mode & 07777) == 04755);
 
   // The order of the inputs does not change the bytes; SOURCE_DATE_EPOCH caps
   // the stored times and must be a number.

@@ -227,33 +227,6 @@ void RemoveTree(const std::string& path) {
   std::filesystem::remove_all(path, error);
 }
 
-// The code under test ends the process with exit code 0 after an error
-// message, as the stub does. Called by mistake outside a death test, that
-// would end the test program early with a passing exit code; this guard turns
-// such an early end of the main test process into a failure.
-namespace {
-pid_t gTestProcess = 0;
-bool gTestsFinished = false;
-
-class EarlyExitGuard : public ::testing::EmptyTestEventListener {
-  void OnTestProgramStart(const ::testing::UnitTest&) override { gTestProcess = getpid(); }
-  void OnTestProgramEnd(const ::testing::UnitTest&) override { gTestsFinished = true; }
-};
-
-void CheckEarlyExit() {
-  if (gTestProcess == getpid() && !gTestsFinished) {
-    std::fprintf(stderr, "test program ended before its tests finished (exit called by the code under test)\n");
-    _exit(1);
-  }
-}
-
-const bool gGuardInstalled = [] {
-  ::testing::UnitTest::GetInstance()->listeners().Append(new EarlyExitGuard);
-  std::atexit(CheckEarlyExit);
-  return true;
-}();
-}  // namespace
-
 std::vector<uint8_t> HexBytes(const char* text) {
   std::vector<uint8_t> out;
   for (const char* p = text; *p;) {
