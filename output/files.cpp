@@ -25,10 +25,10 @@ constexpr uint32_t kMaxRecordPaths = 1u << 20;
 // separator is dropped, and drive paths are folded to lower case (their file
 // systems ignore case; every other path is compared exactly, which at worst
 // leaves a file of this run on disk).
-// Returns 1 when the path cannot be formed.
-int NormalisePath(const char* path, char* out) {
+// Returns false when the path cannot be formed.
+bool NormalisePath(const char* path, char* out) {
   char joined[kNormalSize];
-  if (!ResolveAgainstCurrentFolder(path, joined, sizeof joined)) return 1;
+  if (!ResolveAgainstCurrentFolder(path, joined, sizeof joined)) return false;
   const bool foldCase = joined[0] != '\0' && joined[1] == ':';
   // The root: "x:\", "\\" for a network path, or "\" for a POSIX path.
   size_t in = 0, outLength = 0;
@@ -62,7 +62,7 @@ int NormalisePath(const char* path, char* out) {
     for (char* p = out; *p; ++p)
       if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
   }
-  return 0;
+  return true;
 }
 
 // Index of the first recorded path not below key in strcmp order.
@@ -92,7 +92,7 @@ void MakeWritable(const char* path) { PlatformSetAttributes(path, kAttrArchive);
 
 void RecordWrittenPath(WrittenRecord* record, const char* path) {
   char normal[kNormalSize];
-  if (NormalisePath(path, normal) != 0) return;
+  if (!NormalisePath(path, normal)) return;
   uint32_t length = static_cast<uint32_t>(strlen(normal)) + 1;
   if (record->count >= kMaxRecordPaths || record->used + length > kMaxRecordBytes) return;
   if (record->used + length > record->poolCapacity) {
@@ -120,14 +120,14 @@ void RecordWrittenPath(WrittenRecord* record, const char* path) {
 
 bool IsWrittenPath(WrittenRecord* record, const char* path) {
   char normal[kNormalSize];
-  if (record->count == 0 || NormalisePath(path, normal) != 0) return false;
+  if (record->count == 0 || !NormalisePath(path, normal)) return false;
   uint32_t i = LowerBound(record, normal);
   return i < record->count && strcmp(record->pool + record->offsets[i], normal) == 0;
 }
 
 bool HasWrittenPathBelow(WrittenRecord* record, const char* folder) {
   char normal[kNormalSize];
-  if (record->count == 0 || NormalisePath(folder, normal) != 0) return false;
+  if (record->count == 0 || !NormalisePath(folder, normal)) return false;
   size_t length = strlen(normal);
   if (length == 0 || normal[length - 1] != '\\') {
     if (length + 2 > sizeof normal) return false;

@@ -14,7 +14,6 @@ namespace {
 constexpr uint32_t kTreeCount = 256;
 constexpr uint32_t kRoot = 1;
 constexpr uint32_t kFirstLeaf = 256;
-constexpr uint32_t kNameSize = 260;
 constexpr ErrorNumber kHeaderError = kErrorMeltingNames;
 // Padding bits of the last packed byte can decode up to 7 extra symbols behind
 // the entries; the entry buffer has room for them and one byte more, so that
@@ -53,16 +52,16 @@ void ReleaseTreePool(TreePool* pool) {
 }
 
 // Checks that `count` entries lie wholly inside the first `size` bytes of the
-// unpacked data. Returns 0 when they do.
-int CheckEntries(const uint8_t* entries, uint32_t size, uint32_t count) {
+// unpacked data.
+bool EntriesFit(const uint8_t* entries, uint32_t size, uint32_t count) {
   uint64_t offset = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    if (offset + kEntryFixedSize > size) return 1;
+    if (offset + kEntryFixedSize > size) return false;
     const uint32_t nameLength = entries[offset + 8];
     offset += kEntryFixedSize + nameLength;
-    if (offset > size) return 1;
+    if (offset > size) return false;
   }
-  return 0;
+  return true;
 }
 
 // Makes room for entry index, growing the table in steps of 2000 records.
@@ -273,7 +272,7 @@ Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
     unpacked = UnpackHeader(packedLength, packed, entries, entrySize, pool.trees);
     // A full entry buffer means the packed bytes asked for more than it holds.
     damaged = Crc16Of(packed, packedLength) != check || unpacked == entrySize ||
-              CheckEntries(entries, unpacked, count) != 0;
+              !EntriesFit(entries, unpacked, count);
   }
   free(packed);
   ReleaseTreePool(&pool);

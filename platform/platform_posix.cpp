@@ -36,14 +36,14 @@ PosixState gPosix;
 // bytes 1252 leaves undefined keep their own value, as Windows reads them.
 // Converts out (size bytes, NUL-terminated) in place; returns 0, or 1 when
 // the result does not fit.
-int Utf8HostNames(char* out, size_t size) {
+bool Utf8HostNames(char* out, size_t size) {
   static const uint16_t kCp1252[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
       0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
   char in[PATH_MAX];
   size_t n = std::strlen(out);
-  if (n >= sizeof in) return 1;
+  if (n >= sizeof in) return false;
   std::memcpy(in, out, n + 1);
   size_t o = 0;
   for (size_t start = 0; start <= n;) {
@@ -65,7 +65,7 @@ int Utf8HostNames(char* out, size_t size) {
     for (size_t i = start; i < end; ++i) {
       unsigned char c = static_cast<unsigned char>(in[i]);
       unsigned point = utf8 || c < 0x80 ? c : c < 0xA0 ? kCp1252[c - 0x80] : c;
-      if (o + 3 >= size) return 1;
+      if (o + 3 >= size) return false;
       if (utf8 || point < 0x80) {
         out[o++] = static_cast<char>(c);
       } else if (point < 0x800) {
@@ -78,31 +78,31 @@ int Utf8HostNames(char* out, size_t size) {
       }
     }
     if (end < n) {
-      if (o + 1 >= size) return 1;
+      if (o + 1 >= size) return false;
       out[o++] = '/';
     }
     start = end + 1;
   }
   out[o] = '\0';
-  return 0;
+  return true;
 }
 
 // Copies a path in the stub's form into out with every backslash turned into
-// a slash and each name made UTF-8 (Utf8HostNames). Returns 0, or 1 when it
-// does not fit (errno = ENAMETOOLONG).
-int HostPath(const char* path, char* out, size_t size) {
+// a slash and each name made UTF-8 (Utf8HostNames). False when it does not
+// fit (errno = ENAMETOOLONG).
+bool HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
   if (n >= size) {
     errno = ENAMETOOLONG;
-    return 1;
+    return false;
   }
   for (size_t i = 0; i <= n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
-  if (Utf8HostNames(out, size) == 0) return 0;
+  if (Utf8HostNames(out, size)) return true;
   errno = ENAMETOOLONG;
-  return 1;
+  return false;
 }
 
-int IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 // One open directory search.
 struct Search {
@@ -111,11 +111,11 @@ struct Search {
   char pattern[PATH_MAX];  // "" matches every entry
 };
 
-// Reads entries until one matches; fills entry. Returns 0, or 1 at the end.
-int NextMatch(Search* s, PlatformFindEntry* entry) {
+// Reads entries until one matches and fills entry; false at the end.
+bool NextMatch(Search* s, PlatformFindEntry* entry) {
   for (;;) {
     struct dirent* d = readdir(s->dir);
-    if (!d) return 1;
+    if (!d) return false;
     size_t n = std::strlen(d->d_name);
     // A name the 260-byte entry cannot hold is passed over rather than cut,
     // so that no caller acts on a different path.
@@ -132,7 +132,7 @@ int NextMatch(Search* s, PlatformFindEntry* entry) {
       if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
     }
     entry->attributes = attributes ? attributes : kAttrNormal;
-    return 0;
+    return true;
   }
 }
 
@@ -367,7 +367,7 @@ bool PlatformOverwriteDialog(const char* text, bool silent, int* answer) {
 
 FILE* PlatformOpenFile(const char* path, const char* mode) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return nullptr;
+  if (!HostPath(path, host, sizeof host)) return nullptr;
   return std::fopen(host, mode);
 }
 
@@ -409,14 +409,14 @@ void PlatformNotice(const char* text) {
 
 bool PlatformCreateFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return false;
+  if (!HostPath(path, host, sizeof host)) return false;
   return mkdir(host, 0777) == 0;
 }
 
 bool PlatformSetAttributes(const char* path, unsigned attributes) {
   char host[PATH_MAX];
   struct stat st;
-  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return false;
+  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else mode |= S_IWUSR;
@@ -425,7 +425,7 @@ bool PlatformSetAttributes(const char* path, unsigned attributes) {
 
 bool PlatformSetFileTime(const char* path, uint32_t seconds) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return false;
+  if (!HostPath(path, host, sizeof host)) return false;
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = 0;
@@ -435,13 +435,13 @@ bool PlatformSetFileTime(const char* path, uint32_t seconds) {
 
 bool PlatformDeleteFile(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return false;
+  if (!HostPath(path, host, sizeof host)) return false;
   return unlink(host) == 0;
 }
 
 bool PlatformRemoveFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return false;
+  if (!HostPath(path, host, sizeof host)) return false;
   return rmdir(host) == 0;
 }
 
@@ -456,7 +456,7 @@ bool PlatformGetCurrentFolder(char* buf, int size) {
 
 bool PlatformSetCurrentFolder(const char* path) {
   char host[PATH_MAX];
-  if (HostPath(path, host, sizeof host)) return false;
+  if (!HostPath(path, host, sizeof host)) return false;
   return chdir(host) == 0;
 }
 
@@ -466,7 +466,7 @@ bool PlatformIsAbsolutePath(const char* path) { return path[0] == '/' || path[0]
 
 void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   char host[PATH_MAX];
-  if (HostPath(pattern, host, sizeof host)) return nullptr;
+  if (!HostPath(pattern, host, sizeof host)) return nullptr;
   Search* s = static_cast<Search*>(std::malloc(sizeof(Search)));
   if (!s) return nullptr;
   char* slash = std::strrchr(host, '/');
@@ -483,7 +483,7 @@ void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   if (std::strcmp(name, "*.*") == 0 || std::strcmp(name, "*") == 0) s->pattern[0] = '\0';
   else std::strcpy(s->pattern, name);
   s->dir = opendir(s->folder);
-  if (!s->dir || NextMatch(s, entry) != 0) {
+  if (!s->dir || !NextMatch(s, entry)) {
     if (s->dir) closedir(s->dir);
     std::free(s);
     return nullptr;
@@ -493,7 +493,7 @@ void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
 
 bool PlatformFindNext(void* search, PlatformFindEntry* entry) {
   if (!search) return false;
-  return NextMatch(static_cast<Search*>(search), entry) == 0;
+  return NextMatch(static_cast<Search*>(search), entry);
 }
 
 void PlatformFindClose(void* search) {
@@ -597,7 +597,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
   for (char* c = argv[0]; *c; ++c)
     if (*c == '\\') *c = '/';
   char program[PATH_MAX];
-  if (HostPath(argv[0], program, sizeof program) == 0) argv[0] = program;
+  if (HostPath(argv[0], program, sizeof program)) argv[0] = program;
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.
@@ -605,7 +605,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
     if (!std::strchr(argv[i], '\\')) continue;
     char host[PATH_MAX];
     struct stat st;
-    if (HostPath(argv[i], host, sizeof host) != 0 || stat(host, &st) != 0) continue;
+    if (!HostPath(argv[i], host, sizeof host) || stat(host, &st) != 0) continue;
     // A name read as code page 1252 grows; it then gets storage of its own.
     if (std::strlen(host) <= std::strlen(argv[i])) std::strcpy(argv[i], host);
     else if (char* copy = strdup(host)) argv[i] = copy;
@@ -674,7 +674,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
 void PlatformMakeExecutable(const char* path) {
   char host[PATH_MAX];
   struct stat st;
-  if (HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
+  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
   chmod(host, (st.st_mode & 07777) | S_IXUSR);
 }
 
@@ -695,7 +695,7 @@ bool StartsLikeProgram(const char* hostPath) {
 void PlatformMarkProgram(const char* path) {
   char host[PATH_MAX];
   struct stat st;
-  if (HostPath(path, host, sizeof host) || lstat(host, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (!HostPath(path, host, sizeof host) || lstat(host, &st) != 0 || !S_ISREG(st.st_mode)) return;
   if (!StartsLikeProgram(host)) return;
   const mode_t mask = umask(0);
   umask(mask);
@@ -707,5 +707,5 @@ bool PlatformIsNativeProgram(const char* path) {
   size_t n = std::strlen(path);
   if (n >= 3 && strcasecmp(path + n - 3, ".sh") == 0) return true;
   char host[PATH_MAX];
-  return HostPath(path, host, sizeof host) == 0 && StartsLikeProgram(host);
+  return HostPath(path, host, sizeof host) && StartsLikeProgram(host);
 }

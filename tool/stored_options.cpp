@@ -16,11 +16,6 @@ constexpr size_t kMaxPathText = 259;       // the self-extractor's path buffers
 constexpr size_t kMaxCommandLine = 519;    // its command-line buffer
 constexpr size_t kAssumedFolder = 100;     // extraction folder the launch must fit with
 
-uint32_t SetField(uint32_t word, unsigned shift, bool on) {
-  word &= ~(3u << shift);
-  return on ? word | (1u << shift) : word;
-}
-
 std::string LastPart(const std::string& path) {
   size_t cut = path.find_last_of("\\/");
   return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -107,15 +102,15 @@ void ApplyStoredFlags(const ParsedArgs& parsed, StoredSettings& settings) {
   for (const auto& option : parsed.options) {
     const std::string& name = option.first;
     uint32_t& word = settings.word;
-    if (name == "--overwrite") word = SetField(word, kOverWriteExistingFiles, true);
-    if (name == "--keep-attributes") word = SetField(word, kKeepOriginalFileAttrib, true);
-    if (name == "--no-keep-attributes") word = SetField(word, kKeepOriginalFileAttrib, false);
-    if (name == "--recreate-folders") word = SetField(word, kRecreateOriginalFolders, true);
-    if (name == "--flat") word = SetField(word, kRecreateOriginalFolders, false);
-    if (name == "--delete-when-done") word = SetField(word, kDeleteSFXwhenDone, true);
-    if (name == "--prompt") word = SetField(word, kPromptUserForOptions, true);
-    if (name == "--silent") word = SetField(word, kPromptUserForOptions, false);
-    if (name == "--ignore-errors") word = SetField(word, kIgnoreErrors, true);
+    if (name == "--overwrite") SetOptionField(&word, kOverWriteExistingFiles, 1);
+    if (name == "--keep-attributes") SetOptionField(&word, kKeepOriginalFileAttrib, 1);
+    if (name == "--no-keep-attributes") SetOptionField(&word, kKeepOriginalFileAttrib, 0);
+    if (name == "--recreate-folders") SetOptionField(&word, kRecreateOriginalFolders, 1);
+    if (name == "--flat") SetOptionField(&word, kRecreateOriginalFolders, 0);
+    if (name == "--delete-when-done") SetOptionField(&word, kDeleteSFXwhenDone, 1);
+    if (name == "--prompt") SetOptionField(&word, kPromptUserForOptions, 1);
+    if (name == "--silent") SetOptionField(&word, kPromptUserForOptions, 0);
+    if (name == "--ignore-errors") SetOptionField(&word, kIgnoreErrors, 1);
   }
   // The texts given here are UTF-8; they are stored in the code page.
   settings.codePage = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
