@@ -34,8 +34,8 @@ PosixState gPosix;
 // and the host's own folders); any other part is read as code page 1252, the
 // ANSI code page of a Western Windows and of Wine's default locale. The five
 // bytes 1252 leaves undefined keep their own value, as Windows reads them.
-// Converts out (size bytes, NUL-terminated) in place; returns 0, or 1 when
-// the result does not fit.
+// Converts out (size bytes, NUL-terminated) in place; false when the result
+// does not fit.
 bool Utf8HostNames(char* out, size_t size) {
   static const uint16_t kCp1252[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
