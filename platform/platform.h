@@ -118,6 +118,11 @@ constexpr unsigned kAttrFolder = 0x10;
 constexpr unsigned kAttrArchive = 0x20;
 constexpr unsigned kAttrNormal = 0x80;
 
+// True when the processor has SSE2 and the system keeps its registers (a
+// 32-bit build only asks; every x86-64 processor and system has both).
+// Windows 95 keeps no SSE state, and has no IsProcessorFeaturePresent: no.
+bool PlatformHasSse2();
+
 // ---- process start and end -------------------------------------------------
 
 // The stub's own entry, called by the backend's entry point (WinMain or main)

@@ -1,6 +1,9 @@
 // POSIX backend of the platform layer: the Linux stub's file system, process
 // and console versions of what the Win32 backend does with the Windows API.
 #include <dirent.h>
+#if defined(__i386__)
+#include <cpuid.h>
+#endif
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -279,6 +282,15 @@ int PosixEntry(int argc, char** argv) {
 }
 
 void PlatformCreateHiddenWindow() {}
+
+bool PlatformHasSse2() {
+#if defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2) != 0;
+#else
+  return true;
+#endif
+}
 
 int PlatformExitCode(RunEnd end, int programStatus) {
   switch (end) {

@@ -4,6 +4,9 @@
 #ifdef _WIN32
 
 #include <windows.h>
+#if !defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #include <shellapi.h>
 
 #include <cstdio>
@@ -123,6 +126,20 @@ void PlatformCreateHiddenWindow() {
   // Neither result is used: the window only has to exist, hidden.
   CreateWindowExA(0, "DolmSFX", "Ostrel Win 95/98/NT DolmSFX module", kHiddenWindowStyle, 120,
                   120, 300, 300, nullptr, nullptr, nullptr, nullptr);
+}
+
+bool PlatformHasSse2() {
+#if defined(__x86_64__)
+  return true;
+#else
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || (d & bit_SSE2) == 0) return false;
+  // PF_XMMI64_INSTRUCTIONS_AVAILABLE: the system saves the SSE registers.
+  typedef BOOL(WINAPI * FeatureTest)(DWORD);
+  FeatureTest present = reinterpret_cast<FeatureTest>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsProcessorFeaturePresent")));
+  return present != nullptr && present(10) != 0;
+#endif
 }
 
 int PlatformExitCode(RunEnd end, int programStatus) {

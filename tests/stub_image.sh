@@ -53,6 +53,13 @@ if [ -f "$pe32" ] && command -v i686-w64-mingw32-objdump >/dev/null; then
     fail "dolmsfx-win32.exe imports differ from $allow (- reviewed, + actual)"
   fi
   rm -f "${TMPDIR:-/tmp}/dolm-imports.$$"
+  # The SSE2 decoder is there, behind the processor test.
+  code=$(i686-w64-mingw32-objdump -d "$pe32")
+  if grep -q cpuid <<<"$code" && grep -qE 'pcmpgtw|paddusw' <<<"$code"; then
+    echo "ok: dolmsfx-win32.exe holds SSE2 decoding and a cpuid test"
+  else
+    fail "dolmsfx-win32.exe lacks the SSE2 decoder or its cpuid test"
+  fi
 else
   fail "dolmsfx-win32.exe or i686-w64-mingw32-objdump is missing"
 fi

@@ -1,0 +1,389 @@
+// The model decoder's state and loops, included by model_decoder.cpp once per
+// path inside a namespace of its own: with DOLM_DECODER_SSE2 defined (the
+// SSE2 path) and without it (the portable path). Not a header of its own use.
+namespace {
+
+constexpr unsigned kModelCount = 12;
+constexpr int kStreamLanes = 2;              // streams decoded together (more measured no faster)
+constexpr unsigned kLanes = 32;              // cumulative counts compared at once
+constexpr uint32_t kTopRange = 0x2000000;    // 2^25, the range after a reset
+constexpr int kStartBits = 25;
+constexpr uint32_t kModelLimit = 1000;
+constexpr uint32_t kMaxRenormBits = 10;      // range >= 16,777 before renormalising
+constexpr uint16_t kNeverBelow = 0x7FFF;     // cumulative count of a missing symbol
+
+// One adaptive frequency model. cum[i] is the sum of the counts of symbols 1
+// to i, so cum[0] = 0 and cum[n] = total; cum[n + 1 .. 31] are kNeverBelow
+// (adding to them saturates). Invariants: 1 <= n <= 32, the counts
+// (cum[i] - cum[i - 1]) are >= 1 and total <= limit between symbols;
+// stop = 2^n; add[] holds the increment in every lane. The update adds to
+// cum[0..31] only, so cum[32] is stale when n = 32 (total holds it);
+// cum[32 .. 39] are loaded, never used.
+struct alignas(64) FrequencyModel {
+  uint16_t cum[40];
+  uint16_t add[8];
+  uint64_t stop;
+  uint32_t n;
+  uint32_t total;
+  uint32_t increment;
+};
+
+// One stream being decoded. `bits` holds the next `available` bits of the
+// stream at its top; `next` is the next byte to load and `end` the end of the
+// stored bytes, after which kStreamPadding zero bytes follow; loads at or past
+// `end` take those zero bytes, so input that runs out reads as zero bits.
+struct Lane {
+  uint64_t bits;
+  uint32_t available;
+  uint32_t range;
+  uint32_t code;
+  uint32_t left;              // bytes still to produce
+  const uint8_t* next;
+  const uint8_t* end;
+  uint8_t* out;
+  FrequencyModel* models;
+};
+
+// Decoder state: the models of both lanes, the models as they start, the
+// reciprocals of every total a model can reach (reciprocal[d] =
+// ceil(2^36 / d)), and the padded input buffer that DecodeStream copies a
+// stream into. Everything is filled on first use.
+struct ModelDecoder {
+  FrequencyModel models[kStreamLanes][kModelCount];
+  FrequencyModel fresh[kModelCount];
+  uint64_t reciprocal[kModelLimit + 1];
+  uint8_t input[kStreamBufferSize + kStreamPadding];
+  int ready;
+};
+ModelDecoder gModel;
+
+struct ModelShape {
+  uint32_t symbols;
+  uint32_t initialCount;
+};
+// Model 0 picks the class; models 1..11 pick the offset in classes 3..13.
+const ModelShape kModelShapes[kModelCount] = {
+    {16, 12}, {2, 4},  {4, 4},  {8, 4},  {32, 4}, {32, 3},
+    {32, 3},  {32, 3}, {32, 3}, {32, 2}, {32, 2}, {32, 2}};
+
+// Value of class c is kClassBase[c] + offset symbol (classes 3..13) or the base
+// itself (classes 1, 2, 14). Classes 15 and 16 never occur in a well-formed
+// stream; they yield the byte 0 and the block CRC reports the damage.
+const uint8_t kClassBase[17] = {0,  0,   1,   1,   3,   7,   15,  47, 63,
+                                95, 127, 159, 191, 223, 255, 0,   0};
+
+void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
+  for (uint32_t i = 0; i < 40; ++i) {
+    model->cum[i] = i <= n ? static_cast<uint16_t>(i * count) : kNeverBelow;
+  }
+  for (uint16_t& lane : model->add) lane = static_cast<uint16_t>(count);
+  model->stop = uint64_t{1} << n;
+  model->n = n;
+  model->total = n * count;
+  model->increment = count & 0xFFFFu;  // only the low 16 bits take part
+}
+
+void Prepare() {
+  for (unsigned m = 0; m < kModelCount; ++m) {
+    InitModel(&gModel.fresh[m], kModelShapes[m].symbols, kModelShapes[m].initialCount);
+  }
+  // range / d = (range * ceil(2^36 / d)) >> 36 for every range <= 2^25 and
+  // d <= 1024: the rounding error range * (1 - 2^36 mod d / d) / 2^36 stays
+  // below 1 / d, so it never carries the quotient past the next integer.
+  gModel.reciprocal[0] = 0;
+  for (uint32_t d = 1; d <= kModelLimit; ++d) {
+    gModel.reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
+  }
+  gModel.ready = 1;
+}
+
+// Halves every count, rounding up so that no symbol ever reaches 0.
+#if defined(__GNUC__)
+__attribute__((noinline, cold))
+#endif
+void Rescale(FrequencyModel* model) {
+  const uint32_t n = model->n;
+  // cum[32] is outside the lanes that the update adds to; total is its value.
+  model->cum[n] = static_cast<uint16_t>(model->total);
+#if defined(DOLM_DECODER_SSE2)
+  // Per lane: count = cum[i] - cum[i - 1], halved rounding up, then summed
+  // again (a prefix sum in three shifted adds, carried from vector to vector).
+  // Lanes past n take garbage and are set back to kNeverBelow.
+  __m128i* v = reinterpret_cast<__m128i*>(model->cum);
+  const uint32_t lastOld = model->cum[kLanes - 1];
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(n));
+  const __m128i never = _mm_set1_epi16(static_cast<int16_t>(kNeverBelow));
+  __m128i index = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  __m128i before = _mm_setzero_si128();
+  __m128i carry = _mm_setzero_si128();
+  for (int j = 0; j < 4; ++j) {
+    const __m128i x = _mm_load_si128(v + j);
+    const __m128i below = _mm_or_si128(_mm_slli_si128(x, 2), _mm_srli_si128(before, 14));
+    __m128i sum = _mm_srli_epi16(_mm_add_epi16(_mm_sub_epi16(x, below), one), 1);
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 2));
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 4));
+    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 8));
+    sum = _mm_add_epi16(sum, carry);
+    const __m128i top = _mm_shufflehi_epi16(sum, 0xFF);
+    carry = _mm_unpackhi_epi64(top, top);
+    const __m128i past = _mm_cmpgt_epi16(index, limit);
+    _mm_store_si128(v + j, _mm_or_si128(_mm_and_si128(past, never), _mm_andnot_si128(past, sum)));
+    before = x;
+    index = _mm_add_epi16(index, _mm_set1_epi16(8));
+  }
+  model->total = n < kLanes ? model->cum[n]
+                            : model->cum[kLanes - 1] + ((model->total - lastOld + 1) >> 1);
+  model->cum[n] = static_cast<uint16_t>(model->total);
+#else
+  uint32_t previous = 0;
+  uint32_t total = 0;
+  for (uint32_t i = 1; i <= n; ++i) {
+    const uint32_t count = model->cum[i] - previous;
+    previous = model->cum[i];
+    total += (count + 1) >> 1;
+    model->cum[i] = static_cast<uint16_t>(total);
+  }
+  model->total = total;
+#endif
+}
+
+ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(word);
+#else
+  word = 0;
+  for (int j = 0; j < 8; ++j) word = (word << 8) | p[j];
+  return word;
+#endif
+}
+
+// Tops the bit buffer up to at least 56 bits. The bits below the whole bytes
+// counted in are the stream's own following bits, which the next refill ORs
+// in again unchanged. Entry: available < 64.
+ALWAYS_INLINE void Refill(Lane* lane) {
+  const uint8_t* from = lane->next < lane->end ? lane->next : lane->end;
+  lane->bits |= LoadBigEndian64(from) >> lane->available;
+  lane->next += (63 - lane->available) >> 3;
+  lane->available |= 56;
+}
+
+// Takes k bits (0 <= k <= 32). Entry: available >= k.
+ALWAYS_INLINE uint32_t TakeBits(Lane* lane, uint32_t k) {
+  const uint32_t value = static_cast<uint32_t>((lane->bits >> 32) >> (32 - k));
+  lane->bits <<= k;
+  lane->available -= k;
+  return value;
+}
+
+// Decodes one symbol and adapts the model to it. The symbol s is the first
+// whose cumulative count exceeds t = code / r, found as the number of
+// cum[0..31] that are <= t (the counts increase, so those above t are a run
+// at the top). On damaged input the code may lie beyond total * r: t then
+// reaches total or more, and the stop bit at lane n selects the last symbol,
+// as clamping t to total - 1 would. The last symbol also takes the remainder
+// that the truncating division left over.
+// Entry: 2^24 < range <= 2^25, the lane holds at least kMaxRenormBits bits.
+// kVectors: how many groups of 8 lanes hold the model's cumulative counts
+// (2 for the class model of 16 symbols, 4 for the offset models).
+template <int kVectors>
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
+  const uint32_t r =
+      static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
+  const uint32_t t = lane->code / r;
+#if defined(DOLM_DECODER_SSE2)
+  __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
+  const __m128i c0 = _mm_load_si128(cum);
+  const __m128i c1 = _mm_load_si128(cum + 1);
+  const __m128i c2 = kVectors > 2 ? _mm_load_si128(cum + 2) : c0;
+  const __m128i c3 = kVectors > 2 ? _mm_load_si128(cum + 3) : c0;
+  // t in every 16-bit lane, saturated to 0x7FFF (t < 2^18 as r >= 16,777).
+  __m128i target = _mm_cvtsi32_si128(static_cast<int>(t));
+  target = _mm_packs_epi32(target, target);
+  target = _mm_shuffle_epi32(_mm_shufflelo_epi16(target, 0), 0);
+  // The lanes above t are lanes s.. (and the missing symbols): they are also
+  // the lanes that the update adds to.
+  const __m128i g0 = _mm_cmpgt_epi16(c0, target);
+  const __m128i g1 = _mm_cmpgt_epi16(c1, target);
+  const __m128i g2 = kVectors > 2 ? _mm_cmpgt_epi16(c2, target) : g0;
+  const __m128i g3 = kVectors > 2 ? _mm_cmpgt_epi16(c3, target) : g0;
+  uint64_t above = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(g0, g1))) | model->stop;
+  if (kVectors > 2) {
+    above |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(g2, g3))) << 16;
+  }
+  const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
+#else
+  uint32_t s = 1;
+  while (s < model->n && model->cum[s] <= t) ++s;
+#endif
+
+  // The high end without a branch: the range itself for the last symbol.
+  const uint32_t last = 0u - static_cast<uint32_t>(s == model->n);
+  const uint32_t low = model->cum[s - 1] * r;
+  const uint32_t high = ((model->cum[s] * r) & ~last) | (lane->range & last);
+  const uint32_t code = lane->code - low;
+  const uint32_t range = high - low;
+
+  // Doubling k times brings the range above 2^24: k = 24 - the index of the
+  // top bit of range - 1 (0 when it is already above), at most
+  // kMaxRenormBits as range >= 16,777.
+  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
+  lane->range = range << k;
+  lane->code = (code << k) | TakeBits(lane, k);
+
+  // Adapt: add the increment to symbol s, that is to cum[s..31] (the missing
+  // symbols saturate); past the limit, rescale. When a damaged code put t at
+  // total or beyond, no lane was above it and s = n gets its increment alone
+  // (cum[n] is total, in a lane the update does not otherwise keep for n = 32).
+#if defined(DOLM_DECODER_SSE2)
+  const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(model->add));
+  _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(g0, add)));
+  _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(g1, add)));
+  if (kVectors > 2) {
+    _mm_store_si128(cum + 2, _mm_adds_epi16(c2, _mm_and_si128(g2, add)));
+    _mm_store_si128(cum + 3, _mm_adds_epi16(c3, _mm_and_si128(g3, add)));
+  }
+  if (UNLIKELY(t >= model->total)) {
+    model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
+  }
+#else
+  for (uint32_t i = s; i <= model->n; ++i) {
+    model->cum[i] = static_cast<uint16_t>(model->cum[i] + model->increment);
+  }
+#endif
+  model->total += model->increment;
+  if (model->total > kModelLimit) Rescale(model);
+  return s;
+}
+
+// One byte: a class and, for classes 3..13, an offset from model c - 2.
+// Entry: the lane holds at least 2 * kMaxRenormBits bits.
+static_assert(56 >= 4 * kMaxRenormBits, "a refill serves two bytes");
+ALWAYS_INLINE uint8_t DecodeValue(Lane* lane) {
+  FrequencyModel* models = lane->models;
+  const uint32_t c = DecodeSymbol<2>(&models[0], lane);
+  uint32_t s = 0;
+  if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane);
+  return static_cast<uint8_t>(kClassBase[c] + s);
+}
+
+// Resets the lane's models and coder for a new stream.
+void StartLane(Lane* lane, const StreamJob* job, FrequencyModel* models) {
+  std::memcpy(models, gModel.fresh, sizeof(gModel.fresh));
+  lane->models = models;
+  lane->bits = 0;
+  lane->available = 0;
+  lane->next = job->stored;
+  // Stored bytes beyond a 65,536-byte input buffer are ignored.
+  lane->end = job->stored + (job->storedLength < kStreamBufferSize ? job->storedLength
+                                                                   : kStreamBufferSize);
+  lane->out = job->destination;
+  lane->left = job->decodedCount;
+  Refill(lane);
+  // Bit 7 of the first stored byte is never read; the code starts with the
+  // next 25 bits.
+  TakeBits(lane, 1);
+  lane->code = TakeBits(lane, kStartBits);
+  lane->range = kTopRange;
+}
+
+// N lanes advance together, one byte each per turn, until one of them has
+// produced all its bytes.
+template <int N>
+void RunLanes(Lane* const* lanes) {
+  Lane l[N];
+  for (int j = 0; j < N; ++j) l[j] = *lanes[j];
+  uint32_t turns = l[0].left;
+  for (int j = 1; j < N; ++j) turns = l[j].left < turns ? l[j].left : turns;
+  for (int j = 0; j < N; ++j) l[j].left -= turns;
+  // One refill (56 bits or more) serves two bytes of at most 40 bits.
+  for (; turns >= 2; turns -= 2) {
+    uint8_t value[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) Refill(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) l[j].out[0] = value[j];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+      l[j].out[1] = value[j];
+      l[j].out += 2;
+    }
+  }
+  if (turns != 0) {
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+      Refill(&l[j]);
+      *l[j].out++ = DecodeValue(&l[j]);
+    }
+  }
+  for (int j = 0; j < N; ++j) *lanes[j] = l[j];
+}
+
+}  // namespace
+
+void DecodeJobs(const StreamJob* jobs, uint32_t count) {
+  if (!gModel.ready) Prepare();
+  // Each lane takes the next stream when its own is done; the streams are
+  // independent, so the order in which they finish does not matter. When no
+  // stream is left for a lane, the others go on with one lane fewer.
+  // Longest first (by stored plus decoded bytes), so that the lanes finish
+  // close together and little is left for one lane alone. Up to kSorted
+  // streams are ordered; more are taken as they come.
+  constexpr uint32_t kSorted = 8;
+  const StreamJob* order[kSorted];
+  const uint32_t sorted = count < kSorted ? count : kSorted;
+  for (uint32_t i = 0; i < sorted; ++i) {
+    const StreamJob* job = &jobs[i];
+    const uint32_t work = job->storedLength + job->decodedCount;
+    uint32_t at = i;
+    for (; at > 0 && order[at - 1]->storedLength + order[at - 1]->decodedCount < work; --at) {
+      order[at] = order[at - 1];
+    }
+    order[at] = job;
+  }
+  Lane lanes[kStreamLanes];
+  Lane* running[kStreamLanes];
+  uint32_t nextJob = 0;
+  int idle[kStreamLanes];
+  for (int i = 0; i < kStreamLanes; ++i) idle[i] = 1;
+  for (;;) {
+    int active = 0;
+    for (int i = 0; i < kStreamLanes; ++i) {
+      while (idle[i] && nextJob < count) {
+        const StreamJob* job = nextJob < sorted ? order[nextJob] : &jobs[nextJob];
+        ++nextJob;
+        StartLane(&lanes[i], job, gModel.models[i]);
+        idle[i] = lanes[i].left == 0;
+      }
+      if (!idle[i]) running[active++] = &lanes[i];
+    }
+    switch (active) {
+      case 0: return;
+      case 1: RunLanes<1>(running); break;
+      case 2: RunLanes<2>(running); break;
+    }
+    for (int i = 0; i < kStreamLanes; ++i) idle[i] = idle[i] || lanes[i].left == 0;
+  }
+}
+
+// Copies the stored bytes into the padded input buffer and decodes them.
+void DecodeOne(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, uint8_t* destination) {
+  // A decoded count above 65,536 would overrun a stream buffer: it is
+  // refused with no bytes produced, and *length = 0 tells the caller so.
+  if (decodedCount > kStreamBufferSize) {
+    *length = 0;
+    return;
+  }
+  const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
+  if (storedLength != 0) std::memcpy(gModel.input, stored, storedLength);
+  std::memset(gModel.input + storedLength, 0, kStreamPadding);
+  const StreamJob job = {gModel.input, storedLength, decodedCount, destination};
+  DecodeJobs(&job, 1);
+  *length = decodedCount;
+}
