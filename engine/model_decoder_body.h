@@ -23,6 +23,7 @@ struct alignas(64) FrequencyModel {
   uint16_t cum[40];
   uint16_t add[8];
   uint64_t stop;
+  uint64_t valid[8];  // portable path: all-ones in the 16-bit lanes 0..n, by word
   uint32_t n;
   uint32_t total;
   uint32_t increment;
@@ -78,6 +79,10 @@ void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
   }
   for (uint16_t& lane : model->add) lane = static_cast<uint16_t>(count);
   model->stop = uint64_t{1} << n;
+  for (uint32_t w = 0; w < 8; ++w) {
+    const uint32_t lanes = n + 1 > 4 * w ? n + 1 - 4 * w : 0;
+    model->valid[w] = lanes >= 4 ? ~uint64_t{0} : (uint64_t{1} << (16 * lanes)) - 1;
+  }
   model->n = n;
   model->total = n * count;
   model->increment = count & 0xFFFFu;  // only the low 16 bits take part
@@ -215,8 +220,22 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   }
   const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
 #else
-  uint32_t s = 1;
-  while (s < model->n && model->cum[s] <= t) ++s;
+  // Four 16-bit lanes to a 64-bit word. Every count is below 0x8000, so a
+  // lane plus 0x8000 less t + 1 borrows from no other lane, and its top bit
+  // says whether the lane is above t. Those bits, gathered one per lane with
+  // the stop bit at lane n, give s as the first set bit, as the SSE2 path does.
+  constexpr uint64_t kTops = 0x8000800080008000ull;
+  const uint64_t target = 0x0001000100010001ull * ((t < 0x7FFFu ? t : 0x7FFFu) + 1);
+  uint64_t above[kVectors * 2];
+  uint64_t lanes = model->stop;
+  for (int w = 0; w < kVectors * 2; ++w) {
+    uint64_t x;
+    std::memcpy(&x, model->cum + 4 * w, 8);
+    above[w] = ((x | kTops) - target) & kTops;
+    const uint64_t g = above[w] >> 15;  // one bit at lanes 0, 16, 32, 48
+    lanes |= ((g | g >> 15 | g >> 30 | g >> 45) & 0xF) << (4 * w);
+  }
+  const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(lanes));
 #endif
 
   // The high end without a branch: the range itself for the last symbol.
@@ -249,8 +268,16 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
     model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
   }
 #else
-  for (uint32_t i = s; i <= model->n; ++i) {
-    model->cum[i] = static_cast<uint16_t>(model->cum[i] + model->increment);
+  // The lanes above t are s..; the increment goes to those up to n (the
+  // missing symbols' lanes keep kNeverBelow).
+  for (int w = 0; w < kVectors * 2; ++w) {
+    uint64_t x;
+    std::memcpy(&x, model->cum + 4 * w, 8);
+    x += ((above[w] >> 15) * model->increment) & model->valid[w];
+    std::memcpy(model->cum + 4 * w, &x, 8);
+  }
+  if (UNLIKELY(t >= model->total)) {
+    model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
   }
 #endif
   model->total += model->increment;
