@@ -106,7 +106,7 @@ int ReadHeader(const Bytes& bytes, FileTable* files, bool goOn, long* position) 
 TEST(SolidHeader, FixedVectorsAndRoundTrips) {
   const std::vector<packer::PackFile> one = {{"a.txt", Text("abc"), 946684800}};
   EXPECT_EQ(packer::WriteSolidHeader(one), HexBytes(kOneFileHeader));
-  EXPECT_EQ(packer::WriteSolidHeader({}), HexBytes("00000000 0000 00000000"));
+  EXPECT_EQ(packer::WriteSolidHeader(std::vector<packer::PackFile>{}), HexBytes("00000000 0000 00000000"));
   EXPECT_EQ(packer::PackHeaderBytes(Text("abab")), HexBytes("86 46 86 05"));
   // Long names, and more files than the table's first 3000 records.
   std::vector<packer::PackFile> many(40), lots(4000);

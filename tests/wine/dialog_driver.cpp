@@ -8,12 +8,12 @@
 #include "platform/platform.h"
 
 int StubMain(const char* argText) {
-  int silent = 0;
+  bool silent = false;
   if (std::strncmp(argText, "-s ", 3) == 0) {
-    silent = 1;
+    silent = true;
     argText += 3;
   }
   int answer = 'C';
-  if (PlatformOverwriteDialog(argText, silent, &answer) != 0) return 255;
+  if (!PlatformOverwriteDialog(argText, silent, &answer)) return 255;
   return answer;
 }

@@ -14,10 +14,12 @@ src="$WORK/src/payload"
 mkdir -p "$src/sub"
 head -c 70000 /dev/urandom >"$src/noise.bin"
 seq 1 5000 >"$src/sub/numbers.txt"
+# The execute file: a program that ends at once (the probe with no command).
+cp "$WINTOOLS/echoargs.exe" "$WORK/src/setup.exe"
 exe="$WORK/branded.exe"
 if ! "$dolm" pack -o "$exe" --stub "$stub" --silent --exec setup.exe --temp 'C:\Out' \
   --icon "$SOURCE/resources/dolm.ico" --version-info ProductName="Acme Tools" \
-  --version-info FileVersion=2.4.1.0 --execution-level asInvoker "$src" >"$WORK/pack.log" 2>&1; then
+  --version-info FileVersion=2.4.1.0 --execution-level asInvoker "$src" "$WORK/src/setup.exe" >"$WORK/pack.log" 2>&1; then
   fail "dolm pack: $(cat "$WORK/pack.log")"
   finish
 fi
