@@ -75,7 +75,7 @@ const char* ShortenForDisplay(const char* path, int n, char* out);
 // the profile, reads the solid header and expands every file.
 Result ExtractArchive(StubRun* run);
 
-// ---- inspect.cpp: reading an archive without running it ------------------------
+// ---- examine.cpp: reading an archive without running it ------------------------
 // An output that writes nothing.
 OutputSink NullSink();
 // Opens path and reads everything up to the first data block (option block,
