@@ -59,9 +59,11 @@ constexpr uint32_t kStreamLimit = kMaxStoredLength;
 // The part of the stream in memory: positions [base, size()) in absolute
 // stream positions, so that the finder and the parsers index it as if the
 // whole stream were there. Need(pos) guarantees that every position from
-// pos - window to pos + kLookahead (or the end of the stream) is present:
-// what a parse step reads (the longest match ahead of a stretch of the priced
-// parser, sources up to a window back) never leaves that range.
+// pos - window to pos + kLookahead (or the end of the stream) is present.
+// What is read from one Need to the next stays in that range: sources up to
+// a window back, and ahead a stretch of the priced parser and the longest
+// match behind it, or a run of lazy steps (each match longer than the one
+// before) and the longest match after it.
 constexpr size_t kLookahead = 2 * (kMinMatch + 0xFFFF) + 8192;
 
 class Window {
