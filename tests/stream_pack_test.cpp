@@ -78,14 +78,15 @@ TEST(StreamPack, RoundTripAndChangedInputs) {
 }
 
 TEST(StreamPack, MemoryIsBoundedByTheWindow) {
+  if (UnderAddressSanitizer()) GTEST_SKIP() << "the sanitizer's own memory hides the bound";
   const std::string dir = MakeTempDir("stream_pack_memory");
   mkdir((dir + "/in").c_str(), 0755);
   for (uint32_t i = 0; i < 25; ++i)  // 200 MiB, every file with other bytes
     WriteFileBytes(dir + "/in/" + std::to_string(i), i % 2 ? RandomBytes(8 << 20, i) : TextLikeBytes(8 << 20, i));
   RunResult r = Dolm({"pack", "-o", dir + "/out.sfx", "--stub", "linux", "--window", "8192K", "--level", "1", dir + "/in"});
-  RemoveTree(dir + "/in");
+  RemoveTree(dir);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  if (!UnderAddressSanitizer()) EXPECT_LE(r.maxRssKb, 12 * 8192 + 64 * 1024);
+  EXPECT_LE(r.maxRssKb, 12 * 8192 + 64 * 1024);  // 12 x window + 64 MiB
 }
 
 }  // namespace

@@ -209,7 +209,7 @@ int PackCommand(const std::vector<std::string>& args) {
   uint64_t archive = 0;
   {
     PackProgress progress(total);
-    progress.StartPhase("packing");
+    progress.StartPhase("compressing");  // the inputs are read as they are compressed
     ProgressLine line([&progress] { return progress.Text(); });
     archive = WriteSelfExtractor(output, image, branded, inputs, entries, stored, profile, level,
                                  &progress.done);
