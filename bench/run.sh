@@ -15,7 +15,14 @@
 # of the extraction comparison, default 7), WORK (work folder,
 # default BUILD_DIR/bench-run), LEVELS (default "1 6 9"), OUT (the folder the
 # self-extractors extract into, made empty before each run; default a folder
-# in /dev/shm when there is one, else WORK/out).
+# in /dev/shm when there is one, else WORK/out), SCALE_LEVELS (levels of the
+# scale rows, each also in LEVELS; default "1 6"; empty: no scale rows),
+# SCALE_BYTES (size of the scale payload, default 1,100,000,000).
+#
+# The scale rows pack a generated payload of more than 1 GiB
+# (bench/make_scale_payload.sh, made in WORK and removed again) once per
+# level and extract it once, to set cost per MB and packer memory against
+# the benchmark payload's.
 set -euo pipefail
 export LC_ALL=C
 
@@ -123,6 +130,38 @@ for level in $levels; do
   echo "run.sh: $name done" >&2
 done
 
+# ---- the scale rows: the same levels on more than 1 GiB -------------------------
+# Only levels that also have a row of their own on the benchmark payload.
+scale_levels=$(for l in ${SCALE_LEVELS-1 6}; do case " $levels " in *" $l "*) echo "$l" ;; esac; done)
+declare -A scalepack scaleunpack scalemem partpack
+if [ -n "$scale_levels" ]; then
+  scale=$work/scale-payload
+  rm -rf "$scale"
+  trap 'rm -rf "$outdir" "$scale" "$work"/scale-*.sfx' EXIT
+  "$here/make_scale_payload.sh" "$scale" "$payload" "${SCALE_BYTES:-1100000000}" >&2
+  scale_bytes=$(find "$scale" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+  all_runs=$runs; runs=1
+  part_bytes=$(find "$scale/part00" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+  for level in $scale_levels; do
+    sfx=$work/scale-$level.sfx
+    # Its first part alone: the same mix of files at the benchmark's size.
+    timed "scale part pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$scale/part00"
+    partpack[$level]=$best
+    timed "scale pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$scale"
+    scalepack[$level]=$best; scalemem[$level]=$peak
+    prepare="rm -rf '$outdir' && mkdir '$outdir'"
+    timed "scale extract $level" "$sfx" -s "$outdir"
+    prepare=
+    scaleunpack[$level]=$best
+    diff -r "$scale" "$outdir/scale-payload" >/dev/null ||
+      { echo "run.sh: scale-$level: the extracted files differ from the payload" >&2; exit 1; }
+    rm -rf "$outdir" "$sfx"
+    echo "run.sh: scale-$level done" >&2
+  done
+  runs=$all_runs
+  rm -rf "$scale"
+fi
+
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs" \
@@ -147,6 +186,22 @@ for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
       (ugz > 0 ? u / ugz : 0), (ubz > 0 ? u / ubz : 0), (uxz > 0 ? u / uxz : 0), ps, pr, pm, um
   }'
 done
+
+if [ -n "$scale_levels" ]; then
+  echo "scale: $scale_bytes bytes against the payload's $payload_bytes; one run each" \
+       "(the payload's figures: best of $runs); seconds per MB (10^6 bytes)"
+  echo "(part_s/MB: its first part alone, $part_bytes bytes of the same mix)"
+  printf '%-8s %10s %10s %10s %10s %10s %9s %9s\n' \
+    method pack_s/MB part_s/MB big_s/MB unpk_s/MB big_s/MB pack_KiB big_KiB
+  for level in $scale_levels; do
+    awk -v n="dolm-$level" -v small="$payload_bytes" -v big="$scale_bytes" -v part="$part_bytes" \
+        -v p="${pack[dolm-$level]}" -v pp="${partpack[$level]}" -v bp="${scalepack[$level]}" \
+        -v u="${unpack[dolm-$level]}" -v bu="${scaleunpack[$level]}" \
+        -v pm="${packmem[dolm-$level]}" -v bm="${scalemem[$level]}" 'BEGIN {
+      printf "%-8s %10.4f %10.4f %10.4f %10.4f %10.4f %9d %9d\n", n, p / small * 1e6,
+        pp / part * 1e6, bp / big * 1e6, u / small * 1e6, bu / big * 1e6, pm, bm }'
+  done
+fi
 
 # ---- the targets, each a ratio from this run ------------------------------------
 # Memory budgets for the 8192K profile: the stub may use its decoder memory
@@ -174,3 +229,10 @@ if [ -n "${size[dolm-$default_level]:-}" ]; then
   check "dolm-$default_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$default_level]} / ${pack[xz]}}")" 1
 fi
 check "dolm-$best_level size / bzip2 -9" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[bzip2]}}")" 1
+for level in $scale_levels; do
+  check "dolm-$level packer peak KiB on the 1 GiB payload" "${scalemem[$level]}" "$packer_budget"
+  check "dolm-$level pack time per MB, 1 GiB / 50 MB payload" \
+    "$(awk "BEGIN{print (${scalepack[$level]} / $scale_bytes) / (${pack[dolm-$level]} / $payload_bytes)}")" 1.2
+  check "dolm-$level pack time per MB, 1 GiB / its first part" \
+    "$(awk "BEGIN{print (${scalepack[$level]} / $scale_bytes) / (${partpack[$level]} / $part_bytes)}")" 1.2
+done

@@ -1,32 +1,32 @@
-// A whole archive: the option block, the archive header, the solid header and
-// the data blocks of the files' joined bytes, in the order the stub reads them.
-#include <stdexcept>
+// A whole archive in memory: the streaming writer fed from the files' data
+// and collecting the pieces in one buffer.
+#include <cstring>
 
-#include "container/format.h"
 #include "packer/packer.h"
 
 namespace packer {
 
 Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
                    int profile, int level, std::atomic<uint64_t>* done) {
-  if (profile < 0 || profile >= static_cast<int>(kProfileCount))
-    throw std::invalid_argument("size profile must be 0 to 8");
-
-  Bytes out = WriteOptionBlock(options);
-  const std::array<uint8_t, 36> header = MakeArchiveHeader(static_cast<uint8_t>(profile), 1);
-  out.insert(out.end(), header.begin(), header.end());
-
-  const Bytes solid = WriteSolidHeader(files);
-  out.insert(out.end(), solid.begin(), solid.end());
-
-  Bytes joined;
-  size_t total = 0;
+  uint64_t total = 0;
   for (const PackFile& file : files) total += file.data.size();
-  joined.reserve(total);
-  for (const PackFile& file : files) joined.insert(joined.end(), file.data.begin(), file.data.end());
-
-  const Bytes blocks = WriteDataBlocks(joined, profile, level, done);
-  out.insert(out.end(), blocks.begin(), blocks.end());
+  // The files one after the other, as one stream.
+  size_t index = 0, offset = 0;
+  const DataSource source = [&](uint8_t* into, size_t size) {
+    while (index < files.size() && offset == files[index].data.size()) {
+      ++index;
+      offset = 0;
+    }
+    if (index == files.size()) return size_t{0};
+    size = std::min(size, files[index].data.size() - offset);
+    std::memcpy(into, files[index].data.data() + offset, size);
+    offset += size;
+    return size;
+  };
+  Bytes out;
+  const BlockSink sink = [&](const Bytes& piece) { out.insert(out.end(), piece.begin(), piece.end()); };
+  // Everything in one buffer, as the data is in memory anyway.
+  WriteArchive(EntriesOf(files), options, profile, level, source, sink, done, static_cast<size_t>(total));
   return out;
 }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "container/format.h"
 #include "packer/packer.h"
@@ -55,6 +56,60 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
 // that even its raw form is accepted whatever the model coder achieves.
 constexpr uint32_t kStreamLimit = kMaxStoredLength;
 
+// The part of the stream in memory: positions [base, size()) in absolute
+// stream positions, so that the finder and the parsers index it as if the
+// whole stream were there. Need(pos) guarantees that every position from
+// pos - window to pos + kLookahead (or the end of the stream) is present.
+// What is read from one Need to the next stays in that range: sources up to
+// a window back, and ahead a stretch of the priced parser and the longest
+// match behind it, or a run of lazy steps (each match longer than the one
+// before) and the longest match after it.
+constexpr size_t kLookahead = 2 * (kMinMatch + 0xFFFF) + 8192;
+
+class Window {
+ public:
+  // Holds at most max(capacity, 2 * window + 2 * kLookahead) bytes, and never
+  // more than the stream has.
+  Window(const DataSource& source, size_t total, size_t window, size_t capacity)
+      : source_(source), total_(total), window_(window) {
+    capacity_ = std::min(std::max(capacity, 2 * window + 2 * kLookahead), total);
+    bytes_.reserve(capacity_);
+  }
+
+  const uint8_t& operator[](size_t pos) const { return bytes_[pos - base_]; }
+  size_t size() const { return base_ + bytes_.size(); }  // end of what has arrived
+  size_t total() const { return total_; }
+
+  void Need(size_t pos) {
+    if (size() >= total_ || size() >= pos + kLookahead) return;
+    if (bytes_.size() == capacity_) {
+      // Drops what lies more than a window behind `pos`: no match reaches it.
+      const size_t drop = pos - window_ - base_;
+      std::memmove(bytes_.data(), bytes_.data() + drop, bytes_.size() - drop);
+      bytes_.resize(bytes_.size() - drop);
+      base_ += drop;
+    }
+    while (bytes_.size() < capacity_ && size() < total_) {
+      const size_t have = bytes_.size();
+      const size_t want = std::min(capacity_ - have, total_ - size());
+      bytes_.resize(have + want);
+      const size_t got = source_(bytes_.data() + have, want);
+      bytes_.resize(have + std::min(got, want));
+      if (got == 0)
+        throw std::runtime_error("the data ended after " + std::to_string(size()) + " of " +
+                                 std::to_string(total_) + " bytes");
+    }
+  }
+
+ private:
+  const DataSource& source_;
+  size_t total_;
+  size_t window_;
+  size_t capacity_;
+  size_t base_ = 0;  // stream position of bytes_[0]
+  Bytes bytes_;      // reserved for capacity_ bytes at the start: it never moves
+};
+
 struct Item {
   uint32_t length;    // 0 for a literal
   uint32_t distance;  // D: the match starts D + 1 bytes back
@@ -79,12 +134,12 @@ LevelSettings SettingsFor(int level) {
 
 class MatchFinder {
  public:
-  MatchFinder(const Bytes& data, uint32_t windowSize, uint32_t width, LevelSettings settings)
+  MatchFinder(const Window& data, uint32_t windowSize, uint32_t width, LevelSettings settings)
       : data_(data), windowSize_(windowSize), width_(width), settings_(settings),
         hashBits_(HashBitsFor(windowSize)), head_(size_t{1} << hashBits_, kNone) {
     // The chain ring needs no more entries than the data has positions.
     size_t ring = 1;
-    while (ring < windowSize && ring < data.size()) ring <<= 1;
+    while (ring < windowSize && ring < data.total()) ring <<= 1;
     ringMask_ = ring - 1;
     prev_.assign(ring, kNone);
   }
@@ -156,7 +211,7 @@ class MatchFinder {
     return (v * 2654435761u) >> (32 - hashBits_);
   }
 
-  const Bytes& data_;
+  const Window& data_;
   uint32_t windowSize_;
   uint32_t width_;
   LevelSettings settings_;
@@ -168,11 +223,12 @@ class MatchFinder {
 
 // Turns runs of items into blocks. A block is closed before any of its
 // streams could pass kStreamLimit bytes; the one before the newest is held
-// back so that the final block can carry the last mark.
+// back so that the final block can carry the last mark. Each block goes to
+// the sink as soon as it is written.
 class BlockCutter {
  public:
-  BlockCutter(uint32_t width, Bytes& out, std::atomic<uint64_t>* done)
-      : width_(width), out_(out), done_(done) {}
+  BlockCutter(uint32_t width, const BlockSink& sink, std::atomic<uint64_t>* done)
+      : width_(width), sink_(sink), done_(done) {}
 
   void Add(const Item& item) {
     covered_ += item.length == 0 ? 1 : item.length;
@@ -236,7 +292,11 @@ class BlockCutter {
       if (lowBits > 0) s.low.push_back(static_cast<uint16_t>(item.distance & ((1u << lowBits) - 1)));
     }
     s.itemsInLastFlagByte = static_cast<uint32_t>((end - begin) % 8);
-    if (WriteBlock(s, static_cast<int>(width_), last, out_)) return;
+    Bytes block;
+    if (WriteBlock(s, static_cast<int>(width_), last, block)) {
+      sink_(block);
+      return;
+    }
     if (end - begin < 2) throw std::runtime_error("the block writer refused a single item");
     const size_t middle = begin + (end - begin) / 2;
     Write(items, begin, middle, false);
@@ -244,7 +304,7 @@ class BlockCutter {
   }
 
   uint32_t width_;
-  Bytes& out_;
+  const BlockSink& sink_;
   std::atomic<uint64_t>* done_;
   uint64_t covered_ = 0;  // stream bytes the items added so far stand for
   std::vector<Item> items_;
@@ -345,15 +405,16 @@ class PricedParser {
  public:
   static constexpr size_t kStretch = 4096;
 
-  PricedParser(const Bytes& data, MatchFinder& finder, BlockCutter& cutter, uint32_t width,
+  PricedParser(Window& data, MatchFinder& finder, BlockCutter& cutter, uint32_t width,
                uint32_t niceLength)
       : data_(data), finder_(finder), cutter_(cutter), prices_(width), nice_(niceLength),
         price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1) {}
 
   void Run() {
     size_t pos = 0;
-    const size_t n = data_.size();
+    const size_t n = data_.total();
     while (pos < n) {
+      data_.Need(pos);
       const size_t end = std::min(n, pos + kStretch);
       const size_t span = end - pos;
       std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
@@ -426,7 +487,7 @@ class PricedParser {
     }
   }
 
-  const Bytes& data_;
+  Window& data_;
   MatchFinder& finder_;
   BlockCutter& cutter_;
   Prices prices_;
@@ -440,25 +501,23 @@ class PricedParser {
 
 }  // namespace
 
-Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<uint64_t>* done) {
+void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
+                     const BlockSink& sink, std::atomic<uint64_t>* done, size_t buffer) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
-  if (stream.size() > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
+  if (total > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
   const uint32_t windowSize = 32768u << profile;
   const uint32_t width = 7u + static_cast<uint32_t>(profile);
   const LevelSettings settings = SettingsFor(level);
 
-  // Room for the packed blocks of well compressible data; pages not written
-  // are not touched, and the vector grows past it for data that packs worse.
-  Bytes out;
-  out.reserve(stream.size() / 2 + 65536);
-  BlockCutter cutter(width, out, done);
+  Window stream(source, static_cast<size_t>(total), windowSize, buffer);
+  BlockCutter cutter(width, sink, done);
   MatchFinder finder(stream, windowSize, width, settings);
-  const size_t n = stream.size();
+  const size_t n = stream.total();
   if (settings.priced) {
     PricedParser(stream, finder, cutter, width, settings.niceLength).Run();
     cutter.Finish();
-    return out;
+    return;
   }
 
   auto literal = [&](size_t pos) { cutter.Add(Item{0, 0, stream[pos]}); };
@@ -470,10 +529,12 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<u
   size_t pos = 0;
   Item current{0, 0, 0};
   if (n > 0) {
+    stream.Need(0);
     current = finder.Find(0);
     finder.Insert(0);
   }
   while (pos < n) {
+    stream.Need(pos);  // also after a lazy step, which skips the Need below
     if (current.length == 0) {
       literal(pos);
       ++pos;
@@ -494,11 +555,29 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<u
       pos += current.length;
     }
     if (pos < n) {
+      stream.Need(pos);
       current = finder.Find(pos);
       finder.Insert(pos);
     }
   }
   cutter.Finish();
+}
+
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<uint64_t>* done) {
+  size_t given = 0;
+  const DataSource source = [&](uint8_t* into, size_t size) {
+    size = std::min(size, stream.size() - given);
+    std::memcpy(into, stream.data() + given, size);
+    given += size;
+    return size;
+  };
+  // Room for the packed blocks of well compressible data; pages not written
+  // are not touched, and the vector grows past it for data that packs worse.
+  Bytes out;
+  out.reserve(stream.size() / 2 + 65536);
+  const BlockSink sink = [&](const Bytes& block) { out.insert(out.end(), block.begin(), block.end()); };
+  // The whole stream in one buffer: nothing is ever dropped from it.
+  WriteDataBlocks(stream.size(), source, profile, level, sink, done, stream.size());
   return out;
 }
 

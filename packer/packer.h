@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,15 +81,36 @@ struct FileEntry {
 };
 Bytes WriteSolidHeader(const std::vector<FileEntry>& entries);
 Bytes WriteSolidHeader(const std::vector<PackFile>& files);  // with the files' own sizes
+std::vector<FileEntry> EntriesOf(const std::vector<PackFile>& files);  // throws above 2 GiB
 
 // ---- lz_parser.cpp: the match coder ---------------------------------------------------
-// Compresses the joined file data into data blocks for a size profile (0..8)
-// at a compression level (1..9). `done`, when given, counts the bytes of
-// `stream` coded so far (for a progress display on another thread).
+// Hands out the joined file data in order: fills `into` with 1 to `size`
+// bytes and returns how many; 0 means it has nothing more (an error before
+// the announced total). A source may throw to end the packing.
+using DataSource = std::function<size_t(uint8_t* into, size_t size)>;
+// Takes each finished piece of the archive, in order.
+using BlockSink = std::function<void(const Bytes& piece)>;
+// Compresses `total` bytes from `source` into data blocks for a size profile
+// (0..8) at a compression level (1..9), each handed to `sink` as soon as it
+// is final. At most about 2 x window + 272 KiB of the data are held at once,
+// or `buffer` bytes when that is more. `done`, when given, counts the bytes
+// coded so far (for a progress display on another thread). The blocks do not
+// depend on how the source cuts the data nor on `buffer`.
+void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
+                     const BlockSink& sink, std::atomic<uint64_t>* done = nullptr,
+                     size_t buffer = 0);
+// The same for data in memory, returning the blocks.
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level,
                       std::atomic<uint64_t>* done = nullptr);
 
-// ---- archive.cpp: a whole archive ------------------------------------------------------
+// ---- stream_writer.cpp and archive.cpp: a whole archive ----------------------------------
+// Writes the option block, the archive header and the solid header of
+// `entries`, then the data blocks of the files' bytes (their sizes summed)
+// taken from `source`, every piece to `sink` as it is finished.
+void WriteArchive(const std::vector<FileEntry>& entries, const StoredOptions& options,
+                  int profile, int level, const DataSource& source, const BlockSink& sink,
+                  std::atomic<uint64_t>* done = nullptr, size_t buffer = 0);
+// The same archive in memory, the files' data held in one buffer.
 Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
                    int profile, int level, std::atomic<uint64_t>* done = nullptr);
 

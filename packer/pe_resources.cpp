@@ -272,31 +272,43 @@ std::string ReadResources(const Bytes& image, std::vector<Resource>& resources) 
   return "";
 }
 
-uint32_t PeChecksum(const Bytes& file, const Bytes& tail) {
-  uint64_t field = file.size() >= 0x40 ? uint64_t{U32(file, kLfanewOffset)} + 4 + kCoffSize + kOptChecksum : 0;
-  uint64_t sum = 0, position = 0;
-  uint32_t low = 0;
+PeChecksummer::PeChecksummer(const Bytes& head)
+    : field_(head.size() >= 0x40 ? uint64_t{U32(head, kLfanewOffset)} + 4 + kCoffSize + kOptChecksum : 0) {}
+
+void PeChecksummer::Add(const uint8_t* data, size_t size) {
   // 16-bit little-endian words with the carry folded back, the checksum field as zero.
-  for (const Bytes* part : {&file, &tail})
-    for (uint8_t byte : *part) {
-      uint32_t value = position - field < 4 ? 0 : byte;
-      if (position++ & 1) {
-        sum += low | (value << 8);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-      } else {
-        low = value;
-      }
+  for (size_t i = 0; i < size; ++i) {
+    uint32_t value = position_ - field_ < 4 ? 0 : data[i];
+    if (position_++ & 1) {
+      sum_ += low_ | (value << 8);
+      sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+    } else {
+      low_ = value;
     }
-  if (position & 1) sum += low;
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum + position);
+  }
 }
 
-bool SetPeChecksum(Bytes& file, const Bytes& tail) {
+uint32_t PeChecksummer::Value() const {
+  uint64_t sum = sum_;
+  if (position_ & 1) sum += low_;
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + position_);
+}
+
+uint32_t PeChecksum(const Bytes& file, const Bytes& tail) {
+  PeChecksummer sum(file);
+  sum.Add(file.data(), file.size());
+  sum.Add(tail.data(), tail.size());
+  return sum.Value();
+}
+
+bool SetPeChecksum(Bytes& file, const Bytes& tail) { return SetPeChecksum(file, PeChecksum(file, tail)); }
+
+bool SetPeChecksum(Bytes& file, uint32_t checksum) {
   PeLayout pe;
   if (!ParseLayout(file, pe).empty()) return false;
-  Put32(file, pe.optional + kOptChecksum, PeChecksum(file, tail));
+  Put32(file, pe.optional + kOptChecksum, checksum);
   return true;
 }
 

@@ -47,9 +47,23 @@ std::string ReadResources(const Bytes& image, std::vector<Resource>& resources);
 std::string WriteResources(Bytes& image, std::vector<Resource> resources);
 // The PE checksum of the file `file` + `tail`, as the loader computes it.
 uint32_t PeChecksum(const Bytes& file, const Bytes& tail);
+// The same computed piece by piece: Add every byte of the file in order,
+// from its start, whose first bytes are `head`.
+class PeChecksummer {
+ public:
+  explicit PeChecksummer(const Bytes& head);
+  void Add(const uint8_t* data, size_t size);
+  uint32_t Value() const;
+
+ private:
+  uint64_t field_;  // file offset of the checksum field, counted as zero
+  uint64_t sum_ = 0, position_ = 0;
+  uint32_t low_ = 0;  // the low byte of a word not yet complete
+};
 // Stores that checksum in the optional header of `file`. False when `file`
 // is not a PE image.
 bool SetPeChecksum(Bytes& file, const Bytes& tail);
+bool SetPeChecksum(Bytes& file, uint32_t checksum);
 // True when the image starts as an ELF file (the Linux stub).
 bool IsElfImage(const Bytes& image);
 

@@ -17,14 +17,16 @@ void PutU32(Bytes& out, uint32_t value) {
 
 }  // namespace
 
-Bytes WriteSolidHeader(const std::vector<PackFile>& files) {
+Bytes WriteSolidHeader(const std::vector<PackFile>& files) { return WriteSolidHeader(EntriesOf(files)); }
+
+std::vector<FileEntry> EntriesOf(const std::vector<PackFile>& files) {
   std::vector<FileEntry> entries;
   for (const PackFile& file : files) {
     if (file.data.size() > 0x7FFFFFFFu)
       throw std::invalid_argument("file larger than 2 GiB: " + file.name);
     entries.push_back({file.name, static_cast<uint32_t>(file.data.size()), file.time, file.attributes});
   }
-  return WriteSolidHeader(entries);
+  return entries;
 }
 
 Bytes WriteSolidHeader(const std::vector<FileEntry>& files) {

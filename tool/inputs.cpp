@@ -64,6 +64,14 @@ std::vector<std::string> RelativeComponents(const std::string& input) {
   return components;
 }
 
+}  // namespace
+
+int64_t ModificationNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+namespace {
+
 struct Walker {
   bool followLinks = true;
   std::vector<std::string> excludes;
@@ -111,7 +119,8 @@ struct Walker {
       std::string name;
       for (const auto& component : components) name += (name.empty() ? "" : "\\") + component;
       files.push_back({name, components, path, static_cast<uint64_t>(st.st_size),
-                       static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+                       static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                       ModificationNs(st), static_cast<uint32_t>(st.st_mode)});
       return;
     }
     if (!S_ISDIR(st.st_mode))

@@ -145,23 +145,30 @@ OutputFile::~OutputFile() {
   UnguardPart();
 }
 
-uint64_t OutputFile::Commit(const packer::Bytes& image, const packer::Bytes& archive) {
-  bool written = WriteAll(fd_, image.data(), image.size()) &&
-                 WriteAll(fd_, archive.data(), archive.size());
-  std::string why = Errno();
+void OutputFile::Append(const packer::Bytes& bytes) {
+  if (!WriteAll(fd_, bytes.data(), bytes.size())) throw Failure("cannot write '" + part_ + "': " + Errno());
+  written_ += bytes.size();
+}
+
+void OutputFile::Rewrite(const packer::Bytes& bytes) {
+  if (bytes.size() > written_ || lseek(fd_, 0, SEEK_SET) != 0 || !WriteAll(fd_, bytes.data(), bytes.size()) ||
+      lseek(fd_, 0, SEEK_END) < 0)
+    throw Failure("cannot write '" + part_ + "': " + Errno());
+}
+
+uint64_t OutputFile::Commit() {
   int closed = close(fd_);
   fd_ = -1;
-  if (written && closed != 0) {
-    written = false;
-    why = Errno();
-  }
-  if (written && rename(part_.c_str(), out_.c_str()) != 0) {
-    written = false;
-    why = Errno();
-  }
-  if (!written) throw Failure("cannot write '" + out_ + "': " + why);
+  if (closed != 0 || rename(part_.c_str(), out_.c_str()) != 0)
+    throw Failure("cannot write '" + out_ + "': " + Errno());
   committed_ = true;
-  return image.size() + archive.size();
+  return written_;
+}
+
+uint64_t OutputFile::Commit(const packer::Bytes& image, const packer::Bytes& archive) {
+  Append(image);
+  Append(archive);
+  return Commit();
 }
 
 }  // namespace tool

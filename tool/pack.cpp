@@ -1,6 +1,5 @@
 // dolm pack: gathers files and folders, packs them into an archive and joins
 // it to a stub, giving a ready self-extractor.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 
 #include "container/format.h"
 #include "packer/packer.h"
-#include "packer/pe_resources.h"
 #include "tool/codepage.h"
 #include "tool/tool.h"
 
@@ -96,57 +94,8 @@ const std::vector<OptionDef> kPackOptions = {
     {"--execution-level", "", true}, {"--help", "-h", false},
 };
 
-// The stub counts the bytes still owed to one file in a signed 32-bit number.
-constexpr uint64_t kMaxFileSize = 0x7FFFFFFF;
 constexpr unsigned kMaxNameLength = 255;  // one byte in the file entry
 constexpr int kDefaultMaxProfile = 6;     // 2048K
-
-std::string Errno() { return std::strerror(errno); }
-
-struct LoadedFile {
-  packer::Bytes data;
-  uint32_t time;
-  uint8_t attributes;
-};
-
-LoadedFile LoadFile(const std::string& path, const char* epochText, uint64_t epoch) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Failure("cannot open '" + path + "': " + Errno());
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    close(fd);
-    throw Failure("cannot read '" + path + "': " + Errno());
-  }
-  if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
-    close(fd);
-    throw Failure("'" + path + "' is " + std::to_string(st.st_size) +
-                  " bytes; a stored file can hold at most 2 GiB - 1 bytes");
-  }
-  LoadedFile file;
-  file.data.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < file.data.size()) {
-    ssize_t got = read(fd, file.data.data() + done, file.data.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      close(fd);
-      throw Failure("cannot read '" + path + "': " + Errno());
-    }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  char extra;
-  bool grew = done == file.data.size() && read(fd, &extra, 1) > 0;
-  close(fd);
-  if (done != file.data.size() || grew) throw Failure("'" + path + "' changed while it was read");
-  // Times before 1970 or past 2106 do not fit the stored 32-bit field.
-  int64_t mtime = static_cast<int64_t>(st.st_mtime);
-  uint64_t seconds = mtime < 0 ? 0 : static_cast<uint64_t>(mtime);
-  if (epochText != nullptr && seconds > epoch) seconds = epoch;
-  file.time = static_cast<uint32_t>(std::min<uint64_t>(seconds, 0xFFFFFFFFu));
-  file.attributes = static_cast<uint8_t>(0x20 | ((st.st_mode & S_IWUSR) ? 0 : 0x01));
-  return file;
-}
 
 int ParseProfile(const std::string& text) {
   std::string digits = text;
@@ -205,23 +154,6 @@ uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings&
   return total;
 }
 
-std::vector<packer::PackFile> LoadFiles(const std::vector<InputFile>& inputs, const Epoch& epoch,
-                                        std::atomic<uint64_t>& done) {
-  std::vector<packer::PackFile> files;
-  for (const auto& input : inputs) {
-    LoadedFile loaded = LoadFile(input.path, epoch.text, epoch.seconds);
-    if (loaded.data.size() != input.size) throw Failure("'" + input.path + "' changed while it was read");
-    done += loaded.data.size();
-    packer::PackFile file;
-    file.name = input.name;
-    file.data = std::move(loaded.data);
-    file.time = loaded.time;
-    file.attributes = loaded.attributes;
-    files.push_back(std::move(file));
-  }
-  return files;
-}
-
 // The output must not replace an input: refused before anything is read.
 void RefuseOutputAmongInputs(const std::string& out, const std::vector<InputFile>& inputs) {
   for (const std::string& path : {out, out + ".part"}) {
@@ -268,23 +200,22 @@ int PackCommand(const std::vector<std::string>& args) {
   RefuseOutputAmongInputs(out, inputs);
   uint64_t total = CheckInputs(inputs, settings);
 
+  if (profile < 0) {
+    profile = 0;
+    while (profile < kDefaultMaxProfile && (uint64_t{32768} << profile) < total) ++profile;
+  }
+  const std::vector<packer::FileEntry> entries = FileList(inputs, epoch.text, epoch.seconds);
   OutputFile output(out);
-  packer::Bytes archive;
+  uint64_t archive = 0;
   {
     PackProgress progress(total);
+    progress.StartPhase("compressing");  // the inputs are read as they are compressed
     ProgressLine line([&progress] { return progress.Text(); });
-    std::vector<packer::PackFile> files = LoadFiles(inputs, epoch, progress.done);
-    if (profile < 0) {
-      profile = 0;
-      while (profile < kDefaultMaxProfile && (uint64_t{32768} << profile) < total) ++profile;
-    }
-    progress.StartPhase("compressing");
-    archive = packer::BuildArchive(files, stored, profile, level, &progress.done);
+    archive = WriteSelfExtractor(output, image, branded, inputs, entries, stored, profile, level,
+                                 &progress.done);
   }
-  // A branded stub carries the PE checksum of the whole file, archive included.
-  if (branded) packer::SetPeChecksum(image, archive);
-  uint64_t written = output.Commit(image, archive);
-  printf("%s\n", PackSummary(out, inputs.size(), total, archive.size(), written, profile).c_str());
+  uint64_t written = output.Commit();
+  printf("%s\n", PackSummary(out, inputs.size(), total, archive, written, profile).c_str());
   return kExitOk;
 }
 

@@ -1,6 +1,8 @@
 // The dolm command-line tool: shared declarations of its commands and helpers.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,9 +22,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // bad input, I/O failure, damaged or refused archive
 constexpr int kExitUsage = 2;    // the command line itself is wrong
 
-// Most data one archive takes (2 GiB - 16 MiB). Everything is packed in
-// memory, and `dolm test` counts the expanded bytes through the stub's signed
-// 32-bit count, which stays exact while the data is this much below 2 GiB.
+// Most data one archive takes (2 GiB - 16 MiB). The match coder counts
+// stream positions in 31 bits, and `dolm test` counts the expanded bytes
+// through the stub's signed 32-bit count, which stays exact while the data
+// is this much below 2 GiB.
 constexpr uint64_t kMaxArchiveData = 0x7F000000;
 
 // A failure that ends the command: main prints "dolm: <what>" and exits 1.
@@ -110,10 +113,13 @@ struct InputFile {
   std::vector<std::string> components;   // the same, folder by folder
   std::string path;                      // where it is on disk
   uint64_t size, device, inode;
+  int64_t mtimeNs;                       // modification time, ns since 1970
+  uint32_t mode;
 };
 // The files named by the operands, -C (--directory), -T (--files-from),
 // --exclude and --no-follow in `parsed`, sorted by stored name.
 std::vector<InputFile> SelectInputs(const ParsedArgs& parsed);
+int64_t ModificationNs(const struct stat& st);  // st_mtim in one number
 
 // ---- stored_options.cpp: the option flags of pack and restub ---------------------
 // The texts are the stored bytes, in the code page the names are stored in.
@@ -152,12 +158,33 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   // Writes image + archive and renames OUT.part to OUT; returns the bytes written.
   uint64_t Commit(const packer::Bytes& image, const packer::Bytes& archive);
+  // Or piece by piece: Append each piece in order, Rewrite the start of what
+  // was written, then Commit.
+  void Append(const packer::Bytes& bytes);
+  void Rewrite(const packer::Bytes& bytes);
+  uint64_t Commit();
 
  private:
   std::string out_, part_;
   int fd_ = -1;
+  uint64_t written_ = 0;
   bool committed_ = false;
 };
+
+// ---- pack_stream.cpp: pack's file list and data, read as they are written ----------
+// The file list of `inputs`, from what was seen when they were selected: the
+// times capped at `epoch` when `epochText` is set.
+std::vector<packer::FileEntry> FileList(const std::vector<InputFile>& inputs,
+                                        const char* epochText, uint64_t epoch);
+// Writes `image` and the archive to `output`, reading the inputs one at a
+// time while the data blocks are written; a branded image gets the PE
+// checksum of the whole file. Throws Failure naming an input that changed
+// since it was selected. Returns the archive's length.
+uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool branded,
+                            const std::vector<InputFile>& inputs,
+                            const std::vector<packer::FileEntry>& entries,
+                            const packer::StoredOptions& stored, int profile, int level,
+                            std::atomic<uint64_t>* done);
 
 // ---- archive_walk.cpp: the parts of a self-extractor, found without decoding ----
 struct ArchiveLayout {

@@ -1,0 +1,132 @@
+// pack's data path: the file list is written from what the selection saw,
+// then the inputs are read one at a time straight into the match coder's
+// window and every finished block goes to OUT.part, so that memory is set by
+// the window and not by the size of the inputs. An input that is not what
+// the file list says any more (size, time or identity changed, or it cannot
+// be read to its end) ends the pack with its name, and OUT.part is removed.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "packer/pe_resources.h"
+#include "tool/tool.h"
+
+namespace tool {
+
+namespace {
+
+std::string Errno() { return std::strerror(errno); }
+
+// The inputs one after the other, as the match coder's data source.
+class InputReader {
+ public:
+  explicit InputReader(const std::vector<InputFile>& inputs) : inputs_(inputs) {}
+  ~InputReader() { Close(); }
+  InputReader(const InputReader&) = delete;
+  InputReader& operator=(const InputReader&) = delete;
+
+  // After the last byte: checks that every file ended where the list says.
+  void Finish() { Read(nullptr, 0); }
+
+  size_t Read(uint8_t* into, size_t size) {
+    while (index_ < inputs_.size() && (fd_ < 0 || left_ == 0)) {
+      if (fd_ >= 0) {
+        EndFile();
+        ++index_;
+      } else {
+        Open();
+      }
+    }
+    if (index_ == inputs_.size()) return 0;
+    for (;;) {
+      ssize_t got = read(fd_, into, static_cast<size_t>(std::min<uint64_t>(size, left_)));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw Failure("cannot read '" + Path() + "': " + Errno());
+      if (got == 0) Changed();  // shorter than when it was selected
+      left_ -= static_cast<uint64_t>(got);
+      return static_cast<size_t>(got);
+    }
+  }
+
+ private:
+  const std::string& Path() const { return inputs_[index_].path; }
+  [[noreturn]] void Changed() const { throw Failure("'" + Path() + "' changed while it was packed"); }
+
+  void Open() {
+    const InputFile& input = inputs_[index_];
+    fd_ = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw Failure("cannot open '" + input.path + "': " + Errno());
+    struct stat st;
+    if (fstat(fd_, &st) != 0) throw Failure("cannot read '" + input.path + "': " + Errno());
+    if (static_cast<uint64_t>(st.st_size) != input.size || ModificationNs(st) != input.mtimeNs ||
+        static_cast<uint64_t>(st.st_dev) != input.device || static_cast<uint64_t>(st.st_ino) != input.inode)
+      Changed();
+    left_ = input.size;
+  }
+
+  // A file read to its stored size must end there.
+  void EndFile() {
+    char extra;
+    ssize_t got;
+    do got = read(fd_, &extra, 1);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) throw Failure("cannot read '" + Path() + "': " + Errno());
+    if (got > 0) Changed();
+    Close();
+  }
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  const std::vector<InputFile>& inputs_;
+  size_t index_ = 0;
+  int fd_ = -1;        // the open input inputs_[index_], or -1
+  uint64_t left_ = 0;  // its bytes not read yet
+};
+
+}  // namespace
+
+std::vector<packer::FileEntry> FileList(const std::vector<InputFile>& inputs,
+                                        const char* epochText, uint64_t epoch) {
+  std::vector<packer::FileEntry> entries;
+  for (const InputFile& input : inputs) {
+    // Times before 1970 or past 2106 do not fit the stored 32-bit field.
+    uint64_t seconds = input.mtimeNs < 0 ? 0 : static_cast<uint64_t>(input.mtimeNs / 1000000000);
+    if (epochText != nullptr && seconds > epoch) seconds = epoch;
+    entries.push_back({input.name, static_cast<uint32_t>(input.size),
+                       static_cast<uint32_t>(std::min<uint64_t>(seconds, 0xFFFFFFFFu)),
+                       static_cast<uint8_t>(0x20 | ((input.mode & S_IWUSR) ? 0 : 0x01))});
+  }
+  return entries;
+}
+
+uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool branded,
+                            const std::vector<InputFile>& inputs,
+                            const std::vector<packer::FileEntry>& entries,
+                            const packer::StoredOptions& stored, int profile, int level,
+                            std::atomic<uint64_t>* done) {
+  // The checksum field is counted as zero: the image goes out as it is and
+  // is written again with the checksum at the end.
+  packer::PeChecksummer checksum(image);
+  checksum.Add(image.data(), image.size());
+  output.Append(image);
+  uint64_t archive = 0;
+  InputReader reader(inputs);
+  const packer::DataSource source = [&reader](uint8_t* into, size_t size) { return reader.Read(into, size); };
+  const packer::BlockSink sink = [&](const packer::Bytes& piece) {
+    if (branded) checksum.Add(piece.data(), piece.size());
+    output.Append(piece);
+    archive += piece.size();
+  };
+  packer::WriteArchive(entries, stored, profile, level, source, sink, done);
+  reader.Finish();
+  if (branded && packer::SetPeChecksum(image, checksum.Value())) output.Rewrite(image);
+  return archive;
+}
+
+}  // namespace tool
