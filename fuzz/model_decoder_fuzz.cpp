@@ -38,10 +38,16 @@ void DecodeAlone(const uint8_t* stored, uint32_t storedLength, uint32_t count) {
   free(destination);
 }
 
+// A count for DecodeStreams: with bit 30 set any count up to a full stream
+// buffer, else at most 4,095 (many times the symbols after which the models
+// are rescaled, at a fraction of the time).
+uint32_t Count(uint32_t field) {
+  return (field & 0x40000000u) != 0 ? field % (kStreamBufferSize + 1) : field & 0xFFFu;
+}
+
 void DecodeTogether(const uint8_t* data, size_t size) {
   if (size < 10) return;
-  const uint32_t counts[2] = {(FuzzLe32(data) & 0x7FFFFFFFu) % (kStreamBufferSize + 1),
-                              FuzzLe32(data + 4) % (kStreamBufferSize + 1)};
+  const uint32_t counts[2] = {Count(FuzzLe32(data)), Count(FuzzLe32(data + 4))};
   const uint8_t* bytes = data + 10;
   const uint32_t total = static_cast<uint32_t>(size - 10);
   uint32_t first = LoadLe16(data + 8);  // at most 65,535: within a stream buffer
