@@ -20,9 +20,14 @@ void RemoveWorkFolder() {
   if (!gWorkFolder.empty()) nftw(gWorkFolder.c_str(), RemoveAny, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// In memory (/dev/shm) where there is such a file system: an input written
+// there costs no disk work.
 const std::string& WorkFolder() {
   if (gWorkFolder.empty()) {
-    gWorkFolder = "/tmp/dolmfuzz-" + std::to_string(getpid()) + "/";
+    struct stat st;
+    const char* base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    gWorkFolder = std::string(base) + "/dolmfuzz-" + std::to_string(getpid()) + "/";
+    if (mkdir(gWorkFolder.c_str(), 0700) != 0) gWorkFolder = "/tmp/dolmfuzz-" + std::to_string(getpid()) + "/";
     mkdir(gWorkFolder.c_str(), 0700);
     atexit(RemoveWorkFolder);
   }

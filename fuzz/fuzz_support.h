@@ -25,8 +25,9 @@ Engine* FuzzEngineFor(const uint8_t* header);
 // wrapped), so that every input meets the window a fresh process would.
 void FuzzClearWindow(Engine* engine, const Expansion& expansion);
 
-// Writes the input to a file of this process below /tmp (the same file for
-// every input of a target) and returns its path; the folder is removed at exit.
+// Writes the input to a file of this process below /dev/shm or /tmp (the
+// same file for every input of a target) and returns its path; the folder is
+// removed at exit.
 std::string FuzzWriteInput(const char* name, const uint8_t* data, size_t size);
 // A read-only stream over the input bytes (fmemopen; an empty input reads as
 // a file at its end).

@@ -7,8 +7,8 @@
 # started again on the grown corpus until its time is up. The findings are
 # left in build-fuzz/artifacts/<target>/, the logs in build-fuzz/logs/.
 # At the end each target's executions per second (all its executions over
-# its wall time), its executions, its coverage (cov: edges, ft: features)
-# and its findings are printed.
+# its wall time, and over the processor time it had), its executions, its
+# coverage (cov: edges, ft: features) and its findings are printed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: run_fuzzers.sh SECONDS [TARGET ...]}
@@ -20,6 +20,10 @@ fi
 build=$here/build-fuzz
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DDOLM_WINDOWS_STUBS=OFF -DDOLM_FUZZ=ON >/dev/null
 nice -n 19 cmake --build "$build" -j2 --target "${targets[@]/%/_fuzzer}" >/dev/null
+
+# The processor time of each session (user + system), when /usr/bin/time is there.
+timer=(/usr/bin/time -f "%U %S")
+[ -x /usr/bin/time ] || timer=(env)
 
 run_one() {
   local t=$1
@@ -37,7 +41,7 @@ run_one() {
     # reuse the memory of earlier inputs (a use after free within one input
     # is still caught).
     (cd "$build" && ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=32 \
-      nice -n 19 "$build/fuzz/${t}_fuzzer" -max_total_time=$((seconds - (SECONDS - start))) \
+      "${timer[@]}" -o "$logs/cpu.$n" nice -n 19 "$build/fuzz/${t}_fuzzer" -max_total_time=$((seconds - (SECONDS - start))) \
         -timeout=10 -rss_limit_mb=2560 -max_len=$maxlen -print_final_stats=1 \
         -dict="$here/fuzz/dolm.dict" -artifact_prefix="$art" "$work" </dev/null >"$logs/$n.log" 2>&1) || true
   done
@@ -61,6 +65,11 @@ for t in "${targets[@]}"; do
   cov=$(sed -nE 's/.*cov: ([0-9]+).*/\1/p' <<<"$last")
   ft=$(sed -nE 's/.*ft: ([0-9]+).*/\1/p' <<<"$last")
   crashes=$(ls "$build/artifacts/$t" 2>/dev/null | wc -l)
-  printf '%-14s %6d exec/s  %10d runs in %5d s  cov %5s  ft %6s  findings %s\n' "$t" $((runs / (wall > 0 ? wall : 1))) \
-    "$runs" "$wall" "${cov:-?}" "${ft:-?}" "$crashes"
+  # Executions per second of processor time: what the target does whatever
+  # else the machine runs.
+  cpu=$(cat "$logs"/cpu.* 2>/dev/null | awk 'NF == 2 && $1 ~ /^[0-9.]+$/ {s += $1 + $2} END {if (s > 0) printf "%d", s}')
+  per_cpu="?"
+  [ -n "$cpu" ] && [ "$cpu" -gt 0 ] && per_cpu=$((runs / cpu))
+  printf '%-14s %6d exec/s (%6s per cpu-s)  %10d runs in %5d s  cov %5s  ft %6s  findings %s\n' "$t" \
+    $((runs / (wall > 0 ? wall : 1))) "$per_cpu" "$runs" "$wall" "${cov:-?}" "${ft:-?}" "$crashes"
 done
