@@ -1,7 +1,8 @@
 // Throughput of the window expansion in output bytes per second. Each kind of
 // data is packed once into data blocks (profile 6, W = 2 MiB, so the output
 // wraps around the window) and then rebuilt from memory:
-//   Expand    - ExpandBlocks: block reading and decoding plus the expansion;
+//   Expand    - ExpandBlocks: block reading and decoding plus the expansion,
+//               into the output that writes nothing;
 //   ReadOnly  - the same blocks read and decoded with ReadBlock alone, the
 //               floor that the expansion adds to;
 //   ByteRule  - ReadBlock plus the step-by-step expansion of the plain stub
@@ -25,6 +26,7 @@
 #include "engine/engine.h"
 #include "output/output.h"
 #include "packer/packer.h"
+#include "startup/startup.h"
 
 namespace {
 
@@ -62,46 +64,44 @@ const Bytes& Blocks(Kind kind) {
   return blocks;
 }
 
-// Decoder memory for the profile, reserved once for the whole program.
-void SetUpDecoder() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  gDecoder.profileIndex = kProfile;
-  gDecoder.windowSize = 32768u << kProfile;
-  gDecoder.minMatch = kMinMatch;
-  gDecoder.distanceWidth = static_cast<uint16_t>(7 + kProfile);
-  gDecoder.window = static_cast<uint8_t*>(calloc(2 * gDecoder.windowSize, 1));
-  uint8_t** streams[] = {&gDecoder.flagStream,   &gDecoder.lengthStream, &gDecoder.literalStream,
-                         &gDecoder.highStream,   &gDecoder.middleStream, &gDecoder.modelInput,
-                         &gDecoder.modelOutput};
-  for (uint8_t** s : streams) *s = static_cast<uint8_t*>(calloc(kStreamBufferSize, 1));
-  gDecoder.lowBitTable = static_cast<uint16_t*>(calloc(kStreamBufferSize, 2));
-  gFiles.count = 0;
+// The engine of the profile, loaded once for the whole program.
+Engine* TheEngine() {
+  static Engine engine;
+  if (engine.window == nullptr) {
+    Faults faults;
+    ClearFaults(&faults, false);
+    if (!LoadSizeProfile(&engine, kProfile, &faults).ok()) abort();
+  }
+  return &engine;
 }
 
-// Points the archive stream at the blocks; false when that fails.
-bool OpenBlocks(const Bytes& blocks) {
-  gContainer.archive = fmemopen(const_cast<uint8_t*>(blocks.data()), blocks.size(), "rb");
-  return gContainer.archive != nullptr;
+// The archive stream over the blocks, or null when fmemopen fails.
+FILE* OpenBlocks(const Bytes& blocks) {
+  return fmemopen(const_cast<uint8_t*>(blocks.data()), blocks.size(), "rb");
 }
 
-void CloseBlocks() {
-  fclose(gContainer.archive);
-  gContainer.archive = nullptr;
-}
+const FileTable kNoFiles = {nullptr, 0, 0};
 
 void Expand(benchmark::State& state) {
-  SetUpDecoder();
+  Engine* engine = TheEngine();
   const Bytes& blocks = Blocks(static_cast<Kind>(state.range(0)));
+  Faults faults;
+  Expansion x;
   for (auto _ : state) {
-    if (!OpenBlocks(blocks)) {
+    FILE* archive = OpenBlocks(blocks);
+    if (archive == nullptr) {
       state.SkipWithError("fmemopen failed");
       return;
     }
-    ExpandBlocks();
-    CloseBlocks();
-    benchmark::DoNotOptimize(gDecoder.window);
+    ClearFaults(&faults, false);
+    StartExpansion(&x, engine, &kNoFiles, NullSink(), &faults);
+    Result expanded = ExpandBlocks(&x, archive);
+    fclose(archive);
+    if (!expanded.ok() || x.produced != kDataSize) {
+      state.SkipWithError("the blocks did not expand to the data");
+      return;
+    }
+    benchmark::DoNotOptimize(engine->window);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kDataSize));
   state.counters["packed"] = static_cast<double>(blocks.size());
@@ -109,25 +109,31 @@ void Expand(benchmark::State& state) {
 
 // Reads every block; with `expand`, also expands it step by step.
 void ReadBlocks(benchmark::State& state, bool expand) {
-  SetUpDecoder();
+  Engine* engine = TheEngine();
   const Bytes& blocks = Blocks(static_cast<Kind>(state.range(0)));
-  int failed = 0;
+  bool failed = false;
+  Faults faults;
+  Expansion x;
   for (auto _ : state) {
-    if (!OpenBlocks(blocks)) {
+    FILE* archive = OpenBlocks(blocks);
+    if (archive == nullptr) {
       state.SkipWithError("fmemopen failed");
       return;
     }
-    uint32_t position = 0;
+    ClearFaults(&faults, false);
+    StartExpansion(&x, engine, &kNoFiles, NullSink(), &faults);
     for (;;) {
-      if (ReadBlock() != 0) break;
-      const uint32_t v = gBlock.lastBits > 8 ? gBlock.lastBits - kLastBlockMark : gBlock.lastBits;
-      if (expand) failed |= PlainExpandOneBlock(&position, v);
-      if (gBlock.lastBits > 8) break;
+      if (!ReadBlock(archive, engine, &x.block, &faults).ok()) break;
+      const uint32_t lastBits = x.block.lastBits;
+      const uint32_t v = lastBits > 8 ? lastBits - kLastBlockMark : lastBits;
+      if (expand) failed |= !PlainExpandOneBlock(&x, v).ok();
+      if (lastBits > 8) break;
     }
-    CloseBlocks();
-    benchmark::DoNotOptimize(gDecoder.window);
+    fclose(archive);
+    if (expand && x.produced + x.windowPos != kDataSize) failed = true;
+    benchmark::DoNotOptimize(engine->window);
   }
-  if (failed) state.SkipWithError("the step-by-step expansion found a block short of bytes");
+  if (failed) state.SkipWithError("the step-by-step expansion did not rebuild the data");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kDataSize));
 }
 

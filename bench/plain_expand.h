@@ -11,62 +11,72 @@
 #include "engine/engine.h"
 #include "output/output.h"
 
-// Same contract as ExpandOneBlock: 0, or 1 when the block asks for more
-// stream bytes than it holds.
-inline int PlainExpandOneBlock(uint32_t* position, uint32_t validBits) {
-  const uint32_t windowSize = gDecoder.windowSize;
+// Same contract as ExpandOneBlock: kErrorDamaged when the block asks for
+// more stream bytes than it holds, the output's failure when a flush failed.
+inline Result PlainExpandOneBlock(Expansion* x, uint32_t validBits) {
+  const Engine* engine = x->engine;
+  BlockState* block = &x->block;
+  const uint32_t windowSize = engine->windowSize;
   const uint32_t mask = windowSize - 1;
-  const uint32_t width = gDecoder.distanceWidth;
-  const uint32_t minMatch = gDecoder.minMatch;
+  const uint32_t width = engine->distanceWidth;
+  const uint32_t minMatch = engine->minMatch;
   const uint32_t k0 = minMatch == kMinMatch ? 3 : 2;
-  uint8_t* window = gDecoder.window;
-  uint32_t p = *position;
-  int result = 0;
-  for (uint32_t i = 0; i < gBlock.flagCount && result == 0; ++i) {
-    const uint32_t bits = (i + 1 == gBlock.flagCount && validBits != 0) ? validBits : 8;
+  uint8_t* window = engine->window;
+  uint32_t p = x->windowPos;
+  int result = 0;  // 1: the block asks for more than it holds; 2: a flush failed
+  for (uint32_t i = 0; i < block->flagCount && result == 0; ++i) {
+    const uint32_t bits = (i + 1 == block->flagCount && validBits != 0) ? validBits : 8;
     for (uint32_t b = 0; b < bits; ++b) {
-      if ((gDecoder.flagStream[i] >> b) & 1u) {
-        if (gBlock.literalCursor >= gBlock.literalCount) {
+      if ((engine->flagStream[i] >> b) & 1u) {
+        if (block->literalCursor >= block->literalCount) {
           result = 1;
           break;
         }
-        window[p] = gDecoder.literalStream[gBlock.literalCursor++];
+        window[p] = engine->literalStream[block->literalCursor++];
         if (++p == windowSize) {
-          FlushWindow(windowSize);
           p = 0;
+          if (!FlushWindow(x, windowSize)) {
+            result = 2;
+            break;
+          }
         }
         continue;
       }
-      if (gBlock.highCursor >= gBlock.matchCount || gBlock.middleCursor >= gBlock.middleCount ||
-          gBlock.lengthCursor >= gBlock.lengthCount) {
+      if (block->highCursor >= block->matchCount || block->middleCursor >= block->middleCount ||
+          block->lengthCursor >= block->lengthCount) {
         result = 1;
         break;
       }
-      const uint32_t h = gDecoder.highStream[gBlock.highCursor++];
-      const uint32_t m = gDecoder.middleStream[gBlock.middleCursor++];
-      const uint32_t l = width > 8 ? (gDecoder.lowBitTable[gBlock.tableCursor++] & 0xFFu) : 0;
+      const uint32_t h = engine->highStream[block->highCursor++];
+      const uint32_t m = engine->middleStream[block->middleCursor++];
+      const uint32_t l = width > 8 ? (engine->lowBitTable[block->tableCursor++] & 0xFFu) : 0;
       const uint32_t distance = (h << width) | (m << ((width - 8) & 31)) | l;
       uint32_t s = (p + k0 - minMatch - distance) & mask;
-      uint32_t length = gDecoder.lengthStream[gBlock.lengthCursor++];
+      uint32_t length = engine->lengthStream[block->lengthCursor++];
       if (length == kLengthEscape) {
-        if (gBlock.lengthCount - gBlock.lengthCursor < 2) {
+        if (block->lengthCount - block->lengthCursor < 2) {
           result = 1;
           break;
         }
-        length = gDecoder.lengthStream[gBlock.lengthCursor] |
-                 static_cast<uint32_t>(gDecoder.lengthStream[gBlock.lengthCursor + 1]) << 8;
-        gBlock.lengthCursor += 2;
+        length = engine->lengthStream[block->lengthCursor] |
+                 static_cast<uint32_t>(engine->lengthStream[block->lengthCursor + 1]) << 8;
+        block->lengthCursor += 2;
       }
       for (uint32_t n = length + minMatch; n != 0; --n) {
         window[p] = window[s];
         s = (s + 1) & mask;
         if (++p == windowSize) {
-          FlushWindow(windowSize);
           p = 0;
+          if (!FlushWindow(x, windowSize)) {
+            result = 2;
+            break;
+          }
         }
       }
+      if (result != 0) break;
     }
   }
-  *position = p;
-  return result;
+  x->windowPos = p;
+  if (result == 2) return x->failure;
+  return result == 0 ? kOk : Result{kErrorDamaged};
 }

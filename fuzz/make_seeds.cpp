@@ -94,14 +94,20 @@ int main(int argc, char** argv) {
   }
   gOut = argv[1];
 
-  // Model decoder: decoded count (bit 31: through the model buffers), stream.
+  // Model decoder: decoded count and one stream; or (bit 31) two counts, the
+  // first stream's length and two streams decoded together.
   const Bytes streams[] = {Text(2000, 5), Noise(300, 6), Bytes(1000, 'a'), Bytes()};
   int n = 0;
-  for (const Bytes& s : streams) {
+  for (size_t i = 0; i < 4; ++i) {
+    const Bytes& s = streams[i];
+    const Bytes& t = streams[(i + 1) % 4];
     const Bytes coded = packer::EncodeStream(s.data(), s.size());
+    const Bytes other = packer::EncodeStream(t.data(), t.size());
     const uint32_t count = static_cast<uint32_t>(s.size());
     Put("model_decoder", n++, Join(Le32(count), coded));
-    Put("model_decoder", n++, Join(Le32(count | 0x80000000u), coded));
+    const Bytes split = {static_cast<uint8_t>(coded.size()), static_cast<uint8_t>(coded.size() >> 8)};
+    Put("model_decoder", n++,
+        Join(Join(Join(Join(Le32(count | 0x80000000u), Le32(static_cast<uint32_t>(t.size()))), split), coded), other));
   }
 
   // Splay decoder: output size (u16), packed bytes of raw entries.
