@@ -20,11 +20,11 @@ namespace {
 const char kOverlaySignature[] = DOLM_OVERLAY_SIGNATURE;
 const char* volatile gSignatureText = kOverlaySignature;
 
-// Offset of the first signature in the window, or -1.
-long FindSignature(const uint8_t* window) {
+// Offset of the first signature in the first `length` bytes of the window, or -1.
+long FindSignature(const uint8_t* window, size_t length) {
   const char* signature = gSignatureText;
   const uint8_t first = static_cast<uint8_t>(signature[0]);
-  for (uint32_t at = 0; at + kSignatureLength <= kSearchWindow; ++at) {
+  for (uint32_t at = 0; at + kSignatureLength <= length; ++at) {
     if (window[at] != first) continue;
     if (std::memcmp(window + at, signature, kSignatureLength) == 0) return static_cast<long>(at);
   }
@@ -56,22 +56,22 @@ Result ReadOptionTexts(FILE* file, StoredOptions* options, Faults* faults) {
 // Searches the file and reads the option block, leaving the file at P.
 Result SearchAndLoad(ArchiveFile* archive, StoredOptions* options, uint8_t* window, Faults* faults) {
   FILE* file = archive->file;
-  std::memset(window, 0, kSearchWindow);
-  size_t got = std::fread(window, 1, kSearchWindow, file);
-  (void)got;  // a shorter file leaves the rest of the window zero
+  // A shorter file leaves the rest of the window zero, which can never match
+  // a signature character: only the bytes read are searched.
+  const size_t got = std::fread(window, 1, kSearchWindow, file);
   // Zero bytes count as blanks, so a zero can never match a signature character.
-  for (uint32_t i = 0; i < kSearchWindow; ++i)
+  for (uint32_t i = 0; i < got; ++i)
     if (window[i] == 0) window[i] = ' ';
 
   // The first occurrence is the stub image's own copy; the archive's is the second.
-  long at = FindSignature(window);
+  long at = FindSignature(window, got);
   if (at < 0) {
     Result missing = NoteFault(faults, kErrorFirstOptions);
     if (!faults->goOn) return missing;
   } else {
     window[at + 1] = ' ';
   }
-  at = FindSignature(window);
+  at = FindSignature(window, got);
   if (at < 0) return NoteFault(faults, kErrorSecondOptions);
 
   std::fseek(file, at + static_cast<long>(kSignatureLength), SEEK_SET);
