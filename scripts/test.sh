@@ -20,3 +20,6 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOLM_SANITIZE=ON \
       -DDOLM_WINDOWS_STUBS=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
+
+# Summary: test lines against code lines (the limit we keep to is printed).
+bash scripts/test-ratio.sh || echo "note: the tests have grown past the limit"
