@@ -1,6 +1,8 @@
-// The match coder: an LZ77 parser with a hash-chain match finder and one-step
-// lazy matching, cutting its items into data blocks that stay inside every
-// limit of the block format.
+// The match coder: an LZ77 parser, cutting its items into data blocks that
+// stay inside every limit of the block format. Levels 1 to 6 take hash chains
+// with greedy or one-step lazy matching; levels 7 to 9 a priced parse over
+// the binary-tree match finder (packer/match_finder.cpp), hash chains where
+// w = 7.
 //
 // What the stub's expansion accepts: matches of 4 to 4 + 65,535 bytes, coded
 // as length - 4 in one byte or 255 and two bytes; a match starting D + 1 bytes
@@ -14,6 +16,8 @@
 #include <stdexcept>
 
 #include "container/format.h"
+#include "packer/match_finder.h"
+#include "packer/model_shape.h"
 #include "packer/packer.h"
 
 namespace packer {
@@ -66,14 +70,15 @@ struct LevelSettings {
   uint32_t niceLength;  // a match this long ends the search
   bool lazy;            // look one position ahead before taking a match
   bool priced;          // choose items by their estimated coded size
+  uint32_t treeDepth;   // nodes a tree search visits; 0: hash chains
 };
 
 LevelSettings SettingsFor(int level) {
   static const LevelSettings kTable[10] = {
-      {1, 8, false, false},     {2, 8, false, false},   {4, 16, false, false},
-      {8, 32, true, false},     {16, 64, true, false},  {32, 128, true, false},
-      {64, 256, true, false},   {24, 64, true, true},   {64, 128, true, true},
-      {192, 256, true, true}};
+      {1, 8, false, false, 0},    {2, 8, false, false, 0},   {4, 16, false, false, 0},
+      {8, 32, true, false, 0},    {16, 64, true, false, 0},  {32, 128, true, false, 0},
+      {64, 256, true, false, 0},  {24, 48, true, true, 12},  {64, 96, true, true, 24},
+      {192, 192, true, true, 96}};
   return kTable[std::clamp(level, 0, 9)];
 }
 
@@ -107,6 +112,16 @@ class MatchFinder {
       found.push_back(Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0});
     });
   }
+
+  // The priced parser's interface (see TreeMatchFinder): distances in bytes back.
+  void Search(size_t pos, std::vector<Match>& found) {
+    found.clear();
+    Walk(pos, [&](size_t length, size_t distance) {
+      found.push_back(Match{static_cast<uint32_t>(length), static_cast<uint32_t>(distance)});
+    });
+    Insert(pos);
+  }
+  void Skip(size_t pos) { Insert(pos); }
 
   void Insert(size_t pos) {
     if (pos + kMinMatch > data_.size()) return;
@@ -174,12 +189,13 @@ class BlockCutter {
   BlockCutter(uint32_t width, Bytes& out, std::atomic<uint64_t>* done)
       : width_(width), out_(out), done_(done) {}
 
-  void Add(const Item& item) {
+  // Returns true when the item starts a new block.
+  bool Add(const Item& item) {
     covered_ += item.length == 0 ? 1 : item.length;
     const uint32_t lengthBytes = item.length == 0 ? 0 : (item.length - kMinMatch >= kLengthEscape ? 3 : 1);
-    if (items_.size() / 8 + 1 > kStreamLimit || literals_ + 1 > kStreamLimit ||
-        lengthBytes_ + 3 > kStreamLimit || matches_ + 1 > kStreamLimit)
-      Cut();
+    const bool cut = items_.size() / 8 + 1 > kStreamLimit || literals_ + 1 > kStreamLimit ||
+                     lengthBytes_ + 3 > kStreamLimit || matches_ + 1 > kStreamLimit;
+    if (cut) Cut();
     items_.push_back(item);
     if (item.length == 0) {
       ++literals_;
@@ -187,6 +203,7 @@ class BlockCutter {
       ++matches_;
       lengthBytes_ += lengthBytes;
     }
+    return cut;
   }
 
   void Finish() {
@@ -254,42 +271,97 @@ class BlockCutter {
   uint32_t lengthBytes_ = 0;
 };
 
-// Estimated coded sizes of items, in 1/32 bit. The model coder adapts to
-// each stream of a block, so every stream gets its own byte statistics from
-// the items chosen so far, with older counts fading (halved once a table has
-// seen a few thousand bytes). The low distance bits go into the table raw,
-// w - 8 bits each.
+// Coded sizes of items, in 1/32 bit. Each stream of a block is coded by the
+// adaptive model coder from fresh models; the prices follow a copy of those
+// models, fed with the items chosen so far and started afresh at every block
+// cut, so that a byte costs what its class and offset take from the models'
+// present counts. The flag bits, coded eight to a byte, are priced from the
+// share of literals among the recent items; the low distance bits go into
+// the table raw, w - 8 bits each.
 constexpr uint32_t kBit = 32;
+
+// log2(x) in 1/32 bit for the counts and totals a model can hold.
+const std::array<uint32_t, 2048>& LogTable() {
+  static const std::array<uint32_t, 2048> table = [] {
+    std::array<uint32_t, 2048> t{};
+    for (size_t x = 1; x < t.size(); ++x)
+      t[x] = static_cast<uint32_t>(std::log2(static_cast<double>(x)) * kBit + 0.5);
+    return t;
+  }();
+  return table;
+}
+
+class StreamPrices {
+ public:
+  StreamPrices() { Reset(); }
+  void Reset() { InitModels(models_); }
+
+  // Codes v as the encoder does: the cheaper class where two can take it.
+  void Code(uint8_t v) {
+    const ClassChoice choice = ClassesFor(v);
+    uint32_t c = choice.classes[0];
+    if (choice.count == 2 && ClassPrice(choice.classes[1], v) < ClassPrice(c, v))
+      c = choice.classes[1];
+    models_[0].Update(c);
+    if (HasOffset(c)) models_[c - 2].Update(v - kClassBase[c]);
+  }
+
+  void Refresh() {
+    for (uint32_t v = 0; v < 256; ++v) {
+      const ClassChoice choice = ClassesFor(static_cast<uint8_t>(v));
+      prices[v] = ClassPrice(choice.classes[0], static_cast<uint8_t>(v));
+      if (choice.count == 2)
+        prices[v] = std::min(prices[v], ClassPrice(choice.classes[1], static_cast<uint8_t>(v)));
+    }
+  }
+
+  std::array<uint32_t, 256> prices{};
+
+ private:
+  uint32_t ClassPrice(uint32_t c, uint8_t v) const {
+    const auto& log = LogTable();
+    uint32_t price = log[models_[0].total] - log[models_[0].counts[c]];
+    if (HasOffset(c)) {
+      const Model& m = models_[c - 2];
+      price += log[m.total] - log[m.counts[v - kClassBase[c]]];
+    }
+    return price;
+  }
+
+  Model models_[12];
+};
 
 class Prices {
  public:
   explicit Prices(uint32_t width)
       : width_(width), lowPrice_(width > 8 ? (width - 8) * kBit : 0) {
-    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->counts.fill(1);
-    // Short lengths and near distances are the usual ones.
-    for (uint32_t v = 0; v < 256; ++v) {
-      lengths_.counts[v] += v < 16 ? 64 / (v + 1) : 0;
-      high_.counts[v] += v == 0 ? 64 : 0;
-    }
     Refresh();
   }
 
+  void Reset() {
+    for (StreamPrices* s : {&literals_, &lengths_, &high_, &middle_}) s->Reset();
+  }
   void CountLiteral(uint8_t b) {
-    ++literals_.counts[b];
+    literals_.Code(b);
     ++flagLiterals_;
   }
-  void CountMatch(const Item& m) {
-    const uint32_t code = m.length - kMinMatch;
-    ++lengths_.counts[code < kLengthEscape ? code : kLengthEscape];
-    ++high_.counts[(m.distance >> width_) & 0xFF];
-    if (width_ >= 8) ++middle_.counts[(m.distance >> (width_ - 8)) & 0xFF];
+  void CountMatch(uint32_t length, uint32_t d) {
+    const uint32_t code = length - kMinMatch;
+    if (code < kLengthEscape) {
+      lengths_.Code(static_cast<uint8_t>(code));
+    } else {
+      lengths_.Code(kLengthEscape);
+      lengths_.Code(static_cast<uint8_t>(code & 0xFF));
+      lengths_.Code(static_cast<uint8_t>(code >> 8));
+    }
+    high_.Code(static_cast<uint8_t>(d >> width_));
+    middle_.Code(width_ >= 8 ? static_cast<uint8_t>(d >> (width_ - 8)) : 0);
     ++flagMatches_;
   }
 
-  // Turns the counts into prices; called between parsed stretches.
+  // Turns the models' counts into prices; called between parsed stretches.
   void Refresh() {
-    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->Refresh();
-    if (width_ < 8) middle_.prices.fill(0);  // the middle byte is always 0 then
+    for (StreamPrices* s : {&literals_, &lengths_, &high_, &middle_}) s->Refresh();
     const double items = flagLiterals_ + flagMatches_ + 2.0;
     literalFlag_ = BitPrice((flagLiterals_ + 1.0) / items);
     matchFlag_ = BitPrice((flagMatches_ + 1.0) / items);
@@ -297,41 +369,32 @@ class Prices {
       flagLiterals_ /= 2;
       flagMatches_ /= 2;
     }
+    for (uint32_t code = 0; code < kLengthEscape; ++code) lengthPrices_[code] = lengths_.prices[code];
+    // Two more length bytes, priced as an average byte of the stream.
+    escapePrice_ = lengths_.prices[kLengthEscape] + 2 * 6 * kBit;
   }
 
   uint32_t Literal(uint8_t b) const { return literalFlag_ + literals_.prices[b]; }
-  // Everything of a match but its length.
-  uint32_t Distance(uint32_t distance) const {
-    return matchFlag_ + lowPrice_ + high_.prices[(distance >> width_) & 0xFF] +
-           middle_.prices[width_ >= 8 ? (distance >> (width_ - 8)) & 0xFF : 0];
+  // Everything of a match but its length; d is the distance field (bytes back - 1).
+  uint32_t Distance(uint32_t d) const {
+    return matchFlag_ + lowPrice_ + high_.prices[(d >> width_) & 0xFF] +
+           middle_.prices[width_ >= 8 ? (d >> (width_ - 8)) & 0xFF : 0];
   }
   uint32_t Length(uint32_t length) const {
     const uint32_t code = length - kMinMatch;
-    if (code < kLengthEscape) return lengths_.prices[code];
-    return lengths_.prices[kLengthEscape] + 14 * kBit;  // two more length bytes
+    return code < kLengthEscape ? lengthPrices_[code] : escapePrice_;
   }
 
  private:
-  struct Table {
-    std::array<uint32_t, 256> counts;
-    std::array<uint32_t, 256> prices;
-    void Refresh() {
-      uint64_t total = 0;
-      for (uint32_t c : counts) total += c;
-      for (int v = 0; v < 256; ++v)
-        prices[v] = BitPrice(static_cast<double>(counts[v]) / static_cast<double>(total));
-      if (total > 4096) {
-        for (uint32_t& c : counts) c = (c + 1) / 2;
-      }
-    }
-  };
   static uint32_t BitPrice(double probability) {
     return static_cast<uint32_t>(-std::log2(probability) * kBit + 0.5);
   }
 
   uint32_t width_;
   uint32_t lowPrice_;
-  Table literals_, lengths_, high_, middle_;
+  StreamPrices literals_, lengths_, high_, middle_;
+  std::array<uint32_t, kLengthEscape> lengthPrices_{};
+  uint32_t escapePrice_ = 0;
   uint32_t flagLiterals_ = 0, flagMatches_ = 0;
   uint32_t literalFlag_ = 0, matchFlag_ = 0;
 };
@@ -340,12 +403,14 @@ class Prices {
 // positions; in each, the cheapest chain of literals and matches from its
 // start to its end is found by a forward pass over the positions (every match
 // length up to the longest found, at the closest distance that reaches it).
-// A match of the nice length or more ends the stretch and is taken as is.
+// A match of the nice length or more ends the stretch and is taken as is,
+// extended as far as it goes.
+template <typename Finder>
 class PricedParser {
  public:
   static constexpr size_t kStretch = 4096;
 
-  PricedParser(const Bytes& data, MatchFinder& finder, BlockCutter& cutter, uint32_t width,
+  PricedParser(const Bytes& data, Finder& finder, BlockCutter& cutter, uint32_t width,
                uint32_t niceLength)
       : data_(data), finder_(finder), cutter_(cutter), prices_(width), nice_(niceLength),
         price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1) {}
@@ -355,53 +420,77 @@ class PricedParser {
     const size_t n = data_.size();
     while (pos < n) {
       const size_t end = std::min(n, pos + kStretch);
-      const size_t span = end - pos;
-      std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
-      price_[0] = 0;
-      size_t stop = end;
-      Item longMatch{0, 0, 0};
-      for (size_t i = pos; i < end; ++i) {
-        const size_t j = i - pos;
-        finder_.FindAll(i, found_);
-        finder_.Insert(i);
-        if (!found_.empty() && found_.back().length >= nice_) {
-          stop = i;
-          longMatch = found_.back();
-          break;
-        }
-        const uint32_t here = price_[j];
-        const uint32_t literal = here + prices_.Literal(data_[i]);
-        if (literal < price_[j + 1]) {
-          price_[j + 1] = literal;
-          length_[j + 1] = 0;
-        }
-        uint32_t shortest = kMinMatch;
-        for (const Item& m : found_) {
-          const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(m.length, span - j));
-          const uint32_t base = here + prices_.Distance(m.distance);
-          for (uint32_t length = shortest; length <= longest; ++length) {
-            const uint32_t total = base + prices_.Length(length);
-            if (total < price_[j + length]) {
-              price_[j + length] = total;
-              length_[j + length] = length;
-              distance_[j + length] = m.distance;
-            }
-          }
-          shortest = m.length + 1;
-        }
-      }
+      const size_t stop = Stretch(pos, end);
       Emit(pos, stop - pos);
-      if (longMatch.length != 0) {
-        Take(longMatch);
-        for (size_t q = stop + 1; q < stop + longMatch.length; ++q) finder_.Insert(q);
-        stop += longMatch.length;
-      }
-      prices_.Refresh();
       pos = stop;
+      if (pos < end) pos = TakeLong(pos);
+      prices_.Refresh();
     }
   }
 
  private:
+  // Prices every way through [pos, end) and returns where the cheapest ways
+  // are known up to: `end`, or the start of a match of the nice length.
+  size_t Stretch(size_t pos, size_t end) {
+    const size_t span = end - pos;
+    std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
+    price_[0] = 0;
+    for (size_t i = pos; i < end; ++i) {
+      const size_t j = i - pos;
+      finder_.Search(i, found_);
+      if (!found_.empty() && found_.back().length >= nice_) {
+        longMatch_ = found_.back();
+        return i;
+      }
+      const uint32_t here = price_[j];
+      const uint32_t literal = here + prices_.Literal(data_[i]);
+      if (literal < price_[j + 1]) {
+        price_[j + 1] = literal;
+        length_[j + 1] = 0;
+      }
+      // A longer source serves every shorter length too: each length takes
+      // the cheapest distance among the sources that reach it.
+      const size_t count = found_.size();
+      if (cheapest_.size() < count) cheapest_.resize(count);
+      for (size_t k = count; k-- > 0;) {
+        const uint32_t d = found_[k].distance - 1;
+        const uint32_t p = prices_.Distance(d);
+        if (k + 1 == count || p < cheapest_[k + 1].price) {
+          cheapest_[k] = {p, d};
+        } else {
+          cheapest_[k] = cheapest_[k + 1];
+        }
+      }
+      uint32_t shortest = kMinMatch;
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(found_[k].length, span - j));
+        const uint32_t base = here + cheapest_[k].price;
+        for (uint32_t length = shortest; length <= longest; ++length) {
+          const uint32_t total = base + prices_.Length(length);
+          if (total < price_[j + length]) {
+            price_[j + length] = total;
+            length_[j + length] = length;
+            distance_[j + length] = cheapest_[k].distance;
+          }
+        }
+        shortest = found_[k].length + 1;
+      }
+    }
+    return end;
+  }
+
+  // Takes the long match found at `pos`, extended up to the longest length,
+  // and returns the position behind it.
+  size_t TakeLong(size_t pos) {
+    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
+    const uint8_t* here = &data_[pos];
+    const uint32_t length = static_cast<uint32_t>(
+        CommonLength(here - longMatch_.distance, here, limit));
+    Take(Item{length, longMatch_.distance - 1, 0});
+    for (size_t q = pos + 1; q < pos + length; ++q) finder_.Skip(q);
+    return pos + length;
+  }
+
   // Hands the cheapest chain from `start` to start + `count` to the cutter.
   void Emit(size_t start, size_t count) {
     path_.clear();
@@ -418,25 +507,31 @@ class PricedParser {
   }
 
   void Take(const Item& item) {
-    cutter_.Add(item);
+    if (cutter_.Add(item)) prices_.Reset();
     if (item.length == 0) {
       prices_.CountLiteral(item.literal);
     } else {
-      prices_.CountMatch(item);
+      prices_.CountMatch(item.length, item.distance);
     }
   }
 
   const Bytes& data_;
-  MatchFinder& finder_;
+  Finder& finder_;
   BlockCutter& cutter_;
   Prices prices_;
   uint32_t nice_;
+  Match longMatch_{0, 0};
   std::vector<uint32_t> price_;     // cheapest price to reach each position of the stretch
   std::vector<uint32_t> length_;    // the last item on that way: 0 literal, else match length
   std::vector<uint32_t> distance_;  // and the match's distance field
-  std::vector<Item> found_;
+  std::vector<Match> found_;
+  struct Priced {
+    uint32_t price, distance;
+  };
+  std::vector<Priced> cheapest_;  // per entry of found_: see Stretch
   std::vector<Item> path_;
 };
+
 
 }  // namespace
 
@@ -453,10 +548,18 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<u
   Bytes out;
   out.reserve(stream.size() / 2 + 65536);
   BlockCutter cutter(width, out, done);
+  // The tree finder knows no distance rule; with w = 7 the chains keep to it.
+  if (settings.treeDepth > 0 && width > 7) {
+    TreeMatchFinder tree(stream.data(), stream.size(), windowSize, settings.niceLength,
+                         settings.treeDepth);
+    PricedParser<TreeMatchFinder>(stream, tree, cutter, width, settings.niceLength).Run();
+    cutter.Finish();
+    return out;
+  }
   MatchFinder finder(stream, windowSize, width, settings);
   const size_t n = stream.size();
   if (settings.priced) {
-    PricedParser(stream, finder, cutter, width, settings.niceLength).Run();
+    PricedParser<MatchFinder>(stream, finder, cutter, width, settings.niceLength).Run();
     cutter.Finish();
     return out;
   }

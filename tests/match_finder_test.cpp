@@ -1,0 +1,61 @@
+// The tree match finder against a search of every distance: for each
+// position, the closest source of every length that a closer one does not
+// reach, within the window and up to the nice length.
+#include <gtest/gtest.h>
+
+#include "packer/match_finder.h"
+#include "support/test_support.h"
+
+namespace {
+
+using packer::Match;
+
+std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<Match> EveryDistance(const std::vector<uint8_t>& d, size_t pos, uint32_t window, uint32_t nice) {
+  std::vector<Match> found;
+  uint32_t best = 3;
+  for (size_t back = 1; back <= std::min<size_t>(window, pos); ++back) {
+    uint32_t n = 0;
+    while (n < nice && pos + n < d.size() && d[pos - back + n] == d[pos + n]) ++n;
+    if (n > best) found.push_back(Match{best = n, static_cast<uint32_t>(back)});
+  }
+  return found;
+}
+
+TEST(TreeMatchFinder, FindsTheClosestSourceOfEveryLength) {
+  // Noise, text, a run longer than the nice length, short periods and a copy
+  // beyond the window; windows smaller than the data so that links are reused.
+  std::vector<uint8_t> periods;
+  for (uint32_t i = 0; i < 6000; ++i) periods.push_back(static_cast<uint8_t>('a' + i % (1 + i / 500)));
+  const std::vector<uint8_t> noise = RandomBytes(3000, 7);
+  const struct {
+    std::vector<uint8_t> data;
+    uint32_t window, nice;
+  } kCases[] = {
+      {Join(noise, noise), 4096, 32},
+      {TextLikeBytes(12000, 8), 1024, 24},
+      {Join(std::vector<uint8_t>(700, 'z'), TextLikeBytes(3000, 9)), 512, 64},
+      {periods, 2048, 40},
+      {Join(Join(noise, RandomBytes(2000, 10)), noise), 2048, 32},
+  };
+  for (const auto& c : kCases) {
+    packer::TreeMatchFinder finder(c.data.data(), c.data.size(), c.window, c.nice, UINT32_MAX);
+    std::vector<Match> found;
+    size_t wrong = 0;
+    for (size_t pos = 0; pos < c.data.size(); ++pos) {
+      finder.Search(pos, found);
+      const std::vector<Match> expected = EveryDistance(c.data, pos, c.window, c.nice);
+      bool same = found.size() == expected.size();
+      for (size_t k = 0; same && k < found.size(); ++k)
+        same = found[k].length == expected[k].length && found[k].distance == expected[k].distance;
+      wrong += same ? 0 : 1;
+    }
+    EXPECT_EQ(wrong, 0u) << "window " << c.window << " nice " << c.nice;
+  }
+}
+
+}  // namespace
