@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "container/format.h"
 #include "packer/match_finder.h"
@@ -101,16 +102,6 @@ class MatchFinder {
       best = Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0};
     });
     return best;
-  }
-
-  // Every match for `pos` that is longer than all closer ones, in order of
-  // growing length (so also of growing distance): for each length the
-  // closest source. Stops at the nice length.
-  void FindAll(size_t pos, std::vector<Item>& found) const {
-    found.clear();
-    Walk(pos, [&](size_t length, size_t distance) {
-      found.push_back(Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0});
-    });
   }
 
   // The priced parser's interface (see TreeMatchFinder): distances in bytes back.
@@ -405,14 +396,33 @@ class Prices {
 // length up to the longest found, at the closest distance that reaches it).
 // A match of the nice length or more ends the stretch and is taken as is,
 // extended as far as it goes.
+// Steps searched as the parser asks for them (see SearchStep).
 template <typename Finder>
+class SearchedSteps {
+ public:
+  SearchedSteps(Finder& finder, const Bytes& data, uint32_t nice)
+      : finder_(finder), data_(data), nice_(nice) {}
+  size_t Next(size_t pos, const Match** list) {
+    SearchStep(finder_, data_.data(), data_.size(), pos, nice_, kMaxMatch, found_);
+    *list = found_.data();
+    return found_.size();
+  }
+
+ private:
+  Finder& finder_;
+  const Bytes& data_;
+  uint32_t nice_;
+  std::vector<Match> found_;
+};
+
+template <typename Steps>
 class PricedParser {
  public:
   static constexpr size_t kStretch = 4096;
 
-  PricedParser(const Bytes& data, Finder& finder, BlockCutter& cutter, uint32_t width,
+  PricedParser(const Bytes& data, Steps& steps, BlockCutter& cutter, uint32_t width,
                uint32_t niceLength)
-      : data_(data), finder_(finder), cutter_(cutter), prices_(width), nice_(niceLength),
+      : data_(data), steps_(steps), cutter_(cutter), prices_(width), nice_(niceLength),
         price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1) {}
 
   void Run() {
@@ -437,9 +447,10 @@ class PricedParser {
     price_[0] = 0;
     for (size_t i = pos; i < end; ++i) {
       const size_t j = i - pos;
-      finder_.Search(i, found_);
-      if (!found_.empty() && found_.back().length >= nice_) {
-        longMatch_ = found_.back();
+      const Match* found;
+      const size_t count = steps_.Next(i, &found);
+      if (count > 0 && found[count - 1].length >= nice_) {
+        longMatch_ = found[count - 1];
         return i;
       }
       const uint32_t here = price_[j];
@@ -450,10 +461,9 @@ class PricedParser {
       }
       // A longer source serves every shorter length too: each length takes
       // the cheapest distance among the sources that reach it.
-      const size_t count = found_.size();
       if (cheapest_.size() < count) cheapest_.resize(count);
       for (size_t k = count; k-- > 0;) {
-        const uint32_t d = found_[k].distance - 1;
+        const uint32_t d = found[k].distance - 1;
         const uint32_t p = prices_.Distance(d);
         if (k + 1 == count || p < cheapest_[k + 1].price) {
           cheapest_[k] = {p, d};
@@ -463,7 +473,7 @@ class PricedParser {
       }
       uint32_t shortest = kMinMatch;
       for (size_t k = 0; k < count; ++k) {
-        const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(found_[k].length, span - j));
+        const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(found[k].length, span - j));
         const uint32_t base = here + cheapest_[k].price;
         for (uint32_t length = shortest; length <= longest; ++length) {
           const uint32_t total = base + prices_.Length(length);
@@ -473,22 +483,17 @@ class PricedParser {
             distance_[j + length] = cheapest_[k].distance;
           }
         }
-        shortest = found_[k].length + 1;
+        shortest = found[k].length + 1;
       }
     }
     return end;
   }
 
-  // Takes the long match found at `pos`, extended up to the longest length,
-  // and returns the position behind it.
+  // Takes the long match found at `pos` (already extended as far as it
+  // goes) and returns the position behind it.
   size_t TakeLong(size_t pos) {
-    const size_t limit = std::min<size_t>(kMaxMatch, data_.size() - pos);
-    const uint8_t* here = &data_[pos];
-    const uint32_t length = static_cast<uint32_t>(
-        CommonLength(here - longMatch_.distance, here, limit));
-    Take(Item{length, longMatch_.distance - 1, 0});
-    for (size_t q = pos + 1; q < pos + length; ++q) finder_.Skip(q);
-    return pos + length;
+    Take(Item{longMatch_.length, longMatch_.distance - 1, 0});
+    return pos + longMatch_.length;
   }
 
   // Hands the cheapest chain from `start` to start + `count` to the cutter.
@@ -516,7 +521,7 @@ class PricedParser {
   }
 
   const Bytes& data_;
-  Finder& finder_;
+  Steps& steps_;
   BlockCutter& cutter_;
   Prices prices_;
   uint32_t nice_;
@@ -524,11 +529,10 @@ class PricedParser {
   std::vector<uint32_t> price_;     // cheapest price to reach each position of the stretch
   std::vector<uint32_t> length_;    // the last item on that way: 0 literal, else match length
   std::vector<uint32_t> distance_;  // and the match's distance field
-  std::vector<Match> found_;
   struct Priced {
     uint32_t price, distance;
   };
-  std::vector<Priced> cheapest_;  // per entry of found_: see Stretch
+  std::vector<Priced> cheapest_;  // per match of a step: see Stretch
   std::vector<Item> path_;
 };
 
@@ -536,6 +540,12 @@ class PricedParser {
 }  // namespace
 
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<uint64_t>* done) {
+  // The tree's search runs beside the parse where there is a second processor.
+  return WriteDataBlocks(stream, profile, level, std::thread::hardware_concurrency() > 1 ? 2 : 1, done);
+}
+
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, int threads,
+                      std::atomic<uint64_t>* done) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
   if (stream.size() > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
@@ -550,16 +560,24 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<u
   BlockCutter cutter(width, out, done);
   // The tree finder knows no distance rule; with w = 7 the chains keep to it.
   if (settings.treeDepth > 0 && width > 7) {
-    TreeMatchFinder tree(stream.data(), stream.size(), windowSize, settings.niceLength,
-                         settings.treeDepth);
-    PricedParser<TreeMatchFinder>(stream, tree, cutter, width, settings.niceLength).Run();
+    if (threads > 1) {
+      MatchesAhead steps(stream.data(), stream.size(), windowSize, settings.niceLength,
+                         settings.treeDepth, kMaxMatch);
+      PricedParser<MatchesAhead>(stream, steps, cutter, width, settings.niceLength).Run();
+    } else {
+      TreeMatchFinder tree(stream.data(), stream.size(), windowSize, settings.niceLength,
+                           settings.treeDepth);
+      SearchedSteps<TreeMatchFinder> steps(tree, stream, settings.niceLength);
+      PricedParser<SearchedSteps<TreeMatchFinder>>(stream, steps, cutter, width, settings.niceLength).Run();
+    }
     cutter.Finish();
     return out;
   }
   MatchFinder finder(stream, windowSize, width, settings);
   const size_t n = stream.size();
   if (settings.priced) {
-    PricedParser<MatchFinder>(stream, finder, cutter, width, settings.niceLength).Run();
+    SearchedSteps<MatchFinder> steps(finder, stream, settings.niceLength);
+    PricedParser<SearchedSteps<MatchFinder>>(stream, steps, cutter, width, settings.niceLength).Run();
     cutter.Finish();
     return out;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace packer {
 namespace {
@@ -114,6 +115,71 @@ void TreeMatchFinder::Walk(size_t pos, std::vector<Match>* found) {
       greaterLength = length;
     }
   }
+}
+
+MatchesAhead::MatchesAhead(const uint8_t* data, size_t size, uint32_t window, uint32_t nice,
+                           uint32_t depth, uint32_t maxLength)
+    : data_(data), size_(size), nice_(nice), maxLength_(maxLength),
+      finder_(data, size, window, nice, depth) {
+  thread_ = std::thread([this] { Produce(); });
+}
+
+MatchesAhead::~MatchesAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void MatchesAhead::Produce() {
+  try {
+    std::vector<Match> found;
+    size_t pos = 0;
+    while (pos < size_) {
+      Chunk chunk;
+      chunk.ends.reserve(kSteps);
+      while (pos < size_ && chunk.ends.size() < kSteps) {
+        pos = SearchStep(finder_, data_, size_, pos, nice_, maxLength_, found);
+        chunk.matches.insert(chunk.matches.end(), found.begin(), found.end());
+        chunk.ends.push_back(static_cast<uint32_t>(chunk.matches.size()));
+      }
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return stop_ || ready_.size() < kAhead; });
+      if (stop_) return;
+      ready_.push_back(std::move(chunk));
+      changed_.notify_all();
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failed_ = std::current_exception();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  finished_ = true;
+  changed_.notify_all();
+}
+
+size_t MatchesAhead::Next(size_t pos, const Match** list) {
+  if (pos != expected_ || pos >= size_) throw std::logic_error("match steps asked out of order");
+  if (step_ == current_.ends.size()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+    if (ready_.empty()) {
+      if (failed_) std::rethrow_exception(failed_);
+      throw std::logic_error("match steps ran out");
+    }
+    current_ = std::move(ready_.front());
+    ready_.pop_front();
+    step_ = 0;
+    changed_.notify_all();
+  }
+  const uint32_t begin = step_ == 0 ? 0 : current_.ends[step_ - 1];
+  const size_t count = current_.ends[step_] - begin;
+  ++step_;
+  *list = current_.matches.data() + begin;
+  expected_ = count > 0 && (*list)[count - 1].length >= nice_ ? pos + (*list)[count - 1].length : pos + 1;
+  return count;
 }
 
 }  // namespace packer

@@ -9,8 +9,13 @@
 // window + 4 x 2^hashBits bytes (80 MiB for an 8 MiB window).
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace packer {
@@ -50,6 +55,65 @@ class TreeMatchFinder {
   uint32_t slot_ = 0; // pair of the position being inserted: pos % cyclic_
   std::vector<uint32_t> head_;
   std::vector<uint32_t> links_;  // 2 per slot: smaller, greater subtree
+};
+
+// One step of the priced parse's search, the same for every finder: searches
+// `pos`; when the longest match reaches `nice` bytes it is extended as far as
+// the bytes repeat (at most `maxLength`, and the data's end), the positions
+// it covers are inserted unsearched, and the parser takes it as it stands.
+// Returns the position of the next step.
+template <typename Finder>
+size_t SearchStep(Finder& finder, const uint8_t* data, size_t size, size_t pos, uint32_t nice,
+                  uint32_t maxLength, std::vector<Match>& found) {
+  finder.Search(pos, found);
+  if (found.empty() || found.back().length < nice) return pos + 1;
+  Match& longest = found.back();
+  const size_t limit = std::min<size_t>(maxLength, size - pos);
+  const uint8_t* here = data + pos;
+  size_t length = longest.length;
+  while (length < limit && here[length - longest.distance] == here[length]) ++length;
+  longest.length = static_cast<uint32_t>(length);
+  for (size_t q = pos + 1; q < pos + length; ++q) finder.Skip(q);
+  return pos + length;
+}
+
+// The tree finder's steps for the whole data, worked out ahead of the parser
+// on a thread of its own, a chunk of steps at a time (at most kAhead chunks
+// waiting). The parser gets the same lists in the same order as from
+// SearchStep, so the archive does not depend on whether this thread is used.
+class MatchesAhead {
+ public:
+  MatchesAhead(const uint8_t* data, size_t size, uint32_t window, uint32_t nice, uint32_t depth,
+               uint32_t maxLength);
+  ~MatchesAhead();
+  // The matches of the step at `pos` (which must be where the last step
+  // left off); returns their count and points `list` at them.
+  size_t Next(size_t pos, const Match** list);
+
+ private:
+  struct Chunk {
+    std::vector<Match> matches;
+    std::vector<uint32_t> ends;  // step k: matches [ends[k - 1], ends[k])
+  };
+  static constexpr size_t kSteps = 32768;
+  static constexpr size_t kAhead = 4;
+
+  void Produce();
+
+  const uint8_t* data_;
+  size_t size_;
+  uint32_t nice_, maxLength_;
+  TreeMatchFinder finder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Chunk> ready_;
+  bool finished_ = false;  // every step is in ready_ (or failed_ is set)
+  bool stop_ = false;      // the parser gave up: the thread ends early
+  std::exception_ptr failed_;
+  Chunk current_;
+  size_t step_ = 0;        // next step of current_
+  size_t expected_ = 0;    // position the next step must be at
+  std::thread thread_;
 };
 
 }  // namespace packer

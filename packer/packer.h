@@ -87,6 +87,11 @@ Bytes WriteSolidHeader(const std::vector<PackFile>& files);  // with the files' 
 // `stream` coded so far (for a progress display on another thread).
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level,
                       std::atomic<uint64_t>* done = nullptr);
+// The same with a thread count: 1 parses on the calling thread alone, more
+// lets levels 7 to 9 search ahead on another thread. The blocks are the same
+// for every count.
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, int threads,
+                      std::atomic<uint64_t>* done = nullptr);
 
 // ---- archive.cpp: a whole archive ------------------------------------------------------
 Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,

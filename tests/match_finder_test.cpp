@@ -1,6 +1,7 @@
-// The tree match finder against a search of every distance: for each
+// The tree match finder against a search of every distance (for each
 // position, the closest source of every length that a closer one does not
-// reach, within the window and up to the nice length.
+// reach, within the window and up to the nice length), and the blocks of the
+// tree levels with and without the search thread.
 #include <gtest/gtest.h>
 
 #include "packer/match_finder.h"
@@ -59,3 +60,17 @@ TEST(TreeMatchFinder, FindsTheClosestSourceOfEveryLength) {
 }
 
 }  // namespace
+
+TEST(TreeMatchFinder, BlocksAreTheSameWithTheSearchOnItsOwnThread) {
+  // Long enough for many chunks of steps to pass between the threads, with
+  // long matches that skip positions; profile 1 (w = 8) and 8 (w = 15).
+  const std::vector<uint8_t> text = TextLikeBytes(400000, 11);
+  const std::vector<uint8_t> data = Join(Join(text, RandomBytes(100000, 12)), text);
+  for (int profile : {1, 8}) {
+    for (int level : {7, 9}) {
+      const std::vector<uint8_t> one = packer::WriteDataBlocks(data, profile, level, 1);
+      EXPECT_TRUE(one == packer::WriteDataBlocks(data, profile, level, 2)) << profile << " " << level;
+      EXPECT_LT(one.size(), data.size() / 2);
+    }
+  }
+}
