@@ -18,7 +18,9 @@
 // from the block records: flag, literal, length, high and middle streams as
 // stored, the low-bit tables, and the block headers and record fields.
 //
-// Usage: parse_bound FILE [OFFSET [LENGTH]]   (default: 0, 4 MiB)
+// Usage: parse_bound FILE [OFFSET [LENGTH [COUNT]]]   (default: 0, 4 MiB, 1)
+// COUNT samples of LENGTH bytes one after the other, each measured on its
+// own (window and blocks start afresh), and their sums.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -285,36 +287,12 @@ void PrintRow(const char* name, const Sizes& s, uint64_t xz) {
          xz > 0 ? static_cast<double>(s.Total()) / static_cast<double>(xz) : 0.0);
 }
 
-}  // namespace
+// The rows of one sample, in order: packer-9, exhaustive-1..kPasses, all-sources.
+std::vector<Sizes> MeasureSample(const Bytes& data) {
+  std::vector<Sizes> rows;
+  rows.push_back(CountBlocks(packer::WriteDataBlocks(data, 8, 9, 1)));
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: parse_bound FILE [OFFSET [LENGTH]]\n");
-    return 2;
-  }
-  const long long offset = argc > 2 ? atoll(argv[2]) : 0;
-  const long long length = argc > 3 ? atoll(argv[3]) : 4 << 20;
-  FILE* f = fopen(argv[1], "rb");
-  if (f == nullptr || fseeko(f, offset, SEEK_SET) != 0 || length <= 0) {
-    fprintf(stderr, "parse_bound: cannot read '%s' at %lld\n", argv[1], offset);
-    return 1;
-  }
-  Bytes data(static_cast<size_t>(length));
-  data.resize(fread(data.data(), 1, data.size(), f));
-  fclose(f);
-  if (data.empty()) {
-    fprintf(stderr, "parse_bound: nothing to read\n");
-    return 1;
-  }
-
-  const uint64_t xz = XzSize(data);
-  printf("sample: %zu bytes of %s from %lld; xz -6: %llu bytes\n", data.size(), argv[1], offset,
-         static_cast<unsigned long long>(xz));
-  printf("%-12s %9s %9s %9s %9s %9s %9s %9s %10s %7s\n", "parse", "flags", "literals", "lengths",
-         "dist_high", "dist_mid", "dist_low", "framing", "total", "/xz");
-  PrintRow("packer-9", CountBlocks(packer::WriteDataBlocks(data, 8, 9)), xz);
-
-  // Every source of every position, as long as the search can follow them.
+  // Every source of every position, as far as the search follows them.
   Sources sources;
   sources.start.push_back(0);
   packer::TreeMatchFinder finder(data.data(), data.size(), kWindow, kSearchNice, 1u << 14);
@@ -338,9 +316,7 @@ int main(int argc, char** argv) {
           return sources.found.data() + sources.start[i];
         },
         prices, blockStart);
-    const Bytes blocks = WriteItems(data, items, prices, blockStart);
-    const std::string name = "exhaustive-" + std::to_string(pass);
-    PrintRow(name.c_str(), CountBlocks(blocks), xz);
+    rows.push_back(CountBlocks(WriteItems(data, items, prices, blockStart)));
   }
   // One more pass on the last prices, with every source of every length.
   AllSources all(data);
@@ -353,6 +329,65 @@ int main(int argc, char** argv) {
         return list.data();
       },
       prices, blockStart);
-  PrintRow("all-sources", CountBlocks(WriteItems(data, items, prices, blockStart)), xz);
+  rows.push_back(CountBlocks(WriteItems(data, items, prices, blockStart)));
+  return rows;
+}
+
+void PrintTable(const std::vector<Sizes>& rows, uint64_t xz) {
+  printf("%-12s %9s %9s %9s %9s %9s %9s %9s %10s %7s\n", "parse", "flags", "literals", "lengths",
+         "dist_high", "dist_mid", "dist_low", "framing", "total", "/xz");
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const std::string name = r == 0 ? "packer-9"
+                             : r + 1 == rows.size() ? "all-sources"
+                                                    : "exhaustive-" + std::to_string(r);
+    PrintRow(name.c_str(), rows[r], xz);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: parse_bound FILE [OFFSET [LENGTH [COUNT]]]\n");
+    return 2;
+  }
+  const long long offset = argc > 2 ? atoll(argv[2]) : 0;
+  const long long length = argc > 3 ? atoll(argv[3]) : 4 << 20;
+  const long long count = argc > 4 ? atoll(argv[4]) : 1;
+  FILE* f = fopen(argv[1], "rb");
+  if (f == nullptr || offset < 0 || length <= 0 || count <= 0 || fseeko(f, offset, SEEK_SET) != 0) {
+    fprintf(stderr, "parse_bound: cannot read '%s' at %lld\n", argv[1], offset);
+    return 1;
+  }
+  std::vector<Sizes> sum;
+  uint64_t xzSum = 0;
+  long long done = 0;
+  for (; done < count; ++done) {
+    Bytes data(static_cast<size_t>(length));
+    data.resize(fread(data.data(), 1, data.size(), f));
+    if (data.empty()) break;
+    const uint64_t xz = XzSize(data);
+    printf("sample: %zu bytes of %s from %lld; xz -6: %llu bytes\n", data.size(), argv[1],
+           offset + done * length, static_cast<unsigned long long>(xz));
+    const std::vector<Sizes> rows = MeasureSample(data);
+    PrintTable(rows, xz);
+    fflush(stdout);
+    sum.resize(rows.size());
+    for (size_t r = 0; r < rows.size(); ++r) {
+      for (int i = 0; i < 5; ++i) sum[r].streams[i] += rows[r].streams[i];
+      sum[r].low += rows[r].low;
+      sum[r].framing += rows[r].framing;
+    }
+    xzSum += xz;
+  }
+  fclose(f);
+  if (done == 0) {
+    fprintf(stderr, "parse_bound: nothing to read\n");
+    return 1;
+  }
+  if (done > 1) {
+    printf("all %lld samples; xz -6: %llu bytes\n", done, static_cast<unsigned long long>(xzSum));
+    PrintTable(sum, xzSum);
+  }
   return 0;
 }

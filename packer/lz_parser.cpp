@@ -390,12 +390,6 @@ class Prices {
   uint32_t literalFlag_ = 0, matchFlag_ = 0;
 };
 
-// Price-driven parse: the stream is taken in stretches of up to kStretch
-// positions; in each, the cheapest chain of literals and matches from its
-// start to its end is found by a forward pass over the positions (every match
-// length up to the longest found, at the closest distance that reaches it).
-// A match of the nice length or more ends the stretch and is taken as is,
-// extended as far as it goes.
 // Steps searched as the parser asks for them (see SearchStep).
 template <typename Finder>
 class SearchedSteps {
@@ -415,6 +409,13 @@ class SearchedSteps {
   std::vector<Match> found_;
 };
 
+// Price-driven parse: the stream is taken in stretches of up to kStretch
+// positions; in each, the cheapest chain of literals and matches from its
+// start to its end is found by a forward pass over the positions (every match
+// length up to the longest found, from the cheapest source found that reaches
+// it).
+// A match of the nice length or more ends the stretch and is taken as is,
+// extended as far as it goes.
 template <typename Steps>
 class PricedParser {
  public:
