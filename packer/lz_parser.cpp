@@ -419,7 +419,7 @@ class SearchedSteps {
 template <typename Steps>
 class PricedParser {
  public:
-  static constexpr size_t kStretch = 4096;
+  static constexpr size_t kStretch = 2048;
 
   PricedParser(const Bytes& data, Steps& steps, BlockCutter& cutter, uint32_t width,
                uint32_t niceLength)
