@@ -44,6 +44,7 @@ TreeMatchFinder::TreeMatchFinder(const uint8_t* data, size_t size, uint32_t wind
                                  uint32_t nice, uint32_t depth)
     : data_(data), size_(size), window_(window), nice_(std::max(nice, kMinLength)),
       depth_(depth), hashBits_(HashBitsFor(window)) {
+  if (size >= kEmpty) throw std::invalid_argument("the tree match finder takes less than 4 GiB");
   // No more pairs than the data has positions.
   cyclic_ = static_cast<uint32_t>(std::min<size_t>(size_t{window} + 1, std::max<size_t>(size, 1)));
   head_.assign(size_t{1} << hashBits_, kEmpty);
@@ -140,7 +141,9 @@ void MatchesAhead::Produce() {
     while (pos < size_) {
       Chunk chunk;
       chunk.ends.reserve(kSteps);
-      while (pos < size_ && chunk.ends.size() < kSteps) {
+      // A chunk ends after kSteps steps or kMatches matches, whichever
+      // comes first, so that the waiting chunks stay small on any data.
+      while (pos < size_ && chunk.ends.size() < kSteps && chunk.matches.size() < kMatches) {
         pos = SearchStep(finder_, data_, size_, pos, nice_, maxLength_, found);
         chunk.matches.insert(chunk.matches.end(), found.begin(), found.end());
         chunk.ends.push_back(static_cast<uint32_t>(chunk.matches.size()));

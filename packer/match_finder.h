@@ -27,7 +27,8 @@ struct Match {
 
 class TreeMatchFinder {
  public:
-  // `data` holds `size` bytes and stays in place while the finder is used;
+  // `data` holds `size` bytes (below 4 GiB: positions are kept in 32 bits)
+  // and stays in place while the finder is used;
   // sources lie at most `window` bytes back; searches stop at `nice` bytes
   // and after `depth` tree nodes.
   TreeMatchFinder(const uint8_t* data, size_t size, uint32_t window, uint32_t nice,
@@ -79,7 +80,7 @@ size_t SearchStep(Finder& finder, const uint8_t* data, size_t size, size_t pos, 
 
 // The tree finder's steps for the whole data, worked out ahead of the parser
 // on a thread of its own, a chunk of steps at a time (at most kAhead chunks
-// waiting). The parser gets the same lists in the same order as from
+// waiting, each under 1.2 MiB). The parser gets the same lists in the same order as from
 // SearchStep, so the archive does not depend on whether this thread is used.
 class MatchesAhead {
  public:
@@ -96,6 +97,7 @@ class MatchesAhead {
     std::vector<uint32_t> ends;  // step k: matches [ends[k - 1], ends[k])
   };
   static constexpr size_t kSteps = 32768;
+  static constexpr size_t kMatches = 4 * kSteps;
   static constexpr size_t kAhead = 4;
 
   void Produce();
