@@ -174,3 +174,5 @@ if [ -n "${size[dolm-$default_level]:-}" ]; then
   check "dolm-$default_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$default_level]} / ${pack[xz]}}")" 1
 fi
 check "dolm-$best_level size / bzip2 -9" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[bzip2]}}")" 1
+check "dolm-$best_level size / xz -6" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[xz]}}")" 1.15
+check "dolm-$best_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$best_level]} / ${pack[xz]}}")" 2
