@@ -236,3 +236,5 @@ for level in $scale_levels; do
   check "dolm-$level pack time per MB, 1 GiB / its first part" \
     "$(awk "BEGIN{print (${scalepack[$level]} / $scale_bytes) / (${partpack[$level]} / $part_bytes)}")" 1.2
 done
+check "dolm-$best_level size / xz -6" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[xz]}}")" 1.15
+check "dolm-$best_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$best_level]} / ${pack[xz]}}")" 2

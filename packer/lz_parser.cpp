@@ -1,6 +1,8 @@
-// The match coder: an LZ77 parser with a hash-chain match finder and one-step
-// lazy matching, cutting its items into data blocks that stay inside every
-// limit of the block format.
+// The match coder: an LZ77 parser, cutting its items into data blocks that
+// stay inside every limit of the block format. Levels 1 to 6 take hash chains
+// with greedy or one-step lazy matching; levels 7 to 9 a priced parse over
+// the binary-tree match finder (packer/match_finder.cpp), hash chains where
+// w = 7.
 //
 // What the stub's expansion accepts: matches of 4 to 4 + 65,535 bytes, coded
 // as length - 4 in one byte or 255 and two bytes; a match starting D + 1 bytes
@@ -12,10 +14,13 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-#include <string>
+#include <thread>
 
 #include "container/format.h"
+#include "packer/match_finder.h"
+#include "packer/model_shape.h"
 #include "packer/packer.h"
+#include "packer/window.h"
 
 namespace packer {
 
@@ -56,60 +61,6 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
 // that even its raw form is accepted whatever the model coder achieves.
 constexpr uint32_t kStreamLimit = kMaxStoredLength;
 
-// The part of the stream in memory: positions [base, size()) in absolute
-// stream positions, so that the finder and the parsers index it as if the
-// whole stream were there. Need(pos) guarantees that every position from
-// pos - window to pos + kLookahead (or the end of the stream) is present.
-// What is read from one Need to the next stays in that range: sources up to
-// a window back, and ahead a stretch of the priced parser and the longest
-// match behind it, or a run of lazy steps (each match longer than the one
-// before) and the longest match after it.
-constexpr size_t kLookahead = 2 * (kMinMatch + 0xFFFF) + 8192;
-
-class Window {
- public:
-  // Holds at most max(capacity, 2 * window + 2 * kLookahead) bytes, and never
-  // more than the stream has.
-  Window(const DataSource& source, size_t total, size_t window, size_t capacity)
-      : source_(source), total_(total), window_(window) {
-    capacity_ = std::min(std::max(capacity, 2 * window + 2 * kLookahead), total);
-    bytes_.reserve(capacity_);
-  }
-
-  const uint8_t& operator[](size_t pos) const { return bytes_[pos - base_]; }
-  size_t size() const { return base_ + bytes_.size(); }  // end of what has arrived
-  size_t total() const { return total_; }
-
-  void Need(size_t pos) {
-    if (size() >= total_ || size() >= pos + kLookahead) return;
-    if (bytes_.size() == capacity_) {
-      // Drops what lies more than a window behind `pos`: no match reaches it.
-      const size_t drop = pos - window_ - base_;
-      std::memmove(bytes_.data(), bytes_.data() + drop, bytes_.size() - drop);
-      bytes_.resize(bytes_.size() - drop);
-      base_ += drop;
-    }
-    while (bytes_.size() < capacity_ && size() < total_) {
-      const size_t have = bytes_.size();
-      const size_t want = std::min(capacity_ - have, total_ - size());
-      bytes_.resize(have + want);
-      const size_t got = source_(bytes_.data() + have, want);
-      bytes_.resize(have + std::min(got, want));
-      if (got == 0)
-        throw std::runtime_error("the data ended after " + std::to_string(size()) + " of " +
-                                 std::to_string(total_) + " bytes");
-    }
-  }
-
- private:
-  const DataSource& source_;
-  size_t total_;
-  size_t window_;
-  size_t capacity_;
-  size_t base_ = 0;  // stream position of bytes_[0]
-  Bytes bytes_;      // reserved for capacity_ bytes at the start: it never moves
-};
-
 struct Item {
   uint32_t length;    // 0 for a literal
   uint32_t distance;  // D: the match starts D + 1 bytes back
@@ -121,14 +72,15 @@ struct LevelSettings {
   uint32_t niceLength;  // a match this long ends the search
   bool lazy;            // look one position ahead before taking a match
   bool priced;          // choose items by their estimated coded size
+  uint32_t treeDepth;   // nodes a tree search visits; 0: hash chains
 };
 
 LevelSettings SettingsFor(int level) {
   static const LevelSettings kTable[10] = {
-      {1, 8, false, false},     {2, 8, false, false},   {4, 16, false, false},
-      {8, 32, true, false},     {16, 64, true, false},  {32, 128, true, false},
-      {64, 256, true, false},   {24, 64, true, true},   {64, 128, true, true},
-      {192, 256, true, true}};
+      {1, 8, false, false, 0},    {2, 8, false, false, 0},   {4, 16, false, false, 0},
+      {8, 32, true, false, 0},    {16, 64, true, false, 0},  {32, 128, true, false, 0},
+      {64, 256, true, false, 0},  {24, 48, true, true, 12},  {64, 96, true, true, 24},
+      {192, 192, true, true, 96}};
   return kTable[std::clamp(level, 0, 9)];
 }
 
@@ -153,15 +105,15 @@ class MatchFinder {
     return best;
   }
 
-  // Every match for `pos` that is longer than all closer ones, in order of
-  // growing length (so also of growing distance): for each length the
-  // closest source. Stops at the nice length.
-  void FindAll(size_t pos, std::vector<Item>& found) const {
+  // The priced parser's interface (see TreeMatchFinder): distances in bytes back.
+  void Search(size_t pos, std::vector<Match>& found) {
     found.clear();
     Walk(pos, [&](size_t length, size_t distance) {
-      found.push_back(Item{static_cast<uint32_t>(length), static_cast<uint32_t>(distance - 1), 0});
+      found.push_back(Match{static_cast<uint32_t>(length), static_cast<uint32_t>(distance)});
     });
+    Insert(pos);
   }
+  void Skip(size_t pos) { Insert(pos); }
 
   void Insert(size_t pos) {
     if (pos + kMinMatch > data_.size()) return;
@@ -230,12 +182,13 @@ class BlockCutter {
   BlockCutter(uint32_t width, const BlockSink& sink, std::atomic<uint64_t>* done)
       : width_(width), sink_(sink), done_(done) {}
 
-  void Add(const Item& item) {
+  // Returns true when the item starts a new block.
+  bool Add(const Item& item) {
     covered_ += item.length == 0 ? 1 : item.length;
     const uint32_t lengthBytes = item.length == 0 ? 0 : (item.length - kMinMatch >= kLengthEscape ? 3 : 1);
-    if (items_.size() / 8 + 1 > kStreamLimit || literals_ + 1 > kStreamLimit ||
-        lengthBytes_ + 3 > kStreamLimit || matches_ + 1 > kStreamLimit)
-      Cut();
+    const bool cut = items_.size() / 8 + 1 > kStreamLimit || literals_ + 1 > kStreamLimit ||
+                     lengthBytes_ + 3 > kStreamLimit || matches_ + 1 > kStreamLimit;
+    if (cut) Cut();
     items_.push_back(item);
     if (item.length == 0) {
       ++literals_;
@@ -243,6 +196,7 @@ class BlockCutter {
       ++matches_;
       lengthBytes_ += lengthBytes;
     }
+    return cut;
   }
 
   void Finish() {
@@ -314,42 +268,97 @@ class BlockCutter {
   uint32_t lengthBytes_ = 0;
 };
 
-// Estimated coded sizes of items, in 1/32 bit. The model coder adapts to
-// each stream of a block, so every stream gets its own byte statistics from
-// the items chosen so far, with older counts fading (halved once a table has
-// seen a few thousand bytes). The low distance bits go into the table raw,
-// w - 8 bits each.
+// Coded sizes of items, in 1/32 bit. Each stream of a block is coded by the
+// adaptive model coder from fresh models; the prices follow a copy of those
+// models, fed with the items chosen so far and started afresh at every block
+// cut, so that a byte costs what its class and offset take from the models'
+// present counts. The flag bits, coded eight to a byte, are priced from the
+// share of literals among the recent items; the low distance bits go into
+// the table raw, w - 8 bits each.
 constexpr uint32_t kBit = 32;
+
+// log2(x) in 1/32 bit for the counts and totals a model can hold.
+const std::array<uint32_t, 2048>& LogTable() {
+  static const std::array<uint32_t, 2048> table = [] {
+    std::array<uint32_t, 2048> t{};
+    for (size_t x = 1; x < t.size(); ++x)
+      t[x] = static_cast<uint32_t>(std::log2(static_cast<double>(x)) * kBit + 0.5);
+    return t;
+  }();
+  return table;
+}
+
+class StreamPrices {
+ public:
+  StreamPrices() { Reset(); }
+  void Reset() { InitModels(models_); }
+
+  // Codes v as the encoder does: the cheaper class where two can take it.
+  void Code(uint8_t v) {
+    const ClassChoice choice = ClassesFor(v);
+    uint32_t c = choice.classes[0];
+    if (choice.count == 2 && ClassPrice(choice.classes[1], v) < ClassPrice(c, v))
+      c = choice.classes[1];
+    models_[0].Update(c);
+    if (HasOffset(c)) models_[c - 2].Update(v - kClassBase[c]);
+  }
+
+  void Refresh() {
+    for (uint32_t v = 0; v < 256; ++v) {
+      const ClassChoice choice = ClassesFor(static_cast<uint8_t>(v));
+      prices[v] = ClassPrice(choice.classes[0], static_cast<uint8_t>(v));
+      if (choice.count == 2)
+        prices[v] = std::min(prices[v], ClassPrice(choice.classes[1], static_cast<uint8_t>(v)));
+    }
+  }
+
+  std::array<uint32_t, 256> prices{};
+
+ private:
+  uint32_t ClassPrice(uint32_t c, uint8_t v) const {
+    const auto& log = LogTable();
+    uint32_t price = log[models_[0].total] - log[models_[0].counts[c]];
+    if (HasOffset(c)) {
+      const Model& m = models_[c - 2];
+      price += log[m.total] - log[m.counts[v - kClassBase[c]]];
+    }
+    return price;
+  }
+
+  Model models_[12];
+};
 
 class Prices {
  public:
   explicit Prices(uint32_t width)
       : width_(width), lowPrice_(width > 8 ? (width - 8) * kBit : 0) {
-    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->counts.fill(1);
-    // Short lengths and near distances are the usual ones.
-    for (uint32_t v = 0; v < 256; ++v) {
-      lengths_.counts[v] += v < 16 ? 64 / (v + 1) : 0;
-      high_.counts[v] += v == 0 ? 64 : 0;
-    }
     Refresh();
   }
 
+  void Reset() {
+    for (StreamPrices* s : {&literals_, &lengths_, &high_, &middle_}) s->Reset();
+  }
   void CountLiteral(uint8_t b) {
-    ++literals_.counts[b];
+    literals_.Code(b);
     ++flagLiterals_;
   }
-  void CountMatch(const Item& m) {
-    const uint32_t code = m.length - kMinMatch;
-    ++lengths_.counts[code < kLengthEscape ? code : kLengthEscape];
-    ++high_.counts[(m.distance >> width_) & 0xFF];
-    if (width_ >= 8) ++middle_.counts[(m.distance >> (width_ - 8)) & 0xFF];
+  void CountMatch(uint32_t length, uint32_t d) {
+    const uint32_t code = length - kMinMatch;
+    if (code < kLengthEscape) {
+      lengths_.Code(static_cast<uint8_t>(code));
+    } else {
+      lengths_.Code(kLengthEscape);
+      lengths_.Code(static_cast<uint8_t>(code & 0xFF));
+      lengths_.Code(static_cast<uint8_t>(code >> 8));
+    }
+    high_.Code(static_cast<uint8_t>(d >> width_));
+    middle_.Code(width_ >= 8 ? static_cast<uint8_t>(d >> (width_ - 8)) : 0);
     ++flagMatches_;
   }
 
-  // Turns the counts into prices; called between parsed stretches.
+  // Turns the models' counts into prices; called between parsed stretches.
   void Refresh() {
-    for (Table* t : {&literals_, &lengths_, &high_, &middle_}) t->Refresh();
-    if (width_ < 8) middle_.prices.fill(0);  // the middle byte is always 0 then
+    for (StreamPrices* s : {&literals_, &lengths_, &high_, &middle_}) s->Refresh();
     const double items = flagLiterals_ + flagMatches_ + 2.0;
     literalFlag_ = BitPrice((flagLiterals_ + 1.0) / items);
     matchFlag_ = BitPrice((flagMatches_ + 1.0) / items);
@@ -357,118 +366,152 @@ class Prices {
       flagLiterals_ /= 2;
       flagMatches_ /= 2;
     }
+    for (uint32_t code = 0; code < kLengthEscape; ++code) lengthPrices_[code] = lengths_.prices[code];
+    // Two more length bytes, priced as an average byte of the stream.
+    escapePrice_ = lengths_.prices[kLengthEscape] + 2 * 6 * kBit;
   }
 
   uint32_t Literal(uint8_t b) const { return literalFlag_ + literals_.prices[b]; }
-  // Everything of a match but its length.
-  uint32_t Distance(uint32_t distance) const {
-    return matchFlag_ + lowPrice_ + high_.prices[(distance >> width_) & 0xFF] +
-           middle_.prices[width_ >= 8 ? (distance >> (width_ - 8)) & 0xFF : 0];
+  // Everything of a match but its length; d is the distance field (bytes back - 1).
+  uint32_t Distance(uint32_t d) const {
+    return matchFlag_ + lowPrice_ + high_.prices[(d >> width_) & 0xFF] +
+           middle_.prices[width_ >= 8 ? (d >> (width_ - 8)) & 0xFF : 0];
   }
   uint32_t Length(uint32_t length) const {
     const uint32_t code = length - kMinMatch;
-    if (code < kLengthEscape) return lengths_.prices[code];
-    return lengths_.prices[kLengthEscape] + 14 * kBit;  // two more length bytes
+    return code < kLengthEscape ? lengthPrices_[code] : escapePrice_;
   }
 
  private:
-  struct Table {
-    std::array<uint32_t, 256> counts;
-    std::array<uint32_t, 256> prices;
-    void Refresh() {
-      uint64_t total = 0;
-      for (uint32_t c : counts) total += c;
-      for (int v = 0; v < 256; ++v)
-        prices[v] = BitPrice(static_cast<double>(counts[v]) / static_cast<double>(total));
-      if (total > 4096) {
-        for (uint32_t& c : counts) c = (c + 1) / 2;
-      }
-    }
-  };
   static uint32_t BitPrice(double probability) {
     return static_cast<uint32_t>(-std::log2(probability) * kBit + 0.5);
   }
 
   uint32_t width_;
   uint32_t lowPrice_;
-  Table literals_, lengths_, high_, middle_;
+  StreamPrices literals_, lengths_, high_, middle_;
+  std::array<uint32_t, kLengthEscape> lengthPrices_{};
+  uint32_t escapePrice_ = 0;
   uint32_t flagLiterals_ = 0, flagMatches_ = 0;
   uint32_t literalFlag_ = 0, matchFlag_ = 0;
+};
+
+// Steps searched as the parser asks for them (see SearchStep).
+template <typename Finder>
+class SearchedSteps {
+ public:
+  SearchedSteps(Finder& finder, Window& data, uint32_t nice)
+      : finder_(finder), data_(data), nice_(nice) {}
+  // As MatchesAhead::Next.
+  size_t Next(size_t pos, const Match** list, uint8_t* byte) {
+    SearchStep(finder_, data_, pos, nice_, kMaxMatch, found_);
+    *byte = data_[pos];
+    *list = found_.data();
+    return found_.size();
+  }
+
+ private:
+  Finder& finder_;
+  Window& data_;
+  uint32_t nice_;
+  std::vector<Match> found_;
 };
 
 // Price-driven parse: the stream is taken in stretches of up to kStretch
 // positions; in each, the cheapest chain of literals and matches from its
 // start to its end is found by a forward pass over the positions (every match
-// length up to the longest found, at the closest distance that reaches it).
-// A match of the nice length or more ends the stretch and is taken as is.
+// length up to the longest found, from the cheapest source found that reaches
+// it).
+// A match of the nice length or more ends the stretch and is taken as is,
+// extended as far as it goes.
+template <typename Steps>
 class PricedParser {
  public:
-  static constexpr size_t kStretch = 4096;
+  static constexpr size_t kStretch = 2048;
 
-  PricedParser(Window& data, MatchFinder& finder, BlockCutter& cutter, uint32_t width,
+  PricedParser(size_t total, Steps& steps, BlockCutter& cutter, uint32_t width,
                uint32_t niceLength)
-      : data_(data), finder_(finder), cutter_(cutter), prices_(width), nice_(niceLength),
-        price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1) {}
+      : total_(total), steps_(steps), cutter_(cutter), prices_(width), nice_(niceLength),
+        price_(kStretch + 1), length_(kStretch + 1), distance_(kStretch + 1), bytes_(kStretch) {}
 
   void Run() {
     size_t pos = 0;
-    const size_t n = data_.total();
+    const size_t n = total_;
     while (pos < n) {
-      data_.Need(pos);
       const size_t end = std::min(n, pos + kStretch);
-      const size_t span = end - pos;
-      std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
-      price_[0] = 0;
-      size_t stop = end;
-      Item longMatch{0, 0, 0};
-      for (size_t i = pos; i < end; ++i) {
-        const size_t j = i - pos;
-        finder_.FindAll(i, found_);
-        finder_.Insert(i);
-        if (!found_.empty() && found_.back().length >= nice_) {
-          stop = i;
-          longMatch = found_.back();
-          break;
-        }
-        const uint32_t here = price_[j];
-        const uint32_t literal = here + prices_.Literal(data_[i]);
-        if (literal < price_[j + 1]) {
-          price_[j + 1] = literal;
-          length_[j + 1] = 0;
-        }
-        uint32_t shortest = kMinMatch;
-        for (const Item& m : found_) {
-          const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(m.length, span - j));
-          const uint32_t base = here + prices_.Distance(m.distance);
-          for (uint32_t length = shortest; length <= longest; ++length) {
-            const uint32_t total = base + prices_.Length(length);
-            if (total < price_[j + length]) {
-              price_[j + length] = total;
-              length_[j + length] = length;
-              distance_[j + length] = m.distance;
-            }
-          }
-          shortest = m.length + 1;
-        }
-      }
-      Emit(pos, stop - pos);
-      if (longMatch.length != 0) {
-        Take(longMatch);
-        for (size_t q = stop + 1; q < stop + longMatch.length; ++q) finder_.Insert(q);
-        stop += longMatch.length;
-      }
-      prices_.Refresh();
+      const size_t stop = Stretch(pos, end);
+      Emit(stop - pos);
       pos = stop;
+      if (pos < end) pos = TakeLong(pos);
+      prices_.Refresh();
     }
   }
 
  private:
-  // Hands the cheapest chain from `start` to start + `count` to the cutter.
-  void Emit(size_t start, size_t count) {
+  // Prices every way through [pos, end) and returns where the cheapest ways
+  // are known up to: `end`, or the start of a match of the nice length.
+  size_t Stretch(size_t pos, size_t end) {
+    const size_t span = end - pos;
+    std::fill(price_.begin(), price_.begin() + span + 1, UINT32_MAX);
+    price_[0] = 0;
+    for (size_t i = pos; i < end; ++i) {
+      const size_t j = i - pos;
+      const Match* found;
+      const size_t count = steps_.Next(i, &found, &bytes_[j]);
+      if (count > 0 && found[count - 1].length >= nice_) {
+        longMatch_ = found[count - 1];
+        return i;
+      }
+      const uint32_t here = price_[j];
+      const uint32_t literal = here + prices_.Literal(bytes_[j]);
+      if (literal < price_[j + 1]) {
+        price_[j + 1] = literal;
+        length_[j + 1] = 0;
+      }
+      // A longer source serves every shorter length too: each length takes
+      // the cheapest distance among the sources that reach it.
+      if (cheapest_.size() < count) cheapest_.resize(count);
+      for (size_t k = count; k-- > 0;) {
+        const uint32_t d = found[k].distance - 1;
+        const uint32_t p = prices_.Distance(d);
+        if (k + 1 == count || p < cheapest_[k + 1].price) {
+          cheapest_[k] = {p, d};
+        } else {
+          cheapest_[k] = cheapest_[k + 1];
+        }
+      }
+      uint32_t shortest = kMinMatch;
+      for (size_t k = 0; k < count; ++k) {
+        const uint32_t longest = static_cast<uint32_t>(std::min<size_t>(found[k].length, span - j));
+        const uint32_t base = here + cheapest_[k].price;
+        for (uint32_t length = shortest; length <= longest; ++length) {
+          const uint32_t total = base + prices_.Length(length);
+          if (total < price_[j + length]) {
+            price_[j + length] = total;
+            length_[j + length] = length;
+            distance_[j + length] = cheapest_[k].distance;
+          }
+        }
+        shortest = found[k].length + 1;
+      }
+    }
+    return end;
+  }
+
+  // Takes the long match found at `pos` (already extended as far as it
+  // goes) and returns the position behind it.
+  size_t TakeLong(size_t pos) {
+    Take(Item{longMatch_.length, longMatch_.distance - 1, 0});
+    return pos + longMatch_.length;
+  }
+
+  // Hands the cheapest chain through the first `count` positions of the
+  // stretch to the cutter.
+  void Emit(size_t count) {
     path_.clear();
     for (size_t k = count; k > 0;) {
       if (length_[k] == 0) {
-        path_.push_back(Item{0, 0, data_[start + k - 1]});
+        path_.push_back(Item{0, 0, bytes_[k - 1]});
         --k;
       } else {
         path_.push_back(Item{length_[k], distance_[k], 0});
@@ -479,43 +522,67 @@ class PricedParser {
   }
 
   void Take(const Item& item) {
-    cutter_.Add(item);
+    if (cutter_.Add(item)) prices_.Reset();
     if (item.length == 0) {
       prices_.CountLiteral(item.literal);
     } else {
-      prices_.CountMatch(item);
+      prices_.CountMatch(item.length, item.distance);
     }
   }
 
-  Window& data_;
-  MatchFinder& finder_;
+  size_t total_;
+  Steps& steps_;
   BlockCutter& cutter_;
   Prices prices_;
   uint32_t nice_;
+  Match longMatch_{0, 0};
   std::vector<uint32_t> price_;     // cheapest price to reach each position of the stretch
   std::vector<uint32_t> length_;    // the last item on that way: 0 literal, else match length
   std::vector<uint32_t> distance_;  // and the match's distance field
-  std::vector<Item> found_;
+  std::vector<uint8_t> bytes_;      // the stream's bytes of the stretch, from the steps
+  struct Priced {
+    uint32_t price, distance;
+  };
+  std::vector<Priced> cheapest_;  // per match of a step: see Stretch
   std::vector<Item> path_;
 };
+
 
 }  // namespace
 
 void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
-                     const BlockSink& sink, std::atomic<uint64_t>* done, size_t buffer) {
+                     const BlockSink& sink, std::atomic<uint64_t>* done, size_t buffer,
+                     int threads) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
   if (total > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
   const uint32_t windowSize = 32768u << profile;
   const uint32_t width = 7u + static_cast<uint32_t>(profile);
   const LevelSettings settings = SettingsFor(level);
+  // The tree's search runs beside the parse where there is a second processor.
+  if (threads <= 0) threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
 
   Window stream(source, static_cast<size_t>(total), windowSize, buffer);
   BlockCutter cutter(width, sink, done);
+  // The tree finder knows no distance rule; with w = 7 the chains keep to it.
+  if (settings.treeDepth > 0 && width > 7) {
+    if (threads > 1) {
+      MatchesAhead steps(stream, windowSize, settings.niceLength, settings.treeDepth, kMaxMatch);
+      PricedParser<MatchesAhead>(stream.total(), steps, cutter, width, settings.niceLength).Run();
+    } else {
+      TreeMatchFinder tree(stream, windowSize, settings.niceLength, settings.treeDepth);
+      SearchedSteps<TreeMatchFinder> steps(tree, stream, settings.niceLength);
+      PricedParser<SearchedSteps<TreeMatchFinder>>(stream.total(), steps, cutter, width,
+                                                   settings.niceLength).Run();
+    }
+    cutter.Finish();
+    return;
+  }
   MatchFinder finder(stream, windowSize, width, settings);
   const size_t n = stream.total();
   if (settings.priced) {
-    PricedParser(stream, finder, cutter, width, settings.niceLength).Run();
+    SearchedSteps<MatchFinder> steps(finder, stream, settings.niceLength);
+    PricedParser<SearchedSteps<MatchFinder>>(n, steps, cutter, width, settings.niceLength).Run();
     cutter.Finish();
     return;
   }
@@ -564,6 +631,11 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
 }
 
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<uint64_t>* done) {
+  return WriteDataBlocks(stream, profile, level, 0, done);
+}
+
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, int threads,
+                      std::atomic<uint64_t>* done) {
   size_t given = 0;
   const DataSource source = [&](uint8_t* into, size_t size) {
     size = std::min(size, stream.size() - given);
@@ -577,7 +649,7 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, std::atomic<u
   out.reserve(stream.size() / 2 + 65536);
   const BlockSink sink = [&](const Bytes& block) { out.insert(out.end(), block.begin(), block.end()); };
   // The whole stream in one buffer: nothing is ever dropped from it.
-  WriteDataBlocks(stream.size(), source, profile, level, sink, done, stream.size());
+  WriteDataBlocks(stream.size(), source, profile, level, sink, done, stream.size(), threads);
   return out;
 }
 

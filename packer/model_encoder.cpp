@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "packer/model_shape.h"
 #include "packer/packer.h"
 
 namespace packer {
@@ -15,38 +16,6 @@ constexpr uint32_t kTopRange = 0x2000000;     // 2^25
 constexpr uint32_t kBottomRange = 0x1000000;  // 2^24
 constexpr uint32_t kLowMask = kTopRange - 1;
 constexpr int kStartBits = 25;
-constexpr uint32_t kLimit = 1000;
-
-struct Model {
-  uint32_t n = 0;
-  uint32_t total = 0;
-  uint32_t increment = 0;
-  uint32_t counts[36] = {};
-
-  void Init(uint32_t symbols, uint32_t count) {
-    n = symbols;
-    increment = count;
-    total = symbols * count;
-    for (uint32_t i = 0; i < 36; ++i) counts[i] = (i >= 1 && i <= symbols) ? count : 0;
-  }
-  uint32_t CumBelow(uint32_t s) const {
-    uint32_t cum = 0;
-    for (uint32_t i = 1; i < s; ++i) cum += counts[i];
-    return cum;
-  }
-  // Same adaptation as the decoder: add, then halve rounding up past the limit.
-  void Update(uint32_t s) {
-    counts[s] += increment & 0xFFFFu;
-    total += increment & 0xFFFFu;
-    if (total > kLimit) {
-      total = 0;
-      for (uint32_t i = 1; i <= n; ++i) {
-        counts[i] = (counts[i] + 1) >> 1;
-        total += counts[i];
-      }
-    }
-  }
-};
 
 // Range that symbol s leaves from `range` before renormalisation; the last
 // symbol takes the remainder of the truncating division.
@@ -73,35 +42,9 @@ double SymbolCost(const Model& model, uint32_t* range, uint32_t s) {
   return cost;
 }
 
-// The classes that can code value v (bases as in the decoder's class table).
-struct ClassChoice {
-  int count;
-  uint32_t classes[2];
-};
-const uint8_t kClassBase[15] = {0, 0, 1, 1, 3, 7, 15, 47, 63, 95, 127, 159, 191, 223, 255};
-
-ClassChoice ClassesFor(uint8_t v) {
-  if (v == 0) return {1, {1, 0}};
-  if (v == 1) return {1, {2, 0}};
-  if (v <= 3) return {1, {3, 0}};
-  if (v <= 7) return {1, {4, 0}};
-  if (v <= 15) return {1, {5, 0}};
-  if (v <= 47) return {1, {6, 0}};
-  if (v <= 63) return {1, {7, 0}};
-  if (v <= 79) return {2, {7, 8}};
-  if (v <= 95) return {1, {8, 0}};
-  if (v == 255) return {2, {13, 14}};
-  return {1, {static_cast<uint32_t>(9 + (v - 96) / 32), 0}};  // 96..254: classes 9..13
-}
-
 class Encoder {
  public:
-  Encoder() {
-    static const uint32_t kShapes[12][2] = {{16, 12}, {2, 4},  {4, 4},  {8, 4},
-                                            {32, 4},  {32, 3}, {32, 3}, {32, 3},
-                                            {32, 3},  {32, 2}, {32, 2}, {32, 2}};
-    for (int m = 0; m < 12; ++m) models_[m].Init(kShapes[m][0], kShapes[m][1]);
-  }
+  Encoder() { InitModels(models_); }
 
   void EncodeValue(uint8_t v) {
     const ClassChoice choice = ClassesFor(v);
@@ -113,7 +56,7 @@ class Encoder {
     }
     EncodeSymbol(models_[0], best);
     models_[0].Update(best);
-    if (best >= 3 && best <= 13) {
+    if (HasOffset(best)) {
       Model& offsetModel = models_[best - 2];
       const uint32_t s = v - kClassBase[best];
       EncodeSymbol(offsetModel, s);
@@ -151,7 +94,7 @@ class Encoder {
   double ValueCost(uint32_t c, uint8_t v) const {
     uint32_t range = range_;
     double cost = SymbolCost(models_[0], &range, c);
-    if (c >= 3 && c <= 13) cost += SymbolCost(models_[c - 2], &range, v - kClassBase[c]);
+    if (HasOffset(c)) cost += SymbolCost(models_[c - 2], &range, v - kClassBase[c]);
     return cost;
   }
 

@@ -95,12 +95,18 @@ using BlockSink = std::function<void(const Bytes& piece)>;
 // is final. At most about 2 x window + 272 KiB of the data are held at once,
 // or `buffer` bytes when that is more. `done`, when given, counts the bytes
 // coded so far (for a progress display on another thread). The blocks do not
-// depend on how the source cuts the data nor on `buffer`.
+// depend on how the source cuts the data nor on `buffer`. `threads`: 1
+// parses on the calling thread alone, more lets levels 7 to 9 search ahead
+// on another thread (which then alone calls `source`), 0 takes 2 where there
+// is a second processor; the blocks are the same for every count.
 void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
                      const BlockSink& sink, std::atomic<uint64_t>* done = nullptr,
-                     size_t buffer = 0);
+                     size_t buffer = 0, int threads = 0);
 // The same for data in memory, returning the blocks.
 Bytes WriteDataBlocks(const Bytes& stream, int profile, int level,
+                      std::atomic<uint64_t>* done = nullptr);
+// The same with a thread count (as above).
+Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, int threads,
                       std::atomic<uint64_t>* done = nullptr);
 
 // ---- stream_writer.cpp and archive.cpp: a whole archive ----------------------------------

@@ -26,7 +26,7 @@ TEST(StreamPack, ArchiveDoesNotDependOnHowTheDataArrives) {
                                          {"b.bin", RandomBytes(300000, 2), 2, 0x21},
                                          {"empty", {}, 3, 0x20},
                                          {"c.txt", TextLikeBytes(900000, 3), 4, 0x20}};
-  const struct { int profile, level; } kCases[] = {{0, 1}, {0, 6}, {2, 4}, {1, 8}, {0, 9}};
+  const struct { int profile, level; } kCases[] = {{0, 1}, {0, 6}, {2, 4}, {1, 8}, {0, 9}, {2, 9}};
   for (const auto& c : kCases) {
     Bytes joined, streamed;
     for (const auto& file : files) joined.insert(joined.end(), file.data.begin(), file.data.end());
@@ -45,8 +45,10 @@ TEST(StreamPack, ArchiveDoesNotDependOnHowTheDataArrives) {
         << "profile " << c.profile << " level " << c.level;
   }
   const packer::DataSource shortSource = [](uint8_t*, size_t) { return size_t{0}; };
-  EXPECT_THROW(packer::WriteArchive(packer::EntriesOf(files), {}, 0, 1, shortSource, [](const Bytes&) {}),
-               std::runtime_error);
+  for (int level : {1, 9}) {  // at level 9 the source is read on the search thread
+    EXPECT_THROW(packer::WriteArchive(packer::EntriesOf(files), {}, 1, level, shortSource, [](const Bytes&) {}),
+                 std::runtime_error);
+  }
 }
 
 TEST(StreamPack, RoundTripAndChangedInputs) {
