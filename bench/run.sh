@@ -35,8 +35,9 @@ levels=${LEVELS:-1 6 9}
 dolm=$build/dolm
 stub=$build/stubs/dolmsfx-linux
 plain=$build/bench/dolmsfx-linux-plain
-for f in "$dolm" "$stub" "$plain" /usr/bin/time; do
-  [ -x "$f" ] || { echo "run.sh: $f is missing (build the dolm, dolmsfx-linux and dolmsfx-linux-plain targets)" >&2; exit 1; }
+portable=$build/bench/dolmsfx-linux-portable
+for f in "$dolm" "$stub" "$plain" "$portable" /usr/bin/time; do
+  [ -x "$f" ] || { echo "run.sh: $f is missing (build the dolm, dolmsfx-linux, dolmsfx-linux-plain and dolmsfx-linux-portable targets)" >&2; exit 1; }
 done
 # The archive part of a .sfx is everything behind the stub's bytes.
 stub_bytes=$(stat -c %s "$stub")
@@ -68,7 +69,7 @@ timed() {
   done
 }
 
-declare -A size pack unpack packmem unpackmem unpackplain unpackxz
+declare -A size pack unpack packmem unpackmem unpackplain unpackxz unpackport
 
 # ---- the tar baselines -----------------------------------------------------
 tarball=$work/payload.tar
@@ -102,16 +103,21 @@ for level in $levels; do
     { echo "run.sh: $name: $sfx does not begin with the stub" >&2; exit 1; }
   { cat "$plain"; tail -c +$((stub_bytes + 1)) "$sfx"; } > "$plainsfx"
   chmod +x "$plainsfx"
+  # And behind the stub with the portable decoder alone.
+  portsfx=$work/$name-portable.sfx
+  { cat "$portable"; tail -c +$((stub_bytes + 1)) "$sfx"; } > "$portsfx"
+  chmod +x "$portsfx"
   # The two stubs and xz -d take turns, so that all three meet the machine in
   # the same state; each extraction must give back the payload byte for byte.
   all_runs=$runs; runs=1
-  unpack[$name]=; unpackplain[$name]=; unpackxz[$name]=; unpackmem[$name]=0
+  unpack[$name]=; unpackplain[$name]=; unpackxz[$name]=; unpackport[$name]=; unpackmem[$name]=0
   for ((turn = 0; turn < extract_runs; turn++)); do
-    for which in stub plain xz; do
+    for which in stub plain portable xz; do
       prepare="rm -rf '$outdir' && mkdir '$outdir'"
       case $which in
         stub) timed "$name extract" "$sfx" -s "$outdir"; keep=unpack ;;
         plain) timed "$name extract (plain stub)" "$plainsfx" -s "$outdir"; keep=unpackplain ;;
+        portable) timed "$name extract (portable decoder)" "$portsfx" -s "$outdir"; keep=unpackport ;;
         xz) prepare=; timed "xz -d" xz -d -c "$tarball.xz"; keep=unpackxz ;;
       esac
       if [ "$turn" = 0 ] && [ $which != xz ] && ! diff -r "$payload" "$outdir/payload" >/dev/null; then
@@ -165,7 +171,7 @@ fi
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs" \
-     "(extractions: best of $extract_runs turns of stub, plain stub and xz -d);" \
+     "(extractions: best of $extract_runs turns of stub, plain stub, portable-decoder stub and xz -d);" \
      "extraction into $(dirname "$outdir") ($(stat -f -c %T "$(dirname "$outdir")"))"
 printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %8s %7s %9s %9s\n' \
   method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz plain_s u/plain pack_KiB unpk_KiB
@@ -221,6 +227,7 @@ for level in $levels; do
   name=dolm-$level
   check "$name extraction time / xz -d (same turns)" "$(awk "BEGIN{print ${unpack[$name]} / ${unpackxz[$name]}}")" 1
   check "$name extraction time / plain stub" "$(awk "BEGIN{print ${unpack[$name]} / ${unpackplain[$name]}}")" 0.5
+  check "$name portable decoder extraction / xz -d" "$(awk "BEGIN{print ${unpackport[$name]} / ${unpackxz[$name]}}")" 1
   check "$name stub peak KiB" "${unpackmem[$name]}" "$stub_budget"
   check "$name packer peak KiB" "${packmem[$name]}" "$packer_budget"
 done
