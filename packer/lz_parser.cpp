@@ -36,27 +36,11 @@ uint32_t HashBitsFor(uint32_t windowSize) {
 }
 constexpr int32_t kNone = -1;
 
-// Length of the common prefix of a and b, at most `limit` bytes; compares
-// eight bytes at a time while eight remain.
+// The common length of two byte runs, at most `limit` (match_finder.h).
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
-  size_t n = 0;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    memcpy(&x, a + n, 8);
-    memcpy(&y, b + n, 8);
-    if (x != y) {
-      // The first differing byte is the lowest one in memory order.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-      return n + static_cast<size_t>(__builtin_clzll(x ^ y) >> 3);
-#else
-      return n + static_cast<size_t>(__builtin_ctzll(x ^ y) >> 3);
-#endif
-    }
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  return MatchLength(a, b, 0, static_cast<uint32_t>(limit));
 }
+
 // Every stream of a block is kept at or below the longest stored stream, so
 // that even its raw form is accepted whatever the model coder achieves.
 constexpr uint32_t kStreamLimit = kMaxStoredLength;

@@ -17,26 +17,6 @@ uint32_t HashBitsFor(uint32_t window) {
   return bits;
 }
 
-// Extends a common prefix of `length` bytes up to `limit`, eight bytes at a
-// time while eight remain.
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t length, uint32_t limit) {
-  while (length + 8 <= limit) {
-    uint64_t x, y;
-    memcpy(&x, a + length, 8);
-    memcpy(&y, b + length, 8);
-    if (x != y) {
-      // The first differing byte is the lowest one in memory order.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-      return length + static_cast<uint32_t>(__builtin_clzll(x ^ y) >> 3);
-#else
-      return length + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
-#endif
-    }
-    length += 8;
-  }
-  while (length < limit && a[length] == b[length]) ++length;
-  return length;
-}
 
 }  // namespace
 
