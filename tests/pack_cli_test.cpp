@@ -155,18 +155,21 @@ Args SlowPack(const std::string& root) {
   return {BuildDir() + "/dolm", "pack", "--stub", "linux", "--level", "6", "-o", root + "/big.sh", root + "/big.txt"};
 }
 
+// In a child process: runs the program of args[0] with args.
+[[noreturn]] void Exec(Args args) {
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 TEST_F(PackCli, ProgressOnATerminalIsOneLineUpdatedInPlace) {
   Args args = SlowPack(root);
   int terminal;
   pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  if (pid == 0) Exec(args);
   std::string seen;
   char buffer[4096];
   ssize_t got;
@@ -186,13 +189,7 @@ TEST_F(PackCli, SignalDuringPackRemovesThePartFile) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::vector<char*> argv;
-      for (auto& arg : args) argv.push_back(&arg[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    if (pid == 0) Exec(args);
     for (int i = 0; i < 500 && !PathExists(part); ++i) usleep(10000);
     EXPECT_TRUE(PathExists(part));
     kill(pid, signal);
