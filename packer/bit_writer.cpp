@@ -14,13 +14,19 @@ Bytes PackLowBits(const std::vector<uint16_t>& values, int bits) {
   if (words == 0) words = 1;
   Bytes out(2 * words, 0);
   const uint32_t mask = (1u << bits) - 1u;
-  uint64_t position = 0;  // next bit, counted from the top of the first word
+  // Bits gather in `pending` and leave it a byte at a time, first bit highest.
+  uint64_t pending = 0;
+  int pendingBits = 0;
+  size_t next = 0;
   for (uint16_t value : values) {
-    const uint32_t v = value & mask;
-    for (int b = bits - 1; b >= 0; --b, ++position) {
-      if ((v >> b) & 1u) out[position / 8] |= static_cast<uint8_t>(0x80u >> (position % 8));
+    pending = (pending << bits) | (value & mask);
+    pendingBits += bits;
+    while (pendingBits >= 8) {
+      pendingBits -= 8;
+      out[next++] = static_cast<uint8_t>(pending >> pendingBits);
     }
   }
+  if (pendingBits > 0) out[next] = static_cast<uint8_t>(pending << (8 - pendingBits));
   return out;
 }
 

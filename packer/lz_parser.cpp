@@ -35,6 +35,11 @@ uint32_t HashBitsFor(uint32_t windowSize) {
   return bits;
 }
 constexpr int32_t kNone = -1;
+// Levels 1 to 6 search every position until this many searches in a row
+// found nothing, then step one position further every 16 more, up to
+// kLongestSkip positions per search.
+constexpr uint32_t kMissesBeforeSkip = 64;
+constexpr size_t kLongestSkip = 32;
 
 // The common length of two byte runs, at most `limit` (match_finder.h).
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
@@ -584,11 +589,23 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
     current = finder.Find(0);
     finder.Insert(0);
   }
+  // Positions searched in vain since the last match. In data that does not
+  // repeat (packed or encrypted files) the search steps over ever more
+  // positions, taking them as literals unsearched, so that such data costs
+  // little more per byte than data that matches; the first match found
+  // brings the step back to 1.
+  uint32_t misses = 0;
   while (pos < n) {
     stream.Need(pos);  // also after a lazy step, which skips the Need below
     if (current.length == 0) {
-      literal(pos);
-      ++pos;
+      const size_t step = std::min<size_t>(1 + (misses > kMissesBeforeSkip ? (misses - kMissesBeforeSkip) >> 4 : 0),
+                                           kLongestSkip);
+      ++misses;
+      const size_t end = std::min(pos + step, n);
+      for (; pos < end; ++pos) {
+        stream.Need(pos);
+        literal(pos);
+      }
     } else if (settings.lazy && current.length < settings.niceLength && pos + 1 < n) {
       Item next = finder.Find(pos + 1);
       finder.Insert(pos + 1);
@@ -601,9 +618,11 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
       cutter.Add(current);
       for (size_t q = pos + 2; q < pos + current.length; ++q) finder.Insert(q);
       pos += current.length;
+      misses = 0;
     } else {
       take(pos, current);
       pos += current.length;
+      misses = 0;
     }
     if (pos < n) {
       stream.Need(pos);

@@ -2,8 +2,8 @@
 // keeps the same twelve frequency models and the same range, and writes the
 // bits that the decoder's renormalisation reads, one bit per doubling, with
 // carries propagated back into the bits already written.
-#include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "packer/model_shape.h"
@@ -27,19 +27,21 @@ uint32_t SymbolRange(const Model& model, uint32_t range, uint32_t s, uint32_t* l
   return range - below * r;
 }
 
-// Information the decoder consumes for symbol s, in bits: the doublings it
-// renormalises with, plus what the final range leaves unused.
-double SymbolCost(const Model& model, uint32_t* range, uint32_t s) {
+// What coding symbol s leaves of `range`: the range after renormalisation
+// and the doublings it took. Coding one value costs the decoder
+// log2(start / final range) + doublings bits, summed over its symbols.
+struct Narrowed {
+  uint32_t range;
+  int doublings;
+};
+Narrowed Narrow(const Model& model, Narrowed from, uint32_t s) {
   uint32_t low = 0;
-  uint32_t next = SymbolRange(model, *range, s, &low);
-  int doublings = 0;
-  while (next <= kBottomRange) {
-    next <<= 1;
-    ++doublings;
+  Narrowed to{SymbolRange(model, from.range, s, &low), from.doublings};
+  while (to.range <= kBottomRange) {
+    to.range <<= 1;
+    ++to.doublings;
   }
-  const double cost = doublings + std::log2(static_cast<double>(*range) / next);
-  *range = next;
-  return cost;
+  return to;
 }
 
 class Encoder {
@@ -49,10 +51,12 @@ class Encoder {
   void EncodeValue(uint8_t v) {
     const ClassChoice choice = ClassesFor(v);
     uint32_t best = choice.classes[0];
+    // Of two classes, the one that costs fewer bits: with both starting from
+    // the same range, a costs less than b when 2^da / ra < 2^db / rb.
     if (choice.count == 2) {
-      const double first = ValueCost(choice.classes[0], v);
-      const double second = ValueCost(choice.classes[1], v);
-      if (second < first) best = choice.classes[1];
+      const Narrowed a = ValueCost(choice.classes[0], v);
+      const Narrowed b = ValueCost(choice.classes[1], v);
+      if ((uint64_t{a.range} << b.doublings) < (uint64_t{b.range} << a.doublings)) best = choice.classes[1];
     }
     EncodeSymbol(models_[0], best);
     models_[0].Update(best);
@@ -81,21 +85,16 @@ class Encoder {
       }
     }
     if (point >= kTopRange) PropagateCarry();
-    for (int i = kStartBits - 1; i >= 0; --i) bits_.push_back((point >> i) & 1u);
-    Bytes out((bits_.size() + 1 + 7) / 8, 0);
-    for (size_t i = 0; i < bits_.size(); ++i) {
-      const size_t position = i + 1;  // bit 7 of the first byte is never read
-      if (bits_[i]) out[position / 8] |= static_cast<uint8_t>(0x80u >> (position % 8));
-    }
-    return out;
+    PutBits(static_cast<uint32_t>(point) & kLowMask, kStartBits);
+    if (pendingCount_ > 0) out_.push_back(static_cast<uint8_t>(pending_ << (8 - pendingCount_)));
+    return std::move(out_);
   }
 
  private:
-  double ValueCost(uint32_t c, uint8_t v) const {
-    uint32_t range = range_;
-    double cost = SymbolCost(models_[0], &range, c);
-    if (HasOffset(c)) cost += SymbolCost(models_[c - 2], &range, v - kClassBase[c]);
-    return cost;
+  Narrowed ValueCost(uint32_t c, uint8_t v) const {
+    Narrowed n = Narrow(models_[0], Narrowed{range_, 0}, c);
+    if (HasOffset(c)) n = Narrow(models_[c - 2], n, v - kClassBase[c]);
+    return n;
   }
 
   void EncodeSymbol(const Model& model, uint32_t s) {
@@ -106,25 +105,49 @@ class Encoder {
       low_ &= kLowMask;
       PropagateCarry();
     }
+    // Each doubling of the range shifts the top bit of low_ out.
+    int doublings = 0;
     while (range_ <= kBottomRange) {
       range_ <<= 1;
-      bits_.push_back((low_ >> (kStartBits - 1)) & 1u);
-      low_ = (low_ << 1) & kLowMask;
+      ++doublings;
+    }
+    if (doublings > 0) {
+      PutBits(low_ >> (kStartBits - doublings), doublings);
+      low_ = (low_ << doublings) & kLowMask;
     }
   }
 
-  // Adds 1 at the last written bit. The interval never leaves [0, 2^25) at the
-  // start's scale, so a carry always finds a 0 bit to stop at.
+  // Appends the low `count` bits of `bits` (count <= 25), first bit highest.
+  void PutBits(uint32_t bits, int count) {
+    pending_ = (pending_ << count) | (bits & ((uint64_t{1} << count) - 1));
+    pendingCount_ += count;
+    while (pendingCount_ >= 8) {
+      pendingCount_ -= 8;
+      out_.push_back(static_cast<uint8_t>(pending_ >> pendingCount_));
+    }
+    pending_ &= (uint64_t{1} << pendingCount_) - 1;
+  }
+
+  // Adds 1 at the last written bit: the written bits read as one big-endian
+  // number. The interval never leaves [0, 2^25) at the start's scale, so a
+  // carry always finds a 0 bit to stop at (at worst the unread top bit).
   void PropagateCarry() {
-    size_t i = bits_.size();
-    while (i > 0 && bits_[i - 1] == 1) bits_[--i] = 0;
-    if (i > 0) bits_[i - 1] = 1;
+    if (++pending_ < (uint64_t{1} << pendingCount_)) return;
+    pending_ = 0;
+    size_t i = out_.size();
+    while (i > 0 && out_[i - 1] == 0xFF) out_[--i] = 0;
+    if (i > 0) ++out_[i - 1];
   }
 
   Model models_[12];
   uint32_t range_ = kTopRange;
   uint32_t low_ = 0;  // low 25 bits of the interval's low end
-  std::vector<uint8_t> bits_;  // bits already shifted out of low_, one per entry
+  // Bits already shifted out of low_: whole bytes in out_, the last
+  // pendingCount_ (0 to 7) in the low bits of pending_. The stream starts
+  // with one 0 bit that the decoder never reads.
+  Bytes out_;
+  uint64_t pending_ = 0;
+  int pendingCount_ = 1;
 };
 
 }  // namespace
