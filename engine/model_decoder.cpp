@@ -7,8 +7,11 @@
 // - A symbol is found from t = code / r (clamped to total - 1) by counting the
 //   cumulative counts that are <= t: the models keep cumulative counts, so
 //   with SSE2 this is four compares over 32 lanes and one bit scan, with no
-//   branch that depends on the data. r = range / total comes from a table of
-//   reciprocals, so each symbol costs one division instead of two.
+//   branch that depends on the data. Without SSE2 the counts are kept in
+//   groups of eight: three compares pick the group and seven the lane, all
+//   side by side, and the update adds to three 64-bit words. r = range /
+//   total comes from a table of reciprocals, so each symbol costs one
+//   division instead of two.
 // - Renormalisation doubles the range k times at once, k from the leading
 //   zeros of range - 1, and takes the k bits in one piece from a 64-bit bit
 //   buffer that is refilled a whole word at a time, without a branch.

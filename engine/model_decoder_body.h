@@ -1,10 +1,11 @@
 // The model decoder's state and loops, included by model_decoder.cpp once per
 // path inside a namespace of its own: with DOLM_DECODER_SSE2 defined (the
 // SSE2 path) and without it (the portable path). Not a header of its own use.
+#define DOLM_LANES 2
 namespace {
 
 constexpr unsigned kModelCount = 12;
-constexpr int kStreamLanes = 2;              // streams decoded together (more measured no faster)
+constexpr int kStreamLanes = DOLM_LANES;
 constexpr unsigned kLanes = 32;              // cumulative counts compared at once
 constexpr uint32_t kTopRange = 0x2000000;    // 2^25, the range after a reset
 constexpr int kStartBits = 25;
@@ -12,6 +13,7 @@ constexpr uint32_t kModelLimit = 1000;
 constexpr uint32_t kMaxRenormBits = 10;      // range >= 16,777 before renormalising
 constexpr uint16_t kNeverBelow = 0x7FFF;     // cumulative count of a missing symbol
 
+#if defined(DOLM_DECODER_SSE2)
 // One adaptive frequency model. cum[i] is the sum of the counts of symbols 1
 // to i, so cum[0] = 0 and cum[n] = total; cum[n + 1 .. 31] are kNeverBelow
 // (adding to them saturates). Invariants: 1 <= n <= 32, the counts
@@ -23,11 +25,45 @@ struct alignas(64) FrequencyModel {
   uint16_t cum[40];
   uint16_t add[8];
   uint64_t stop;
-  uint64_t valid[8];  // portable path: all-ones in the 16-bit lanes 0..n, by word
   uint32_t n;
   uint32_t total;
   uint32_t increment;
 };
+#else
+// ones[c]: a 1 in each of the lanes c..7 of a group of eight 16-bit lanes,
+// as two 64-bit words; multiplied by an increment, the update of those lanes.
+struct LaneRuns {
+  uint64_t ones[9][2];
+  constexpr LaneRuns() : ones() {
+    for (int c = 0; c <= 8; ++c) {
+      for (int lane = c; lane < 8; ++lane) ones[c][lane / 4] |= uint64_t{1} << (16 * (lane % 4));
+    }
+  }
+};
+constexpr LaneRuns kLanesFrom;
+// One adaptive frequency model, its cumulative counts in two levels so that
+// a symbol is found with ten compares that do not wait for each other and
+// adapted in three 64-bit words, rather than in all 32 lanes.
+// With C(i) the sum of the counts of symbols 1 to i (C(0) = 0, C(n) = total),
+// the lanes 0..31 form groups of eight: base[g] = C(8g) and
+// part[i] = C(i) - base[i / 8]. Invariants: 1 <= n <= 32, the counts are
+// >= 1 and total <= limit between symbols; groups = ceil(n / 8); base lanes
+// from `groups` on hold kNeverBelow and are never added to; part lanes past
+// n start at kPartAbove and take the increments of the symbols below them,
+// at most limit + increment before a rescale sets them back, so they stay
+// above every t and below 0x8000; part[32 .. 39] hold 0; baseAdd[g] holds
+// the increment in the base lanes g + 1 .. groups - 1.
+constexpr uint16_t kPartAbove = 0x4000;
+struct alignas(64) FrequencyModel {
+  uint16_t part[40];
+  uint16_t base[8];
+  uint64_t baseAdd[4];
+  uint32_t n;
+  uint32_t groups;
+  uint32_t total;
+  uint32_t increment;
+};
+#endif
 
 // One stream being decoded. `bits` holds the next `available` bits of the
 // stream at its top; `next` is the next byte to load and `end` the end of the
@@ -73,20 +109,46 @@ const ModelShape kModelShapes[kModelCount] = {
 const uint8_t kClassBase[17] = {0,  0,   1,   1,   3,   7,   15,  47, 63,
                                 95, 127, 159, 191, 223, 255, 0,   0};
 
+#if defined(DOLM_DECODER_SSE2)
 void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
   for (uint32_t i = 0; i < 40; ++i) {
     model->cum[i] = i <= n ? static_cast<uint16_t>(i * count) : kNeverBelow;
   }
   for (uint16_t& lane : model->add) lane = static_cast<uint16_t>(count);
   model->stop = uint64_t{1} << n;
-  for (uint32_t w = 0; w < 8; ++w) {
-    const uint32_t lanes = n + 1 > 4 * w ? n + 1 - 4 * w : 0;
-    model->valid[w] = lanes >= 4 ? ~uint64_t{0} : (uint64_t{1} << (16 * lanes)) - 1;
-  }
   model->n = n;
   model->total = n * count;
   model->increment = count & 0xFFFFu;  // only the low 16 bits take part
 }
+#else
+// Sets both levels from the cumulative counts cum[0..n] (cum[n] = total).
+void SetLevels(FrequencyModel* model, const uint32_t* cum) {
+  const uint32_t n = model->n;
+  for (uint32_t g = 0; g < 8; ++g) {
+    model->base[g] = g < model->groups ? static_cast<uint16_t>(cum[8 * g]) : kNeverBelow;
+  }
+  for (uint32_t i = 0; i < 40; ++i) {
+    model->part[i] = i >= 32 ? 0 : i <= n ? static_cast<uint16_t>(cum[i] - cum[i / 8 * 8]) : kPartAbove;
+  }
+  model->total = cum[n];
+}
+
+void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
+  model->n = n;
+  model->groups = (n + 7) / 8;
+  model->increment = count & 0xFFFFu;  // only the low 16 bits take part
+  uint32_t cum[33];
+  for (uint32_t i = 0; i <= n; ++i) cum[i] = i * count;
+  SetLevels(model, cum);
+  model->total = n * count;
+  for (uint32_t g = 0; g < 4; ++g) {
+    model->baseAdd[g] = 0;
+    for (uint32_t lane = g + 1; lane < model->groups; ++lane) {
+      model->baseAdd[g] |= uint64_t{model->increment} << (16 * lane);
+    }
+  }
+}
+#endif
 
 void Prepare() {
   for (unsigned m = 0; m < kModelCount; ++m) {
@@ -108,9 +170,9 @@ __attribute__((noinline, cold))
 #endif
 void Rescale(FrequencyModel* model) {
   const uint32_t n = model->n;
+#if defined(DOLM_DECODER_SSE2)
   // cum[32] is outside the lanes that the update adds to; total is its value.
   model->cum[n] = static_cast<uint16_t>(model->total);
-#if defined(DOLM_DECODER_SSE2)
   // Per lane: count = cum[i] - cum[i - 1], halved rounding up, then summed
   // again (a prefix sum in three shifted adds, carried from vector to vector).
   // Lanes past n take garbage and are set back to kNeverBelow.
@@ -141,15 +203,16 @@ void Rescale(FrequencyModel* model) {
                             : model->cum[kLanes - 1] + ((model->total - lastOld + 1) >> 1);
   model->cum[n] = static_cast<uint16_t>(model->total);
 #else
+  uint32_t cum[33];
+  cum[0] = 0;
   uint32_t previous = 0;
-  uint32_t total = 0;
   for (uint32_t i = 1; i <= n; ++i) {
-    const uint32_t count = model->cum[i] - previous;
-    previous = model->cum[i];
-    total += (count + 1) >> 1;
-    model->cum[i] = static_cast<uint16_t>(total);
+    // Lane n is not kept when n is a multiple of 8; total holds it.
+    const uint32_t was = i == n ? model->total : model->base[i / 8] + model->part[i];
+    cum[i] = cum[i - 1] + ((was - previous + 1) >> 1);
+    previous = was;
   }
-  model->total = total;
+  SetLevels(model, cum);
 #endif
 }
 
@@ -192,13 +255,14 @@ ALWAYS_INLINE uint32_t TakeBits(Lane* lane, uint32_t k) {
 // that the truncating division left over.
 // Entry: 2^24 < range <= 2^25, the lane holds at least kMaxRenormBits bits.
 // kVectors: how many groups of 8 lanes hold the model's cumulative counts
-// (2 for the class model of 16 symbols, 4 for the offset models).
+// (2 for the class model of 16 symbols, 4 for the offset models); the
+// portable path finds the group itself.
+#if defined(DOLM_DECODER_SSE2)
 template <int kVectors>
 ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   const uint32_t r =
       static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
   const uint32_t t = lane->code / r;
-#if defined(DOLM_DECODER_SSE2)
   __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
   const __m128i c0 = _mm_load_si128(cum);
   const __m128i c1 = _mm_load_si128(cum + 1);
@@ -219,24 +283,6 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
     above |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(g2, g3))) << 16;
   }
   const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
-#else
-  // Four 16-bit lanes to a 64-bit word. Every count is below 0x8000, so a
-  // lane plus 0x8000 less t + 1 borrows from no other lane, and its top bit
-  // says whether the lane is above t. Those bits, gathered one per lane with
-  // the stop bit at lane n, give s as the first set bit, as the SSE2 path does.
-  constexpr uint64_t kTops = 0x8000800080008000ull;
-  const uint64_t target = 0x0001000100010001ull * ((t < 0x7FFFu ? t : 0x7FFFu) + 1);
-  uint64_t above[kVectors * 2];
-  uint64_t lanes = model->stop;
-  for (int w = 0; w < kVectors * 2; ++w) {
-    uint64_t x;
-    std::memcpy(&x, model->cum + 4 * w, 8);
-    above[w] = ((x | kTops) - target) & kTops;
-    const uint64_t g = above[w] >> 15;  // one bit at lanes 0, 16, 32, 48
-    lanes |= ((g | g >> 15 | g >> 30 | g >> 45) & 0xF) << (4 * w);
-  }
-  const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(lanes));
-#endif
 
   // The high end without a branch: the range itself for the last symbol.
   const uint32_t last = 0u - static_cast<uint32_t>(s == model->n);
@@ -256,7 +302,6 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   // symbols saturate); past the limit, rescale. When a damaged code put t at
   // total or beyond, no lane was above it and s = n gets its increment alone
   // (cum[n] is total, in a lane the update does not otherwise keep for n = 32).
-#if defined(DOLM_DECODER_SSE2)
   const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(model->add));
   _mm_store_si128(cum, _mm_adds_epi16(c0, _mm_and_si128(g0, add)));
   _mm_store_si128(cum + 1, _mm_adds_epi16(c1, _mm_and_si128(g1, add)));
@@ -267,29 +312,83 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   if (UNLIKELY(t >= model->total)) {
     model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
   }
-#else
-  // The lanes above t are s..; the increment goes to those up to n (the
-  // missing symbols' lanes keep kNeverBelow).
-  for (int w = 0; w < kVectors * 2; ++w) {
-    uint64_t x;
-    std::memcpy(&x, model->cum + 4 * w, 8);
-    x += ((above[w] >> 15) * model->increment) & model->valid[w];
-    std::memcpy(model->cum + 4 * w, &x, 8);
-  }
-  if (UNLIKELY(t >= model->total)) {
-    model->cum[model->n] = static_cast<uint16_t>(model->cum[model->n] + model->increment);
-  }
-#endif
   model->total += model->increment;
   if (model->total > kModelLimit) Rescale(model);
   return s;
 }
 
+#else
+template <int kVectors>
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
+  const uint32_t r =
+      static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
+  const uint32_t t = lane->code / r;
+  const uint32_t n = model->n;
+  uint32_t s;
+  uint32_t lowCum;
+  uint32_t highCum;
+  if (LIKELY(t < model->total)) {
+    // The counts increase, so where t falls is a count of compares, all
+    // independent of each other: first the group g (base[g] <= t <
+    // base[g + 1]), then inside it the lanes c = 1..8 with part <= t -
+    // base[g]; s = 8g + c is the first lane above t. Lane n (total, or the
+    // next group's base) is above t, so s <= n.
+    const uint32_t g = (t >= model->base[1]) + (t >= model->base[2]) + (t >= model->base[3]);
+    const uint32_t groupBase = model->base[g];
+    uint16_t* part = model->part + 8 * g;
+    const uint32_t u = t - groupBase;
+    const uint32_t c = 1 + ((u >= part[1]) + (u >= part[2])) + ((u >= part[3]) + (u >= part[4])) +
+                       ((u >= part[5]) + (u >= part[6])) + (u >= part[7]);
+    s = 8 * g + c;
+    lowCum = groupBase + part[c - 1];
+    // c = 8: lane s opens the next group, where part[c] is 0.
+    highCum = model->base[g + (c >> 3)] + part[c];
+    // Adapt: add the increment to the lanes s..7 of this group (those past n
+    // among them only grow towards kPartAbove + limit) and to the bases of
+    // the groups above it, a 64-bit word at a time.
+    uint64_t x0;
+    uint64_t x1;
+    std::memcpy(&x0, part, 8);
+    std::memcpy(&x1, part + 4, 8);
+    x0 += kLanesFrom.ones[c][0] * model->increment;
+    x1 += kLanesFrom.ones[c][1] * model->increment;
+    std::memcpy(part, &x0, 8);
+    std::memcpy(part + 4, &x1, 8);
+    uint64_t base;
+    std::memcpy(&base, model->base, 8);
+    base += model->baseAdd[g];
+    std::memcpy(model->base, &base, 8);
+  } else {
+    // Damaged input put the code beyond total * r: the last symbol takes it,
+    // and only its own lane (kept unless n is a multiple of 8) grows.
+    s = n;
+    lowCum = model->base[(n - 1) / 8] + model->part[n - 1];
+    highCum = 0;
+    if (n < 8 * model->groups) model->part[n] = static_cast<uint16_t>(model->part[n] + model->increment);
+  }
+
+  // The high end without a branch: the range itself for the last symbol.
+  const uint32_t last = 0u - static_cast<uint32_t>(s == n);
+  const uint32_t low = lowCum * r;
+  const uint32_t high = ((highCum * r) & ~last) | (lane->range & last);
+  const uint32_t code = lane->code - low;
+  const uint32_t range = high - low;
+
+  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
+  lane->range = range << k;
+  lane->code = (code << k) | TakeBits(lane, k);
+
+  model->total += model->increment;
+  if (model->total > kModelLimit) Rescale(model);
+  return s;
+}
+
+#endif
+
 // One byte: a class and, for classes 3..13, an offset from model c - 2.
 // Entry: the lane holds at least 2 * kMaxRenormBits bits.
 static_assert(56 >= 4 * kMaxRenormBits, "a refill serves two bytes");
-ALWAYS_INLINE uint8_t DecodeValue(Lane* lane) {
-  FrequencyModel* models = lane->models;
+ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models) {
   const uint32_t c = DecodeSymbol<2>(&models[0], lane);
   uint32_t s = 0;
   if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane);
@@ -316,6 +415,14 @@ void StartLane(Lane* lane, const StreamJob* job, FrequencyModel* models) {
   lane->range = kTopRange;
 }
 
+// The models of lane j of N running. With all lanes running, lane j is
+// lanes[j] and its models sit at a fixed address, which saves a register
+// per lane in the loop.
+template <int N>
+ALWAYS_INLINE FrequencyModel* LaneModels(const Lane* l, int j) {
+  return N == kStreamLanes ? gModel.models[j] : l[j].models;
+}
+
 // N lanes advance together, one byte each per turn, until one of them has
 // produced all its bytes.
 template <int N>
@@ -331,11 +438,11 @@ void RunLanes(Lane* const* lanes) {
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) Refill(&l[j]);
 #pragma GCC unroll 4
-    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(l, j));
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) l[j].out[0] = value[j];
 #pragma GCC unroll 4
-    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j]);
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(l, j));
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
       l[j].out[1] = value[j];
@@ -346,7 +453,7 @@ void RunLanes(Lane* const* lanes) {
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
       Refill(&l[j]);
-      *l[j].out++ = DecodeValue(&l[j]);
+      *l[j].out++ = DecodeValue(&l[j], LaneModels<N>(l, j));
     }
   }
   for (int j = 0; j < N; ++j) *lanes[j] = l[j];
@@ -393,7 +500,7 @@ void DecodeJobs(const StreamJob* jobs, uint32_t count) {
     switch (active) {
       case 0: return;
       case 1: RunLanes<1>(running); break;
-      case 2: RunLanes<2>(running); break;
+      case 2: RunLanes<DOLM_LANES == 1 ? 1 : 2>(running); break;
     }
     for (int i = 0; i < kStreamLanes; ++i) idle[i] = idle[i] || lanes[i].left == 0;
   }
