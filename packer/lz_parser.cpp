@@ -36,10 +36,12 @@ uint32_t HashBitsFor(uint32_t windowSize) {
 }
 constexpr int32_t kNone = -1;
 // Levels 1 to 6 search every position until this many searches in a row
-// found nothing, then step one position further every 16 more, up to
-// kLongestSkip positions per search.
+// found nothing; then only anchors, ever fewer (see MatchFinder::IsAnchor):
+// one position in 2 after 16 more misses, up to one in 2^kSparsestAnchors,
+// and at least one in kLongestGap.
 constexpr uint32_t kMissesBeforeSkip = 64;
-constexpr size_t kLongestSkip = 32;
+constexpr uint32_t kSparsestAnchors = 5;
+constexpr size_t kLongestGap = 256;
 
 // The common length of two byte runs, at most `limit` (match_finder.h).
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
@@ -104,6 +106,16 @@ class MatchFinder {
   }
   void Skip(size_t pos) { Insert(pos); }
 
+  // Whether `pos` is searched in a stretch that does not repeat: the top
+  // `bits` bits of a second hash of its four bytes are 0. The choice depends
+  // on the bytes alone, so where a stretch recurs, the same positions are
+  // picked in both copies, and the first of them in the second copy finds
+  // the first.
+  bool IsAnchor(size_t pos, uint32_t bits) const {
+    if (bits == 0 || pos + kMinMatch > data_.size()) return true;
+    return (Load4(pos) * 0x85EBCA6Bu) >> (32 - bits) == 0;
+  }
+
   void Insert(size_t pos) {
     if (pos + kMinMatch > data_.size()) return;
     const uint32_t h = Hash(pos);
@@ -145,12 +157,11 @@ class MatchFinder {
     }
   }
 
-  uint32_t Hash(size_t pos) const {
-    const uint32_t v = static_cast<uint32_t>(data_[pos]) | static_cast<uint32_t>(data_[pos + 1]) << 8 |
-                       static_cast<uint32_t>(data_[pos + 2]) << 16 |
-                       static_cast<uint32_t>(data_[pos + 3]) << 24;
-    return (v * 2654435761u) >> (32 - hashBits_);
+  uint32_t Load4(size_t pos) const {
+    return static_cast<uint32_t>(data_[pos]) | static_cast<uint32_t>(data_[pos + 1]) << 8 |
+           static_cast<uint32_t>(data_[pos + 2]) << 16 | static_cast<uint32_t>(data_[pos + 3]) << 24;
   }
+  uint32_t Hash(size_t pos) const { return (Load4(pos) * 2654435761u) >> (32 - hashBits_); }
 
   const Window& data_;
   uint32_t windowSize_;
@@ -589,22 +600,25 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
     current = finder.Find(0);
     finder.Insert(0);
   }
-  // Positions searched in vain since the last match. In data that does not
-  // repeat (packed or encrypted files) the search steps over ever more
-  // positions, taking them as literals unsearched, so that such data costs
-  // little more per byte than data that matches; the first match found
-  // brings the step back to 1.
+  // Searches in vain since the last match. In data that does not repeat
+  // (packed or encrypted files) the search passes over ever more positions,
+  // taking them as literals unsearched and unindexed, so that such data
+  // costs little more per byte than data that matches; the first match
+  // found brings back the search of every position.
   uint32_t misses = 0;
   while (pos < n) {
     stream.Need(pos);  // also after a lazy step, which skips the Need below
     if (current.length == 0) {
-      const size_t step = std::min<size_t>(1 + (misses > kMissesBeforeSkip ? (misses - kMissesBeforeSkip) >> 4 : 0),
-                                           kLongestSkip);
-      ++misses;
-      const size_t end = std::min(pos + step, n);
-      for (; pos < end; ++pos) {
-        stream.Need(pos);
-        literal(pos);
+      literal(pos);
+      ++pos;
+      if (++misses > kMissesBeforeSkip) {
+        const uint32_t bits = std::min((misses - kMissesBeforeSkip) >> 4, kSparsestAnchors);
+        for (size_t gap = 1; pos < n && gap < kLongestGap; ++gap) {
+          stream.Need(pos);
+          if (finder.IsAnchor(pos, bits)) break;
+          literal(pos);
+          ++pos;
+        }
       }
     } else if (settings.lazy && current.length < settings.niceLength && pos + 1 < n) {
       Item next = finder.Find(pos + 1);

@@ -201,6 +201,16 @@ TEST(MatchCoder, RoundTripEveryProfileAndParser) {
       if (profile == 8) EXPECT_LT(blocks.size(), data.size() / 2) << "level " << level;
     }
   }
+  // The same incompressible file twice, behind other noise, at offsets 0 to 63 modulo 64: however sparsely the
+  // search steps through noise, the second copy is found.
+  const Bytes other = RandomBytes(70000, 43);
+  for (size_t lead = 0; lead < 64; lead += 7) {
+    const Bytes twice = Join(Join(Join(Bytes(lead, 'x'), other), noise), noise);
+    for (int level : {1, 6}) {
+      const Bytes blocks = packer::WriteDataBlocks(twice, 8, level);
+      EXPECT_LT(blocks.size(), (other.size() + noise.size()) * 11 / 10) << "lead " << lead << " level " << level;
+    }
+  }
 }
 
 }  // namespace
