@@ -23,12 +23,10 @@ struct StreamRecord {
 };
 
 // True for a stream whose bytes spread almost evenly over all 256 values:
-// packed or encrypted data. The model coder spends about 0.13 bits a byte
-// above eight on such bytes, so the stream is stored raw without trying it.
-// The test is Pearson's chi-square against the flat spread, in integers so
-// that every machine decides alike: 256 * sum(c^2) - n^2 <= 0.0277 * n^2,
-// which is about 0.02 bits a byte below eight bits of order-0 entropy.
-// Streams below about 250 bytes never pass it.
+// packed or encrypted data. The test is Pearson's chi-square against the
+// flat spread, in integers so that every machine decides alike:
+// 256 * sum(c^2) - n^2 <= 0.0277 * n^2, which is about 0.02 bits a byte below
+// eight bits of order-0 entropy. Streams below about 250 bytes never pass it.
 bool LooksFlat(const Bytes& stream) {
   uint32_t counts[256] = {};
   for (uint8_t b : stream) ++counts[b];
@@ -36,6 +34,17 @@ bool LooksFlat(const Bytes& stream) {
   for (uint32_t c : counts) squares += uint64_t{c} * c;
   const uint64_t n = stream.size();
   return squares * 256 * 10000 <= n * n * 10277;
+}
+
+// Whether the model coder is tried on a stream. It spends about 0.13 bits a
+// byte above eight on flat bytes, so a flat stream is stored raw untried,
+// unless the coder gains on its first kTrialBytes: an even spread over the
+// whole stream can still hide local runs that the adaptive models pick up.
+constexpr size_t kTrialBytes = 1024;
+bool WorthCoding(const Bytes& stream) {
+  if (!LooksFlat(stream)) return true;
+  const size_t trial = stream.size() < kTrialBytes ? stream.size() : kTrialBytes;
+  return EncodeStream(stream.data(), trial).size() < trial;
 }
 
 }  // namespace
@@ -54,7 +63,7 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
   StreamRecord records[5];
   for (int i = 0; i < 5; ++i) {
     records[i].data = order[i];
-    if (!LooksFlat(*order[i])) records[i].coded = EncodeStream(order[i]->data(), order[i]->size());
+    if (WorthCoding(*order[i])) records[i].coded = EncodeStream(order[i]->data(), order[i]->size());
     records[i].useCoded = !records[i].coded.empty() && records[i].coded.size() < order[i]->size();
     const size_t stored = records[i].useCoded ? records[i].coded.size() : order[i]->size();
     if (stored > kMaxStoredLength) return false;

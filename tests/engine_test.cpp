@@ -63,6 +63,15 @@ TEST_F(BlockReader, AbcBlockForBothTableForms) {
     EXPECT_EQ(std::memcmp(engine.literalStream, "abc", 3), 0);
     if (width == 8) EXPECT_EQ(engine.lowBitTable[0] | engine.lowBitTable[1], 0);
   }
+  // Noise is stored raw; bytes as evenly spread but in runs (0, 1, ..., 255 over and over) are coded: bit 6 of
+  // byte 0 says which.
+  Bytes ramp(8192);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i);
+  for (const auto& [literals, coded] : {std::pair(RandomBytes(8192, 5), false), std::pair(ramp, true)}) {
+    Bytes written;
+    ASSERT_TRUE(packer::WriteBlock({{}, literals}, 8, true, written));
+    EXPECT_EQ((written[0] & 0x40) != 0, coded);
+  }
 }
 
 TEST_F(BlockReader, DamagedAndOverlongBlocksAreRefused) {
