@@ -1,11 +1,10 @@
 // The model decoder's state and loops, included by model_decoder.cpp once per
 // path inside a namespace of its own: with DOLM_DECODER_SSE2 defined (the
 // SSE2 path) and without it (the portable path). Not a header of its own use.
-#define DOLM_LANES 2
 namespace {
 
 constexpr unsigned kModelCount = 12;
-constexpr int kStreamLanes = DOLM_LANES;
+constexpr int kStreamLanes = 2;              // streams decoded together (more measured no faster)
 constexpr unsigned kLanes = 32;              // cumulative counts compared at once
 constexpr uint32_t kTopRange = 0x2000000;    // 2^25, the range after a reset
 constexpr int kStartBits = 25;
@@ -246,6 +245,22 @@ ALWAYS_INLINE uint32_t TakeBits(Lane* lane, uint32_t k) {
   return value;
 }
 
+// Narrows the coder to the symbol whose cumulative counts are lowCum and
+// highCum (the last symbol, without a branch, takes the rest of the range)
+// and renormalises. Doubling k times brings the range above 2^24: k = 24 -
+// the index of the top bit of range - 1 (0 when it is already above), at
+// most kMaxRenormBits as range >= 16,777.
+ALWAYS_INLINE void Narrow(Lane* lane, uint32_t r, uint32_t lowCum, uint32_t highCum, bool isLast) {
+  const uint32_t last = 0u - static_cast<uint32_t>(isLast);
+  const uint32_t low = lowCum * r;
+  const uint32_t high = ((highCum * r) & ~last) | (lane->range & last);
+  const uint32_t code = lane->code - low;
+  const uint32_t range = high - low;
+  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
+  lane->range = range << k;
+  lane->code = (code << k) | TakeBits(lane, k);
+}
+
 // Decodes one symbol and adapts the model to it. The symbol s is the first
 // whose cumulative count exceeds t = code / r, found as the number of
 // cum[0..31] that are <= t (the counts increase, so those above t are a run
@@ -284,19 +299,7 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   }
   const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
 
-  // The high end without a branch: the range itself for the last symbol.
-  const uint32_t last = 0u - static_cast<uint32_t>(s == model->n);
-  const uint32_t low = model->cum[s - 1] * r;
-  const uint32_t high = ((model->cum[s] * r) & ~last) | (lane->range & last);
-  const uint32_t code = lane->code - low;
-  const uint32_t range = high - low;
-
-  // Doubling k times brings the range above 2^24: k = 24 - the index of the
-  // top bit of range - 1 (0 when it is already above), at most
-  // kMaxRenormBits as range >= 16,777.
-  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
-  lane->range = range << k;
-  lane->code = (code << k) | TakeBits(lane, k);
+  Narrow(lane, r, model->cum[s - 1], model->cum[s], s == model->n);
 
   // Adapt: add the increment to symbol s, that is to cum[s..31] (the missing
   // symbols saturate); past the limit, rescale. When a damaged code put t at
@@ -366,18 +369,7 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
     highCum = 0;
     if (n < 8 * model->groups) model->part[n] = static_cast<uint16_t>(model->part[n] + model->increment);
   }
-
-  // The high end without a branch: the range itself for the last symbol.
-  const uint32_t last = 0u - static_cast<uint32_t>(s == n);
-  const uint32_t low = lowCum * r;
-  const uint32_t high = ((highCum * r) & ~last) | (lane->range & last);
-  const uint32_t code = lane->code - low;
-  const uint32_t range = high - low;
-
-  const uint32_t k = 24 - static_cast<uint32_t>(31 - __builtin_clz(range - 1));
-  lane->range = range << k;
-  lane->code = (code << k) | TakeBits(lane, k);
-
+  Narrow(lane, r, lowCum, highCum, s == n);
   model->total += model->increment;
   if (model->total > kModelLimit) Rescale(model);
   return s;
@@ -500,7 +492,7 @@ void DecodeJobs(const StreamJob* jobs, uint32_t count) {
     switch (active) {
       case 0: return;
       case 1: RunLanes<1>(running); break;
-      case 2: RunLanes<DOLM_LANES == 1 ? 1 : 2>(running); break;
+      case 2: RunLanes<2>(running); break;
     }
     for (int i = 0; i < kStreamLanes; ++i) idle[i] = idle[i] || lanes[i].left == 0;
   }
