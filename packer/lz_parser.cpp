@@ -35,13 +35,6 @@ uint32_t HashBitsFor(uint32_t windowSize) {
   return bits;
 }
 constexpr int32_t kNone = -1;
-// Levels 1 to 6 search every position until this many searches in a row
-// found nothing; then only anchors, ever fewer (see MatchFinder::IsAnchor):
-// one position in 2 after 16 more misses, up to one in 2^kSparsestAnchors,
-// and at least one in kLongestGap.
-constexpr uint32_t kMissesBeforeSkip = 64;
-constexpr uint32_t kSparsestAnchors = 5;
-constexpr size_t kLongestGap = 256;
 
 // The common length of two byte runs, at most `limit` (match_finder.h).
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
@@ -105,16 +98,7 @@ class MatchFinder {
     Insert(pos);
   }
   void Skip(size_t pos) { Insert(pos); }
-
-  // Whether `pos` is searched in a stretch that does not repeat: the top
-  // `bits` bits of a second hash of its four bytes are 0. The choice depends
-  // on the bytes alone, so where a stretch recurs, the same positions are
-  // picked in both copies, and the first of them in the second copy finds
-  // the first.
-  bool IsAnchor(size_t pos, uint32_t bits) const {
-    if (bits == 0 || pos + kMinMatch > data_.size()) return true;
-    return (Load4(pos) * 0x85EBCA6Bu) >> (32 - bits) == 0;
-  }
+  void Pass(size_t) {}  // a position not inserted is never found
 
   void Insert(size_t pos) {
     if (pos + kMinMatch > data_.size()) return;
@@ -157,11 +141,12 @@ class MatchFinder {
     }
   }
 
-  uint32_t Load4(size_t pos) const {
-    return static_cast<uint32_t>(data_[pos]) | static_cast<uint32_t>(data_[pos + 1]) << 8 |
-           static_cast<uint32_t>(data_[pos + 2]) << 16 | static_cast<uint32_t>(data_[pos + 3]) << 24;
+  uint32_t Hash(size_t pos) const {
+    const uint32_t v = static_cast<uint32_t>(data_[pos]) | static_cast<uint32_t>(data_[pos + 1]) << 8 |
+                       static_cast<uint32_t>(data_[pos + 2]) << 16 |
+                       static_cast<uint32_t>(data_[pos + 3]) << 24;
+    return (v * 2654435761u) >> (32 - hashBits_);
   }
-  uint32_t Hash(size_t pos) const { return (Load4(pos) * 2654435761u) >> (32 - hashBits_); }
 
   const Window& data_;
   uint32_t windowSize_;
@@ -404,7 +389,7 @@ class SearchedSteps {
       : finder_(finder), data_(data), nice_(nice) {}
   // As MatchesAhead::Next.
   size_t Next(size_t pos, const Match** list, uint8_t* byte) {
-    SearchStep(finder_, data_, pos, nice_, kMaxMatch, found_);
+    SearchStep(finder_, data_, pos, nice_, kMaxMatch, skipper_, found_);
     *byte = data_[pos];
     *list = found_.data();
     return found_.size();
@@ -414,6 +399,7 @@ class SearchedSteps {
   Finder& finder_;
   Window& data_;
   uint32_t nice_;
+  SearchSkipper skipper_;
   std::vector<Match> found_;
 };
 
@@ -600,25 +586,17 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
     current = finder.Find(0);
     finder.Insert(0);
   }
-  // Searches in vain since the last match. In data that does not repeat
-  // (packed or encrypted files) the search passes over ever more positions,
-  // taking them as literals unsearched and unindexed, so that such data
-  // costs little more per byte than data that matches; the first match
-  // found brings back the search of every position.
-  uint32_t misses = 0;
+  SearchSkipper skipper;
   while (pos < n) {
     stream.Need(pos);  // also after a lazy step, which skips the Need below
     if (current.length == 0) {
+      skipper.Found(false);
       literal(pos);
       ++pos;
-      if (++misses > kMissesBeforeSkip) {
-        const uint32_t bits = std::min((misses - kMissesBeforeSkip) >> 4, kSparsestAnchors);
-        for (size_t gap = 1; pos < n && gap < kLongestGap; ++gap) {
-          stream.Need(pos);
-          if (finder.IsAnchor(pos, bits)) break;
-          literal(pos);
-          ++pos;
-        }
+      for (; pos < n; ++pos) {
+        stream.Need(pos);
+        if (skipper.Searches(stream, pos)) break;
+        literal(pos);
       }
     } else if (settings.lazy && current.length < settings.niceLength && pos + 1 < n) {
       Item next = finder.Find(pos + 1);
@@ -632,11 +610,11 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
       cutter.Add(current);
       for (size_t q = pos + 2; q < pos + current.length; ++q) finder.Insert(q);
       pos += current.length;
-      misses = 0;
+      skipper.Found(true);
     } else {
       take(pos, current);
       pos += current.length;
-      misses = 0;
+      skipper.Found(true);
     }
     if (pos < n) {
       stream.Need(pos);

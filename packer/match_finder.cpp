@@ -39,6 +39,11 @@ void TreeMatchFinder::Search(size_t pos, std::vector<Match>& found) {
 
 void TreeMatchFinder::Skip(size_t pos) { Walk<false>(pos, nullptr); }
 
+void TreeMatchFinder::Pass(size_t) {
+  links_[2 * size_t{slot_}] = links_[2 * size_t{slot_} + 1] = kEmpty;
+  slot_ = slot_ + 1 == cyclic_ ? 0 : slot_ + 1;
+}
+
 // The tree of a hash holds its positions newest on top, each subtree older
 // than its root, so a walk meets sources in order of growing distance.
 // `smaller` and `greater` are the links still to be set of the new root's
@@ -127,7 +132,7 @@ void MatchesAhead::Produce() {
       // comes first, so that the waiting chunks stay small on any data.
       while (pos < size_ && chunk.ends.size() < kSteps && chunk.matches.size() < kMatches) {
         const size_t at = pos;
-        pos = SearchStep(finder_, data_, at, nice_, maxLength_, found);
+        pos = SearchStep(finder_, data_, at, nice_, maxLength_, skipper_, found);
         chunk.bytes.push_back(data_[at]);  // still held: the step's Need kept it
         chunk.matches.insert(chunk.matches.end(), found.begin(), found.end());
         chunk.ends.push_back(static_cast<uint32_t>(chunk.matches.size()));

@@ -9,6 +9,7 @@
 // window + 4 x 2^hashBits bytes (80 MiB for an 8 MiB window).
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +50,46 @@ struct Match {
   uint32_t distance;  // bytes back to the source, 1..window
 };
 
+// Which positions are searched. Over data that does not repeat (packed or
+// encrypted files) a search finds nothing position after position; after
+// kMissesBeforeSkip such searches in a row, only anchors are searched, ever
+// fewer: one position in 2 after 16 more misses, up to one in 32, and at
+// least one in kLongestGap. The others are taken as literals, unsearched and
+// unindexed, so that such data costs little more per byte than data that
+// matches; the first match found brings back the search of every position.
+// An anchor is a position whose four bytes have a second hash with its top
+// bits 0: the choice depends on the bytes alone, so where such a stretch
+// recurs, the same positions are picked in both copies, and the first of
+// them in the second copy finds the first.
+class SearchSkipper {
+ public:
+  // Whether `pos` is searched; data must hold it (and the 3 bytes after it
+  // where the data has them).
+  bool Searches(const Window& data, size_t pos) {
+    if (misses_ <= kMissesBeforeSkip) return true;
+    const uint32_t bits = std::min((misses_ - kMissesBeforeSkip) >> 4, kSparsestAnchors);
+    if (++gap_ < kLongestGap && bits > 0 && pos + 4 <= data.size()) {
+      const uint32_t v = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
+                         static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
+      if ((v * 0x85EBCA6Bu) >> (32 - bits) != 0) return false;
+    }
+    gap_ = 0;
+    return true;
+  }
+  // What the search of a position found.
+  void Found(bool anything) {
+    misses_ = anything ? 0 : misses_ + 1;
+    if (anything) gap_ = 0;
+  }
+
+ private:
+  static constexpr uint32_t kMissesBeforeSkip = 64;
+  static constexpr uint32_t kSparsestAnchors = 5;
+  static constexpr uint32_t kLongestGap = 256;
+  uint32_t misses_ = 0;
+  uint32_t gap_ = 0;
+};
+
 class TreeMatchFinder {
  public:
   // Reads the stream through `data` (below 4 GiB: positions are kept in 32
@@ -64,6 +105,8 @@ class TreeMatchFinder {
   void Search(size_t pos, std::vector<Match>& found);
   // Inserts `pos` without collecting matches.
   void Skip(size_t pos);
+  // Passes `pos` by: it is never found as a source.
+  void Pass(size_t pos);
 
  private:
   template <bool kCollect>
@@ -82,17 +125,24 @@ class TreeMatchFinder {
 };
 
 // One step of the priced parse's search, the same for every finder: brings
-// what the step reads into `data` and searches `pos`; when the longest match reaches `nice` bytes it is extended as far as
-// the bytes repeat (at most `maxLength`, and the data's end), the positions
-// it covers are inserted unsearched, and the parser takes it as it stands.
-// Returns the position of the next step.
+// what the step reads into `data` and searches `pos` (or passes it by, as
+// `skipper` says); when the longest match reaches `nice` bytes it is
+// extended as far as the bytes repeat (at most `maxLength`, and the data's
+// end), the positions it covers are inserted unsearched, and the parser
+// takes it as it stands. Returns the position of the next step.
 template <typename Finder>
 size_t SearchStep(Finder& finder, Window& data, size_t pos, uint32_t nice, uint32_t maxLength,
-                  std::vector<Match>& found) {
+                  SearchSkipper& skipper, std::vector<Match>& found) {
   // A step reads up to maxLength + nice bytes ahead: kLookahead covers that.
   static_assert(kMinMatch + 0xFFFF + 256 <= kLookahead, "a search step reaches past the lookahead");
   data.Need(pos);
+  if (!skipper.Searches(data, pos)) {
+    finder.Pass(pos);
+    found.clear();
+    return pos + 1;
+  }
   finder.Search(pos, found);
+  skipper.Found(!found.empty());
   if (found.empty() || found.back().length < nice) return pos + 1;
   Match& longest = found.back();
   const size_t limit = std::min<size_t>(maxLength, data.total() - pos);
@@ -135,6 +185,7 @@ class MatchesAhead {
   size_t size_;
   uint32_t nice_, maxLength_;
   TreeMatchFinder finder_;
+  SearchSkipper skipper_;  // the thread's alone
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Chunk> ready_;

@@ -206,7 +206,7 @@ TEST(MatchCoder, RoundTripEveryProfileAndParser) {
   const Bytes other = RandomBytes(70000, 43);
   for (size_t lead = 0; lead < 64; lead += 7) {
     const Bytes twice = Join(Join(Join(Bytes(lead, 'x'), other), noise), noise);
-    for (int level : {1, 6}) {
+    for (int level : {1, 6, 9}) {
       const Bytes blocks = packer::WriteDataBlocks(twice, 8, level);
       EXPECT_LT(blocks.size(), (other.size() + noise.size()) * 11 / 10) << "lead " << lead << " level " << level;
     }
