@@ -16,7 +16,7 @@
 # default BUILD_DIR/bench-run), LEVELS (default "1 6 9"), OUT (the folder the
 # self-extractors extract into, made empty before each run; default a folder
 # in /dev/shm when there is one, else WORK/out), SCALE_LEVELS (levels of the
-# scale rows, each also in LEVELS; default "1 6"; empty: no scale rows),
+# scale rows, each also in LEVELS; default "1 6 9"; empty: no scale rows),
 # SCALE_BYTES (size of the scale payload, default 1,100,000,000).
 #
 # The scale rows pack a generated payload of more than 1 GiB
@@ -138,7 +138,7 @@ done
 
 # ---- the scale rows: the same levels on more than 1 GiB -------------------------
 # Only levels that also have a row of their own on the benchmark payload.
-scale_levels=$(for l in ${SCALE_LEVELS-1 6}; do case " $levels " in *" $l "*) echo "$l" ;; esac; done)
+scale_levels=$(for l in ${SCALE_LEVELS-1 6 9}; do case " $levels " in *" $l "*) echo "$l" ;; esac; done)
 declare -A scalepack scaleunpack scalemem partpack
 if [ -n "$scale_levels" ]; then
   scale=$work/scale-payload
