@@ -202,16 +202,31 @@ void Rescale(FrequencyModel* model) {
                             : model->cum[kLanes - 1] + ((model->total - lastOld + 1) >> 1);
   model->cum[n] = static_cast<uint16_t>(model->total);
 #else
-  uint32_t cum[33];
-  cum[0] = 0;
-  uint32_t previous = 0;
-  for (uint32_t i = 1; i <= n; ++i) {
-    // Lane n is not kept when n is a multiple of 8; total holds it.
-    const uint32_t was = i == n ? model->total : model->base[i / 8] + model->part[i];
-    cum[i] = cum[i - 1] + ((was - previous + 1) >> 1);
-    previous = was;
+  // Group by group: the old cumulative count of lane i is base + part[i]
+  // (lane n, which is not kept when n is a multiple of 8, is total); the new
+  // one sums the halved counts. The lanes past n start again at kPartAbove.
+  uint32_t previous = 0;  // old cumulative count of the lane before
+  uint32_t sum = 0;       // new cumulative count of the lane before
+  for (uint32_t g = 0; g < model->groups; ++g) {
+    const uint32_t oldBase = model->base[g];
+    uint16_t* part = model->part + 8 * g;
+    const uint32_t first = 8 * g;
+    const uint32_t end = n - first < 8 ? n - first : 7;  // last lane of the group that counts
+    if (g > 0) {
+      sum += (oldBase - previous + 1) >> 1;
+      previous = oldBase;
+    }
+    model->base[g] = static_cast<uint16_t>(sum);
+    for (uint32_t j = 1; j <= end; ++j) {
+      const uint32_t was = first + j == n ? model->total : oldBase + part[j];
+      sum += (was - previous + 1) >> 1;
+      previous = was;
+      part[j] = static_cast<uint16_t>(sum - model->base[g]);
+    }
+    for (uint32_t j = end + 1; j < 8; ++j) part[j] = kPartAbove;
   }
-  SetLevels(model, cum);
+  if (n % 8 == 0) sum += (model->total - previous + 1) >> 1;  // lane n opens no group
+  model->total = sum;
 #endif
 }
 
