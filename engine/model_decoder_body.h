@@ -312,7 +312,10 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
   if (kVectors > 2) {
     above |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(g2, g3))) << 16;
   }
-  const uint32_t s = static_cast<uint32_t>(__builtin_ctzll(above));
+  // Only the stop bit of a 32-symbol model lies above bit 31; testing the low
+  // half first keeps a 32-bit build from calling a 64-bit bit scan.
+  const uint32_t low = static_cast<uint32_t>(above);
+  const uint32_t s = low != 0 ? static_cast<uint32_t>(__builtin_ctz(low)) : 32;
 
   Narrow(lane, r, model->cum[s - 1], model->cum[s], s == model->n);
 
