@@ -93,7 +93,9 @@ TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
       {{"-o", out, "--exclude", "a?p", app}, 1, "no file to pack"},
       {{"-o", out, root + "/links"}, 1, "which does not exist"},
       {{"-o", out, "--no-follow", root + "/links"}, 1, "--no-follow refuses links"},
+      {{"-o", out, "-T", root + "/abs.list"}, 1, "names read with -T are stored as given, relative to the current"},
   };
+  WriteText(root + "/abs.list", app + "/setup.sh\n");
   symlink("nowhere", (root + "/links/dangling").c_str());
   const auto before = Snapshot(root);
   for (const auto& c : cases) {
@@ -116,12 +118,18 @@ TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
 TEST_F(PackCli, InputSelection) {
   const std::string app = root + "/app";
   symlink("../app/setup.sh", (root + "/links/good").c_str());
+  // What find prints: a list of paths that hold the same file name twice.
+  const std::string found = RunProgram({"/usr/bin/find", "app", "-type", "f"}, "", root).out;
+  const std::vector<std::string> all = {"app\\locale\\de\\strings_1.po", "app\\locale\\fr\\strings_1.po",
+                                        "app\\setup.sh", "app\\sub\\b.txt"};
   struct Case { Args args; std::string input; std::vector<std::string> names; } cases[] = {
       {{"-C", root, "app/sub"}, "", {"app\\sub\\b.txt"}},
       {{"-C", root, "-C", "app", ".", "--exclude", "locale"}, "", {"setup.sh", "sub\\b.txt"}},
       {{"--exclude", "*.po", "--exclude=sub", app}, "", {"app\\setup.sh"}},
       {{"--exclude", "app/locale/*", app}, "", {"app\\setup.sh", "app\\sub\\b.txt"}},
       {{"-C", app, "-T", "-"}, "sub\n\n  \nsetup.sh\n", {"setup.sh", "sub\\b.txt"}},
+      {{"-T", "-"}, found, all},
+      {{"-T", "-"}, "./app/sub/b.txt\n", {"app\\sub\\b.txt"}},
       {{app + "/sub", app + "/setup.sh", app + "/setup.sh"}, "", {"setup.sh", "sub\\b.txt"}},
       {{app + "/setup.sh", app + "/sub"}, "", {"setup.sh", "sub\\b.txt"}},
       {{root + "/links"}, "", {"links\\good"}},
@@ -130,10 +138,35 @@ TEST_F(PackCli, InputSelection) {
     SCOPED_TRACE(c.args.back());
     Args args = {"pack", "--stub", "linux", "-o" + root + "/s.sh"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = Dolm(args, c.input);
+    RunResult r = Dolm(args, c.input, root);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Names(root + "/s.sh"), c.names);
-    EXPECT_TRUE(Contains(r.out, c.names.size() == 1 ? ": 1 file, " : ": 2 files, ")) << r.out;
+    const size_t n = c.names.size();
+    EXPECT_TRUE(Contains(r.out, ": " + std::to_string(n) + (n == 1 ? " file, " : " files, "))) << r.out;
+  }
+}
+
+// Sparse files past the most one archive takes: refused before a byte is read,
+// with the limit passed and by how much.
+TEST_F(PackCli, InputsPastTheArchiveLimitAreRefusedWithTheExcess) {
+  const std::string big = root + "/big";
+  mkdir(big.c_str(), 0755);
+  for (auto [name, mib] : {std::pair{"/one", 1100}, {"/two", 1100}, {"/huge", 2100}}) {
+    WriteText(big + name, "");
+    ASSERT_EQ(truncate((big + name).c_str(), off_t{mib} << 20), 0);
+  }
+  struct Case { Args inputs; const char* message; } cases[] = {
+      {{big + "/huge"}, "holds 2.1 GiB, 68.0 MiB (71303168 bytes) more than the 2032 MiB (2130706432 bytes) "
+                        "that one archive, and so one file, can take"},
+      {{big + "/one", big + "/two"}, "the 2 input files hold 2.1 GiB together, 168.0 MiB (176160768 bytes) more"},
+  };
+  for (const auto& c : cases) {
+    Args args = {"pack", "--stub", "linux", "-o", root + "/s.sh"};
+    args.insert(args.end(), c.inputs.begin(), c.inputs.end());
+    RunResult r = Dolm(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+    EXPECT_FALSE(PathExists(root + "/s.sh") || PathExists(root + "/s.sh.part"));
   }
 }
 

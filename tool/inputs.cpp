@@ -44,12 +44,14 @@ std::string LastComponent(const std::string& input, const std::string& path) {
   return last;
 }
 
-// The stored components of an input named relative to a -C folder: its path
-// as written, less "." and empty components ("." alone stores the folder's
-// contents under their own names).
-std::vector<std::string> RelativeComponents(const std::string& input) {
+// The stored components of an input stored as given (after -C, or read with
+// -T): its path as written, relative to `base`, less "." and empty components
+// ("." alone stores the folder's contents under their own names).
+std::vector<std::string> RelativeComponents(const std::string& input, const std::string& base,
+                                            bool listed) {
   if (input.front() == '/')
-    throw Failure("'" + input + "': after -C, inputs are named relative to that folder");
+    throw Failure("'" + input + "': " + (listed ? "names read with -T" : "inputs after -C") +
+                  " are stored as given, relative to " + base + ", so they cannot be absolute");
   std::vector<std::string> components;
   size_t start = 0;
   while (start <= input.size()) {
@@ -57,7 +59,7 @@ std::vector<std::string> RelativeComponents(const std::string& input) {
     if (end == std::string::npos) end = input.size();
     std::string part = input.substr(start, end - start);
     if (part == "..")
-      throw Failure("'" + input + "': a '..' component would store a name outside the -C folder");
+      throw Failure("'" + input + "': a '..' component would store a name outside " + base);
     if (!part.empty() && part != ".") components.push_back(part);
     start = end + 1;
   }
@@ -197,15 +199,19 @@ std::vector<InputFile> SelectInputs(const ParsedArgs& parsed) {
     }
   std::string folder;  // the -C folder in effect; "" until the first -C
   bool relative = false;
-  auto addInput = [&](const std::string& input) {
+  // Named inputs are stored under their last component until a -C; names
+  // read with -T are stored as given, relative to the -C folder in effect
+  // (the current folder before the first -C), as file lists from find mean.
+  auto addInput = [&](const std::string& input, bool listed) {
     if (input.empty()) throw Failure("an empty input name");
     std::string path = JoinPath(folder, input);
-    walker.Add(path, relative ? RelativeComponents(input)
-                              : std::vector<std::string>{LastComponent(input, path)});
+    const std::string base = relative ? "the -C folder '" + folder + "'" : "the current folder";
+    walker.Add(path, relative || listed ? RelativeComponents(input, base, listed)
+                                        : std::vector<std::string>{LastComponent(input, path)});
   };
   for (const auto& item : parsed.sequence) {
     if (item.first.empty()) {
-      addInput(item.second);
+      addInput(item.second, false);
     } else if (item.first == "--directory") {
       if (item.second.empty()) throw UsageError("-C needs a folder");
       // Like tar, a relative -C folder is taken from the one before it.
@@ -215,7 +221,7 @@ std::vector<InputFile> SelectInputs(const ParsedArgs& parsed) {
       if (stat(folder.c_str(), &st) != 0) throw Failure("-C '" + folder + "': " + Errno());
       if (!S_ISDIR(st.st_mode)) throw Failure("-C '" + folder + "' is not a folder");
     } else if (item.first == "--files-from") {
-      for (const auto& name : ReadNameList(item.second)) addInput(name);
+      for (const auto& name : ReadNameList(item.second)) addInput(name, true);
     }
   }
   // One stable order whatever order the inputs came in; the same file reached

@@ -25,6 +25,9 @@ const char kPackHelp[] =
     "sorted order whatever order the inputs come in. Each input is stored under\n"
     "its own name: the folder 'a/b/docs' is stored as 'docs\\...'. After -C DIR,\n"
     "inputs are named relative to DIR and stored under that relative name.\n"
+    "Names read with -T are stored as given, relative to the -C folder in effect\n"
+    "(before any -C, the current folder): 'find proj -type f | dolm pack -T - ...'\n"
+    "stores 'proj\\...'.\n"
     "\n"
     "  -o, --output OUT        the self-extractor to write (also -oOUT, --output=OUT);\n"
     "                          written to OUT.part and renamed; it must not be an input\n"
@@ -36,8 +39,9 @@ const char kPackHelp[] =
     "Selecting inputs:\n"
     "  -C, --directory DIR     take the inputs that follow relative to DIR (repeatable;\n"
     "                          a relative DIR is taken from the previous one)\n"
-    "  -T, --files-from FILE   read inputs from FILE, one a line ('-': standard input);\n"
-    "                          blank lines are skipped, names are kept byte for byte\n"
+    "  -T, --files-from FILE   read inputs from FILE, one a line ('-': standard input),\n"
+    "                          stored as given; blank lines are skipped, names are\n"
+    "                          kept byte for byte\n"
     "  --exclude PATTERN       leave out files and folders whose stored name or any of\n"
     "                          its components matches the shell pattern (repeatable);\n"
     "                          excluded folders are not walked\n"
@@ -82,6 +86,12 @@ const char kPackHelp[] =
     "at the first one. The command line must fit 519 characters with an\n"
     "extraction folder of 100 characters: FILE and ARGS together at most 414.\n"
     "\n"
+    "Limits of the format: one archive holds at most 2032 MiB of file data (so\n"
+    "one file at most that much) in at most 3,890,368 files. A stored name takes\n"
+    "at most 255 bytes in its code page, and on extraction the folder and the\n"
+    "name together at most 259 characters. Stored texts: the extraction folder at\n"
+    "most 259 characters, the execute file and its arguments together at most 414.\n"
+    "\n"
     "Stored times are the files' modification times, capped by SOURCE_DATE_EPOCH\n"
     "when it is set; the same inputs and options give the same bytes.\n";
 
@@ -95,6 +105,9 @@ const std::vector<OptionDef> kPackOptions = {
 };
 
 constexpr unsigned kMaxNameLength = 255;  // one byte in the file entry
+// The stub reserves two buffers of 276 bytes a file for the list of files and
+// refuses a list whose buffers together pass 2 GiB.
+constexpr uint64_t kMaxArchiveFiles = (uint64_t{1} << 31) / (2 * kEntryBudget);  // 3,890,368
 constexpr int kDefaultMaxProfile = 6;     // 2048K
 
 int ParseProfile(const std::string& text) {
@@ -129,6 +142,28 @@ Epoch ReadEpoch() {
   return epoch;
 }
 
+// The inputs against the most files and data one archive takes, naming the
+// limit that is passed (the count, one file's size or all files') and by how much.
+void CheckArchiveLimit(const std::vector<InputFile>& inputs, uint64_t total) {
+  if (inputs.size() > kMaxArchiveFiles)
+    throw Failure("the inputs are " + std::to_string(inputs.size()) + " files, " +
+                  std::to_string(inputs.size() - kMaxArchiveFiles) + " more than the " +
+                  std::to_string(kMaxArchiveFiles) + " that one archive can list");
+  const std::string limit = std::to_string(kMaxArchiveData >> 20) + " MiB (" +
+                            std::to_string(kMaxArchiveData) + " bytes)";
+  auto excess = [](uint64_t bytes) {
+    return SizeText(bytes - kMaxArchiveData) + " (" + std::to_string(bytes - kMaxArchiveData) + " bytes)";
+  };
+  for (const auto& input : inputs)
+    if (input.size > kMaxArchiveData)
+      throw Failure("'" + input.path + "' holds " + SizeText(input.size) + ", " + excess(input.size) +
+                    " more than the " + limit + " that one archive, and so one file, can take");
+  if (total > kMaxArchiveData)
+    throw Failure("the " + std::to_string(inputs.size()) + " input files hold " + SizeText(total) +
+                  " together, " + excess(total) + " more than the " + limit +
+                  " that one archive can take; pack them into two or more archives");
+}
+
 // The stored names against what an extraction can create and the options;
 // returns the bytes the inputs hold.
 uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings& settings) {
@@ -148,9 +183,7 @@ uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings&
   const bool flat = OptionField(settings.word, kRecreateOriginalFolders) == 0;
   if (flat) CheckFlatNames(names);
   CheckExecuteStored(settings.exec, names, flat);
-  if (total > kMaxArchiveData)
-    throw Failure("the inputs hold more than " + std::to_string(kMaxArchiveData >> 20) +
-                  " MiB, more than one archive can take");
+  CheckArchiveLimit(inputs, total);
   return total;
 }
 
