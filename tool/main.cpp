@@ -58,7 +58,11 @@ int main(int argc, char** argv) {
       return tool::kExitOk;
     }
     if (command == "--version" || command == "-V") {
-      printf("dolm %s\n", DOLM_VERSION);
+      printf("dolm %s\nCopyright (c) 2026 the dolm authors\n"
+             "License MIT: <https://opensource.org/license/mit>.\n"
+             "This is free software: you are free to change and redistribute it.\n"
+             "There is NO WARRANTY, to the extent permitted by law.\n",
+             DOLM_VERSION);
       return tool::kExitOk;
     }
     if (command == "restub") return tool::RestubCommand(args);
