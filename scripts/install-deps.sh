@@ -10,6 +10,8 @@ for p in cmake g++ make libgtest-dev libbenchmark-dev g++-mingw-w64-i686 g++-min
          python3 strace help2man dpkg-dev; do
   have "$p" || need+=("$p")
 done
+# The package test: man renders the manual pages, lintian checks the .deb.
+for p in man-db lintian; do have "$p" || need+=("$p"); done
 
 if [ "${#need[@]}" -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then

@@ -76,9 +76,10 @@ std::string FindStub(const std::string& choice) {
     if (!S_ISREG(st.st_mode)) throw Failure("the stub '" + choice + "' is not a regular file");
     return choice;
   }
-  // Installed layout first, then the build tree (stubs/ beside the tool).
+  // Installed layout first (lib/dolm: the stubs are programs, if not run from
+  // there), then the build tree (stubs/ beside the tool).
   std::string home = ExecutableFolder();
-  std::vector<std::string> places = {home + "/../share/dolm/" + file, home + "/stubs/" + file};
+  std::vector<std::string> places = {home + "/../lib/dolm/" + file, home + "/stubs/" + file};
   for (const auto& place : places)
     if (stat(place.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return place;
   throw Failure("no " + choice + " stub found (looked for " + places[0] + " and " + places[1] +
