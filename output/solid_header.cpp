@@ -313,9 +313,11 @@ Result ReadEntries(FILE* file, uint32_t count, FileTable* files, Faults* faults,
   // Only the unpacked bytes and the zero behind them are kept.
   uint8_t* kept = static_cast<uint8_t*>(realloc(work->entries, static_cast<size_t>(unpacked) + 1));
   if (kept != nullptr) work->entries = kept;
+  // A header that passes its check is read, also after a short read that
+  // the run went on from (that error stays noted in faults).
   Result registered = RegisterEntries(work->entries, count, files, faults);
   work->entries = nullptr;  // the table's name arena now
-  return registered.ok() ? result : registered;
+  return registered;
 }
 
 }  // namespace
