@@ -13,7 +13,9 @@ namespace {
 // Each compressed stream's stored bytes go to their own slot of the work
 // buffer, followed by the zero bytes that the decoder may load past them; all
 // the block's compressed streams are then decoded together, straight into
-// their stream buffers, so no decoded byte is copied.
+// their stream buffers, so no decoded byte is copied. A stream buffer holds
+// the stored bytes under the decoded ones: where a stream decodes to fewer
+// bytes than it stores, the rest of the stored bytes are copied in behind them.
 constexpr uint32_t kSlotSize = kMaxStoredLength + kStreamPadding;
 static_assert(5 * kSlotSize <= kWorkBufferSize, "five stored streams fit the work buffer");
 
@@ -93,6 +95,12 @@ Result LoadStreams(FILE* file, Engine* engine, BlockState* block, const uint8_t*
     if (!loaded.ok()) return loaded;
   }
   DecodeStreams(jobs, jobCount);
+  for (uint32_t j = 0; j < jobCount; ++j) {
+    const StreamJob& job = jobs[j];
+    if (job.decodedCount < job.storedLength)
+      std::memcpy(job.destination + job.decodedCount, job.stored + job.decodedCount,
+                  job.storedLength - job.decodedCount);
+  }
   for (int i = 0; i < 5; ++i) Crc32Update(buffers[i], lengths[i], &block->runningCrc);
   return kOk;
 }

@@ -19,10 +19,11 @@ namespace {
 constexpr size_t kWalkPathSize = 520;   // search pattern and entry path of a walk level
 constexpr size_t kExecPathSize = 780;   // execute path
 
-// "\" when text is not empty and does not end in a separator, else "".
+// "\" when text is not empty and does not end in a separator (on Windows
+// only a backslash: "D:/out/" gets one), else "".
 const char* SeparatorAfter(const char* text) {
   size_t n = strlen(text);
-  return (n > 0 && !IsPathSeparator(text[n - 1])) ? "\\" : "";
+  return (n > 0 && !PlatformIsFolderBreak(text[n - 1])) ? "\\" : "";
 }
 
 // everything: the folder is this run's own, and all in it goes.

@@ -88,22 +88,28 @@ Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
 }
 
 Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome) {
-  char absolute[kCommandSize];
-  snprintf(absolute, sizeof absolute, "%s", path);
-  StripQuotes(absolute);
-  // A relative path is joined to the current folder before that folder
-  // changes, so that the extracted file is the one started.
-  char joined[kCommandSize];
-  if (!ResolveAgainstCurrentFolder(absolute, joined, sizeof joined)) return Result{kCannotStart};
-  memcpy(absolute, joined, sizeof absolute);
-
-  PlatformSetCurrentFolder(folder);
+  char given[kCommandSize];
+  snprintf(given, sizeof given, "%s", path);
+  StripQuotes(given);
+  // The file started is the path completed against the current folder before
+  // the launch changes it (a drive-relative "C:wo\..." against that drive's
+  // folder), so that the extracted file starts wherever the stub was started.
+  char file[kCommandSize];
+  if (!ResolveAgainstCurrentFolder(given, file, sizeof file)) return Result{kCannotStart};
+  // The command line and the program test take the path as the folder was
+  // given where the platform names programs so; a rooted folder ("\out")
+  // keeps its drive in front there, which names the same folder.
+  const bool rooted = IsPathSeparator(given[0]) && !IsPathSeparator(given[1]);
+  char named[kCommandSize];
+  memcpy(named, PlatformNamesProgramAsGiven() && !rooted ? given : file, sizeof named);
+  const bool program = IsProgram(named);
   char commandLine[kCommandSize];
-  Result formed = FormLaunchCommandLine(absolute, args, commandLine);
+  Result formed = FormLaunchCommandLine(named, args, commandLine);
+  PlatformSetCurrentFolder(folder);
   if (!formed.ok()) return formed;
   // The extracted file carries no execute permission on POSIX systems yet.
-  if (IsProgram(absolute)) PlatformMakeExecutable(absolute);
-  if (!PlatformRunProcess(commandLine, wait, &outcome->exitStatus, &outcome->startError))
+  if (program) PlatformMakeExecutable(file);
+  if (!PlatformRunProcess(commandLine, program ? file : nullptr, wait, &outcome->exitStatus, &outcome->startError))
     return Result{kCannotStart};
   return kOk;
 }

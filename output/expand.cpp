@@ -75,102 +75,98 @@ inline bool CopyMatch(Expansion* x, uint8_t* window, uint32_t windowSize, uint32
   return true;
 }
 
+// The read cursors of the block's streams, kept in locals through the loop and
+// stored back into the block state at its end.
+struct Cursors {
+  uint32_t literal, length, high, middle, table;
+};
+
+// Why the expansion of a block stopped early.
+enum class Stop { kNone, kOutOfItems, kFlushFailed };
+
+// The window and the distance form of the size profile.
+struct WindowShape {
+  uint8_t* bytes;
+  uint32_t size;         // W, a power of two
+  uint32_t width;        // w
+  uint32_t middleShift;  // w - 8, taken modulo 32 (w = 7: a shift by 31)
+};
+
+// Each stream is read through its cursor as far as its buffer goes: a stream
+// whose decoded count is shorter than the items need gives the bytes its
+// buffer still holds (the CRC covers what the block stores).
+[[gnu::always_inline]] inline Stop PutLiteral(Expansion* x, const BlockInput& in, Cursors* c,
+                                              const WindowShape& w, uint32_t* p) {
+  if (c->literal >= kStreamBufferSize) return Stop::kOutOfItems;
+  w.bytes[*p] = in.literals[c->literal++];
+  if (++*p != w.size) return Stop::kNone;
+  *p = 0;
+  return FlushWindow(x, w.size) ? Stop::kNone : Stop::kFlushFailed;
+}
+
+[[gnu::always_inline]] inline Stop PutMatch(Expansion* x, const BlockInput& in, Cursors* c,
+                                            const WindowShape& w, uint32_t* p) {
+  // A match needs one byte of each distance stream and 1 or 3 length bytes.
+  if (c->high >= kStreamBufferSize || c->middle >= kStreamBufferSize || c->length >= kStreamBufferSize)
+    return Stop::kOutOfItems;
+  const uint32_t h = in.high[c->high++];
+  const uint32_t m = in.middle[c->middle++];
+  const uint32_t l = in.low ? (in.low[c->table++] & 0xFFu) : 0;
+  const uint32_t distance = (h << w.width) | (m << w.middleShift) | l;
+  uint32_t length = in.lengths[c->length++];
+  if (length == kLengthEscape) {
+    if (kStreamBufferSize - c->length < 2) return Stop::kOutOfItems;
+    length = in.lengths[c->length] | static_cast<uint32_t>(in.lengths[c->length + 1]) << 8;
+    c->length += 2;
+  }
+  // The source is p + 3 - M - D with M = 4: the match starts D + 1 bytes
+  // back, taken modulo W (a back of 0 is the same byte as W back).
+  static_assert(kMinMatch == 4, "a match starts D + 1 bytes back");
+  uint32_t back = (distance + 1) & (w.size - 1);
+  if (back == 0) back = w.size;
+  return CopyMatch(x, w.bytes, w.size, p, back, length + kMinMatch) ? Stop::kNone : Stop::kFlushFailed;
+}
+
 }  // namespace
 
 // Entry assumptions: x->windowPos < W, W a power of two, the window W bytes.
 Result ExpandOneBlock(Expansion* x, uint32_t validBits) {
   const Engine* engine = x->engine;
   BlockState* block = &x->block;
-  const uint32_t windowSize = engine->windowSize;
-  const uint32_t width = engine->distanceWidth;
-  const uint32_t minMatch = engine->minMatch;
-  const uint32_t k0 = minMatch == kMinMatch ? 3 : 2;
-  const uint32_t middleShift = (width - 8) & 31;  // w = 7: a shift by 31
-  uint8_t* window = engine->window;
+  const WindowShape w = {engine->window, engine->windowSize, engine->distanceWidth,
+                         (engine->distanceWidth - 8u) & 31u};
   const uint8_t* const flagStream = engine->flagStream;
   const BlockInput in = {engine->literalStream, engine->lengthStream, engine->highStream,
-                         engine->middleStream, width > 8 ? engine->lowBitTable : nullptr};
-  // Each stream is read through its cursor as far as its buffer goes: a
-  // stream whose decoded count is shorter than the items need gives the
-  // bytes its buffer still holds (the CRC covers what the block stores).
-  const uint32_t literalLimit = kStreamBufferSize;
-  const uint32_t lengthLimit = kStreamBufferSize;
-  const uint32_t matchLimit = kStreamBufferSize;
-  const uint32_t middleLimit = kStreamBufferSize;
+                         engine->middleStream, w.width > 8 ? engine->lowBitTable : nullptr};
   const uint32_t flagCount = Limit(block->flagCount);
-  // Cursors are kept in locals in the loop and stored back at the end.
-  uint32_t literalCursor = block->literalCursor;
-  uint32_t lengthCursor = block->lengthCursor;
-  uint32_t highCursor = block->highCursor;
-  uint32_t middleCursor = block->middleCursor;
-  uint32_t tableCursor = block->tableCursor;
+  Cursors c = {block->literalCursor, block->lengthCursor, block->highCursor, block->middleCursor,
+               block->tableCursor};
   uint32_t p = x->windowPos;
-  int result = 0;  // 1: the block asks for more than it holds; 2: a flush failed
+  Stop stop = Stop::kNone;
 
-  for (uint32_t i = 0; i < flagCount && result == 0; ++i) {
+  for (uint32_t i = 0; i < flagCount && stop == Stop::kNone; ++i) {
     const uint32_t flags = flagStream[i];
     const uint32_t bits = (i + 1 == flagCount && validBits != 0) ? validBits : 8;
     // Eight literals in a row that fit before the window end: one 8-byte copy.
-    if (flags == 0xFFu && bits == 8 && literalLimit - literalCursor >= 8 && windowSize - p >= 8) {
-      memcpy(window + p, in.literals + literalCursor, 8);
-      literalCursor += 8;
+    if (flags == 0xFFu && bits == 8 && kStreamBufferSize - c.literal >= 8 && w.size - p >= 8) {
+      memcpy(w.bytes + p, in.literals + c.literal, 8);
+      c.literal += 8;
       p += 8;
-      if (p == windowSize) {
+      if (p == w.size) {
         p = 0;
-        if (!FlushWindow(x, windowSize)) result = 2;
+        if (!FlushWindow(x, w.size)) stop = Stop::kFlushFailed;
       }
       continue;
     }
-    for (uint32_t b = 0; b < bits; ++b) {
-      if ((flags >> b) & 1u) {
-        if (literalCursor >= literalLimit) {
-          result = 1;
-          break;
-        }
-        window[p] = in.literals[literalCursor++];
-        if (++p == windowSize) {
-          p = 0;
-          if (!FlushWindow(x, windowSize)) {
-            result = 2;
-            break;
-          }
-        }
-        continue;
-      }
-      // A match needs one byte of each distance stream and 1 or 3 length bytes.
-      if (highCursor >= matchLimit || middleCursor >= middleLimit || lengthCursor >= lengthLimit) {
-        result = 1;
-        break;
-      }
-      const uint32_t h = in.high[highCursor++];
-      const uint32_t m = in.middle[middleCursor++];
-      const uint32_t l = in.low ? (in.low[tableCursor++] & 0xFFu) : 0;
-      const uint32_t distance = (h << width) | (m << middleShift) | l;
-      uint32_t length = in.lengths[lengthCursor++];
-      if (length == kLengthEscape) {
-        if (lengthLimit - lengthCursor < 2) {
-          result = 1;
-          break;
-        }
-        length = in.lengths[lengthCursor] | static_cast<uint32_t>(in.lengths[lengthCursor + 1]) << 8;
-        lengthCursor += 2;
-      }
-      // The source is (p + k0 - M - D) mod W, that is back = D + M - k0 bytes
-      // behind p, taken modulo W (a back of 0 is the same byte as W back).
-      uint32_t back = (distance + minMatch - k0) & (windowSize - 1);
-      if (back == 0) back = windowSize;
-      if (!CopyMatch(x, window, windowSize, &p, back, length + minMatch)) {
-        result = 2;
-        break;
-      }
-    }
+    for (uint32_t b = 0; b < bits && stop == Stop::kNone; ++b)
+      stop = ((flags >> b) & 1u) ? PutLiteral(x, in, &c, w, &p) : PutMatch(x, in, &c, w, &p);
   }
-  block->literalCursor = literalCursor;
-  block->lengthCursor = lengthCursor;
-  block->highCursor = highCursor;
-  block->middleCursor = middleCursor;
-  block->tableCursor = tableCursor;
+  block->literalCursor = c.literal;
+  block->lengthCursor = c.length;
+  block->highCursor = c.high;
+  block->middleCursor = c.middle;
+  block->tableCursor = c.table;
   x->windowPos = p;
-  if (result == 2) return x->failure;
-  return result == 0 ? kOk : Result{kErrorDamaged};
+  if (stop == Stop::kFlushFailed) return x->failure;
+  return stop == Stop::kNone ? kOk : Result{kErrorDamaged};
 }

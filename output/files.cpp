@@ -148,11 +148,11 @@ void MakeFolders(WrittenRecord* record, const char* folderPath) {
   char work[kPathSize];
   uint32_t used = 0;
   work[0] = '\0';
-  // Each level is created when its separator is reached, outermost first.
-  // Slashes count as separators too: Windows accepts them, and they make the
-  // same walk work for POSIX paths.
+  // Each level is created when its separator is reached, outermost first:
+  // at a backslash, and on POSIX also at a slash. A slash on Windows makes no
+  // level of its own (a stored "sub/x.txt" gets no folder sub).
   for (const char* p = folderPath; *p != '\0' && used + 1 < kPathSize; ++p) {
-    if (IsPathSeparator(*p) && used > 0) {
+    if (PlatformIsFolderBreak(*p) && used > 0) {
       // Only folders that did not exist before are recorded for the clean-up.
       if (PlatformCreateFolder(work)) RecordWrittenPath(record, work);
     }

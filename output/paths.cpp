@@ -55,7 +55,8 @@ bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedNa
   }
   bool fits = true;
   size_t length = strlen(target);
-  if (length > 0 && !IsPathSeparator(target[length - 1])) fits = AppendText(target, kPathSize, "\\");
+  // On Windows only a backslash ends the folder: "D:/out/" gets one behind it.
+  if (length > 0 && !PlatformIsFolderBreak(target[length - 1])) fits = AppendText(target, kPathSize, "\\");
 
   const char* tail = storedName;
   if (OptionField(optionWord, kRecreateOriginalFolders) == 0) {
@@ -72,7 +73,13 @@ bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedNa
 bool ResolveAgainstCurrentFolder(const char* path, char* out, size_t size) {
   char current[kPathSize];
   int n;
-  if (path[0] == '\0' || PlatformIsAbsolutePath(path) || !PlatformGetCurrentFolder(current, sizeof current)) {
+  if (path[0] != '\0' && path[1] == ':' && !PlatformIsAbsolutePath(path) &&
+      PlatformDriveFolder(path[0], current, sizeof current)) {
+    // "C:wo" lies below the current folder of its own drive.
+    const size_t length = strlen(current);
+    const char* separator = (length > 0 && !IsPathSeparator(current[length - 1])) ? "\\" : "";
+    n = snprintf(out, size, "%s%s%s", current, separator, path + 2);
+  } else if (path[0] == '\0' || PlatformIsAbsolutePath(path) || !PlatformGetCurrentFolder(current, sizeof current)) {
     n = snprintf(out, size, "%s", path);
   } else if (IsPathSeparator(path[0])) {
     // A rooted path ("\dolmtest\") keeps its root: only the current drive goes in front.

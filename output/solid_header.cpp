@@ -157,7 +157,8 @@ uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* out
 
 // Reads the packed header into a buffer that grows with the bytes that really
 // arrive, so that a damaged length cannot make the stub reserve gigabytes for
-// a short file. Returns 1 only when memory runs out.
+// a short file. *got tells how many arrived. Returns false only when memory
+// runs out.
 static bool ReadPacked(FILE* file, uint32_t length, uint8_t** out, uint32_t* got) {
   size_t capacity = length < 65536u ? length : 65536u;
   uint8_t* buffer = static_cast<uint8_t*>(calloc(capacity + 1, 1));
@@ -209,85 +210,125 @@ static Result RegisterEntries(uint8_t* entries, uint32_t count, FileTable* files
   return kOk;
 }
 
-Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
-  files->count = 0;
-  uint32_t count = 0;
-  if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
-  TreePool pool = {};
-  if (!ReserveTreePool(&pool)) return NoteFault(faults, kStopNoTreePool);
-  if (2 * static_cast<uint64_t>(count) * kEntryBudget > kMaxHeaderReservation) {
-    ReleaseTreePool(&pool);
-    return Result{kSilentFailure};
-  }
-  Result room = ReserveEntry(files, 0, faults);
-  if (!room.ok()) {
-    ReleaseTreePool(&pool);
-    return room;
-  }
+namespace {
 
+// The memory of one reading of the solid header, released together whatever
+// step the reading ends at.
+struct HeaderWork {
+  TreePool pool;
+  uint8_t* packed;        // packedLength bytes and a zero
+  uint8_t* entries;       // the unpacked entries, until the file table takes them
+  uint32_t packedLength;
+};
+
+void ReleaseHeaderWork(HeaderWork* work) {
+  free(work->packed);
+  free(work->entries);
+  ReleaseTreePool(&work->pool);
+}
+
+// The low 16 bits of the CRC-32 of the first `got` bytes followed by zero
+// bytes up to `length`.
+uint16_t Crc16WithZeros(const uint8_t* bytes, uint32_t got, uint32_t length) {
+  uint32_t state = 0xFFFFFFFFu;
+  Crc32Update(bytes, got, &state);
+  const uint8_t zeros[256] = {};
+  for (uint32_t left = length - got; left != 0;) {
+    const uint32_t step = left < sizeof zeros ? left : static_cast<uint32_t>(sizeof zeros);
+    state = ~state;  // go on from the register, not from the finished CRC
+    Crc32Update(zeros, step, &state);
+    left -= step;
+  }
+  return static_cast<uint16_t>(state & 0xFFFFu);
+}
+
+// Reads the packed header into work->packed. One cut short is error 6; when
+// the run goes on, its missing bytes read as zeros, as in a buffer reserved
+// for the full length, and the check runs over the full length. The buffer
+// grows to that length only when the check holds, so a damaged length still
+// reserves nothing. False when memory runs out; *damaged when the header
+// cannot be unpacked.
+bool ReadPackedHeader(FILE* file, uint16_t check, Faults* faults, HeaderWork* work, Result* result,
+                      bool* damaged) {
+  uint32_t got = 0;
+  if (!ReadPacked(file, work->packedLength, &work->packed, &got)) return false;
+  if (got == work->packedLength) return true;
+  Result shortRead = NoteFault(faults, kHeaderError, "", ftell(file));
+  if (result->ok()) *result = shortRead;
+  *damaged = !faults->goOn || Crc16WithZeros(work->packed, got, work->packedLength) != check;
+  if (*damaged) return true;
+  uint8_t* whole = static_cast<uint8_t*>(realloc(work->packed, static_cast<size_t>(work->packedLength) + 1));
+  if (whole == nullptr) return false;
+  memset(whole + got, 0, static_cast<size_t>(work->packedLength) + 1 - got);
+  work->packed = whole;
+  return true;
+}
+
+// Unpacks the packed header into work->entries (at most `budget` bytes and
+// one per packed bit) and checks it: *damaged when the check fails, the
+// packed bytes ask for more than the buffer holds, or `count` entries do not
+// fit the unpacked bytes. False when memory runs out.
+bool UnpackChecked(uint32_t count, uint16_t check, uint64_t budget, HeaderWork* work, uint32_t* unpacked,
+                   bool* damaged) {
+  const uint64_t bits = static_cast<uint64_t>(work->packedLength) * 8;
+  const uint64_t entryLimit = budget < bits ? budget : bits;
+  if (entryLimit + kPaddingSlack > kMaxHeaderBuffer) return false;
+  const uint32_t entrySize = static_cast<uint32_t>(entryLimit) + kPaddingSlack;
+  work->entries = static_cast<uint8_t*>(calloc(entrySize, 1));
+  if (work->entries == nullptr) return false;
+  *unpacked = UnpackHeader(work->packedLength, work->packed, work->entries, entrySize, work->pool.trees);
+  // A full entry buffer means the packed bytes asked for more than it holds.
+  *damaged = Crc16Of(work->packed, work->packedLength) != check || *unpacked == entrySize ||
+             !EntriesFit(work->entries, *unpacked, count);
+  return true;
+}
+
+// Reads everything behind the file count, checks and unpacks it and registers
+// the entries. What it reserves stays in work for the caller to release.
+Result ReadEntries(FILE* file, uint32_t count, FileTable* files, Faults* faults, HeaderWork* work) {
+  if (2 * static_cast<uint64_t>(count) * kEntryBudget > kMaxHeaderReservation) return Result{kSilentFailure};
+  Result result = ReserveEntry(files, 0, faults);
+  if (!result.ok()) return result;
   files->count = 0;
   uint16_t check = 0;
-  uint32_t packedLength = 0;
-  Result result = kOk;
-  if (!ReadU16(file, &check) || !ReadU32(file, &packedLength)) {
+  if (!ReadU16(file, &check) || !ReadU32(file, &work->packedLength)) {
     result = NoteFault(faults, kHeaderError, "", ftell(file));
-    if (!faults->goOn) {
-      ReleaseTreePool(&pool);
-      return result;
-    }
+    if (!faults->goOn) return result;
   }
-
   // Every entry takes at least 16 unpacked bytes and every unpacked byte at
   // least one packed bit: a count or a packed length that the other cannot
   // match is damage, refused before any buffer is sized from it.
   const uint64_t budget = static_cast<uint64_t>(count) * kEntryBudget;
-  bool damaged = packedLength > budget ||
-                 static_cast<uint64_t>(count) * kEntryFixedSize > static_cast<uint64_t>(packedLength) * 8;
-  uint8_t* packed = nullptr;
-  uint8_t* entries = nullptr;
-  uint32_t got = 0;
-  uint64_t entryLimit = 0;  // unpacked bytes allowed: the budget, and at most one per packed bit
-  if (!damaged) {
-    const bool haveMemory = ReadPacked(file, packedLength, &packed, &got);
-    entryLimit = budget < static_cast<uint64_t>(got) * 8 ? budget : static_cast<uint64_t>(got) * 8;
-    if (!haveMemory || entryLimit + kPaddingSlack > kMaxHeaderBuffer ||
-        (entries = static_cast<uint8_t*>(calloc(static_cast<size_t>(entryLimit) + kPaddingSlack, 1))) == nullptr) {
-      free(packed);
-      ReleaseTreePool(&pool);
-      return result.ok() ? Result{kSilentFailure} : result;
-    }
-  }
-
+  bool damaged = work->packedLength > budget ||
+                 static_cast<uint64_t>(count) * kEntryFixedSize > static_cast<uint64_t>(work->packedLength) * 8;
   uint32_t unpacked = 0;
-  if (!damaged) {
-    if (got < packedLength) {
-      Result shortRead = NoteFault(faults, kHeaderError, "", ftell(file));
-      if (result.ok()) result = shortRead;
-      packedLength = got;  // go on with what arrived; the check normally fails
-      damaged = !faults->goOn;
-    }
-  }
-  if (!damaged) {
-    const uint32_t entrySize = static_cast<uint32_t>(entryLimit) + kPaddingSlack;
-    unpacked = UnpackHeader(packedLength, packed, entries, entrySize, pool.trees);
-    // A full entry buffer means the packed bytes asked for more than it holds.
-    damaged = Crc16Of(packed, packedLength) != check || unpacked == entrySize ||
-              !EntriesFit(entries, unpacked, count);
-  }
-  free(packed);
-  ReleaseTreePool(&pool);
-  if (!damaged) {
-    // Only the unpacked bytes and the zero behind them are kept.
-    uint8_t* kept = static_cast<uint8_t*>(realloc(entries, static_cast<size_t>(unpacked) + 1));
-    if (kept != nullptr) entries = kept;
-    Result registered = RegisterEntries(entries, count, files, faults);
-    entries = nullptr;  // the table's name arena now
-    if (!registered.ok()) result = registered;
-  }
-  free(entries);
+  const bool haveMemory =
+      damaged || (ReadPackedHeader(file, check, faults, work, &result, &damaged) &&
+                  (damaged || UnpackChecked(count, check, budget, work, &unpacked, &damaged)));
+  if (!haveMemory) return result.ok() ? Result{kSilentFailure} : result;
   if (damaged) {
     Result bad = NoteFault(faults, kHeaderError, "", ftell(file));
     return result.ok() ? bad : result;
   }
+  // Only the unpacked bytes and the zero behind them are kept.
+  uint8_t* kept = static_cast<uint8_t*>(realloc(work->entries, static_cast<size_t>(unpacked) + 1));
+  if (kept != nullptr) work->entries = kept;
+  // A header that passes its check is read, also after a short read that
+  // the run went on from (that error stays noted in faults).
+  Result registered = RegisterEntries(work->entries, count, files, faults);
+  work->entries = nullptr;  // the table's name arena now
+  return registered;
+}
+
+}  // namespace
+
+Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
+  files->count = 0;
+  uint32_t count = 0;
+  if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
+  HeaderWork work = {};
+  if (!ReserveTreePool(&work.pool)) return NoteFault(faults, kStopNoTreePool);
+  Result result = ReadEntries(file, count, files, faults, &work);
+  ReleaseHeaderWork(&work);
   return result;
 }

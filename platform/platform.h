@@ -225,6 +225,19 @@ bool PlatformSetCurrentDrive(int drive);
 // True for a path that does not depend on the current folder: "X:\..." or
 // "\\..." on Windows, "/..." on POSIX.
 bool PlatformIsAbsolutePath(const char* path);
+// The current folder of drive `letter` (GetFullPathNameA of "X:", which
+// knows each drive's own current folder), for completing a drive-relative
+// path such as "C:wo". False where there are no drives (POSIX).
+bool PlatformDriveFolder(char letter, char* buf, int size);
+// Whether the folder rules (making folders level by level, joining a folder
+// and a name) take c for a separator: the backslash, and on POSIX also the
+// slash, the system's own separator. A slash on Windows is a character of
+// the folder's text there (it still separates when the system reads a path).
+bool PlatformIsFolderBreak(char c);
+// Whether the execute file's command line names it as the folder was given
+// (Windows, where the program reads its own command line) rather than by
+// the full path (POSIX, where it is argv[0] and is started as it reads).
+bool PlatformNamesProgramAsGiven();
 
 // Directory search over "<folder>\*.*". The search handle is opaque.
 struct PlatformFindEntry {
@@ -250,8 +263,9 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
 // in *error. POSIX: the command line is split into argv by the Windows rules;
 // a "#!" script that cannot be started itself (a noexec folder) is started
 // through its interpreter; Ctrl-C and Ctrl-\ reach only the program while
-// the stub waits.
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error);
+// the stub waits. program, when not null, is the file to start (a full path),
+// whatever the command line's first word says.
+bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error);
 
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);

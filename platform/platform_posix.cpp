@@ -476,6 +476,12 @@ bool PlatformSetCurrentDrive(int drive) { return true; }
 
 bool PlatformIsAbsolutePath(const char* path) { return path[0] == '/' || path[0] == '\\'; }
 
+bool PlatformDriveFolder(char letter, char* buf, int size) { return false; }
+
+bool PlatformIsFolderBreak(char c) { return c == '\\' || c == '/'; }
+
+bool PlatformNamesProgramAsGiven() { return false; }
+
 void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   char host[PATH_MAX];
   if (!HostPath(pattern, host, sizeof host)) return nullptr;
@@ -593,7 +599,7 @@ void ExecProgram(char** argv) {
 
 }  // namespace
 
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
+bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error) {
   *exitStatus = 0;
   *error = 0;
   size_t len = std::strlen(commandLine);
@@ -606,10 +612,13 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
   }
   PosixSplitCommandLine(commandLine, storage, argv);
   // The program path is a path of the stub's form.
+  char named[PATH_MAX];
+  if (program != nullptr && std::snprintf(named, sizeof named, "%s", program) < static_cast<int>(sizeof named))
+    argv[0] = named;
   for (char* c = argv[0]; *c; ++c)
     if (*c == '\\') *c = '/';
-  char program[PATH_MAX];
-  if (HostPath(argv[0], program, sizeof program)) argv[0] = program;
+  char hostProgram[PATH_MAX];
+  if (HostPath(argv[0], hostProgram, sizeof hostProgram)) argv[0] = hostProgram;
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.

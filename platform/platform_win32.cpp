@@ -252,6 +252,22 @@ bool PlatformIsAbsolutePath(const char* path) {
   return path[0] == '\\' && path[1] == '\\';
 }
 
+bool PlatformDriveFolder(char letter, char* buf, int size) {
+  if (size <= 0) return false;
+  const char drive[3] = {letter, ':', '\0'};
+  char* name = nullptr;
+  const DWORD length = GetFullPathNameA(drive, static_cast<DWORD>(size), buf, &name);
+  if (length == 0 || length >= static_cast<DWORD>(size)) {
+    buf[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+bool PlatformIsFolderBreak(char c) { return c == '\\'; }
+
+bool PlatformNamesProgramAsGiven() { return true; }
+
 void* PlatformFindFirst(const char* pattern, PlatformFindEntry* entry) {
   WIN32_FIND_DATAA data;
   HANDLE search = FindFirstFileA(pattern, &data);
@@ -281,7 +297,7 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   CopyText(result, size, program);
 }
 
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
+bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error) {
   *exitStatus = 0;
   *error = 0;
   // CreateProcessA may write into the command line, so it gets a copy.
@@ -297,7 +313,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
   PROCESS_INFORMATION process = {};
 
   LPCH environment = GetEnvironmentStrings();
-  const BOOL created = CreateProcessA(nullptr, writable, nullptr, nullptr, FALSE, kCreationFlags,
+  const BOOL created = CreateProcessA(program, writable, nullptr, nullptr, FALSE, kCreationFlags,
                                       environment, nullptr, &startup, &process);
   FreeEnvironmentStringsA(environment);
   std::free(writable);

@@ -171,3 +171,22 @@ TEST(HostileArchive, DeclaredTotalBeyondTheFreeSpaceIsRefusedBeforeWriting) {
 }
 
 }  // namespace
+
+TEST(HostileArchive, HeaderCutBeforeItsLastZeroByteStillNamesItsFileUnderIgnoreErrors) {
+  // The packed bytes end in 0x00 and the archive ends just before it: the missing byte reads as zero, the check holds
+  // over the full length, and the file is created (empty: no block follows).
+  const std::string dir = MakeTempDir("cutheader");
+  Bytes archive = packer::WriteOptionBlock({});
+  const auto header = packer::MakeArchiveHeader(2, 1);
+  archive.insert(archive.end(), header.begin(), header.end());
+  Bytes packed = packer::WriteSolidHeader({{"a.txt", 3, 946684800, 0x20}});
+  packed.erase(packed.begin(), packed.begin() + 10);
+  packed.push_back(0);
+  const uint16_t check = Crc16Of(packed.data(), static_cast<uint32_t>(packed.size()));
+  const Bytes fields = {1, 0, 0, 0, uint8_t(check), uint8_t(check >> 8), uint8_t(packed.size()), 0, 0, 0};
+  archive.insert(archive.end(), fields.begin(), fields.end());
+  archive.insert(archive.end(), packed.begin(), packed.end() - 1);
+  const std::string sfx = Write(dir + "/sfx", archive);
+  const RunResult run = RunProgram({sfx, "-i", "-s", dir + "/out"});
+  EXPECT_TRUE(PathExists(dir + "/out/a.txt") && ReadFileBytes(dir + "/out/a.txt").empty()) << run.err;
+}

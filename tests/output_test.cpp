@@ -138,6 +138,17 @@ TEST(SolidHeader, FixedVectorsAndRoundTrips) {
   for (size_t i = 0; i < damaged.size() * 2; ++i)
     EXPECT_TRUE(ReadHeader(damaged[i / 2], &table, i % 2, &position) == (i / 2 == 4 ? kSilentFailure : kErrorMeltingNames) &&
                 table.count == 0) << i;
+  // Cut before its last packed byte, 0x00: with IgnoreErrors the missing byte reads as zero, the check over the full
+  // length holds and the file is registered; without, nothing is.
+  Bytes packed(good.begin() + 10, good.end());
+  packed.push_back(0);
+  const uint16_t check = Crc16Of(packed.data(), static_cast<uint32_t>(packed.size()));
+  const Bytes cut = Join(Join(HexBytes("01000000"), {uint8_t(check), uint8_t(check >> 8), 18, 0, 0, 0}),
+                         Bytes(packed.begin(), packed.end() - 1));
+  for (bool goOn : {false, true}) {
+    ReadHeader(cut, &table, goOn, &position);
+    EXPECT_EQ(table.count, goOn ? 1u : 0u);
+  }
   ReleaseFileTable(&table);
 }
 
@@ -160,6 +171,16 @@ TEST(Expansion, HandMadeBlocks) {
   EXPECT_TRUE(x.result.ok() && x.Joined() == Text("abcdeeeee"));
   x = Expand(1, {10}, Join(abc, HandBlock("LLLM", {{}, Text("de")}, 8)));
   EXPECT_TRUE(x.result.ok() && x.Joined() == Text("abcdeccccc"));
+  // A coded literal stream keeps its stored bytes past its decoded count: decoded count 0, stored XYZ12 (the CRC
+  // chains the flag byte and four empty streams).
+  Bytes coded = HandBlock("LLL", {{}, Text("XYZ12")}, 8);
+  coded[0] |= 0x40;
+  coded[19] = 0;
+  uint32_t crc = 0xFFFFFFFFu;
+  Crc32Update(&coded[18], 1, &crc);
+  for (int i = 0; i < 4; ++i) Crc32Update(nullptr, 0, &crc);
+  for (int i = 0; i < 4; ++i) coded[6 + i] = static_cast<uint8_t>(crc >> 8 * i);
+  EXPECT_EQ(Expand(1, {3}, coded).Joined(), Text("XYZ"));
   // Data beyond the last file, and data that ends before it.
   EXPECT_EQ(Expand(1, {3}, HandBlock("LLLL", {{}, Text("abcd")}, 8)).result.error, kErrorInconsistent);
   EXPECT_EQ(Expand(1, {3, 2}, HandBlock("LLLL", {{}, Text("abcd")}, 8)).result.error, kErrorEndOfArchive);
