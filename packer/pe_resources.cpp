@@ -349,6 +349,9 @@ std::string FindMovableResources(const Bytes& image, const PeLayout& pe, size_t&
                  pe.sections.back().address == Directory(image, pe, kDirRelocation, 0);
   if (index + 1 != pe.sections.size() && !relocFollows)
     return "sections other than the base relocations follow its resource section";
+  for (size_t i = 0; i < index; ++i)
+    if (uint64_t{pe.sections[i].address} + std::max(pe.sections[i].virtualSize, pe.sections[i].rawSize) > rva)
+      return "a section before its resource section reaches into the resource section's addresses";
   if (Directory(image, pe, kDirSecurity, 0) != 0 || Directory(image, pe, kDirSecurity, 1) != 0)
     return "it is already signed; brand the stub before signing the self-extractor";
   for (unsigned d = 0; d < pe.directoryCount; ++d)
