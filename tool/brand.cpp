@@ -71,10 +71,12 @@ packer::Branding ParseBranding(const ParsedArgs& parsed) {
 
 packer::Bytes BrandedStub(const ParsedArgs& parsed, const std::string& stubChoice, const std::string& stubPath) {
   if (!parsed.Has("--icon") && !parsed.Has("--version-info") && !parsed.Has("--execution-level")) return {};
-  // The stub first: the branding options are read only for a Windows stub.
-  packer::Bytes image = stubChoice == "linux" ? packer::Bytes{0x7F, 'E', 'L', 'F'} : ReadWhole(stubPath, "the stub");
-  if (packer::IsElfImage(image))
-    throw UsageError("--icon, --version-info and --execution-level set Windows resources; the Linux stub has none");
+  // The stub first: the branding options (the icon file among them) are read only for a Windows stub.
+  const char* linuxHasNone =
+      "--icon, --version-info and --execution-level set Windows resources; the Linux stub has none";
+  if (stubChoice == "linux") throw UsageError(linuxHasNone);
+  packer::Bytes image = ReadWhole(stubPath, "the stub");
+  if (packer::IsElfImage(image)) throw UsageError(linuxHasNone);
   packer::Branding branding = ParseBranding(parsed);
   size_t plain = image.size();
   std::string error = packer::BrandImage(image, branding);

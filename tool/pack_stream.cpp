@@ -67,8 +67,9 @@ class InputReader {
     if (fd_ < 0) throw Failure("cannot open '" + input.path + "': " + Errno());
     struct stat st;
     if (fstat(fd_, &st) != 0) throw Failure("cannot read '" + input.path + "': " + Errno());
-    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != input.size || ModificationNs(st) != input.mtimeNs ||
-        static_cast<uint64_t>(st.st_dev) != input.device || static_cast<uint64_t>(st.st_ino) != input.inode)
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != input.size ||
+        ModificationNs(st) != input.mtimeNs || static_cast<uint64_t>(st.st_dev) != input.device ||
+        static_cast<uint64_t>(st.st_ino) != input.inode)
       Changed();
     left_ = input.size;
   }

@@ -33,7 +33,8 @@ inline std::vector<uint8_t> CraftPe(uint32_t lfanew, uint32_t rsrcRaw, const std
   CraftedPut(b, opt + 92, 16, 4);
   CraftedPut(b, opt + 96 + 8 * 2, kCraftedRsrcAddress, 4);
   CraftedPut(b, opt + 96 + 8 * 2 + 4, static_cast<uint32_t>(resources.size()), 4);
-  const uint32_t sections[2][4] = {{0x1000, 0x1000, 0x200, 0x60000020}, {kCraftedRsrcAddress, rawSize, rsrcRaw, 0x40000040}};
+  const uint32_t sections[2][4] = {{0x1000, 0x1000, 0x200, 0x60000020},
+                                   {kCraftedRsrcAddress, rawSize, rsrcRaw, 0x40000040}};
   for (int s = 0; s < 2; ++s) {
     size_t h = table + 40 * s;
     std::copy_n(s == 0 ? ".text" : ".rsrc", 5, b.begin() + h);
