@@ -10,6 +10,7 @@
 
 #include "container/format.h"
 #include "packer/packer.h"
+#include "tests/support/crafted_pe.h"
 
 namespace {
 
@@ -151,5 +152,18 @@ int main(int argc, char** argv) {
     Put("examine", n, Join(image, archive));
     ++n;
   }
+
+  // Resource writer: a whole stub (first byte 0), among them the resource
+  // section over the headers; field patches (1); an icon file (2).
+  n = 0;
+  Put("pe_resources", n++, Join({0}, CraftPe(0x40, 0x400, CraftTree(3, false, 64, 64))));
+  Put("pe_resources", n++, Join({0}, CraftPe(0x1000, 0, CraftTree(1, false, 16, 16))));
+  Put("pe_resources", n++, Join({0}, CraftPe(0x40, 0x400, CraftTree(20, true, 300, 0))));
+  Put("pe_resources", n++, Join({1}, {0x3C, 0, 0, 0x10, 0, 0, 0x5C, 0x01, 0x00, 0, 0, 0}));
+  Bytes ico(6 + 32 + 100);
+  ico[2] = 1, ico[4] = 2;
+  CraftedPut(ico, 6 + 8, 50, 4), CraftedPut(ico, 6 + 12, 38, 4), CraftedPut(ico, 38, 40, 4);
+  CraftedPut(ico, 22 + 8, 50, 4), CraftedPut(ico, 22 + 12, 88, 4), CraftedPut(ico, 88, 40, 4);
+  Put("pe_resources", n++, Join({2}, ico));
   return 0;
 }

@@ -18,6 +18,7 @@ const char* const kVersionNames[9] = {"CompanyName",  "FileDescription", "FileVe
 namespace {
 
 constexpr size_t kIconDirSize = 6, kIconEntrySize = 16, kGroupEntrySize = 14;
+constexpr uint64_t kMaxIconData = 16 << 20;  // all images of one icon together
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
 constexpr uint32_t kFileOsWindows32 = 0x4;  // 32-bit Windows, 95 and NT alike
 constexpr uint32_t kFileTypeApp = 1;
@@ -174,6 +175,25 @@ void ReplaceWith(std::vector<Resource>& items, uint32_t type, Bytes data) {
                    std::move(data)});
 }
 
+// Checks that no two images of an icon share a byte and that together they
+// stay within kMaxIconData, before any is copied.
+std::string ImagesApart(const Bytes& ico, uint32_t count) {
+  std::vector<std::pair<uint64_t, uint32_t>> starts;  // offset, image index
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    starts.emplace_back(U32(ico, kIconDirSize + kIconEntrySize * i + 12), i);
+    total += U32(ico, kIconDirSize + kIconEntrySize * i + 8);
+  }
+  std::sort(starts.begin(), starts.end());
+  for (size_t k = 1; k < starts.size(); ++k) {
+    uint32_t before = starts[k - 1].second, after = starts[k].second;
+    if (starts[k - 1].first + U32(ico, kIconDirSize + kIconEntrySize * before + 8) > starts[k].first)
+      return "image " + std::to_string(std::max(before, after) + 1) + " of " + std::to_string(count) +
+             " shares bytes with image " + std::to_string(std::min(before, after) + 1);
+  }
+  return total > kMaxIconData ? "its images hold more than 16 MiB together" : "";
+}
+
 }  // namespace
 
 bool IsExecutionLevel(const std::string& level) {
@@ -207,9 +227,14 @@ std::string IconResources(const Bytes& ico, uint16_t firstId, std::vector<Bytes>
     uint32_t header = U32(ico, offset);
     if (!png && header != 40 && header != 108 && header != 124)
       return which + " is neither a bitmap nor a PNG image";
-    found.emplace_back(ico.begin() + offset, ico.begin() + offset + size);
     directory.insert(directory.end(), ico.begin() + entry, ico.begin() + entry + 12);
     Add16(directory, firstId + i);
+  }
+  std::string error = ImagesApart(ico, count);
+  if (!error.empty()) return error;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t entry = kIconDirSize + kIconEntrySize * i;
+    found.emplace_back(ico.begin() + U32(ico, entry + 12), ico.begin() + U32(ico, entry + 12) + U32(ico, entry + 8));
   }
   images = std::move(found);
   group = std::move(directory);

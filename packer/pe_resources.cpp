@@ -9,6 +9,7 @@
 // the resource section, so no code or data address changes.
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "packer/pe_resources.h"
 
@@ -105,6 +106,8 @@ bool MapAddress(const PeLayout& pe, uint32_t rva, size_t& offset, size_t& availa
   return false;
 }
 
+constexpr const char* kShared = "the resource tree has shared or overlapping entries";
+
 // A cursor over the resource section: offsets are relative to its start.
 struct TreeReader {
   const Bytes& image;
@@ -112,8 +115,20 @@ struct TreeReader {
   size_t base, size;
   size_t visits = 0;
   std::vector<Resource>& out;
+  std::map<uint64_t, uint64_t> claimed;  // file ranges read so far (start -> end), none shared
+  uint64_t copied = 0;                    // bytes of data and names copied into `out`
 
   bool Has(uint64_t at, uint64_t count) const { return at + count <= size; }
+  // Marks [start, start + count) of the file as read; false when it meets a
+  // range read before, so that no table, entry or data is reached twice.
+  bool Claim(uint64_t start, uint64_t count) {
+    if (count == 0) return true;
+    auto next = claimed.lower_bound(start);
+    if (next != claimed.end() && next->first < start + count) return false;
+    if (next != claimed.begin() && std::prev(next)->second > start) return false;
+    claimed.emplace(start, start + count);
+    return true;
+  }
   std::string Key(uint32_t field, ResourceKey& key) const {
     key = ResourceKey();
     if ((field & 0x80000000u) == 0) {
@@ -133,6 +148,10 @@ struct TreeReader {
     size_t offset = 0, available = 0;
     if (!MapAddress(pe, rva, offset, available) || length > available)
       return "the data of a resource lies outside the image";
+    if (!Claim(base + at, 16) || !Claim(offset, length)) return kShared;
+    // Data never overlaps, so this bounds the names copied into every leaf.
+    copied += length + 2 * (leaf.type.text.size() + leaf.name.text.size());
+    if (copied > image.size()) return "the names of the resource tree are too long";
     leaf.codePage = U32(image, base + at + 8);
     leaf.data.assign(image.begin() + offset, image.begin() + offset + length);
     out.push_back(leaf);
@@ -143,6 +162,7 @@ struct TreeReader {
     if (!Has(at, 16)) return "a resource directory lies outside the resource section";
     uint64_t count = uint64_t{U16(image, base + at + 12)} + U16(image, base + at + 14);
     if (!Has(at + 16, 8 * count)) return "a resource directory lies outside the resource section";
+    if (!Claim(base + at, 16 + 8 * count)) return kShared;
     for (uint64_t i = 0; i < count; ++i) {
       if (++visits > kMaxVisits) return "the resource tree holds too many entries";
       size_t entry = base + at + 16 + 8 * i;
@@ -263,7 +283,7 @@ std::string ReadResources(const Bytes& image, std::vector<Resource>& resources) 
   size_t base = 0, available = 0;
   if (rva != 0) {
     if (!MapAddress(pe, rva, base, available)) return "its resource table lies outside every section";
-    TreeReader reader{image, pe, base, available, 0, found};
+    TreeReader reader{image, pe, base, available, 0, found, {}, 0};
     Resource path;
     error = reader.Table(0, 0, path);
     if (!error.empty()) return error;
@@ -322,10 +342,16 @@ std::string FindMovableResources(const Bytes& image, const PeLayout& pe, size_t&
   auto at = std::find_if(pe.sections.begin(), pe.sections.end(), [rva](const Section& s) { return s.address == rva; });
   if (rva == 0 || at == pe.sections.end()) return "it has no resource section to rewrite";
   index = static_cast<size_t>(at - pe.sections.begin());
+  // The new section is written from its raw offset on, and the headers into what comes before.
+  if (at->rawOffset < pe.sections.front().header + kSectionHeaderSize * pe.sections.size())
+    return "its resource section overlaps its headers or section table";
   relocFollows = index + 2 == pe.sections.size() &&
                  pe.sections.back().address == Directory(image, pe, kDirRelocation, 0);
   if (index + 1 != pe.sections.size() && !relocFollows)
     return "sections other than the base relocations follow its resource section";
+  for (size_t i = 0; i < index; ++i)
+    if (uint64_t{pe.sections[i].address} + std::max(pe.sections[i].virtualSize, pe.sections[i].rawSize) > rva)
+      return "a section before its resource section reaches into the resource section's addresses";
   if (Directory(image, pe, kDirSecurity, 0) != 0 || Directory(image, pe, kDirSecurity, 1) != 0)
     return "it is already signed; brand the stub before signing the self-extractor";
   for (unsigned d = 0; d < pe.directoryCount; ++d)

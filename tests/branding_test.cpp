@@ -9,6 +9,7 @@
 
 #include "container/format.h"
 #include "packer/pe_resources.h"
+#include "support/crafted_pe.h"
 #include "support/test_support.h"
 
 namespace {
@@ -176,6 +177,62 @@ TEST(Branding, PackRefusesBadIconsStubsAndOptions) {
     EXPECT_EQ(r.exitCode, cases[i].exitCode) << i << ": " << r.err;
     EXPECT_TRUE(Contains(r.err, cases[i].message)) << i << ": " << r.err;
     EXPECT_FALSE(PathExists(root + "/sfx.exe") || PathExists(root + "/sfx.exe.part")) << i;
+  }
+}
+
+// Crafted stubs and icons against the reader and writer in process, so that
+// AddressSanitizer sees every access (no Windows stub needed).
+TEST(Branding, CraftedStubsAndIconsAreRefusedBeforeAnyWriteOrLargeCopy) {
+  const packer::Resource version{{packer::kRtVersion, {}}, {1, {}}, 0x409, 0, Bytes(3000, 'v')};
+  const char* overlap = "its resource section overlaps its headers or section table";
+  struct WriteCase { uint32_t lfanew, rsrcRaw; const char* error; } writes[] = {
+      {0x40, 0x400, ""},
+      {0x1000, 0, overlap},  // .rsrc from offset 0, the headers inside it
+      {0x800000, 0x400, overlap},
+      {0x40, 0x180, overlap},  // the last bytes of the section table
+  };
+  for (const auto& c : writes) {
+    Bytes image = CraftPe(c.lfanew, c.rsrcRaw, CraftTree(1, false, 1024, 0));
+    std::vector<packer::Resource> back;
+    EXPECT_EQ(packer::WriteResources(image, {version}), c.error) << c.lfanew;
+    if (*c.error == 0)
+      EXPECT_TRUE(packer::ReadResources(image, back) == "" && back.size() == 1 && back[0].data == version.data);
+  }
+  const char* shared = "the resource tree has shared or overlapping entries";
+  struct ReadCase { Bytes tree; const char* error; size_t leaves; } reads[] = {
+      {CraftTree(3, false, 64, 64), "", 3},
+      {CraftTree(100, true, 1 << 20, 0), shared, 0},  // one name table under every type
+      {CraftTree(2, false, 64, 32), shared, 0},       // data of two leaves overlap
+      {CraftTree(2, false, 64, 0), shared, 0},
+  };
+  for (const auto& c : reads) {
+    std::vector<packer::Resource> found;
+    EXPECT_EQ(packer::ReadResources(CraftPe(0x40, 0x400, c.tree), found), c.error);
+    EXPECT_EQ(found.size(), c.leaves);
+  }
+  // .ico files whose entries (offset, size) share or overlap images, or hold too much.
+  auto ico = [](std::vector<std::pair<uint32_t, uint32_t>> images, size_t size) {
+    Bytes out(size);
+    out[2] = 1, out[4] = static_cast<uint8_t>(images.size()), out[5] = static_cast<uint8_t>(images.size() >> 8);
+    for (size_t i = 0; i < images.size(); ++i) {
+      CraftedPut(out, 6 + 16 * i + 8, images[i].second, 4), CraftedPut(out, 6 + 16 * i + 12, images[i].first, 4);
+      out[images[i].first] = 40;
+    }
+    return out;
+  };
+  const uint32_t mib = 1 << 20, at = 6 + 16 * 4096;
+  const std::vector<std::pair<uint32_t, uint32_t>> oneImage(4096, {at, mib});
+  struct IconCase { Bytes file; const char* error; } icons[] = {
+      {ico({{38, 100}, {138, 100}}, 238), ""},
+      {ico(oneImage, at + mib), "image 2 of 4096 shares bytes with image 1"},
+      {ico({{138, 100}, {38, 101}}, 238), "image 2 of 2 shares bytes with image 1"},
+      {ico({{38, 9 * mib}, {38 + 9 * mib, 9 * mib}}, 38 + 18 * mib), "more than 16 MiB"},
+  };
+  for (const auto& c : icons) {
+    std::vector<Bytes> images;
+    Bytes group;
+    std::string error = packer::IconResources(c.file, 1, images, group);
+    EXPECT_TRUE(*c.error ? Contains(error, c.error) : error.empty() && images.size() == 2) << error;
   }
 }
 

@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/crafted_pe.h"
 #include "support/test_support.h"
 
 namespace {
@@ -231,6 +233,52 @@ TEST_F(PackCli, SignalDuringPackRemovesThePartFile) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
     EXPECT_FALSE(PathExists(part) || PathExists(root + "/big.sh"));
   }
+}
+
+TEST_F(PackCli, FifosAndFoldersSharedThroughLinksNeverHang) {
+  const std::string fifo = root + "/fifo", app = root + "/app";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WriteFileBytes(root + "/stub.exe", CraftPe(0x40, 0x400, CraftTree(1, false, 16, 16)));
+  // Every level links twice to the level below: 2^24 paths, 25 folders.
+  mkdir((root + "/l0").c_str(), 0755);
+  WriteText(root + "/l0/f", "f");
+  for (int i = 1; i <= 24; ++i) {
+    mkdir((root + "/l" + std::to_string(i)).c_str(), 0755);
+    for (const char* name : {"/a", "/b"})
+      symlink(("../l" + std::to_string(i - 1)).c_str(), (root + "/l" + std::to_string(i) + name).c_str());
+  }
+  struct Case { Args args; int code; std::string message; } cases[] = {
+      {{"--stub", root + "/stub.exe", "--icon", fifo, app}, 1, "the icon '" + fifo + "' is not a regular file"},
+      {{"--stub", "linux", "--icon", fifo, app}, 2, "the Linux stub has none"},
+      {{"--stub", "linux", root + "/l24"}, 1, "a/b' leads to the folder already stored as 'l24\\a\\a\\a"},
+  };
+  RunOptions limited;
+  limited.timeoutSeconds = 60;
+  for (const auto& c : cases) {
+    Args args = {BuildDir() + "/dolm", "pack", "-o", root + "/s.sh"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunProgram(args, limited);
+    EXPECT_TRUE(r.exitCode == c.code && !r.timedOut && Contains(r.err, c.message)) << c.args.back() << ": " << r.err;
+  }
+  // An input swapped for a FIFO after it was selected, while the first input is compressed.
+  Args args = SlowPack(root);
+  WriteText(root + "/z", "z");
+  args.push_back(root + "/z");
+  RunResult swapped;
+  std::thread run([&] { swapped = RunProgram(args, limited); });
+  for (int i = 0; i < 3000 && !PathExists(root + "/big.sh.part"); ++i) usleep(10000);
+  unlink((root + "/z").c_str());
+  mkfifo((root + "/z").c_str(), 0600);
+  run.join();
+  EXPECT_TRUE(swapped.exitCode == 1 && Contains(swapped.err, "/z' changed while it was packed")) << swapped.err;
+}
+
+TEST_F(PackCli, MessagesShowNamesEscaped) {
+  mkdir((root + "/app/e\x1b]52;c;QQ==\x07").c_str(), 0755);
+  RunResult r = Dolm({"pack", "--stub", "linux", "-o", root + "/out/s\x1b[2J.sh", root + "/app"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "empty folder '" + root + "/app/e\\x1b]52;c;QQ==\\x07'")) << r.err;
+  EXPECT_TRUE(Contains(r.out, "wrote '" + root + "/out/s\\x1b[2J.sh'")) << r.out;
 }
 
 TEST_F(PackCli, RestubMovesTheArchiveByteForByte) {

@@ -1,6 +1,8 @@
 // dolm pack --icon / --version-info / --execution-level: the Windows stub
 // with the application icon, version information and manifest it asks for.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,17 +18,23 @@ namespace {
 
 constexpr long kMaxInputImage = 16 << 20;  // larger files cannot fit the search window anyway
 
+// Opened without blocking, so that a FIFO or a device named here is refused
+// and never waited on.
 packer::Bytes ReadWhole(const std::string& path, const std::string& what) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Failure("cannot read " + what + " '" + path + "': " + std::strerror(errno));
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw Failure("cannot read " + what + " '" + path + "': " + std::strerror(errno));
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw Failure(what + " '" + path + "' is not a regular file");
+  }
   packer::Bytes data;
   uint8_t buffer[65536];
-  size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0 && data.size() <= kMaxInputImage)
-    data.insert(data.end(), buffer, buffer + got);
-  bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) throw Failure("cannot read " + what + " '" + path + "'");
+  ssize_t got = 0;
+  while (data.size() <= kMaxInputImage && ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)))
+    if (got > 0) data.insert(data.end(), buffer, buffer + got);
+  close(fd);
+  if (got < 0) throw Failure("cannot read " + what + " '" + path + "'");
   if (data.size() > kMaxInputImage) throw Failure(what + " '" + path + "' is larger than 16 MiB");
   return data;
 }
@@ -63,10 +71,13 @@ packer::Branding ParseBranding(const ParsedArgs& parsed) {
 
 packer::Bytes BrandedStub(const ParsedArgs& parsed, const std::string& stubChoice, const std::string& stubPath) {
   if (!parsed.Has("--icon") && !parsed.Has("--version-info") && !parsed.Has("--execution-level")) return {};
-  packer::Branding branding = ParseBranding(parsed);
+  // The stub first: the branding options (the icon file among them) are read only for a Windows stub.
+  const char* linuxHasNone =
+      "--icon, --version-info and --execution-level set Windows resources; the Linux stub has none";
+  if (stubChoice == "linux") throw UsageError(linuxHasNone);
   packer::Bytes image = ReadWhole(stubPath, "the stub");
-  if (stubChoice == "linux" || packer::IsElfImage(image))
-    throw UsageError("--icon, --version-info and --execution-level set Windows resources; the Linux stub has none");
+  if (packer::IsElfImage(image)) throw UsageError(linuxHasNone);
+  packer::Branding branding = ParseBranding(parsed);
   size_t plain = image.size();
   std::string error = packer::BrandImage(image, branding);
   if (!error.empty()) throw Failure("cannot brand the stub '" + stubPath + "': " + error);

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -78,6 +80,9 @@ struct Walker {
   bool followLinks = true;
   std::vector<std::string> excludes;
   std::vector<std::pair<dev_t, ino_t>> ancestors;  // open folders, against link loops
+  // Every folder entered: its stored name and whether a link led there, so
+  // that folders shared through links cannot multiply the walk.
+  std::map<std::pair<dev_t, ino_t>, std::pair<std::string, bool>> entered;
   std::vector<InputFile> files;
 
   bool Excluded(const std::vector<std::string>& components) const {
@@ -92,11 +97,12 @@ struct Walker {
     return false;
   }
 
-  // What `path` is, links followed or refused; throws with the reason.
-  struct stat Examine(const std::string& path) const {
+  // What `path` is, links followed (`link` says so) or refused; throws with the reason.
+  struct stat Examine(const std::string& path, bool& link) const {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) throw Failure("cannot read '" + path + "': " + Errno());
-    if (!S_ISLNK(st.st_mode)) return st;
+    link = S_ISLNK(st.st_mode);
+    if (!link) return st;
     char target[4096];
     ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
     std::string to = length < 0 ? "?" : std::string(target, static_cast<size_t>(length));
@@ -110,16 +116,27 @@ struct Walker {
     throw Failure("cannot follow the symbolic link '" + path + "': " + Errno());
   }
 
-  void Add(const std::string& path, const std::vector<std::string>& components) {
+  // A folder reached under a second name where a link led to it either
+  // time is refused: a graph of links that share folders grows exponentially.
+  void Enter(const std::string& path, const struct stat& st, const std::string& name, bool linked) {
+    auto seen = entered.emplace(std::make_pair(st.st_dev, st.st_ino), std::make_pair(name, linked));
+    if (!seen.second && seen.first->second.first != name && (linked || seen.first->second.second))
+      throw Failure("'" + path + "' leads to the folder already stored as '" + seen.first->second.first +
+                    "' through symbolic links; name it once (or pack with --no-follow)");
+  }
+
+  void Add(const std::string& path, const std::vector<std::string>& components, bool linked = false) {
     if (Excluded(components)) return;
     if (!components.empty() && components.back().find('\\') != std::string::npos)
       throw Failure("'" + path + "': the name holds a backslash, which separates folders in "
                     "stored names");
-    struct stat st = Examine(path);
+    bool link = false;
+    struct stat st = Examine(path, link);
+    linked = linked || link;
+    std::string name;
+    for (const auto& component : components) name += (name.empty() ? "" : "\\") + component;
     if (S_ISREG(st.st_mode)) {
       if (components.empty()) throw Failure("'" + path + "' is a file; -C names a folder");
-      std::string name;
-      for (const auto& component : components) name += (name.empty() ? "" : "\\") + component;
       files.push_back({name, components, path, static_cast<uint64_t>(st.st_size),
                        static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
                        ModificationNs(st), static_cast<uint32_t>(st.st_mode)});
@@ -130,15 +147,16 @@ struct Walker {
     for (const auto& open : ancestors)
       if (open.first == st.st_dev && open.second == st.st_ino)
         throw Failure("'" + path + "' is a link back to a folder that holds it");
+    Enter(path, st, name, linked);
     std::vector<std::string> entries = ReadFolder(path);
     if (entries.empty())
       fprintf(stderr, "dolm: pack: the empty folder '%s' is not stored (archives hold files only)\n",
-              path.c_str());
+              Shown(path).c_str());
     ancestors.emplace_back(st.st_dev, st.st_ino);
     for (const auto& entry : entries) {
       std::vector<std::string> child = components;
       child.push_back(entry);
-      Add(JoinPath(path, entry), child);
+      Add(JoinPath(path, entry), child, linked);
     }
     ancestors.pop_back();
   }

@@ -57,12 +57,19 @@ class InputReader {
 
   void Open() {
     const InputFile& input = inputs_[index_];
-    fd_ = open(input.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking, so that a FIFO or device swapped in is refused below
+    // and never waited on. A last component that is a link (the selection
+    // followed it) is opened through it: the identity check stands for
+    // O_NOFOLLOW there.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    fd_ = open(input.path.c_str(), flags | O_NOFOLLOW);
+    if (fd_ < 0 && errno == ELOOP) fd_ = open(input.path.c_str(), flags);
     if (fd_ < 0) throw Failure("cannot open '" + input.path + "': " + Errno());
     struct stat st;
     if (fstat(fd_, &st) != 0) throw Failure("cannot read '" + input.path + "': " + Errno());
-    if (static_cast<uint64_t>(st.st_size) != input.size || ModificationNs(st) != input.mtimeNs ||
-        static_cast<uint64_t>(st.st_dev) != input.device || static_cast<uint64_t>(st.st_ino) != input.inode)
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != input.size ||
+        ModificationNs(st) != input.mtimeNs || static_cast<uint64_t>(st.st_dev) != input.device ||
+        static_cast<uint64_t>(st.st_ino) != input.inode)
       Changed();
     left_ = input.size;
   }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "tool/display.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -58,7 +59,7 @@ std::string PackSummary(const std::string& out, uint64_t files, uint64_t input, 
                         uint64_t output, int profile) {
   char ratio[32] = "-";
   if (input > 0) snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * static_cast<double>(archive) / input);
-  return "wrote '" + out + "': " + CountText(files, "file") + ", " + SizeText(input) + " in, " +
+  return "wrote '" + Shown(out) + "': " + CountText(files, "file") + ", " + SizeText(input) + " in, " +
          SizeText(output) + " out (archive " + SizeText(archive) + ", " + ratio +
          " of the input), window " + std::to_string(32 << profile) + "K";
 }
