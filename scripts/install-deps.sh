@@ -106,5 +106,5 @@ install_wine32() {
   wine32_give_up "apt cannot resolve wine32:i386: $(grep -m3 -E 'Depends|Breaks|Unable|E:' <<<"$sim" | tr -s ' \n' ' ')"
 }
 
-install_wine32
+install_wine32 || wine32_give_up "the installation stopped unexpectedly"
 echo "install-deps: all packages present"
