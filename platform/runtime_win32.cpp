@@ -161,10 +161,11 @@ extern "C" {
 
 // ---- memory and strings (the compiler also emits calls to the first four) --
 
+// The string instructions: small, and as fast as any loop on processors
+// since the Pentium Pro for the lengths the expansion copies.
 void* memcpy(void* to, const void* from, size_t count) {
-  unsigned char* d = static_cast<unsigned char*>(to);
-  const unsigned char* s = static_cast<const unsigned char*>(from);
-  while (count-- > 0) *d++ = *s++;
+  void* d = to;
+  __asm__ volatile("rep movsb" : "+D"(d), "+S"(from), "+c"(count) : : "memory");
   return to;
 }
 
@@ -177,8 +178,8 @@ void* memmove(void* to, const void* from, size_t count) {
 }
 
 void* memset(void* to, int value, size_t count) {
-  unsigned char* d = static_cast<unsigned char*>(to);
-  while (count-- > 0) *d++ = static_cast<unsigned char>(value);
+  void* d = to;
+  __asm__ volatile("rep stosb" : "+D"(d), "+c"(count) : "a"(value) : "memory");
   return to;
 }
 
