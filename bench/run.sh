@@ -19,6 +19,13 @@
 # scale rows, each also in LEVELS; default "1 6 9"; empty: no scale rows),
 # SCALE_BYTES (size of the scale payload, default 1,100,000,000).
 #
+# WINE_ROW (default 1; 0: none; "only": this row alone): the Wine row packs
+# the payload at level 6 behind each Windows stub and extracts it under Wine,
+# the 32-bit stub under the 32-bit loader and the 64-bit stub under wine64, in
+# turns (WINE_RUNS, default 5), in the prefix BUILD_DIR/wineprefix (made by
+# the Wine tests, or here); win32/win64 is the best 32-bit time over the best
+# 64-bit time.
+#
 # The scale rows pack a generated payload of more than 1 GiB
 # (bench/make_scale_payload.sh, made in WORK and removed again) once per
 # level and extract it once, to set cost per MB and packer memory against
@@ -76,6 +83,56 @@ timed() {
 }
 
 declare -A size pack unpack packmem unpackmem unpackplain unpackxz unpackport
+
+# One target line: the value, its limit, and whether it is met.
+check() {  # LABEL VALUE LIMIT
+  awk -v l="$1" -v v="$2" -v m="$3" 'BEGIN {
+    printf "  %-44s %10.3f  limit %10.3f  %s\n", l, v, m, (v <= m ? "met" : "NOT MET") }'
+}
+
+# ---- the Wine row: the 32-bit stub against the 64-bit one --------------------
+wine_row() {
+  local wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine arch turn
+  local -A loader=([win32]=$wine32 [win64]=$wine64) best_of
+  for f in "$wine64" "$wine32" "$build/stubs/dolmsfx-win32.exe" "$build/stubs/dolmsfx-win64.exe"; do
+    [ -x "$f" ] || [ -f "$f" ] || { echo "run.sh: wine row: $f is missing" >&2; return 1; }
+  done
+  export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+  WINE=$wine64 WINE32=$wine32 bash "$here/../tests/wine/setup_prefix.sh" >&2
+  "$(dirname "$wine64")/wineserver" -p  # kept running between the turns
+  local outwin="Z:${outdir//\//\\}"
+  for arch in win32 win64; do
+    "$dolm" pack -o "$work/wine-$arch.exe" --stub "$build/stubs/dolmsfx-$arch.exe" --window 8192K \
+      --level 6 --silent "$payload" >/dev/null
+  done
+  local all_runs=$runs; runs=1
+  prepare="rm -rf '$outdir' && mkdir '$outdir'"
+  for ((turn = 0; turn < ${WINE_RUNS:-5}; turn++)); do
+    for arch in win32 win64; do
+      timed "wine $arch extract" "${loader[$arch]}" "$work/wine-$arch.exe" -s "$outwin"
+      if [ "$turn" = 0 ] && ! diff -r "$payload" "$outdir/payload" >/dev/null; then
+        echo "run.sh: wine row: the files extracted by the $arch stub differ from the payload" >&2
+        return 1
+      fi
+      if [ -z "${best_of[$arch]:-}" ] || awk "BEGIN{exit !($best < ${best_of[$arch]})}"; then best_of[$arch]=$best; fi
+    done
+  done
+  runs=$all_runs; prepare=
+  "$(dirname "$wine64")/wineserver" -k || true
+  rm -rf "$outdir"
+  wine32_s=${best_of[win32]}; wine64_s=${best_of[win64]}
+  echo "wine: level 6, best of ${WINE_RUNS:-5} turns: win32 ${wine32_s} s, win64 ${wine64_s} s," \
+       "win32/win64 $(awk "BEGIN{printf \"%.3f\", $wine32_s / $wine64_s}")"
+}
+wine32_s=
+if [ "${WINE_ROW:-1}" != 0 ]; then
+  wine_row || echo "run.sh: the Wine row was not run" >&2
+  if [ "${WINE_ROW:-1}" = only ]; then
+    [ -n "$wine32_s" ] || exit 1
+    check "win32 / win64 extraction under Wine" "$(awk "BEGIN{print $wine32_s / $wine64_s}")" 1.15
+    exit
+  fi
+fi
 
 # ---- the tar baselines -----------------------------------------------------
 tarball=$work/payload.tar
@@ -222,10 +279,6 @@ fi
 window_kib=8192
 stub_budget=$((2 * window_kib + 576 + 2048))
 packer_budget=$((12 * window_kib + 64 * 1024))
-check() {  # LABEL VALUE LIMIT
-  awk -v l="$1" -v v="$2" -v m="$3" 'BEGIN {
-    printf "  %-44s %10.3f  limit %10.3f  %s\n", l, v, m, (v <= m ? "met" : "NOT MET") }'
-}
 echo "targets:"
 default_level=6
 best_level=${levels##* }
@@ -251,3 +304,6 @@ for level in $scale_levels; do
 done
 check "dolm-$best_level size / xz -6" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[xz]}}")" 1.15
 check "dolm-$best_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$best_level]} / ${pack[xz]}}")" 2
+if [ -n "$wine32_s" ]; then
+  check "win32 / win64 extraction under Wine" "$(awk "BEGIN{print $wine32_s / $wine64_s}")" 1.15
+fi

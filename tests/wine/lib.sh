@@ -1,5 +1,7 @@
 # Shared shell functions of the Wine tests (sourced by tests/wine/test_*.sh).
-# Needs WINE, WINEPREFIX, STUBS, WINTOOLS, BUILD and SOURCE in the environment.
+# Needs WINE (the loader of this run), STUB (the stub it runs), STUB_ARCH
+# (win32 or win64), WINEPREFIX, STUBS, WINTOOLS (the Windows test programs of
+# the same architecture), BUILD and SOURCE in the environment.
 #
 # A test starts a Windows program in the background (start_win), reads the
 # dialog or message box it shows through wineprobe.exe (read_dialog,
@@ -8,8 +10,9 @@
 # reported by finish; skip ends a test that cannot run with exit code 77.
 set -uo pipefail
 
-: "${WINE:?}" "${WINEPREFIX:?}" "${STUBS:?}" "${WINTOOLS:?}" "${BUILD:?}" "${SOURCE:?}"
+: "${WINE:?}" "${STUB:?}" "${STUB_ARCH:?}" "${WINEPREFIX:?}" "${STUBS:?}" "${WINTOOLS:?}" "${BUILD:?}" "${SOURCE:?}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+stub=$STUB
 
 WORK=$(mktemp -d "$BUILD/wine-test.XXXXXX")
 WIN_PID=""
@@ -47,6 +50,14 @@ expect_eq() {
     echo "  actual:   [$2]"
   fi
 }
+
+# The loader of this run; the win32 run without Wine's 32-bit loader skips
+# with the reason scripts/install-deps.sh gave.
+if [ ! -x "$WINE" ]; then
+  echo "SKIP: $WINE is not installed: $(cat "$BUILD/wine32-missing.txt" 2>/dev/null ||
+    echo "run scripts/install-deps.sh as root")"
+  exit 77
+fi
 
 finish() {
   if [ "$FAILURES" -gt 0 ]; then
@@ -162,10 +173,9 @@ expect_no_dialog() {
 # the test as skipped when one is not built) and points echoargs' report at
 # $report.
 use_echoargs() {
-  stub="$STUBS/dolmsfx-win64.exe"
   echoargs="$WINTOOLS/echoargs.exe"
   mkarchive="$BUILD/tests/mkarchive"
-  require_file "$stub" "the 64-bit Windows stub is not built"
+  require_file "$stub" "the $STUB_ARCH Windows stub is not built"
   require_file "$echoargs" "echoargs.exe is not built"
   require_file "$mkarchive" "mkarchive is not built"
   report="$WORK/report.txt"

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# A branded 64-bit self-extractor (icon, version information, manifest) under
+# A branded self-extractor (icon, version information, manifest) under
 # Wine: the options report is exact, the archive extracts byte for byte, and
 # the string table and dialog 103 are the plain stub's, as wrestool and
 # LoadStringA read them.
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
 dolm="$BUILD/dolm"
-require_file "$stub" "the 64-bit Windows stub is not built"
+require_file "$stub" "the $STUB_ARCH Windows stub is not built"
 require_file "$dolm" "the dolm tool is not built"
 command -v wrestool >/dev/null || skip "wrestool (icoutils) is not installed"
 

@@ -3,9 +3,8 @@
 # Windows stub under Wine (ANSI code page 1252 in the default locale) creates
 # exactly the UTF-8 names of the originals on the Linux side.
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
 dolm="$BUILD/dolm"
-require_file "$stub" "the 64-bit Windows stub is not built"
+require_file "$stub" "the $STUB_ARCH Windows stub is not built"
 require_file "$dolm" "the dolm tool is not built"
 
 names=("résumé.txt" "Ærø.txt" "naïve café.txt")

@@ -11,8 +11,8 @@ printf 'a document\r\n' >"$WORK/notes.dolmdoc"
 cp "$WORK/notes.dolmdoc" "$WORK/notes.nothing"
 prog=$(win_path "$echoargs")
 
-"$WINE" reg add 'HKCR\.dolmdoc' /ve /d dolmdocfile /f >/dev/null 2>&1
-"$WINE" reg add 'HKCR\dolmdocfile\shell\open\command' /ve /d "\"$prog\" \"%1\"" /f \
+"$WINE64" reg add 'HKCR\.dolmdoc' /ve /d dolmdocfile /f >/dev/null 2>&1
+"$WINE64" reg add 'HKCR\dolmdocfile\shell\open\command' /ve /d "\"$prog\" \"%1\"" /f \
   >/dev/null 2>&1
 
 # The associated program receives: itself quoted, the document path, the

@@ -4,9 +4,8 @@
 # byte with their originals, with stored times and the read-only attribute,
 # with recreated and with flat folders; and a damaged data block.
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
 dolm="$BUILD/dolm"
-require_file "$stub" "the 64-bit Windows stub is not built"
+require_file "$stub" "the $STUB_ARCH Windows stub is not built"
 require_file "$dolm" "the dolm tool is not built"
 
 # Inputs: text, noise larger than a 32K window, a file of exactly 32,768

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# What the 64-bit Windows stub shows under Wine: the error box of a stub
+# What the Windows stub shows under Wine: the error box of a stub
 # without archive, the options report, errors 21 and 1 for a damaged archive
 # header, and the "Overwrite file" question with its answers.
 source "$(dirname "$0")/lib.sh"
-stub="$STUBS/dolmsfx-win64.exe"
-require_file "$stub" "the 64-bit Windows stub is not built"
+require_file "$stub" "the $STUB_ARCH Windows stub is not built"
 mkarchive="$BUILD/tests/mkarchive"
 caption=' DOLM Self Extractor Error '
 

@@ -5,7 +5,6 @@
 source "$(dirname "$0")/lib.sh"
 generated="$BUILD/generated/string_table.cpp"
 require_file "$generated" "the generated string table is not built"
-stub="$STUBS/dolmsfx-win64.exe"
 [ -e "$stub" ] || stub="$WINTOOLS/overwrite-dialog.exe"  # same resources
 require_file "$stub" "no Windows program with the stub's resources is built"
 
