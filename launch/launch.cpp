@@ -87,7 +87,7 @@ Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
   return kOk;
 }
 
-Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome) {
+Result LaunchExecuteFile(char* path, const char* args, const char* folder, LaunchOutcome* outcome) {
   char absolute[kCommandSize];
   snprintf(absolute, sizeof absolute, "%s", path);
   StripQuotes(absolute);
@@ -103,7 +103,7 @@ Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* fo
   if (!formed.ok()) return formed;
   // The extracted file carries no execute permission on POSIX systems yet.
   if (IsProgram(absolute)) PlatformMakeExecutable(absolute);
-  if (!PlatformRunProcess(commandLine, wait, &outcome->exitStatus, &outcome->startError))
+  if (!PlatformRunProcess(commandLine, &outcome->exitStatus, &outcome->startError))
     return Result{kCannotStart};
   return kOk;
 }

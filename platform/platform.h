@@ -243,15 +243,14 @@ void PlatformFindClose(void* search);
 void PlatformFindExecutable(const char* file, const char* folder, char* result, int size);
 
 // Creates a process from a Windows-style command line in the current folder,
-// with the stub's environment, and when wait is set waits for it without a
-// time limit. Returns true when the process was created (and waited for when
-// asked), with its exit status in *exitStatus (POSIX: 128 + the signal's
+// with the stub's environment, and waits for it without a time limit.
+// Returns true when the process was created and has ended, with its exit status in *exitStatus (POSIX: 128 + the signal's
 // number when a signal ended it; Windows: 0); false with the system's error
 // in *error. POSIX: the command line is split into argv by the Windows rules;
 // a "#!" script that cannot be started itself (a noexec folder) is started
 // through its interpreter; Ctrl-C and Ctrl-\ reach only the program while
 // the stub waits.
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error);
+bool PlatformRunProcess(const char* commandLine, int* exitStatus, int* error);
 
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);

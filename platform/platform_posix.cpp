@@ -593,23 +593,41 @@ void ExecProgram(char** argv) {
 
 }  // namespace
 
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
-  *exitStatus = 0;
-  *error = 0;
-  size_t len = std::strlen(commandLine);
-  char* storage = static_cast<char*>(std::malloc(2 * len + 2));
-  char** argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
-  if (!storage || !argv) {
-    std::free(storage);
-    std::free(argv);
+namespace {
+
+// A command line split into the argv of execvp, the paths in the host's form.
+// argv[0] points at program when the program path could be converted; a
+// further argument lies in storage unless it grew and got storage of its own.
+struct ExecArguments {
+  char* storage;  // the split texts, storageSize bytes
+  size_t storageSize;
+  char** argv;    // null-terminated
+  char program[PATH_MAX];
+};
+
+void FreeExecArguments(ExecArguments* args) {
+  FreeGrownArguments(args->argv, args->storage, args->storageSize);
+  std::free(args->storage);
+  std::free(args->argv);
+}
+
+// Splits commandLine by the Windows rules; false when memory runs out.
+bool SplitForExec(const char* commandLine, ExecArguments* args) {
+  const size_t len = std::strlen(commandLine);
+  args->storageSize = 2 * len + 2;
+  args->storage = static_cast<char*>(std::malloc(args->storageSize));
+  args->argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
+  if (!args->storage || !args->argv) {
+    std::free(args->storage);
+    std::free(args->argv);
     return false;
   }
-  PosixSplitCommandLine(commandLine, storage, argv);
+  char** argv = args->argv;
+  PosixSplitCommandLine(commandLine, args->storage, argv);
   // The program path is a path of the stub's form.
   for (char* c = argv[0]; *c; ++c)
     if (*c == '\\') *c = '/';
-  char program[PATH_MAX];
-  if (HostPath(argv[0], program, sizeof program)) argv[0] = program;
+  if (HostPath(argv[0], args->program, sizeof args->program)) argv[0] = args->program;
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.
@@ -622,13 +640,33 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
     if (std::strlen(host) <= std::strlen(argv[i])) std::strcpy(argv[i], host);
     else if (char* copy = strdup(host)) argv[i] = copy;
   }
+  return true;
+}
 
+// The child: the stub's own handling of Ctrl-C and Ctrl-\ put back, then the
+// program; a failed exec is reported through the pipe.
+[[noreturn]] void BecomeProgram(char** argv, int reportFd, const struct sigaction* oldInt,
+                                const struct sigaction* oldQuit) {
+  sigaction(SIGINT, oldInt, nullptr);
+  sigaction(SIGQUIT, oldQuit, nullptr);
+  if (argv[0][0]) ExecProgram(argv);
+  int failure = errno;
+  ssize_t ignored = write(reportFd, &failure, sizeof failure);
+  (void)ignored;
+  _exit(127);
+}
+
+}  // namespace
+
+bool PlatformRunProcess(const char* commandLine, int* exitStatus, int* error) {
+  *exitStatus = 0;
+  *error = 0;
+  ExecArguments args;
+  if (!SplitForExec(commandLine, &args)) return false;
   // The child reports a failed exec through a pipe that closes on success.
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
-    FreeGrownArguments(argv, storage, 2 * len + 2);
-    std::free(storage);
-    std::free(argv);
+    FreeExecArguments(&args);
     return false;
   }
   std::fflush(nullptr);
@@ -637,27 +675,15 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
   struct sigaction ignore = {}, oldInt = {}, oldQuit = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  if (wait) {
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
-  }
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGQUIT, &ignore, &oldQuit);
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (wait) {
-      sigaction(SIGINT, &oldInt, nullptr);
-      sigaction(SIGQUIT, &oldQuit, nullptr);
-    }
-    if (argv[0][0]) ExecProgram(argv);
-    int failure = errno;
-    ssize_t ignored = write(fds[1], &failure, sizeof failure);
-    (void)ignored;
-    _exit(127);
+    BecomeProgram(args.argv, fds[1], &oldInt, &oldQuit);
   }
   close(fds[1]);
-  FreeGrownArguments(argv, storage, 2 * len + 2);
-  std::free(storage);
-  std::free(argv);
+  FreeExecArguments(&args);
   bool started = false;
   if (pid < 0) {
     *error = errno;
@@ -669,17 +695,13 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
     } while (got < 0 && errno == EINTR);
     close(fds[0]);
     started = got <= 0;
-    if (!started || wait) {
-      int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      *exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    *exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
-  if (wait) {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
-  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGQUIT, &oldQuit, nullptr);
   return started;
 }
 

@@ -281,7 +281,7 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   CopyText(result, size, program);
 }
 
-bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int* error) {
+bool PlatformRunProcess(const char* commandLine, int* exitStatus, int* error) {
   *exitStatus = 0;
   *error = 0;
   // CreateProcessA may write into the command line, so it gets a copy.
@@ -306,8 +306,7 @@ bool PlatformRunProcess(const char* commandLine, bool wait, int* exitStatus, int
     return false;
   }
 
-  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
-  // The handles are released also when the caller does not wait.
+  WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
