@@ -19,6 +19,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
+#include "platform/stored_names.h"
 #include "resources/string_table.h"
 
 namespace {
@@ -31,76 +32,18 @@ struct PosixState {
 };
 PosixState gPosix;
 
-// Stored names are 8-bit text in the Windows code page of the machine that
-// made the archive; Linux names are UTF-8. Each part of the path between
-// slashes that is valid UTF-8 stays as it is (names written by UTF-8 tools,
-// and the host's own folders); any other part is read as code page 1252, the
-// ANSI code page of a Western Windows and of Wine's default locale. The five
-// bytes 1252 leaves undefined keep their own value, as Windows reads them.
-// Converts out (size bytes, NUL-terminated) in place; false when the result
-// does not fit.
-bool Utf8HostNames(char* out, size_t size) {
-  static const uint16_t kCp1252[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  char in[PATH_MAX];
-  size_t n = std::strlen(out);
-  if (n >= sizeof in) return false;
-  std::memcpy(in, out, n + 1);
-  size_t o = 0;
-  for (size_t start = 0; start <= n;) {
-    size_t end = start;
-    while (end < n && in[end] != '/') ++end;
-    // Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
-    int utf8 = 1;
-    for (size_t i = start; i < end && utf8;) {
-      const unsigned char* c = reinterpret_cast<const unsigned char*>(in + i);
-      size_t len = c[0] < 0x80 ? 1 : c[0] >= 0xC2 && c[0] <= 0xDF ? 2 : c[0] >= 0xE0 && c[0] <= 0xEF ? 3
-                 : c[0] >= 0xF0 && c[0] <= 0xF4 ? 4 : 0;
-      utf8 = len != 0 && i + len <= end;
-      for (size_t k = 1; k < len && utf8; ++k) utf8 = (c[k] & 0xC0) == 0x80;
-      if (utf8 && len > 2)
-        utf8 = !((c[0] == 0xE0 && c[1] < 0xA0) || (c[0] == 0xED && c[1] > 0x9F) ||
-                 (c[0] == 0xF0 && c[1] < 0x90) || (c[0] == 0xF4 && c[1] > 0x8F));
-      i += len;
-    }
-    for (size_t i = start; i < end; ++i) {
-      unsigned char c = static_cast<unsigned char>(in[i]);
-      unsigned point = utf8 || c < 0x80 ? c : c < 0xA0 ? kCp1252[c - 0x80] : c;
-      if (o + 3 >= size) return false;
-      if (utf8 || point < 0x80) {
-        out[o++] = static_cast<char>(c);
-      } else if (point < 0x800) {
-        out[o++] = static_cast<char>(0xC0 | (point >> 6));
-        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
-      } else {
-        out[o++] = static_cast<char>(0xE0 | (point >> 12));
-        out[o++] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
-      }
-    }
-    if (end < n) {
-      if (o + 1 >= size) return false;
-      out[o++] = '/';
-    }
-    start = end + 1;
-  }
-  out[o] = '\0';
-  return true;
-}
-
 // Copies a path in the stub's form into out with every backslash turned into
-// a slash and each name made UTF-8 (Utf8HostNames). False when it does not
-// fit (errno = ENAMETOOLONG).
+// a slash and each name made UTF-8 by the stored-name rule
+// (platform/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
 bool HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
-  if (n >= size) {
+  char slashed[PATH_MAX];
+  if (n >= size || n >= sizeof slashed) {
     errno = ENAMETOOLONG;
     return false;
   }
-  for (size_t i = 0; i <= n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
-  if (Utf8HostNames(out, size)) return true;
+  for (size_t i = 0; i <= n; ++i) slashed[i] = path[i] == '\\' ? '/' : path[i];
+  if (StoredNameToUtf8(slashed, n, out, size)) return true;
   errno = ENAMETOOLONG;
   return false;
 }
