@@ -24,14 +24,6 @@
 
 namespace {
 
-// Module state.
-// Invariants: commandLine is always NUL-terminated; it holds the command line
-// formed by PosixEntry and is empty before that.
-struct PosixState {
-  char commandLine[32768];  // the Windows limit for a process command line
-};
-PosixState gPosix;
-
 // Copies a path in the stub's form into out with every backslash turned into
 // a slash and each name made UTF-8 by the stored-name rule
 // (platform/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
@@ -85,53 +77,6 @@ bool NextMatch(Search* s, PlatformFindEntry* entry) {
 }  // namespace
 
 // ---- command line --------------------------------------------------------------
-
-size_t PosixFormCommandLine(int argc, const char* const* argv, char* out, size_t size) {
-  if (size == 0) return 0;
-  out[0] = '\0';
-  size_t len = 0;
-  for (int i = 0; i < argc; ++i) {
-    const char* a = argv[i];
-    // Worst case of one argument: blank, two quotes, every character doubled
-    // by escaping, and the terminator.
-    size_t need = 4 + 2 * std::strlen(a);
-    if (len + need > size) break;
-    char* p = out + len;
-    if (i == 0) {
-      *p++ = '"';
-      for (const char* c = a; *c; ++c) *p++ = *c;
-      *p++ = '"';
-    } else {
-      *p++ = ' ';
-      // An absolute host path ("/x/..." with a second slash) is quoted too: the
-      // stub's parser would read its leading slash as a switch mark.
-      int quote = a[0] == '\0' || std::strpbrk(a, " \t") != nullptr ||
-                  (a[0] == '/' && std::strchr(a + 1, '/') != nullptr);
-      if (quote) *p++ = '"';
-      size_t backslashes = 0;
-      for (const char* c = a; *c; ++c) {
-        if (*c == '\\') {
-          ++backslashes;
-        } else if (*c == '"') {
-          // Backslashes before a literal quote are doubled, plus one for it.
-          for (size_t k = 0; k < backslashes + 1; ++k) *p++ = '\\';
-          backslashes = 0;
-        } else {
-          backslashes = 0;
-        }
-        *p++ = *c;
-      }
-      if (quote) {
-        // Backslashes before the closing quote are doubled so it stays a quote.
-        for (size_t k = 0; k < backslashes; ++k) *p++ = '\\';
-        *p++ = '"';
-      }
-    }
-    *p = '\0';
-    len = static_cast<size_t>(p - out);
-  }
-  return len;
-}
 
 int PosixSplitCommandLine(const char* commandLine, char* storage, char** argv) {
   const char* s = commandLine;
@@ -187,43 +132,6 @@ int PosixSplitCommandLine(const char* commandLine, char* storage, char** argv) {
   return argc;
 }
 
-const char* PosixArgumentText(const char* commandLine) {
-  const char* p = commandLine;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (static_cast<unsigned char>(*p) > 0x20) ++p;
-  }
-  while (*p && static_cast<unsigned char>(*p) <= 0x20) ++p;
-  return p;
-}
-
-const char* PlatformCommandLine() { return gPosix.commandLine; }
-
-int PosixEntry(int argc, char** argv) {
-  // A program started through PATH has a bare name in argv[0] that does not
-  // name its file from the current folder; the kernel's link names it.
-  char self[PATH_MAX];
-  const char* program = argc > 0 ? argv[0] : "";
-  if (!std::strchr(program, '/')) {
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-      self[n] = '\0';
-      program = self;
-    }
-  }
-  int count = argc > 0 ? argc : 1;
-  const char** all = static_cast<const char**>(std::malloc(sizeof(char*) * static_cast<size_t>(count)));
-  if (!all) return 1;
-  all[0] = program;
-  for (int i = 1; i < count; ++i) all[i] = argv[i];
-  PosixFormCommandLine(count, all, gPosix.commandLine, sizeof gPosix.commandLine);
-  std::free(all);
-  return StubMain(PosixArgumentText(gPosix.commandLine));
-}
-
 void PlatformCreateHiddenWindow() {}
 
 bool PlatformHasSse2() {
@@ -245,11 +153,6 @@ int PlatformExitCode(RunEnd end, int programStatus) {
     case kEndNotExtracted: return 127;
     default: return 0;
   }
-}
-
-void PlatformExitProcess(int code) {
-  std::fflush(nullptr);
-  std::exit(code);
 }
 
 // ---- resources and user interface ---------------------------------------------

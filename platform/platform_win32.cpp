@@ -147,11 +147,6 @@ int PlatformExitCode(RunEnd end, int programStatus) {
   return end == kEndCancelled ? 1 : end == kEndNoTreePool ? 3 : 0;
 }
 
-void PlatformExitProcess(int code) {
-  // exit() rather than ExitProcess so that the C runtime flushes open streams.
-  std::exit(code);
-}
-
 // ---- resources and user interface ------------------------------------------
 
 int PlatformLoadString(unsigned id, char* buf, int size) {
