@@ -15,7 +15,7 @@ seconds=${1:?usage: run_fuzzers.sh SECONDS [TARGET ...]}
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(model_decoder splay_decoder solid_header block_reader stub_run examine pe_resources)
+  targets=(model_decoder splay_decoder solid_header block_reader stub_run examine pe_resources posix_args)
 fi
 build=$here/build-fuzz
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DDOLM_WINDOWS_STUBS=OFF -DDOLM_FUZZ=ON >/dev/null

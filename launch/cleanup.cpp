@@ -66,8 +66,8 @@ bool ChangeFolder(const char* path) {
   return PlatformSetCurrentFolder(path);
 }
 
-void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written, bool everything) {
-  if (!outermost) return WalkFolder(folder, written, everything);
+void RemoveFolderContents(const char* folder, WrittenRecord* written, Removal removal) {
+  const bool everything = removal == Removal::kEverything;
   char saved[kPathSize];
   const bool haveSaved = PlatformGetCurrentFolder(saved, sizeof saved);
   if (haveSaved) {
@@ -86,7 +86,7 @@ void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* wri
 
 void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder) {
   if (!PlatformIsAbsolutePath(folder) && !IsPathSeparator(folder[0])) return;
-  RemoveFolderContents(folder, true, written, ownFolder);
+  RemoveFolderContents(folder, written, ownFolder ? Removal::kEverything : Removal::kWrittenByRun);
   if (ownFolder) PlatformRemoveFolder(folder);
 }
 
@@ -114,5 +114,5 @@ Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, Wr
   // Where temporary folders are shared, a file this run did not write (one
   // planted beforehand, or kept by the answer No) is never started.
   if (PlatformStartsOnlyWrittenFiles() && !IsWrittenPath(written, execPath)) return Result{kNotWrittenByRun};
-  return LaunchExecuteFile(execPath, options->execArgs, true, tempFolder, outcome);
+  return LaunchExecuteFile(execPath, options->execArgs, tempFolder, outcome);
 }

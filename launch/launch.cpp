@@ -87,7 +87,7 @@ Result FormLaunchCommandLine(char* path, const char* args, char* commandLine) {
   return kOk;
 }
 
-Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome) {
+Result LaunchExecuteFile(char* path, const char* args, const char* folder, LaunchOutcome* outcome) {
   char given[kCommandSize];
   snprintf(given, sizeof given, "%s", path);
   StripQuotes(given);
@@ -109,7 +109,7 @@ Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* fo
   if (!formed.ok()) return formed;
   // The extracted file carries no execute permission on POSIX systems yet.
   if (program) PlatformMakeExecutable(file);
-  if (!PlatformRunProcess(commandLine, program ? file : nullptr, wait, &outcome->exitStatus, &outcome->startError))
+  if (!PlatformRunProcess(commandLine, program ? file : nullptr, &outcome->exitStatus, &outcome->startError))
     return Result{kCannotStart};
   return kOk;
 }

@@ -24,11 +24,17 @@ Result LaunchStoredFile(const char* tempFolder, const StoredOptions* options, Wr
 // the folder is the run's own, everything in it and the folder itself.
 void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder);
 
-Result LaunchExecuteFile(char* path, const char* args, bool wait, const char* folder, LaunchOutcome* outcome);
+// Starts path with args in folder and waits for it to end.
+Result LaunchExecuteFile(char* path, const char* args, const char* folder, LaunchOutcome* outcome);
 void StripQuotes(char* text);
 // Forms the command line that starts path (520 bytes): kNoAssociation when
 // path is a document with no associated program, kCannotStart when path or
 // the command line would not fit. StripQuotes is applied to path.
 Result FormLaunchCommandLine(char* path, const char* args, char* commandLine);
-void RemoveFolderContents(const char* folder, bool outermost, WrittenRecord* written, bool everything);
+// Which files a removal takes: only what this run wrote and the folders it
+// created, or everything (the folder is the run's own).
+enum class Removal { kWrittenByRun, kEverything };
+// Removes what `removal` takes below folder, from the drive's root folder (or
+// "/") as the current folder so that the tree being removed is not in use.
+void RemoveFolderContents(const char* folder, WrittenRecord* written, Removal removal);
 bool ChangeFolder(const char* path);

@@ -156,3 +156,15 @@ bool FinishEmptyTail(Expansion* x) {
   }
   return true;
 }
+
+Result EndExpansion(Expansion* x, HalfFile halfFile) {
+  if (!x->fileOpen) return kOk;
+  x->fileOpen = false;
+  x->writing = false;
+  if (halfFile == HalfFile::kRemove) {
+    x->sink.remove(x->sink.self);
+    return kOk;
+  }
+  const uint32_t index = x->nextFile - 1;
+  return x->sink.finish(x->sink.self, index, x->files->records[index], false);
+}

@@ -99,6 +99,13 @@ bool FlushWindow(Expansion* x, uint32_t n);
 // flush stops at the last byte of data): this finishes the open file when it
 // is complete and creates those empty files. False when the output failed.
 bool FinishEmptyTail(Expansion* x);
+// What EndExpansion does with a file whose bytes did not all arrive (the
+// data ended early, or the run went on after an error).
+enum class HalfFile { kKeep, kRemove };
+// Ends an expansion: the file left open, if any, is closed as it stands
+// (kKeep, the stub's way) or removed (kRemove, dolm extract's way). Returns
+// what closing it gave.
+Result EndExpansion(Expansion* x, HalfFile halfFile);
 // Expands the flag bits of the current block into the window from
 // x->windowPos (validBits: the valid bits of the block's last flag byte, 0
 // for all 8). kErrorDamaged when the block asks for more stream bytes than

@@ -125,16 +125,13 @@ bool PlatformHasSse2();
 
 // ---- process start and end -------------------------------------------------
 
-// The stub's own entry, called by the backend's entry point (WinMain or main)
-// with the process command line already available through PlatformCommandLine.
-// argText is the argument text after the program name. Returns the exit code.
+// The Windows stub's own entry, called by WinMain with the process command
+// line available through PlatformCommandLine. argText is the argument text
+// after the program name. Returns the exit code, with which the process
+// ends. (The Linux stub's entry is its own main, which reads argv directly.)
 int StubMain(const char* argText);
 
-// The whole process command line: GetCommandLineA on Windows; on POSIX formed
-// from argv the way Windows forms it (program path in double quotes, each
-// further argument separated by one blank and quoted when it holds a blank or
-// is empty, and also when it is an absolute path such as /tmp/out, which the
-// switch parser would otherwise read as the switch t).
+// The whole process command line (GetCommandLineA); Windows only.
 const char* PlatformCommandLine();
 
 // Registers the class "DolmSFX" and creates the hidden main window (never
@@ -156,9 +153,6 @@ enum RunEnd {
   kEndNotExtracted,
 };
 int PlatformExitCode(RunEnd end, int programStatus);
-
-// Ends the process at once with the given exit code.
-[[noreturn]] void PlatformExitProcess(int code);
 
 // ---- resources and user interface ------------------------------------------
 
@@ -256,16 +250,15 @@ void PlatformFindClose(void* search);
 void PlatformFindExecutable(const char* file, const char* folder, char* result, int size);
 
 // Creates a process from a Windows-style command line in the current folder,
-// with the stub's environment, and when wait is set waits for it without a
-// time limit. Returns true when the process was created (and waited for when
-// asked), with its exit status in *exitStatus (POSIX: 128 + the signal's
+// with the stub's environment, and waits for it without a time limit.
+// Returns true when the process was created and has ended, with its exit status in *exitStatus (POSIX: 128 + the signal's
 // number when a signal ended it; Windows: 0); false with the system's error
 // in *error. POSIX: the command line is split into argv by the Windows rules;
 // a "#!" script that cannot be started itself (a noexec folder) is started
 // through its interpreter; Ctrl-C and Ctrl-\ reach only the program while
 // the stub waits. program, when not null, is the file to start (a full path),
 // whatever the command line's first word says.
-bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error);
+bool PlatformRunProcess(const char* commandLine, const char* program, int* exitStatus, int* error);
 
 // POSIX only meaning: gives the owner execute permission (nothing on Windows).
 void PlatformMakeExecutable(const char* path);
@@ -280,7 +273,3 @@ void PlatformMarkProgram(const char* path);
 // that begins with "#!" or the ELF magic. Always false on Windows, where any
 // other file is a document.
 bool PlatformIsNativeProgram(const char* path);
-
-// POSIX entry (called from main): keeps argv for PlatformCommandLine, then
-// runs StubMain with the argument text.
-int PosixEntry(int argc, char** argv);

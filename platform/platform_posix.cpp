@@ -19,88 +19,23 @@
 
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
+#include "platform/stored_names.h"
 #include "resources/string_table.h"
 
 namespace {
 
-// Module state.
-// Invariants: commandLine is always NUL-terminated; it holds the command line
-// formed by PosixEntry and is empty before that.
-struct PosixState {
-  char commandLine[32768];  // the Windows limit for a process command line
-};
-PosixState gPosix;
-
-// Stored names are 8-bit text in the Windows code page of the machine that
-// made the archive; Linux names are UTF-8. Each part of the path between
-// slashes that is valid UTF-8 stays as it is (names written by UTF-8 tools,
-// and the host's own folders); any other part is read as code page 1252, the
-// ANSI code page of a Western Windows and of Wine's default locale. The five
-// bytes 1252 leaves undefined keep their own value, as Windows reads them.
-// Converts out (size bytes, NUL-terminated) in place; false when the result
-// does not fit.
-bool Utf8HostNames(char* out, size_t size) {
-  static const uint16_t kCp1252[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  char in[PATH_MAX];
-  size_t n = std::strlen(out);
-  if (n >= sizeof in) return false;
-  std::memcpy(in, out, n + 1);
-  size_t o = 0;
-  for (size_t start = 0; start <= n;) {
-    size_t end = start;
-    while (end < n && in[end] != '/') ++end;
-    // Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
-    int utf8 = 1;
-    for (size_t i = start; i < end && utf8;) {
-      const unsigned char* c = reinterpret_cast<const unsigned char*>(in + i);
-      size_t len = c[0] < 0x80 ? 1 : c[0] >= 0xC2 && c[0] <= 0xDF ? 2 : c[0] >= 0xE0 && c[0] <= 0xEF ? 3
-                 : c[0] >= 0xF0 && c[0] <= 0xF4 ? 4 : 0;
-      utf8 = len != 0 && i + len <= end;
-      for (size_t k = 1; k < len && utf8; ++k) utf8 = (c[k] & 0xC0) == 0x80;
-      if (utf8 && len > 2)
-        utf8 = !((c[0] == 0xE0 && c[1] < 0xA0) || (c[0] == 0xED && c[1] > 0x9F) ||
-                 (c[0] == 0xF0 && c[1] < 0x90) || (c[0] == 0xF4 && c[1] > 0x8F));
-      i += len;
-    }
-    for (size_t i = start; i < end; ++i) {
-      unsigned char c = static_cast<unsigned char>(in[i]);
-      unsigned point = utf8 || c < 0x80 ? c : c < 0xA0 ? kCp1252[c - 0x80] : c;
-      if (o + 3 >= size) return false;
-      if (utf8 || point < 0x80) {
-        out[o++] = static_cast<char>(c);
-      } else if (point < 0x800) {
-        out[o++] = static_cast<char>(0xC0 | (point >> 6));
-        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
-      } else {
-        out[o++] = static_cast<char>(0xE0 | (point >> 12));
-        out[o++] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out[o++] = static_cast<char>(0x80 | (point & 0x3F));
-      }
-    }
-    if (end < n) {
-      if (o + 1 >= size) return false;
-      out[o++] = '/';
-    }
-    start = end + 1;
-  }
-  out[o] = '\0';
-  return true;
-}
-
 // Copies a path in the stub's form into out with every backslash turned into
-// a slash and each name made UTF-8 (Utf8HostNames). False when it does not
-// fit (errno = ENAMETOOLONG).
+// a slash and each name made UTF-8 by the stored-name rule
+// (platform/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
 bool HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
-  if (n >= size) {
+  char slashed[PATH_MAX];
+  if (n >= size || n >= sizeof slashed) {
     errno = ENAMETOOLONG;
     return false;
   }
-  for (size_t i = 0; i <= n; ++i) out[i] = path[i] == '\\' ? '/' : path[i];
-  if (Utf8HostNames(out, size)) return true;
+  for (size_t i = 0; i <= n; ++i) slashed[i] = path[i] == '\\' ? '/' : path[i];
+  if (StoredNameToUtf8(slashed, n, out, size)) return true;
   errno = ENAMETOOLONG;
   return false;
 }
@@ -142,53 +77,6 @@ bool NextMatch(Search* s, PlatformFindEntry* entry) {
 }  // namespace
 
 // ---- command line --------------------------------------------------------------
-
-size_t PosixFormCommandLine(int argc, const char* const* argv, char* out, size_t size) {
-  if (size == 0) return 0;
-  out[0] = '\0';
-  size_t len = 0;
-  for (int i = 0; i < argc; ++i) {
-    const char* a = argv[i];
-    // Worst case of one argument: blank, two quotes, every character doubled
-    // by escaping, and the terminator.
-    size_t need = 4 + 2 * std::strlen(a);
-    if (len + need > size) break;
-    char* p = out + len;
-    if (i == 0) {
-      *p++ = '"';
-      for (const char* c = a; *c; ++c) *p++ = *c;
-      *p++ = '"';
-    } else {
-      *p++ = ' ';
-      // An absolute host path ("/x/..." with a second slash) is quoted too: the
-      // stub's parser would read its leading slash as a switch mark.
-      int quote = a[0] == '\0' || std::strpbrk(a, " \t") != nullptr ||
-                  (a[0] == '/' && std::strchr(a + 1, '/') != nullptr);
-      if (quote) *p++ = '"';
-      size_t backslashes = 0;
-      for (const char* c = a; *c; ++c) {
-        if (*c == '\\') {
-          ++backslashes;
-        } else if (*c == '"') {
-          // Backslashes before a literal quote are doubled, plus one for it.
-          for (size_t k = 0; k < backslashes + 1; ++k) *p++ = '\\';
-          backslashes = 0;
-        } else {
-          backslashes = 0;
-        }
-        *p++ = *c;
-      }
-      if (quote) {
-        // Backslashes before the closing quote are doubled so it stays a quote.
-        for (size_t k = 0; k < backslashes; ++k) *p++ = '\\';
-        *p++ = '"';
-      }
-    }
-    *p = '\0';
-    len = static_cast<size_t>(p - out);
-  }
-  return len;
-}
 
 int PosixSplitCommandLine(const char* commandLine, char* storage, char** argv) {
   const char* s = commandLine;
@@ -244,43 +132,6 @@ int PosixSplitCommandLine(const char* commandLine, char* storage, char** argv) {
   return argc;
 }
 
-const char* PosixArgumentText(const char* commandLine) {
-  const char* p = commandLine;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (static_cast<unsigned char>(*p) > 0x20) ++p;
-  }
-  while (*p && static_cast<unsigned char>(*p) <= 0x20) ++p;
-  return p;
-}
-
-const char* PlatformCommandLine() { return gPosix.commandLine; }
-
-int PosixEntry(int argc, char** argv) {
-  // A program started through PATH has a bare name in argv[0] that does not
-  // name its file from the current folder; the kernel's link names it.
-  char self[PATH_MAX];
-  const char* program = argc > 0 ? argv[0] : "";
-  if (!std::strchr(program, '/')) {
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-      self[n] = '\0';
-      program = self;
-    }
-  }
-  int count = argc > 0 ? argc : 1;
-  const char** all = static_cast<const char**>(std::malloc(sizeof(char*) * static_cast<size_t>(count)));
-  if (!all) return 1;
-  all[0] = program;
-  for (int i = 1; i < count; ++i) all[i] = argv[i];
-  PosixFormCommandLine(count, all, gPosix.commandLine, sizeof gPosix.commandLine);
-  std::free(all);
-  return StubMain(PosixArgumentText(gPosix.commandLine));
-}
-
 void PlatformCreateHiddenWindow() {}
 
 bool PlatformHasSse2() {
@@ -302,11 +153,6 @@ int PlatformExitCode(RunEnd end, int programStatus) {
     case kEndNotExtracted: return 127;
     default: return 0;
   }
-}
-
-void PlatformExitProcess(int code) {
-  std::fflush(nullptr);
-  std::exit(code);
 }
 
 // ---- resources and user interface ---------------------------------------------
@@ -599,26 +445,47 @@ void ExecProgram(char** argv) {
 
 }  // namespace
 
-bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error) {
-  *exitStatus = 0;
-  *error = 0;
-  size_t len = std::strlen(commandLine);
-  char* storage = static_cast<char*>(std::malloc(2 * len + 2));
-  char** argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
-  if (!storage || !argv) {
-    std::free(storage);
-    std::free(argv);
+namespace {
+
+// A command line split into the argv of execvp, the paths in the host's form.
+// argv[0] points at program when the program path could be converted; a
+// further argument lies in storage unless it grew and got storage of its own.
+struct ExecArguments {
+  char* storage;  // the split texts, storageSize bytes
+  size_t storageSize;
+  char** argv;    // null-terminated
+  char program[PATH_MAX];
+};
+
+void FreeExecArguments(ExecArguments* args) {
+  FreeGrownArguments(args->argv, args->storage, args->storageSize);
+  std::free(args->storage);
+  std::free(args->argv);
+}
+
+// Splits commandLine by the Windows rules; false when memory runs out.
+bool SplitForExec(const char* commandLine, const char* program, ExecArguments* args) {
+  const size_t len = std::strlen(commandLine);
+  args->storageSize = 2 * len + 2;
+  args->storage = static_cast<char*>(std::malloc(args->storageSize));
+  args->argv = static_cast<char**>(std::malloc(sizeof(char*) * (len / 2 + 2)));
+  if (!args->storage || !args->argv) {
+    std::free(args->storage);
+    std::free(args->argv);
     return false;
   }
-  PosixSplitCommandLine(commandLine, storage, argv);
-  // The program path is a path of the stub's form.
+  char** argv = args->argv;
+  PosixSplitCommandLine(commandLine, args->storage, argv);
+  // The program path is a path of the stub's form; program, when given, is
+  // the file to start whatever the command line's first word says.
   char named[PATH_MAX];
-  if (program != nullptr && std::snprintf(named, sizeof named, "%s", program) < static_cast<int>(sizeof named))
-    argv[0] = named;
-  for (char* c = argv[0]; *c; ++c)
+  if (program == nullptr || std::snprintf(named, sizeof named, "%s", program) >= static_cast<int>(sizeof named))
+    std::snprintf(named, sizeof named, "%s", argv[0]);
+  for (char* c = named; *c; ++c)
     if (*c == '\\') *c = '/';
-  char hostProgram[PATH_MAX];
-  if (HostPath(argv[0], hostProgram, sizeof hostProgram)) argv[0] = hostProgram;
+  if (!HostPath(named, args->program, sizeof args->program))
+    std::snprintf(args->program, sizeof args->program, "%s", named);
+  argv[0] = args->program;
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.
@@ -631,13 +498,33 @@ bool PlatformRunProcess(const char* commandLine, const char* program, bool wait,
     if (std::strlen(host) <= std::strlen(argv[i])) std::strcpy(argv[i], host);
     else if (char* copy = strdup(host)) argv[i] = copy;
   }
+  return true;
+}
 
+// The child: the stub's own handling of Ctrl-C and Ctrl-\ put back, then the
+// program; a failed exec is reported through the pipe.
+[[noreturn]] void BecomeProgram(char** argv, int reportFd, const struct sigaction* oldInt,
+                                const struct sigaction* oldQuit) {
+  sigaction(SIGINT, oldInt, nullptr);
+  sigaction(SIGQUIT, oldQuit, nullptr);
+  if (argv[0][0]) ExecProgram(argv);
+  int failure = errno;
+  ssize_t ignored = write(reportFd, &failure, sizeof failure);
+  (void)ignored;
+  _exit(127);
+}
+
+}  // namespace
+
+bool PlatformRunProcess(const char* commandLine, const char* program, int* exitStatus, int* error) {
+  *exitStatus = 0;
+  *error = 0;
+  ExecArguments args;
+  if (!SplitForExec(commandLine, program, &args)) return false;
   // The child reports a failed exec through a pipe that closes on success.
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
-    FreeGrownArguments(argv, storage, 2 * len + 2);
-    std::free(storage);
-    std::free(argv);
+    FreeExecArguments(&args);
     return false;
   }
   std::fflush(nullptr);
@@ -646,27 +533,15 @@ bool PlatformRunProcess(const char* commandLine, const char* program, bool wait,
   struct sigaction ignore = {}, oldInt = {}, oldQuit = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  if (wait) {
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
-  }
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGQUIT, &ignore, &oldQuit);
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (wait) {
-      sigaction(SIGINT, &oldInt, nullptr);
-      sigaction(SIGQUIT, &oldQuit, nullptr);
-    }
-    if (argv[0][0]) ExecProgram(argv);
-    int failure = errno;
-    ssize_t ignored = write(fds[1], &failure, sizeof failure);
-    (void)ignored;
-    _exit(127);
+    BecomeProgram(args.argv, fds[1], &oldInt, &oldQuit);
   }
   close(fds[1]);
-  FreeGrownArguments(argv, storage, 2 * len + 2);
-  std::free(storage);
-  std::free(argv);
+  FreeExecArguments(&args);
   bool started = false;
   if (pid < 0) {
     *error = errno;
@@ -678,17 +553,13 @@ bool PlatformRunProcess(const char* commandLine, const char* program, bool wait,
     } while (got < 0 && errno == EINTR);
     close(fds[0]);
     started = got <= 0;
-    if (!started || wait) {
-      int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      *exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    *exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
-  if (wait) {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
-  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGQUIT, &oldQuit, nullptr);
   return started;
 }
 

@@ -148,11 +148,6 @@ int PlatformExitCode(RunEnd end, int programStatus) {
   return end == kEndCancelled ? 1 : end == kEndNoTreePool ? 3 : 0;
 }
 
-void PlatformExitProcess(int code) {
-  // Files are not buffered (runtime_win32.cpp): nothing is left to flush.
-  ExitProcess(static_cast<UINT>(code));
-}
-
 // ---- resources and user interface ------------------------------------------
 
 int PlatformLoadString(unsigned id, char* buf, int size) {
@@ -298,7 +293,7 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
   CopyText(result, size, program);
 }
 
-bool PlatformRunProcess(const char* commandLine, const char* program, bool wait, int* exitStatus, int* error) {
+bool PlatformRunProcess(const char* commandLine, const char* program, int* exitStatus, int* error) {
   *exitStatus = 0;
   *error = 0;
   // CreateProcessA may write into the command line, so it gets a copy.
@@ -323,8 +318,7 @@ bool PlatformRunProcess(const char* commandLine, const char* program, bool wait,
     return false;
   }
 
-  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
-  // The handles are released also when the caller does not wait.
+  WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

@@ -9,38 +9,29 @@ namespace {
 
 // Loads the profile, reads the solid header and expands the blocks into the
 // files; every step goes on after a failure only when the run does.
-Result ExtractFiles(StubRun* run) {
+Result ExtractFiles(StubRun* run, OutputSink sink) {
   Faults* faults = &run->faults;
   Result result = PrepareDecoder(&run->engine, run->archive.header, faults);
   // Decoder memory that cannot be had ends the run whatever the options say.
   if (result.error == kErrorCannotProcess || (!result.ok() && !faults->goOn)) return result;
   Result header = ReadSolidHeader(run->archive.file, &run->files, faults);
   if (!header.ok()) return header.error == kSilentFailure ? result : header;
-  StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, faults);
-  StartExpansion(&run->expansion, &run->engine, &run->files, DiskSink(&run->output), faults);
+  StartExpansion(&run->expansion, &run->engine, &run->files, sink, faults);
   Result expanded = BeginFiles(&run->expansion, run->archive.file);
-  // A file left open (the data ended early, or the run went on after an
-  // error) is closed as it stands.
-  if (run->expansion.fileOpen) {
-    const uint32_t index = run->expansion.nextFile - 1;
-    Result closed = run->output.file != nullptr
-                        ? DiskSink(&run->output).finish(&run->output, index, run->files.records[index], false)
-                        : kOk;
-    run->expansion.fileOpen = false;
-    if (expanded.ok()) expanded = closed;
-  }
+  Result closed = EndExpansion(&run->expansion, HalfFile::kKeep);
+  if (expanded.ok()) expanded = closed;
   return result.ok() ? expanded : result;
 }
 
 }  // namespace
 
-Result ExtractArchive(StubRun* run) {
+Result ExtractArchive(StubRun* run, OutputSink sink) {
   Faults* faults = &run->faults;
   Result result = OpenArchive(run->ownPath, &run->archive, faults);
   if (!result.ok()) return result;
   result = CheckArchiveHeader(&run->archive, &run->options, faults);
   if (result.ok() || faults->goOn) {
-    Result extracted = ExtractFiles(run);
+    Result extracted = ExtractFiles(run, sink);
     if (result.ok()) result = extracted;
   }
   CloseArchive(&run->archive);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kMessageSize = 520;
 constexpr int kErrorPathWidth = 60;  // error 0 shows the path shortened to this
 constexpr int kQuestionWidth = 70;   // the overwrite question shows the target so
 
@@ -58,28 +57,42 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
   }
 }
 
-void EndRun(const StubRun* run, Result failure) {
+RunOutcome FailureOutcome(const StubRun* run, Result failure) {
+  RunOutcome outcome = {};
+  outcome.exitCode = PlatformExitCode(kEndErrorShown, 0);
+  outcome.show = Showing::kNothing;
+  if (run->noDialog) {
+    // The overwrite dialog could not be created: its question in a box.
+    outcome.exitCode = 0;
+    outcome.show = Showing::kBox;
+    outcome.style = kMbIconQuestion;
+    PlatformLoadString(IDS_NEW_FOLDER, outcome.text, kPathSize);
+    PlatformLoadString(IDS_ERROR_CAPTION, outcome.caption, sizeof outcome.caption);
+    return outcome;
+  }
   switch (failure.error) {
     case kStopCancelled:
-      PlatformExitProcess(PlatformExitCode(kEndCancelled, 0));
+      outcome.exitCode = PlatformExitCode(kEndCancelled, 0);
+      return outcome;
     case kStopNoTreePool:
-      PlatformExitProcess(PlatformExitCode(kEndNoTreePool, 0));
+      outcome.exitCode = PlatformExitCode(kEndNoTreePool, 0);
+      return outcome;
     case kStopNoTableMemory:
-      std::printf("%s", run->faults.first.text);
-      PlatformExitProcess(PlatformExitCode(kEndErrorShown, 0));
+      outcome.show = Showing::kLine;
+      std::snprintf(outcome.text, sizeof outcome.text, "%s", run->faults.first.text);
+      return outcome;
     default:
       break;
   }
   if (!run->faults.goOn) {
     // The first failure of the run is the one shown.
     const Fault& fault = run->faults.first.error != kNoError ? run->faults.first : Fault{failure.error, 0, -1, {}, {}};
-    char caption[kPathSize] = {};
-    char message[kMessageSize] = {};
-    PlatformLoadString(IDS_ERROR_CAPTION, caption, sizeof caption);
-    FormatErrorText(fault, run->archive.name, message, sizeof message);
-    PlatformMessageBox(message, caption, kMbOk);
+    outcome.show = Showing::kBox;
+    outcome.style = kMbOk;
+    PlatformLoadString(IDS_ERROR_CAPTION, outcome.caption, sizeof outcome.caption);
+    FormatErrorText(fault, run->archive.name, outcome.text, sizeof outcome.text);
   }
-  PlatformExitProcess(PlatformExitCode(kEndErrorShown, 0));
+  return outcome;
 }
 
 int AskOverwrite(void* self, const char* target) {
@@ -90,12 +103,8 @@ int AskOverwrite(void* self, const char* target) {
   int answer = 'C';
   const bool silent = OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0;
   if (!PlatformOverwriteDialog(run->question, silent, &answer)) {
-    char question[kPathSize] = {};
-    char caption[kPathSize] = {};
-    PlatformLoadString(IDS_NEW_FOLDER, question, sizeof question);
-    PlatformLoadString(IDS_ERROR_CAPTION, caption, sizeof caption);
-    PlatformMessageBox(question, caption, kMbIconQuestion);
-    PlatformExitProcess(0);
+    run->noDialog = true;
+    return 'C';
   }
   return answer;
 }

@@ -1,7 +1,7 @@
 // Entry of the Linux stub: the command line read the way Linux users write
 // it (switch letters grouped as getopt groups them, --help, --version,
-// --list, --check), then turned into the argument text of the shared switch
-// parser for the run.
+// --list, --check) into the run's request; the run, and what it ends with.
+// The process ends when main returns.
 #include <unistd.h>
 
 #include <climits>
@@ -16,8 +16,6 @@
 #ifndef DOLM_VERSION
 #define DOLM_VERSION "unknown"
 #endif
-
-int PosixEntry(int argc, char** argv);
 
 namespace {
 
@@ -52,8 +50,6 @@ const char kUsage[] =
     "\n"
     "'dolm list', 'dolm test' and 'dolm extract' inspect this file without\n"
     "running anything.\n";
-
-constexpr char kSwitchLetters[] = "adikopqrsADIKOPQRS";
 
 int UsageError(const char* program, const char* what, const char* detail) {
   std::fprintf(stderr, "%s: %s%s\nTry '%s --help'.\n", program, what, detail, program);
@@ -127,53 +123,34 @@ int Inspect(const char* argv0, bool check) {
   return 0;
 }
 
+// The stub's own file for the run: argv[0] when it names a path, else the
+// kernel's link (a program started through PATH has a bare name in argv[0]).
+void RunOwnPath(const char* argv0, char* out, size_t size) {
+  if (std::strchr(argv0, '/') != nullptr) std::snprintf(out, size, "%s", argv0);
+  else OwnPath(argv0, out, size);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* program = argc > 0 ? argv[0] : "sfx";
-  // The run's argv: the program, each switch letter on its own, the folder.
-  char** runArgv = static_cast<char**>(std::malloc(sizeof(char*) * (static_cast<size_t>(argc) * 9 + 2)));
-  if (runArgv == nullptr) return 1;
-  static char letters[sizeof kSwitchLetters][3];
-  int runArgc = 0;
-  runArgv[runArgc++] = argc > 0 ? argv[0] : const_cast<char*>(program);
-  const char* folder = nullptr;
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsDone && std::strcmp(arg, "--") == 0) {
-      optionsDone = true;
-    } else if (!optionsDone && arg[0] == '-' && arg[1] == '-') {
-      if (std::strcmp(arg, "--help") == 0) return std::printf(kUsage, program, program), 0;
-      if (std::strcmp(arg, "--version") == 0) return std::printf("dolmsfx %s\n", DOLM_VERSION), 0;
-      if (std::strcmp(arg, "--list") == 0 || std::strcmp(arg, "--check") == 0)
-        return Inspect(program, std::strcmp(arg, "--check") == 0);
-      return UsageError(program, "unknown option ", arg);
-    } else if (!optionsDone && arg[0] == '-' && arg[1] != '\0') {
-      for (const char* c = arg + 1; *c; ++c) {
-        const char* known = std::strchr(kSwitchLetters, *c);
-        if (known == nullptr) {
-          char letter[3] = {'-', *c, '\0'};
-          return UsageError(program, "unknown switch ", letter);
-        }
-        char* text = letters[known - kSwitchLetters];
-        text[0] = '-', text[1] = *c, text[2] = '\0';
-        runArgv[runArgc++] = text;
-      }
-    } else if (folder != nullptr) {
-      return UsageError(program, "more than one folder given: ", arg);
-    } else {
-      folder = arg;
-    }
+  static PosixArguments parsed;
+  ParsePosixArguments(argc, argv, &parsed);
+  switch (parsed.command) {
+    case PosixCommand::kHelp: return std::printf(kUsage, program, program), 0;
+    case PosixCommand::kVersion: return std::printf("dolmsfx %s\n", DOLM_VERSION), 0;
+    case PosixCommand::kList: return Inspect(program, false);
+    case PosixCommand::kCheck: return Inspect(program, true);
+    case PosixCommand::kUsageError: return UsageError(program, parsed.problem, parsed.detail);
+    case PosixCommand::kRun: break;
   }
-  // A folder that begins with '-' would read as switches in the run's
-  // argument text: "./" in front names the same folder.
-  char dashed[PATH_MAX];
-  if (folder != nullptr && folder[0] == '-') {
-    std::snprintf(dashed, sizeof dashed, "./%s", folder);
-    folder = dashed;
-  }
-  if (folder != nullptr) runArgv[runArgc++] = const_cast<char*>(folder);
-  runArgv[runArgc] = nullptr;
-  return PosixEntry(runArgc, runArgv);
+  // One run per process; kept out of the stack for its size.
+  static StubRun run;
+  static char own[PATH_MAX];
+  RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
+  parsed.request.ownPath = own;
+  const RunOutcome outcome = RunStub(&run, parsed.request);
+  ShowOutcome(outcome);
+  std::fflush(nullptr);
+  return outcome.exitCode;
 }

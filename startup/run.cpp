@@ -1,7 +1,7 @@
-// The run sequence: take the own path from the command line, load the stored
-// options, apply the switches, extract, launch and clean up. Every failure
-// that the layers below return ends here: the run either goes on after it
-// (IgnoreErrors) or ends with its message.
+// The run sequence: load the stored options, apply the request's switches,
+// extract, launch and clean up. Every failure that the layers below return
+// ends here: the run either goes on after it (IgnoreErrors) or ends with its
+// message, which goes back to the entry with the exit code.
 #include <cstdio>
 #include <cstring>
 
@@ -11,15 +11,6 @@
 #include "startup/startup.h"
 
 namespace {
-
-// A failure ends the run unless IgnoreErrors lets it go on; the outcomes
-// beyond the numbered errors, and a decoder memory that cannot be had, end
-// it always.
-void Decide(const StubRun* run, Result result) {
-  if (result.ok() || result.error == kSilentFailure) return;
-  if (result.error > kLastErrorNumber || result.error == kErrorCannotProcess || !run->faults.goOn)
-    EndRun(run, result);
-}
 
 // A line on standard error where the platform has one: "<path>: <what><reason>".
 void Tell(const char* path, const char* what, const char* more) {
@@ -36,42 +27,15 @@ void ShowNoAssociation() {
   PlatformMessageBox(text, caption, kMbOk);
 }
 
-}  // namespace
-
-int StubMain(const char* argText) {
-  // One run per process; kept out of the stack for its size.
-  static StubRun run;
-  return RunStub(&run, argText ? argText : "");
+RunOutcome EndsWithCode(int exitCode) {
+  RunOutcome outcome = {};
+  outcome.exitCode = exitCode;
+  outcome.show = Showing::kNothing;
+  return outcome;
 }
 
-int RunStub(StubRun* run, const char* argText) {
-  TakeOwnPath(run, PlatformCommandLine(), argText);
-  std::memset(run->tempFolder, 0, sizeof run->tempFolder);
-  // The hidden main window is created but never shown; nothing depends on it.
-  PlatformCreateHiddenWindow();
-
-  // Until the options record is read the option word is zero, so a failure
-  // before it ends the run; after it, the stored IgnoreErrors decides.
-  ClearFaults(&run->faults, false);
-  run->archive.optionBlockPos = 0;
-  Result loaded = LoadStoredOptions(run->ownPath, &run->archive, &run->options, &run->faults);
-  std::memcpy(run->tempFolder, run->options.tempFolder, sizeof run->tempFolder);
-  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
-  Decide(run, loaded);
-
-  bool report = false;
-  Result switched = ApplySwitches(run, argText, &report);
-  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
-  Decide(run, switched);
-  if (report) ShowOptionsReport(run);
-
-  if (run->tempFolder[0] == '\0') {
-    Result made = PlatformMakeRunFolder(run->tempFolder, sizeof run->tempFolder, &run->ownFolder, &run->faults);
-    if (!made.ok()) EndRun(run, made);
-    if (!run->ownFolder) DefaultTemporaryFolder(run->tempFolder);
-  }
-  Decide(run, ExtractArchive(run));
-
+// The launch of the execute file and the clean-up: the exit code of the run.
+int LaunchAndCleanUp(StubRun* run) {
   // The files were written relative to the current folder, which the launch
   // changes: the clean-up walks the folder resolved against it beforehand.
   char written[kPathSize];
@@ -99,4 +63,68 @@ int RunStub(StubRun* run, const char* argText) {
   if (resolved && OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
     CleanUp(written, &run->output.written, run->ownFolder);
   return exitCode;
+}
+
+}  // namespace
+
+bool EndsRun(const StubRun* run, Result result, RunOutcome* outcome) {
+  if (run->noDialog) {
+    *outcome = FailureOutcome(run, result);
+    return true;
+  }
+  if (result.ok() || result.error == kSilentFailure) return false;
+  if (result.error > kLastErrorNumber || result.error == kErrorCannotProcess || !run->faults.goOn) {
+    *outcome = FailureOutcome(run, result);
+    return true;
+  }
+  return false;
+}
+
+void ShowOutcome(const RunOutcome& outcome) {
+  if (outcome.show == Showing::kBox) PlatformMessageBox(outcome.text, outcome.caption, outcome.style);
+  if (outcome.show == Showing::kLine) std::printf("%s", outcome.text);
+}
+
+bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
+  if (request.ownPath != run->ownPath) std::snprintf(run->ownPath, sizeof run->ownPath, "%s", request.ownPath);
+  std::memset(run->tempFolder, 0, sizeof run->tempFolder);
+  run->noDialog = false;
+  // The hidden main window is created but never shown; nothing depends on it.
+  PlatformCreateHiddenWindow();
+
+  // Until the options record is read the option word is zero, so a failure
+  // before it ends the run; after it, the stored IgnoreErrors decides.
+  ClearFaults(&run->faults, false);
+  run->archive.optionBlockPos = 0;
+  Result loaded = LoadStoredOptions(run->ownPath, &run->archive, &run->options, &run->faults);
+  std::memcpy(run->tempFolder, run->options.tempFolder, sizeof run->tempFolder);
+  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
+  if (EndsRun(run, loaded, outcome)) return false;
+
+  bool report = false;
+  Result switched = ApplySwitches(run, request, &report);
+  run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
+  if (EndsRun(run, switched, outcome)) return false;
+  if (report) {
+    *outcome = OptionsReport(run);
+    return false;
+  }
+
+  if (run->tempFolder[0] == '\0') {
+    Result made = PlatformMakeRunFolder(run->tempFolder, sizeof run->tempFolder, &run->ownFolder, &run->faults);
+    if (!made.ok()) {
+      *outcome = FailureOutcome(run, made);
+      return false;
+    }
+    if (!run->ownFolder) DefaultTemporaryFolder(run->tempFolder);
+  }
+  return true;
+}
+
+RunOutcome RunStub(StubRun* run, const RunRequest& request) {
+  RunOutcome outcome;
+  if (!StartRun(run, request, &outcome)) return outcome;
+  StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, &run->faults);
+  if (EndsRun(run, ExtractArchive(run, DiskSink(&run->output)), &outcome)) return outcome;
+  return EndsWithCode(LaunchAndCleanUp(run));
 }

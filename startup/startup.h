@@ -1,6 +1,8 @@
 // Start-up and control: the entry and run sequence, the switches and the
 // option word, the messages, and the extraction driver. This is the only
-// layer that shows a message or ends the process.
+// layer that shows a message; the process ends at the two entry points
+// alone (StubMain for Windows, main in posix_main.cpp), with the outcome
+// that the run returns.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +28,43 @@ struct StubRun {
   DiskOutput output;
   Expansion expansion;
   char question[kPathSize];  // the text of the overwrite question
+  bool noDialog;             // the overwrite dialog could not be created: the run ends
+};
+
+// What the command line asks of a run, already parsed by the entry's own
+// rules. Invariant: switches is NUL-terminated.
+struct RunRequest {
+  const char* ownPath;  // the stub's own file
+  char switches[260];   // the switch letters in the order given
+  const char* folder;   // the folder argument, or null
+};
+
+// How a run ended: the exit code, and what the entry shows before it ends
+// the process with it.
+enum class Showing { kNothing, kBox, kLine };
+struct RunOutcome {
+  int exitCode;
+  Showing show;
+  unsigned style;           // kBox: the box's style
+  char caption[kPathSize];  // kBox: its caption
+  char text[520];           // kBox: its text; kLine: the line for standard output
 };
 
 // ---- run.cpp: entry and run sequence ---------------------------------------
-// The whole run; returns the exit code (or ends the process for an error).
-int RunStub(StubRun* run, const char* argText);
+// The whole run: never ends the process, returns how the run ended.
+RunOutcome RunStub(StubRun* run, const RunRequest& request);
+// The run's first steps: the own path, the stored options, the request's
+// switches and folder, the extraction folder. False when the run ends there,
+// with *outcome saying how.
+bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome);
+// True, with *outcome, when result ends the run: always for the outcomes
+// beyond the numbered errors and for decoder memory that cannot be had,
+// else unless IgnoreErrors lets the run go on.
+bool EndsRun(const StubRun* run, Result result, RunOutcome* outcome);
+// Shows what the outcome says: its box, or its line on standard output.
+void ShowOutcome(const RunOutcome& outcome);
 
-// ---- own_path.cpp: the start-up texts ----------------------------------------
+// ---- own_path.cpp: the start-up texts of the Windows entry -------------------
 // Fills run->commandLine (at most 519 characters of commandLine) and
 // run->ownPath from the command line and the argument text behind the
 // program name: the quoted program name, else the command line without its
@@ -40,7 +72,8 @@ int RunStub(StubRun* run, const char* argText);
 void TakeOwnPath(StubRun* run, const char* commandLine, const char* argText);
 
 // ---- switches.cpp: command line and option word -----------------------------
-// Splits an argument text into one-letter switches and plain arguments.
+// Splits an argument text into one-letter switches and plain arguments (the
+// rules of the Windows entry).
 struct CommandLineParser {
   char switches[260];     // letters in order, ends at the first zero
   char* arguments[260];   // owned texts, ends at the first null entry
@@ -51,20 +84,42 @@ void BuildCommandLineParser(CommandLineParser* parser, const char* argText);
 void DestroyCommandLineParser(CommandLineParser* parser);
 char NextSwitch(CommandLineParser* parser);
 const char* NextArgument(CommandLineParser* parser);
-// Applies the switches to the option word and the first argument to the
+// The request of the Windows entry: the switches of argText and its first
+// argument, whose text the parser keeps (destroy it after the run).
+void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParser* parser, RunRequest* request);
+// Applies the request's switches to the option word and its folder to the
 // temporary folder; *report is set when the options report was asked for
 // ('a'). Error 0 for a folder argument too long for its buffer.
-Result ApplySwitches(StubRun* run, const char* argText, bool* report);
-[[noreturn]] void ShowOptionsReport(const StubRun* run);
+Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report);
+// The options report ('a'): a box, and the run ends with exit code 0.
+RunOutcome OptionsReport(const StubRun* run);
+
+// ---- posix_args.cpp: the Linux command line ------------------------------------
+enum class PosixCommand { kRun, kHelp, kVersion, kList, kCheck, kUsageError };
+struct PosixArguments {
+  PosixCommand command;
+  RunRequest request;  // kRun: the switches and the folder (ownPath is the entry's)
+  const char* problem; // kUsageError: what is wrong, worded to be followed by detail
+  const char* detail;  // kUsageError: the argument concerned
+  char letter[3];      // "-x": the detail for an unknown switch letter
+};
+// Reads argv as Linux users write it: switch letters grouped as getopt
+// groups them, "--" ending the switches, --help, --version, --list and
+// --check (whichever comes first decides), at most one folder. Any other
+// argument is the folder, one that starts with '/' too. A letter given again
+// moves to the end, since only its last place can change what the switches
+// do: any number of letters fits the request.
+void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed);
 
 // ---- messages.cpp: errors and the overwrite question ---------------------------
 // The text of a numbered error as its box shows it ("Error #2\n...").
 void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size);
-// Ends the run for a failure that the run sequence does not go on after:
-// shows the error box (unless IgnoreErrors) and exits with the code that
-// belongs to it.
-[[noreturn]] void EndRun(const StubRun* run, Result failure);
+// How the run ends after a failure that the run sequence does not go on
+// after: the error box (unless IgnoreErrors) and the code that belongs to it.
+RunOutcome FailureOutcome(const StubRun* run, Result failure);
 // The "Overwrite file" question for the disk output (self: the StubRun).
+// When the dialog cannot be created, run->noDialog is set and the answer is
+// Cancel; the run then ends with a box and exit code 0.
 int AskOverwrite(void* self, const char* target);
 // path itself when it has at most n characters, else ".." and its last n - 2
 // characters (in out, kPathSize bytes).
@@ -72,8 +127,9 @@ const char* ShortenForDisplay(const char* path, int n, char* out);
 
 // ---- driver.cpp: extraction driver ------------------------------------------
 // Opens the stub's own file a second time, checks the archive header, loads
-// the profile, reads the solid header and expands every file.
-Result ExtractArchive(StubRun* run);
+// the profile, reads the solid header and expands every file into sink (the
+// run's disk output, or the fuzz target's output in memory).
+Result ExtractArchive(StubRun* run, OutputSink sink);
 
 // ---- examine.cpp: reading an archive without running it ------------------------
 // An output that writes nothing.

@@ -29,23 +29,24 @@ void AddArgument(CommandLineParser* parser, uint32_t* count, const char* start, 
 
 }  // namespace
 
-void ShowOptionsReport(const StubRun* run) {
+RunOutcome OptionsReport(const StubRun* run) {
+  RunOutcome outcome = {};
+  outcome.exitCode = 0;
+  outcome.show = Showing::kBox;
+  outcome.style = kMbOk;
   char format[kPathSize];
-  char caption[kPathSize];
-  char report[520];
   PlatformLoadString(IDS_OPTIONS_REPORT, format, sizeof format);
-  PlatformLoadString(IDS_ABOUT_CAPTION, caption, sizeof caption);
+  PlatformLoadString(IDS_ABOUT_CAPTION, outcome.caption, sizeof outcome.caption);
   const uint32_t word = run->options.record.optionWord;
   const int prompt = static_cast<int>(OptionField(word, kPromptUserForOptions));
   // A report longer than 519 characters is cut there.
-  std::snprintf(report, sizeof report, format,
+  std::snprintf(outcome.text, sizeof outcome.text, format,
                 static_cast<int>(OptionField(word, kOverWriteExistingFiles)),
                 static_cast<int>(OptionField(word, kKeepOriginalFileAttrib)), prompt,
                 static_cast<int>(OptionField(word, kRecreateOriginalFolders)),
                 static_cast<int>(OptionField(word, kDeleteSFXwhenDone)), prompt == 0 ? 1 : 0,
                 run->tempFolder, run->options.execFile);
-  PlatformMessageBox(report, caption, kMbOk);
-  PlatformExitProcess(0);
+  return outcome;
 }
 
 void BuildCommandLineParser(CommandLineParser* parser, const char* argText) {
@@ -104,13 +105,21 @@ const char* NextArgument(CommandLineParser* parser) {
   return text;
 }
 
-Result ApplySwitches(StubRun* run, const char* argText, bool* report) {
-  CommandLineParser parser;
-  BuildCommandLineParser(&parser, argText);
+void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParser* parser, RunRequest* request) {
+  static_assert(sizeof request->switches >= sizeof parser->switches, "every parsed letter fits the request");
+  BuildCommandLineParser(parser, argText);
+  request->ownPath = ownPath;
+  size_t count = 0;
+  for (char letter; (letter = NextSwitch(parser)) != 0;) request->switches[count++] = letter;
+  request->switches[count] = '\0';
+  request->folder = NextArgument(parser);
+}
+
+Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
   uint32_t* word = &run->options.record.optionWord;
   *report = false;
-  for (char letter; (letter = NextSwitch(&parser)) != 0;) {
-    switch (letter) {
+  for (const char* letter = request.switches; *letter != '\0'; ++letter) {
+    switch (*letter) {
       case 'a': case 'A': *report = true; break;
       case 'd': case 'D': SetOptionField(word, kDeleteSFXwhenDone, 1); break;
       case 'i': case 'I': SetOptionField(word, kIgnoreErrors, 1); break;
@@ -122,17 +131,13 @@ Result ApplySwitches(StubRun* run, const char* argText, bool* report) {
       default: break;
     }
   }
-  Result result = kOk;
-  const char* folder = NextArgument(&parser);
-  if (folder) {
-    if (std::strlen(folder) < sizeof run->tempFolder) {
-      std::memset(run->tempFolder, 0, sizeof run->tempFolder);
-      std::strcpy(run->tempFolder, folder);
-    } else {
-      // A folder too long for its 259 characters is refused (error 0 names it); the folder stays as it was.
-      result = NoteFault(&run->faults, kErrorCannotOpen, folder);
-    }
+  const char* folder = request.folder;
+  if (folder == nullptr) return kOk;
+  if (std::strlen(folder) >= sizeof run->tempFolder) {
+    // A folder too long for its 259 characters is refused (error 0 names it); the folder stays as it was.
+    return NoteFault(&run->faults, kErrorCannotOpen, folder);
   }
-  DestroyCommandLineParser(&parser);
-  return result;
+  std::memset(run->tempFolder, 0, sizeof run->tempFolder);
+  std::strcpy(run->tempFolder, folder);
+  return kOk;
 }

@@ -83,6 +83,34 @@ TEST(LinuxSfx, CommandLineTheLinuxWay) {
   EXPECT_EQ(RunProgram({sfx, "--version"}).exitCode, 0);
 }
 
+// Grouped switches of any length run or are refused, never crash; a folder
+// that starts with '/' is a folder, even with no second '/'.
+TEST(LinuxSfx, GroupedSwitchesOfAnyLengthAndFoldersThatStartWithASlash) {
+  const std::string dir = MakeTempDir("grouped"), name = "grouped-" + std::to_string(getpid()) + ".txt";
+  const std::string sfx = MakeSfx(dir, {{name, Text("new"), 0, 0x20}}, "", 0x015);
+  const std::string o40 = "-" + std::string(40, 'o'), q40 = "-" + std::string(40, 'q');
+  const std::string o40000 = "-" + std::string(40000, 'o'), q40000 = "-" + std::string(40000, 'q');
+  struct Case { std::vector<std::string> args; int status; const char* folder; } cases[] = {
+      {{"-o", dir + "/one"}, 0, "/one/"}, {{o40, dir + "/forty"}, 0, "/forty/"},
+      {{o40000, dir + "/many"}, 0, "/many/"}, {{q40, "--list"}, 0, nullptr}, {{q40000, "--list"}, 0, nullptr},
+      {{"-" + std::string(4000, 'x')}, 2, nullptr}, {{"-" + std::string(4000, 's') + "x"}, 2, nullptr},
+      {{"-os", "/tmp"}, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {sfx};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    RunResult r = RunProgram(argv, "", dir);
+    const std::string label = c.args[0].substr(0, 8) + " " + c.args.back().substr(0, 12);
+    EXPECT_EQ(r.exitCode, c.status) << label << ": " << r.err.substr(0, 200);
+    if (c.folder) EXPECT_EQ(ReadText(dir + c.folder + name), "new") << label;
+    if (c.args.back() == "--list") EXPECT_TRUE(Contains(r.out, name)) << label;
+  }
+  // "/tmp" is the folder, not the switch t and a folder "mp" here.
+  EXPECT_EQ(ReadText("/tmp/" + name), "new");
+  std::remove(("/tmp/" + name).c_str());
+  EXPECT_FALSE(PathExists(dir + "/mp"));
+}
+
 TEST(LinuxSfx, ListAndCheckRunTheEngineWithoutWriting) {
   const std::string dir = MakeTempDir("listcheck");
   const std::string sfx = MakeSfx(dir, {{"docs\\a.txt", TextLikeBytes(9000, 2), 1000000000, 0x21},

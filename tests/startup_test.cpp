@@ -1,6 +1,6 @@
-// Start-up: the own path, the command lines of the POSIX backend (formed
-// from argv, split back by the Windows rules), the command-line parser, the
-// switches, the stored option texts and the error texts. Whole runs of the
+// Start-up: the own path, the Windows command-line parser and the Linux
+// argument parser, the switches, the stored option texts, the error texts,
+// and the launch's command line split by the Windows rules. Whole runs of the
 // Linux stub are in stub_run_test.
 #include <gtest/gtest.h>
 
@@ -26,9 +26,8 @@ TEST(OwnPath, FromQuotedAndUnquotedCommandLines) {
   };
   auto run = std::make_unique<StubRun>();
   for (const Case& c : cases) {
-    const char* argText = PosixArgumentText(c.commandLine.c_str());
-    TakeOwnPath(run.get(), c.commandLine.c_str(), argText);
-    EXPECT_TRUE(argText == c.argText && run->ownPath == c.ownPath && run->commandLine == c.commandLine.substr(0, 519))
+    TakeOwnPath(run.get(), c.commandLine.c_str(), c.argText.c_str());
+    EXPECT_TRUE(run->ownPath == c.ownPath && run->commandLine == c.commandLine.substr(0, 519))
         << c.commandLine << ": " << run->ownPath;
   }
 }
@@ -69,7 +68,11 @@ TEST(Switches, ChangeTheOptionWordAndTheFolder) {
     std::strcpy(run->tempFolder, "stored");
     bool report = false;
     const bool refused = c.text == tooLong;
-    EXPECT_EQ(ApplySwitches(run.get(), c.text.c_str(), &report).error, refused ? kErrorCannotOpen : kNoError);
+    CommandLineParser parser;
+    RunRequest request;
+    ReadArgumentText(c.text.c_str(), "", &parser, &request);
+    EXPECT_EQ(ApplySwitches(run.get(), request, &report).error, refused ? kErrorCannotOpen : kNoError);
+    DestroyCommandLineParser(&parser);
     EXPECT_TRUE(run->options.record.optionWord == c.wantWord && run->tempFolder == c.wantFolder) << c.text;
     EXPECT_TRUE(report == (c.text.find("-a") == 0) && run->faults.first.subject == (refused ? tooLong : ""));
   }
@@ -128,15 +131,6 @@ TEST(Messages, ErrorTexts) {
   }
 }
 
-std::string Form(const Texts& args, size_t size = 4096) {
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::vector<char> line(size);
-  const size_t length = PosixFormCommandLine(static_cast<int>(argv.size()), argv.data(), line.data(), size);
-  EXPECT_EQ(length, std::string(line.data()).size());
-  return line.data();
-}
-
 Texts Split(const std::string& line) {
   std::vector<char> storage(2 * line.size() + 2);
   std::vector<char*> argv(line.size() / 2 + 2);
@@ -145,27 +139,42 @@ Texts Split(const std::string& line) {
   return Texts(argv.begin(), argv.begin() + argc);
 }
 
-TEST(PosixCommandLine, FormedLinesSplitBackToTheirArguments) {
-  const struct { Texts args; const char* line; } cases[] = {  // line "": only the round trip is checked
-      {{"/x/pack", "-s", "D:\\my files", ""}, "\"/x/pack\" -s \"D:\\my files\" \"\""},
-      {{"p", "/s", "/sq", "/tmp/out"}, "\"p\" /s /sq \"/tmp/out\""},  // an absolute path is no switch
-      {{"p", "a\"b", "c d\\"}, "\"p\" a\\\"b \"c d\\\\\""},
-      {{"/usr/bin/prog"}, "\"/usr/bin/prog\""},
-      {{"/p", "plain", "with blank", "", "tab\there"}, ""},
-      {{"/p", "quote\"inside", "\"", "trailing\\", "both \\\" and \\\\\"", "\\\\server\\share\\"}, ""},
-      {{"/p", "-s", "/q", "D:\\out dir\\", "  lead", "x\\\\"}, ""},
-  };
-  for (const auto& c : cases) {
-    if (*c.line) EXPECT_EQ(Form(c.args), c.line);
-    EXPECT_EQ(Split(Form(c.args)), c.args);
-  }
-  EXPECT_EQ(Form({"prog", "abc", "defghijkl"}, 16), "\"prog\" abc");  // what does not fit is dropped whole
-  const struct { const char* line; Texts args; } splits[] = {  // lines that no argv forms
+TEST(PosixCommandLine, LaunchLinesSplitByTheWindowsRules) {
+  const struct { const char* line; Texts args; } splits[] = {
+      {"\"/x/pack\" -s \"D:\\my files\" \"\"", {"/x/pack", "-s", "D:\\my files", ""}},
+      {"\"p\" /s /sq \"/tmp/out\"", {"p", "/s", "/sq", "/tmp/out"}},
+      {"\"p\" a\\\"b \"c d\\\\\"", {"p", "a\"b", "c d\\"}}, {"\"/usr/bin/prog\"", {"/usr/bin/prog"}},
       {"\"C:\\a b\\p.exe\" x  y ", {"C:\\a b\\p.exe", "x", "y"}}, {"C:\\p\\q.exe\t\"a b\"c", {"C:\\p\\q.exe", "a bc"}},
       {"p a\\\\\"b c\"", {"p", "a\\b c"}}, {"p \"a\"\"b\" \"\"", {"p", "a\"b", ""}},
       {"\"\\x\\y\" \"unclosed arg", {"\\x\\y", "unclosed arg"}},
   };
   for (const auto& c : splits) EXPECT_EQ(Split(c.line), c.args) << c.line;
+}
+
+// The Linux entry's reading of argv: what it runs with, or why it refuses.
+TEST(PosixArguments, GroupedSwitchesFoldersAndLongOptions) {
+  const std::string q40 = "-" + std::string(40, 'q'), q40000 = "-" + std::string(40000, 'q');
+  const std::string mixed = "-" + std::string(20000, 'p') + std::string(20000, 'S') + "o";
+  struct Case { Texts args; PosixCommand command; std::string switches; const char* folder; } cases[] = {
+      {{"-o"}, PosixCommand::kRun, "o", nullptr}, {{q40}, PosixCommand::kRun, "q", nullptr},
+      {{q40000, "/odir"}, PosixCommand::kRun, "q", "/odir"}, {{mixed}, PosixCommand::kRun, "pSo", nullptr},
+      {{q40000, "--list"}, PosixCommand::kList, "q", nullptr}, {{"-os", "-po", "-K"}, PosixCommand::kRun, "spoK", nullptr},
+      {{"/odir", "-s"}, PosixCommand::kRun, "s", "/odir"}, {{"/t"}, PosixCommand::kRun, "", "/t"},
+      {{"--", "-o"}, PosixCommand::kRun, "", "-o"}, {{"-"}, PosixCommand::kRun, "", "-"},
+      {{"-o", "/a", "/b"}, PosixCommand::kUsageError, "o", "/a"}, {{"-ox"}, PosixCommand::kUsageError, "o", nullptr},
+      {{"--check", "-x"}, PosixCommand::kCheck, "", nullptr}, {{"--bogus"}, PosixCommand::kUsageError, "", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"./setup"};
+    for (const auto& a : c.args) argv.push_back(a.c_str());
+    auto parsed = std::make_unique<PosixArguments>();
+    ParsePosixArguments(static_cast<int>(argv.size()), argv.data(), parsed.get());
+    const std::string label = c.args[0].substr(0, 12) + " (" + std::to_string(c.args.size()) + " arguments)";
+    EXPECT_EQ(parsed->command, c.command) << label;
+    EXPECT_EQ(parsed->request.switches, c.switches) << label;
+    EXPECT_EQ(parsed->request.folder ? std::string(parsed->request.folder) : "(none)", c.folder ? c.folder : "(none)")
+        << label;
+  }
 }
 
 }  // namespace

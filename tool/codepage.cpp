@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "platform/stored_names.h"
 #include "tool/display.h"
 #include "tool/tool.h"
 
@@ -110,6 +111,13 @@ std::string DecodeIn(const std::string& stored, int codePage, std::string* utf8,
   if (split != std::string::npos)
     return "in code page " + std::to_string(codePage) + " " + at(split) +
            " is the second byte of a character, and the self-extractor splits folders there";
+  if (codePage == 1252) {
+    // The stored-name rule's own table, which reads every byte.
+    std::string buffer(stored.size() * 3 + 1, '\0');
+    Cp1252ToUtf8(stored.data(), stored.size(), &buffer[0], buffer.size());
+    utf8->assign(buffer.c_str());
+    return "";
+  }
   if (!Convert(kUtf8CodePage, codePage, stored, utf8, &bad))
     return at(bad) + " does not start a character of code page " + std::to_string(codePage) +
            " (--codepage chooses another)";
@@ -148,18 +156,12 @@ std::string StoredForm(const std::string& utf8, int codePage, const std::string&
 
 std::string DecodeName(const std::string& stored, int codePage, std::string* utf8) {
   if (codePage != kAutomaticCodePage) return DecodeIn(stored, codePage, utf8, 0);
-  // Each part between separators on its own, as the Linux stub reads them.
-  utf8->clear();
-  for (size_t start = 0;;) {
-    size_t end = stored.find_first_of("\\/", start);
-    std::string part = stored.substr(start, end == std::string::npos ? end : end - start), read;
-    if (IsStrictUtf8(part)) read = part;
-    else if (std::string problem = DecodeIn(part, 1252, &read, start); !problem.empty()) return problem;
-    *utf8 += read;
-    if (end == std::string::npos) return "";
-    *utf8 += stored[end];
-    start = end + 1;
-  }
+  // Each part between separators on its own, by the rule the Linux stub
+  // reads names with; it reads every byte.
+  std::string buffer(stored.size() * 3 + 1, '\0');
+  StoredNameToUtf8(stored.data(), stored.size(), &buffer[0], buffer.size());
+  utf8->assign(buffer.c_str());
+  return "";
 }
 
 NameInArchive ArchiveNames::operator[](size_t i) const {

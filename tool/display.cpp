@@ -3,25 +3,13 @@
 
 #include <cstdio>
 
+#include "platform/stored_names.h"
+
 namespace tool {
 
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  // C0, C1 and F5..FF only ever start overlong or too large forms.
-  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k)
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  unsigned char second = byte(i + 1);
-  if (lead == 0xE0 && second < 0xA0) return 0;  // overlong three-byte form
-  if (lead == 0xED && second > 0x9F) return 0;  // surrogate
-  if (lead == 0xF0 && second < 0x90) return 0;  // overlong four-byte form
-  if (lead == 0xF4 && second > 0x8F) return 0;  // beyond U+10FFFF
-  return length;
-}
+// The stored-name rule's own check, so that the tool and the Linux stub agree
+// on which names are UTF-8.
+size_t Utf8SequenceLength(const std::string& text, size_t i) { return StrictUtf8Length(text.data(), i, text.size()); }
 
 bool IsStrictUtf8(const std::string& text) {
   for (size_t i = 0; i < text.size();) {

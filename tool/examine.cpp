@@ -421,10 +421,8 @@ int ExtractCommand(const std::vector<std::string>& args) {
   }
   // A file whose bytes did not all arrive is removed, so that no
   // half-written file is left behind.
-  if (archive.run->expansion.fileOpen) {
-    ExtractSink(&target).remove(&target);
-    archive.run->expansion.fileOpen = false;
-  }
+  Result ended = EndExpansion(&archive.run->expansion, HalfFile::kRemove);
+  (void)ended;  // removing gives nothing to report
   if (!extracted.ok()) {
     const Fault& fault = archive.run->faults.first;
     std::string removed = target.removed.empty() ? "" : "; the incomplete '" + Shown(target.removed) + "' was removed";
