@@ -158,7 +158,7 @@ TEST(Branding, PackRefusesBadIconsStubsAndOptions) {
       {with(good, 2, {2}), stub, {}, 1, "cursor file"},
       {with(good, 4, {0}), stub, {}, 1, "holds no images"},
       {with(good, 38, {'G', 'I', 'F'}), stub, {}, 1, "image 1 of 2 is neither a bitmap nor a PNG image"},
-      {MakeIco({256, 256, 256, 256, 256, 256, 256, 256}, 1), stub, {}, 1,
+      {MakeIco(std::vector<int>(12, 256), 1), stub, {}, 1,
        "(" + std::to_string(stub.size()) + " without them); the archive must start at offset 250478"},
       {good, with(stub, 0x3C, {0xF0, 0xFF, 0xFF, 0}), {}, 1, "no PE header"},
       {good, with(stub, lfanew + 6, {0xFF}), {}, 1, "section table is damaged"},
