@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
@@ -142,7 +143,7 @@ TEST(HostileArchive, AMillionEntriesStayWithinTheMemoryBound) {
   const std::string dir = MakeTempDir("million");
   std::vector<packer::FileEntry> entries(1000000);
   for (size_t i = 0; i < entries.size(); ++i) entries[i] = {"f" + std::to_string(i), 0, 0, 0x20};
-  const std::string sfx = Write(dir + "/sfx", CraftedArchive(entries, {}));
+  const std::string sfx = Write(dir + "/" + std::to_string(entries.size()), CraftedArchive(entries, {}));
   const long limitKb = 64 * 1024 + 8 * static_cast<long>(ReadFileBytes(sfx).size()) / 1024;
   for (const char* command : {"list", "test"}) {
     RunOptions options;
@@ -150,6 +151,35 @@ TEST(HostileArchive, AMillionEntriesStayWithinTheMemoryBound) {
     RunResult r = RunProgram({BuildDir() + "/dolm", command, sfx}, options);
     EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err.substr(0, 300);
     if (!UnderAddressSanitizer()) EXPECT_LE(r.maxRssKb, limitKb) << command;
+  }
+}
+
+// Names that cost the name checks more than their share: one folder chain 124
+// deep below each of 100,000 names, and 20,000 names below one long prefix
+// beside 20,000 files named that prefix.
+TEST(HostileArchive, NameBombsAreCheckedInBoundedTimeAndMemory) {
+  const std::string dir = MakeTempDir("namebomb"), deep = dir + "/deep", wide = dir + "/wide";
+  {  // a started program counts the test's own memory in its peak until it starts: the names go first
+    std::vector<packer::FileEntry> deepNames, wideNames;
+    std::string chain, prefix(200, 'p');
+    for (int i = 0; i < 124; ++i) chain += "\\a";
+    for (int i = 0; i < 40000; ++i) deepNames.push_back({std::to_string(i) + chain, 0, 0, 0x20});
+    for (int i = 0; i < 20000; ++i) {
+      wideNames.push_back({prefix, 0, 0, 0x20});
+      wideNames.push_back({prefix + "\\" + std::to_string(i), 0, 0, 0x20});
+    }
+    Write(deep, CraftedArchive(deepNames, {}));
+    Write(wide, CraftedArchive(wideNames, {}));
+  }
+  for (const auto& [sfx, unsafe] : {std::make_pair(deep, ""), std::make_pair(wide, "39999 stored name(s)")}) {
+    const long limitKb = 64 * 1024 + 8 * static_cast<long>(ReadFileBytes(sfx).size()) / 1024;
+    RunOptions options;
+    options.timeoutSeconds = 10;
+    RunResult list = RunProgram({BuildDir() + "/dolm", "list", sfx}, options);
+    EXPECT_TRUE(list.exitCode == 0 && Contains(list.err, unsafe) && list.err.empty() == !*unsafe) << list.err.substr(0, 300);
+    if (!UnderAddressSanitizer()) EXPECT_LE(list.maxRssKb, limitKb);
+    RunResult test = RunProgram({BuildDir() + "/dolm", "test", sfx}, options);
+    EXPECT_LE(std::count(test.err.begin(), test.err.end(), '\n'), 30) << "one line per bad name";
   }
 }
 

@@ -242,12 +242,20 @@ void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) 
 
 size_t CountUnsafe(const ArchiveNames& names) { return names.problems.size(); }
 
+// Messages about single names stop after this many; the rest are counted.
+constexpr size_t kNamesShown = 10;
+std::string MoreNames(size_t count) {
+  return count > kNamesShown ? "and " + std::to_string(count - kNamesShown) + " more" : "";
+}
+
 // Says on stderr which names cannot be read in the code page, and why.
 void ReportUnreadable(const char* command, const ArchiveNames& names) {
+  size_t shown = 0;
   for (uint32_t i : names.unreadable)
-    if (const NameInArchive name = names[i]; !name.readable)
+    if (const NameInArchive name = names[i]; !name.readable && shown++ < kNamesShown)
       fprintf(stderr, "dolm: %s: the stored name '%s' (bytes %s) cannot be read: %s\n", command,
               Shown(name.stored).c_str(), HexText(name.stored).c_str(), name.problem.c_str());
+  if (shown > kNamesShown) fprintf(stderr, "dolm: %s: %s unreadable names\n", command, MoreNames(shown).c_str());
 }
 
 // No file is written under a name that is not what its maker meant.
@@ -334,9 +342,11 @@ int TestCommand(const std::vector<std::string>& args) {
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
   ArchiveNames names = ReadNames(archive, codePage);
   if (CountUnsafe(names) == 0) return kExitOk;
-  for (const auto& problem : names.problems)
-    fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(names[problem.first].utf8).c_str(),
-            Shown(problem.second).c_str());
+  size_t shown = 0;
+  for (auto problem = names.problems.begin(); problem != names.problems.end() && shown++ < kNamesShown; ++problem)
+    fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(names[problem->first].utf8).c_str(),
+            Shown(problem->second).c_str());
+  if (CountUnsafe(names) > kNamesShown) fprintf(stderr, "dolm: test: %s\n", MoreNames(CountUnsafe(names)).c_str());
   throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(names)) +
                 " stored name(s) that are unsafe to extract");
 }
@@ -352,8 +362,10 @@ std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int 
   RefuseUnreadable(archive.path, read);
   if (!allowUnsafe && CountUnsafe(read) > 0) {
     std::string list;
-    for (const auto& problem : read.problems)
-      list += "\n  '" + Shown(read[problem.first].utf8) + "': " + Shown(problem.second);
+    size_t shown = 0;
+    for (auto problem = read.problems.begin(); problem != read.problems.end() && shown++ < kNamesShown; ++problem)
+      list += "\n  '" + Shown(read[problem->first].utf8) + "': " + Shown(problem->second);
+    if (CountUnsafe(read) > kNamesShown) list += "\n  " + MoreNames(CountUnsafe(read));
     throw Failure("refusing to extract '" + archive.path + "': unsafe stored names:" + list +
                   "\n(use --allow-unsafe-paths to extract them anyway)");
   }

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
 
 #include "container/format.h"
 #include "tool/tool.h"
@@ -22,6 +22,7 @@ std::string Upper(std::string text) {
 bool IsReservedDevice(const std::string& component) {
   std::string base = component.substr(0, component.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base.size() < 3 || base.size() > 7) return false;  // no device name is shorter or longer
   base = Upper(base);
   static const char* const kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* fixed : kFixed)
@@ -78,64 +79,91 @@ std::string UnsafeNameReason(const std::string& name) {
 
 namespace {
 
-uint64_t KeyHash(const std::string& key) {
-  uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
-  return h;
+// The folder separator of a key as it is kept for sorting: below every byte a
+// safe name holds (control bytes are refused), so that in sorted order a name
+// comes right before everything inside it, as a walk of the folder tree.
+constexpr char kSortedSeparator = '\x01';
+
+// The case-folded keys of the safe names, one after another in one buffer,
+// each ending in NUL; an unsafe name has no key. A few bytes per name beside
+// the keys themselves.
+struct KeyList {
+  std::string bytes;
+  std::vector<size_t> start;  // by name; kNoKey for an unsafe name
+  static constexpr size_t kNoKey = SIZE_MAX;
+  const char* At(uint32_t i) const { return bytes.data() + start[i]; }
+};
+
+KeyList SafeKeys(size_t count, const std::function<std::string(size_t)>& nameAt, NameProblems* reasons) {
+  KeyList keys;
+  keys.start.assign(count, KeyList::kNoKey);
+  size_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string effective = EffectiveName(nameAt(i));
+    std::string why = UnsafeNameReason(effective);
+    if (why.empty()) total += effective.size() + 1;
+    else (*reasons)[i] = std::move(why);
+  }
+  keys.bytes.reserve(total);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (reasons->count(i)) continue;
+    keys.start[i] = keys.bytes.size();
+    std::string key = CollisionKey(EffectiveName(nameAt(i)));
+    for (char& c : key)
+      if (c == '\\') c = kSortedSeparator;
+    keys.bytes.append(key.c_str(), key.size() + 1);
+  }
+  return keys;
+}
+
+// A name whose key is a folder of the names that follow it in sorted order:
+// the first name with that key, and the first (lowest) name inside it.
+struct OpenFolder {
+  uint32_t first;
+  uint32_t firstInside;
+  size_t length;
+};
+
+bool IsInside(const char* key, const char* folder, size_t length) {
+  return std::strncmp(key, folder, length) == 0 && key[length] == kSortedSeparator;
 }
 
 }  // namespace
 
 NameProblems CheckStoredNames(size_t count, const std::function<std::string(size_t)>& nameAt) {
   NameProblems reasons;
-  // A hash of each safe name's key and of each folder that holds one; the
-  // keys themselves are formed again only where two hashes meet, so that a
-  // list of a million names keeps a few bytes per name.
-  std::vector<std::pair<uint64_t, uint32_t>> files;
-  std::unordered_map<uint64_t, uint32_t> folders;  // first name that holds the folder
-  auto keyOf = [&](uint32_t i) { return CollisionKey(EffectiveName(nameAt(i))); };
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string effective = EffectiveName(nameAt(i));
-    std::string why = UnsafeNameReason(effective);
-    if (!why.empty()) {
-      reasons[i] = why;
+  const KeyList keys = SafeKeys(count, nameAt, &reasons);
+  std::vector<uint32_t> order;
+  for (uint32_t i = 0; i < count; ++i)
+    if (keys.start[i] != KeyList::kNoKey) order.push_back(i);
+  std::sort(order.begin(), order.end(), [&keys](uint32_t a, uint32_t b) {
+    const int c = std::strcmp(keys.At(a), keys.At(b));
+    return c < 0 || (c == 0 && a < b);
+  });
+  // Walked in this order, the folders of the current name are the open ones.
+  // Of a file and a name inside it, the later of the two is refused.
+  std::vector<OpenFolder> open;
+  auto close = [&]() {
+    const OpenFolder& folder = open.back();
+    if (folder.firstInside < folder.first && !reasons.count(folder.first))
+      reasons[folder.first] = "is a folder of '" + nameAt(folder.firstInside) + "'";
+    open.pop_back();
+  };
+  for (size_t p = 0; p < order.size(); ++p) {
+    const uint32_t i = order[p];
+    const char* key = keys.At(i);
+    if (!open.empty() && std::strcmp(key, keys.At(open.back().first)) == 0) {
+      reasons[i] = "same file as '" + nameAt(open.back().first) + "' when case is ignored";
       continue;
     }
-    std::string key = CollisionKey(effective);
-    files.emplace_back(KeyHash(key), i);
-    for (size_t cut = key.find('\\'); cut != std::string::npos; cut = key.find('\\', cut + 1))
-      folders.emplace(KeyHash(key.substr(0, cut)), i);
-  }
-  std::sort(files.begin(), files.end());
-  for (size_t g = 0; g < files.size();) {
-    size_t end = g + 1;
-    while (end < files.size() && files[end].first == files[g].first) ++end;
-    for (size_t j = g + 1; j < end; ++j)
-      for (size_t k = g; k < j; ++k)
-        if (!reasons.count(files[k].second) && keyOf(files[j].second) == keyOf(files[k].second)) {
-          reasons[files[j].second] = "same file as '" + nameAt(files[k].second) + "' when case is ignored";
-          break;
-        }
-    g = end;
-  }
-  // A file that is another name's folder: the later of the two is refused.
-  for (const auto& [hash, i] : files) {
-    if (reasons.count(i)) continue;
-    const std::string key = keyOf(i);
-    for (size_t cut = key.find('\\'); cut != std::string::npos && !reasons.count(i); cut = key.find('\\', cut + 1)) {
-      auto at = std::lower_bound(files.begin(), files.end(), std::make_pair(KeyHash(key.substr(0, cut)), 0u));
-      for (; at != files.end() && at->first == KeyHash(key.substr(0, cut)); ++at)
-        if (at->second < i && keyOf(at->second) == key.substr(0, cut)) {
-          reasons[i] = "its folder is the file '" + nameAt(at->second) + "'";
-          break;
-        }
+    while (!open.empty() && !IsInside(key, keys.At(open.back().first), open.back().length)) close();
+    for (OpenFolder& folder : open) {
+      if (folder.first < i && !reasons.count(i)) reasons[i] = "its folder is the file '" + nameAt(folder.first) + "'";
+      folder.firstInside = std::min(folder.firstInside, i);
     }
-    auto folder = folders.find(hash);
-    if (reasons.count(i) || folder == folders.end() || folder->second > i) continue;
-    const std::string holder = keyOf(folder->second);
-    if (holder.compare(0, key.size() + 1, key + "\\") == 0)
-      reasons[i] = "is a folder of '" + nameAt(folder->second) + "'";
+    open.push_back({i, UINT32_MAX, std::strlen(key)});
   }
+  while (!open.empty()) close();
   return reasons;
 }
 
