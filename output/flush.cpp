@@ -145,6 +145,13 @@ bool FlushWindow(Expansion* x, uint32_t n) {
     if (!WriteOut(x, r + used, size) || !FinishCurrent(x)) return false;
     used += size;
   }
+  // Bytes past the last file: an inspection stops here rather than expand
+  // whatever more the blocks hold.
+  if (x->stopPastFiles && r + used < n) {
+    x->halted = true;
+    x->failure = NoteFault(x->faults, kErrorInconsistent);
+    return false;
+  }
   return true;
 }
 

@@ -84,6 +84,7 @@ struct Expansion {
   bool writing;           // the current file's bytes are written
   bool fileOpen;
   bool halted;
+  bool stopPastFiles;     // a flush past the last file's last byte halts (inspection)
   Result failure;         // what halted the expansion
 };
 void StartExpansion(Expansion* x, Engine* engine, const FileTable* files, OutputSink sink,

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -180,6 +181,29 @@ TEST(HostileArchive, NameBombsAreCheckedInBoundedTimeAndMemory) {
     if (!UnderAddressSanitizer()) EXPECT_LE(list.maxRssKb, limitKb);
     RunResult test = RunProgram({BuildDir() + "/dolm", "test", sfx}, options);
     EXPECT_LE(std::count(test.err.begin(), test.err.end(), '\n'), 30) << "one line per bad name";
+  }
+}
+
+// 64 MiB of zeros pack into one block of a few hundred bytes, which expands
+// the same whatever the window holds: 8,000 copies behind a one-byte file list.
+TEST(HostileArchive, ExpansionBombIsRefusedAtOnceByEveryReader) {
+  Bytes block;
+  uint64_t left = 64 << 20;
+  packer::WriteDataBlocks(
+      left, [&left](uint8_t* into, size_t size) { size = std::min<uint64_t>(size, left), left -= size; return std::memset(into, 0, size), size; },
+      2, 5, [&block](const Bytes& piece) { block.insert(block.end(), piece.begin(), piece.end()); });
+  ASSERT_GT(block[0] & 0x1F, 8) << "one last block";
+  Bytes archive = CraftedArchive({{"a.txt", 1, 0, 0x20}}, {});
+  archive.resize(archive.size() - packer::WriteDataBlocks({}, 2, 5).size());
+  for (int i = 0; i < 8000; ++i) archive.insert(archive.end(), block.begin(), block.end());
+  for (int i = 2; i <= 8000; ++i) archive[archive.size() - i * block.size()] -= kLastBlockMark;
+  const std::string dir = MakeTempDir("bomb"), sfx = Write(dir + "/sfx", archive);
+  RunOptions options;
+  options.timeoutSeconds = 5;
+  for (const std::vector<std::string>& reader : std::vector<std::vector<std::string>>{
+           {BuildDir() + "/dolm", "test", sfx}, {BuildDir() + "/dolm", "extract", sfx, "-C", dir + "/out"}, {sfx, "--check"}}) {
+    RunResult r = RunProgram(reader, options);
+    EXPECT_TRUE(!r.timedOut && r.exitCode != 0 && Contains(r.err, "Error #16")) << reader[1] << ": " << r.err;
   }
 }
 

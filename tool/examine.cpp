@@ -328,9 +328,12 @@ int TestCommand(const std::vector<std::string>& args) {
   const uint64_t expected = TotalSize(archive);
   if (!checked.ok()) {
     std::string detail;
-    if (checked.error == kErrorEndOfArchive || checked.error == kErrorInconsistent)
-      detail = " (the data holds " + std::to_string(archive.run->expansion.produced) + " bytes, the files " +
-               std::to_string(expected) + ")";
+    const uint64_t produced = archive.run->expansion.produced;
+    // More data than the files take is not expanded to its end.
+    if (checked.error == kErrorInconsistent && produced > expected)
+      detail = " (the data holds more than the " + std::to_string(expected) + " bytes of the files)";
+    else if (checked.error == kErrorEndOfArchive || checked.error == kErrorInconsistent)
+      detail = " (the data holds " + std::to_string(produced) + " bytes, the files " + std::to_string(expected) + ")";
     throw Failure(Describe(archive) + detail + SubjectDetail(archive));
   }
   long end = ftell(archive.run->archive.file);
