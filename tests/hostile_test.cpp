@@ -224,6 +224,24 @@ TEST(HostileArchive, DeclaredTotalBeyondTheFreeSpaceIsRefusedBeforeWriting) {
   EXPECT_TRUE(Contains(r.err, "declares 1073741924 bytes, but")) << r.err;
 }
 
+// 100 empty files, each 80 folders deep: no bytes declared, 8,100 entries.
+TEST(HostileArchive, FoldersAndEntriesCountBeforeWriting) {
+  std::vector<packer::FileEntry> entries;
+  std::string chain;
+  for (int i = 0; i < 79; ++i) chain += "\\d";
+  for (int i = 0; i < 100; ++i) entries.push_back({std::to_string(i) + chain + "\\empty", 0, 0, 0x20});
+  const std::string dir = MakeTempDir("folderbomb"), small = dir + "/small", sfx = Write(dir + "/sfx", CraftedArchive(entries, {}));
+  mkdir(small.c_str(), 0755);
+  RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
+  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "100 files and 8000 folders")) << r.err;
+  EXPECT_TRUE(FolderEntries(small).empty());
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=200") != 0) GTEST_SKIP() << "no tmpfs mount here";
+  r = Dolm({"extract", sfx, "-C", small});
+  EXPECT_TRUE(FolderEntries(small).empty());
+  umount(small.c_str());
+  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "more entries")) << r.err;
+}
+
 }  // namespace
 
 TEST(HostileArchive, HeaderCutBeforeItsLastZeroByteStillNamesItsFileUnderIgnoreErrors) {

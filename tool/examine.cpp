@@ -155,18 +155,29 @@ uint64_t ParseSize(const std::string& text) {
 }
 
 // Refuses, before anything is written, an archive that declares more than
-// the target's free space or than the limit the user gave.
-void CheckDeclaredSize(const Archive& archive, int rootFd, const std::string& dir, uint64_t limit) {
-  const uint64_t declared = TotalSize(archive);
-  if (limit != 0 && declared > limit)
-    throw Failure("'" + Shown(archive.path) + "' declares " + std::to_string(declared) +
-                  " bytes, more than --max-size " + std::to_string(limit));
+// the target's free space or than the limit the user gave. Each file and
+// folder takes one entry (an inode) and one block besides its bytes.
+void CheckDeclaredSize(const Archive& archive, uint64_t folders, int rootFd, const std::string& dir, uint64_t limit) {
+  const uint64_t declared = TotalSize(archive), entries = Files(archive).count + folders;
   struct statvfs fs;
-  if (fstatvfs(rootFd, &fs) != 0) return;
+  const bool known = fstatvfs(rootFd, &fs) == 0;
+  const uint64_t block = known && fs.f_frsize > 0 ? fs.f_frsize : 4096;
+  const uint64_t needed = declared + entries * block;
+  const std::string what = "'" + Shown(archive.path) + "' declares " + std::to_string(declared) + " bytes";
+  const std::string counted = " for " + CountText(Files(archive).count, "file") + " and " + CountText(folders, "folder") +
+                              " (" + std::to_string(needed) + " bytes with a block of " + std::to_string(block) +
+                              " for each)";
+  if (limit != 0 && needed > limit)
+    throw Failure(what + counted + ", more than --max-size " + std::to_string(limit));
+  if (!known) return;
+  // A file system that counts no inodes (f_files 0) has no limit on them.
+  if (fs.f_files != 0 && entries > fs.f_favail)
+    throw Failure("'" + Shown(archive.path) + "' holds " + CountText(Files(archive).count, "file") + " and " +
+                  CountText(folders, "folder") + ", but '" + Shown(dir) + "' has room for only " +
+                  std::to_string(fs.f_favail) + " more entries");
   const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-  if (declared > free)
-    throw Failure("'" + Shown(archive.path) + "' declares " + std::to_string(declared) + " bytes, but '" +
-                  Shown(dir) + "' has only " + std::to_string(free) + " bytes free");
+  if (needed > free)
+    throw Failure(what + ", but '" + Shown(dir) + "' has only " + std::to_string(free) + " bytes free" + counted);
 }
 
 std::string ProgressText(const char* verb, const Archive& archive) {
@@ -424,10 +435,10 @@ int ExtractCommand(const std::vector<std::string>& args) {
   target.umask = umask(0);
   umask(target.umask);
   target.faults = &archive.run->faults;
-  CheckDeclaredSize(archive, target.rootFd, dir, limit);
   // The files are created under the names read in the code page, as UTF-8.
   target.names = CheckTargets(archive, codePage, target.rootFd, dir, target.overwrite,
                               parsed.Has("--allow-unsafe-paths"));
+  CheckDeclaredSize(archive, CountFolders(target.names), target.rootFd, dir, limit);
 
   Result extracted;
   {

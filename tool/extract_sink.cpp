@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "container/format.h"
 #include "tool/extract_sink.h"
@@ -32,6 +34,19 @@ std::vector<std::string> Components(const std::string& name) {
   }
   if (!part.empty()) parts.push_back(part);
   return parts;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Bytes in an order with either separator below every other byte, so that
+// sorted names inside one folder follow one another.
+unsigned SortValue(char c) { return IsSeparator(c) ? 0 : static_cast<unsigned char>(c) + 1u; }
+
+// Where a name and the one sorted before it stop being the same.
+size_t SharedLength(std::string_view a, std::string_view b) {
+  size_t same = 0;
+  while (same < a.size() && same < b.size() && SortValue(a[same]) == SortValue(b[same])) ++same;
+  return same;
 }
 
 Result Fail(ExtractTarget* target, ErrorNumber error, const std::string& why, int systemError = 0) {
@@ -146,6 +161,27 @@ void RemoveFile(void* self) {
 
 OutputSink ExtractSink(ExtractTarget* target) {
   return OutputSink{target, OpenFile, WriteFile, FinishFile, RemoveFile};
+}
+
+uint64_t CountFolders(const std::vector<std::string>& names) {
+  std::vector<std::string_view> parts;
+  for (const std::string& name : names) parts.push_back(std::string_view(name).substr(name.size() - EffectiveName(name).size()));
+  std::sort(parts.begin(), parts.end(), [](std::string_view a, std::string_view b) {
+    const size_t same = SharedLength(a, b);
+    return same < a.size() && same < b.size() ? SortValue(a[same]) < SortValue(b[same]) : a.size() < b.size();
+  });
+  // A folder ends where a component does and another follows; it is new
+  // where its name differs from the name sorted before.
+  uint64_t folders = 0;
+  std::string_view previous;
+  for (std::string_view name : parts) {
+    const size_t same = SharedLength(name, previous);
+    const size_t last = name.find_last_not_of("\\/");
+    for (size_t at = std::max<size_t>(same, 1); at < name.size() && at < last; ++at)
+      folders += IsSeparator(name[at]) && !IsSeparator(name[at - 1]);
+    previous = name;
+  }
+  return folders;
 }
 
 }  // namespace tool

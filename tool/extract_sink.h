@@ -31,4 +31,9 @@ struct ExtractTarget {
 };
 OutputSink ExtractSink(ExtractTarget* target);
 
+// How many folders an extraction of these names creates at most: each folder
+// once, whether or not it exists already. Linear in the names' length, after
+// a sort of their indices.
+uint64_t CountFolders(const std::vector<std::string>& names);
+
 }  // namespace tool
