@@ -140,23 +140,26 @@ TEST(HostileArchive, SizesBeyondTheSignedCountAreRefused) {
   EXPECT_TRUE(FilesBelow(dir + "/out").empty());
 }
 
+// A million entries, every other one with an empty name: a few bytes for
+// each name and a few lines for all the bad ones.
 TEST(HostileArchive, AMillionEntriesStayWithinTheMemoryBound) {
   const std::string dir = MakeTempDir("million");
   std::vector<packer::FileEntry> entries(1000000);
-  for (size_t i = 0; i < entries.size(); ++i) entries[i] = {"f" + std::to_string(i), 0, 0, 0x20};
-  const std::string sfx = Write(dir + "/" + std::to_string(entries.size()), CraftedArchive(entries, {}));
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = {i % 2 ? "" : "f" + std::to_string(i), 0, 0, 0x20};
+  const std::string sfx = Write(dir + "/sfx", CraftedArchive(entries, {}));
   const long limitKb = 64 * 1024 + 8 * static_cast<long>(ReadFileBytes(sfx).size()) / 1024;
-  for (const char* command : {"list", "test"}) {
+  for (const auto& [command, exitCode] : {std::make_pair("list", 0), std::make_pair("test", 1)}) {
     RunOptions options;
     options.timeoutSeconds = 300;
     RunResult r = RunProgram({BuildDir() + "/dolm", command, sfx}, options);
-    EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err.substr(0, 300);
+    EXPECT_EQ(r.exitCode, exitCode) << command << ": " << r.err.substr(0, 300);
+    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 12) << command << ": one line per bad name";
     if (!UnderAddressSanitizer()) EXPECT_LE(r.maxRssKb, limitKb) << command;
   }
 }
 
 // Names that cost the name checks more than their share: one folder chain 124
-// deep below each of 100,000 names, and 20,000 names below one long prefix
+// deep below each of 40,000 names, and 20,000 names below one long prefix
 // beside 20,000 files named that prefix.
 TEST(HostileArchive, NameBombsAreCheckedInBoundedTimeAndMemory) {
   const std::string dir = MakeTempDir("namebomb"), deep = dir + "/deep", wide = dir + "/wide";
@@ -179,8 +182,6 @@ TEST(HostileArchive, NameBombsAreCheckedInBoundedTimeAndMemory) {
     RunResult list = RunProgram({BuildDir() + "/dolm", "list", sfx}, options);
     EXPECT_TRUE(list.exitCode == 0 && Contains(list.err, unsafe) && list.err.empty() == !*unsafe) << list.err.substr(0, 300);
     if (!UnderAddressSanitizer()) EXPECT_LE(list.maxRssKb, limitKb);
-    RunResult test = RunProgram({BuildDir() + "/dolm", "test", sfx}, options);
-    EXPECT_LE(std::count(test.err.begin(), test.err.end(), '\n'), 30) << "one line per bad name";
   }
 }
 

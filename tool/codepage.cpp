@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/stored_names.h"
@@ -164,13 +165,34 @@ std::string DecodeName(const std::string& stored, int codePage, std::string* utf
   return "";
 }
 
+namespace {
+
+// A name as read in the code page; an unreadable name stands for itself.
+std::string ReadForm(const ArchiveNames& names, size_t i) {
+  std::string utf8;
+  return DecodeName(names.storedAt(i), names.codePage, &utf8).empty() ? utf8 : names.storedAt(i);
+}
+
+bool ByIndex(const NameProblem& a, const NameProblem& b) { return a.index < b.index; }
+
+bool HasProblem(const NameProblems& problems, uint32_t i) {
+  return std::binary_search(problems.begin(), problems.end(), NameProblem{i, i, NameProblem::kUnsafe, false}, ByIndex);
+}
+
+}  // namespace
+
 NameInArchive ArchiveNames::operator[](size_t i) const {
   NameInArchive name;
   name.stored = storedAt(i);
-  name.readable = unreadable.count(static_cast<uint32_t>(i)) == 0;
+  name.readable = !std::binary_search(unreadable.begin(), unreadable.end(), static_cast<uint32_t>(i));
   if (!name.readable || !DecodeName(name.stored, codePage, &name.utf8).empty()) name.utf8 = name.stored;
-  auto problem = problems.find(static_cast<uint32_t>(i));
-  if (problem != problems.end()) name.problem = problem->second;
+  auto problem = std::lower_bound(problems.begin(), problems.end(),
+                                  NameProblem{static_cast<uint32_t>(i), 0, NameProblem::kUnsafe, false}, ByIndex);
+  if (problem == problems.end() || problem->index != i) return name;
+  std::string ignored;
+  if (problem->kind == NameProblem::kUnreadable) name.problem = DecodeName(name.stored, codePage, &ignored);
+  else if (!problem->onceRead) name.problem = ProblemText(*problem, storedAt);
+  else name.problem = "once read, " + ProblemText(*problem, [this](size_t k) { return ReadForm(*this, k); });
   return name;
 }
 
@@ -180,21 +202,35 @@ ArchiveNames ReadStoredNames(size_t count, std::function<std::string(size_t)> st
   names.codePage = codePage;
   names.storedAt = std::move(storedAt);
   names.problems = CheckStoredNames(count, names.storedAt);
+  NameProblems more;
+  bool changed = false;  // some name reads as other bytes than it is stored
   for (uint32_t i = 0; i < count; ++i) {
     std::string utf8;
-    std::string problem = DecodeName(names.storedAt(i), codePage, &utf8);
-    if (problem.empty()) continue;
-    names.unreadable.insert(i);
-    names.problems[i] = problem;
+    const std::string stored = names.storedAt(i);
+    if (DecodeName(stored, codePage, &utf8).empty()) {
+      changed = changed || utf8 != stored;
+      continue;
+    }
+    names.unreadable.push_back(i);
+    auto known = std::lower_bound(names.problems.begin(), names.problems.end(),
+                                  NameProblem{i, i, NameProblem::kUnreadable, false}, ByIndex);
+    if (known != names.problems.end() && known->index == i) known->kind = NameProblem::kUnreadable;
+    else more.push_back({i, i, NameProblem::kUnreadable, false});
   }
-  // Two stored spellings of one name (E9 and C3 A9 both read as U+00E9); an
-  // unreadable name stands for itself.
-  auto readAt = [&names](size_t i) {
-    std::string utf8;
-    return DecodeName(names.storedAt(i), names.codePage, &utf8).empty() ? utf8 : names.storedAt(i);
-  };
-  for (auto& [i, why] : CheckStoredNames(count, readAt))
-    if (!names.problems.count(i)) names.problems[i] = "once read, " + why;
+  // Two stored spellings of one name (E9 and C3 A9 both read as U+00E9);
+  // names that all read as they are stored need no second look.
+  const NameProblems once =
+      changed ? CheckStoredNames(count, [&names](size_t i) { return ReadForm(names, i); }) : NameProblems();
+  for (NameProblem problem : once)
+    if (!HasProblem(names.problems, problem.index) &&
+        !std::binary_search(names.unreadable.begin(), names.unreadable.end(), problem.index)) {
+      problem.onceRead = true;
+      more.push_back(problem);
+    }
+  std::sort(more.begin(), more.end(), ByIndex);
+  const size_t known = names.problems.size();
+  names.problems.insert(names.problems.end(), more.begin(), more.end());
+  std::inplace_merge(names.problems.begin(), names.problems.begin() + known, names.problems.end(), ByIndex);
   return names;
 }
 

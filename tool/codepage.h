@@ -5,10 +5,10 @@
 #pragma once
 
 #include <functional>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "tool/tool.h"
 
 namespace tool {
 
@@ -61,8 +61,8 @@ struct ArchiveNames {
   size_t count = 0;
   int codePage = 0;
   std::function<std::string(size_t)> storedAt;  // the bytes of name i
-  std::map<uint32_t, std::string> problems;     // by index
-  std::set<uint32_t> unreadable;
+  NameProblems problems;                        // by index, one for each name at most
+  std::vector<uint32_t> unreadable;             // in order
   size_t size() const { return count; }
   NameInArchive operator[](size_t i) const;
 };

@@ -357,9 +357,10 @@ int TestCommand(const std::vector<std::string>& args) {
   ArchiveNames names = ReadNames(archive, codePage);
   if (CountUnsafe(names) == 0) return kExitOk;
   size_t shown = 0;
-  for (auto problem = names.problems.begin(); problem != names.problems.end() && shown++ < kNamesShown; ++problem)
-    fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(names[problem->first].utf8).c_str(),
-            Shown(problem->second).c_str());
+  for (auto problem = names.problems.begin(); problem != names.problems.end() && shown++ < kNamesShown; ++problem) {
+    const NameInArchive name = names[problem->index];
+    fprintf(stderr, "dolm: test: unsafe name '%s': %s\n", Shown(name.utf8).c_str(), Shown(name.problem).c_str());
+  }
   if (CountUnsafe(names) > kNamesShown) fprintf(stderr, "dolm: test: %s\n", MoreNames(CountUnsafe(names)).c_str());
   throw Failure("'" + path + "' holds " + std::to_string(CountUnsafe(names)) +
                 " stored name(s) that are unsafe to extract");
@@ -378,7 +379,7 @@ std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int 
     std::string list;
     size_t shown = 0;
     for (auto problem = read.problems.begin(); problem != read.problems.end() && shown++ < kNamesShown; ++problem)
-      list += "\n  '" + Shown(read[problem->first].utf8) + "': " + Shown(problem->second);
+      list += "\n  '" + Shown(read[problem->index].utf8) + "': " + Shown(read[problem->index].problem);
     if (CountUnsafe(read) > kNamesShown) list += "\n  " + MoreNames(CountUnsafe(read));
     throw Failure("refusing to extract '" + archive.path + "': unsafe stored names:" + list +
                   "\n(use --allow-unsafe-paths to extract them anyway)");

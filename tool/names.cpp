@@ -94,19 +94,22 @@ struct KeyList {
   const char* At(uint32_t i) const { return bytes.data() + start[i]; }
 };
 
-KeyList SafeKeys(size_t count, const std::function<std::string(size_t)>& nameAt, NameProblems* reasons) {
+KeyList SafeKeys(size_t count, const std::function<std::string(size_t)>& nameAt, NameProblems* problems) {
   KeyList keys;
   keys.start.assign(count, KeyList::kNoKey);
   size_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const std::string effective = EffectiveName(nameAt(i));
-    std::string why = UnsafeNameReason(effective);
-    if (why.empty()) total += effective.size() + 1;
-    else (*reasons)[i] = std::move(why);
+    if (!UnsafeNameReason(effective).empty()) {
+      problems->push_back({i, i, NameProblem::kUnsafe, false});
+      continue;
+    }
+    keys.start[i] = 0;
+    total += effective.size() + 1;
   }
   keys.bytes.reserve(total);
   for (uint32_t i = 0; i < count; ++i) {
-    if (reasons->count(i)) continue;
+    if (keys.start[i] == KeyList::kNoKey) continue;
     keys.start[i] = keys.bytes.size();
     std::string key = CollisionKey(EffectiveName(nameAt(i)));
     for (char& c : key)
@@ -131,8 +134,8 @@ bool IsInside(const char* key, const char* folder, size_t length) {
 }  // namespace
 
 NameProblems CheckStoredNames(size_t count, const std::function<std::string(size_t)>& nameAt) {
-  NameProblems reasons;
-  const KeyList keys = SafeKeys(count, nameAt, &reasons);
+  NameProblems problems;
+  const KeyList keys = SafeKeys(count, nameAt, &problems);
   std::vector<uint32_t> order;
   for (uint32_t i = 0; i < count; ++i)
     if (keys.start[i] != KeyList::kNoKey) order.push_back(i);
@@ -142,34 +145,52 @@ NameProblems CheckStoredNames(size_t count, const std::function<std::string(size
   });
   // Walked in this order, the folders of the current name are the open ones.
   // Of a file and a name inside it, the later of the two is refused.
+  std::vector<bool> refused(count);
+  auto refuse = [&](uint32_t i, uint32_t other, NameProblem::Kind kind) {
+    problems.push_back({i, other, kind, false});
+    refused[i] = true;
+  };
   std::vector<OpenFolder> open;
   auto close = [&]() {
     const OpenFolder& folder = open.back();
-    if (folder.firstInside < folder.first && !reasons.count(folder.first))
-      reasons[folder.first] = "is a folder of '" + nameAt(folder.firstInside) + "'";
+    if (folder.firstInside < folder.first && !refused[folder.first])
+      refuse(folder.first, folder.firstInside, NameProblem::kHoldsFolderOf);
     open.pop_back();
   };
-  for (size_t p = 0; p < order.size(); ++p) {
-    const uint32_t i = order[p];
+  for (uint32_t i : order) {
     const char* key = keys.At(i);
     if (!open.empty() && std::strcmp(key, keys.At(open.back().first)) == 0) {
-      reasons[i] = "same file as '" + nameAt(open.back().first) + "' when case is ignored";
+      refuse(i, open.back().first, NameProblem::kSameFile);
       continue;
     }
     while (!open.empty() && !IsInside(key, keys.At(open.back().first), open.back().length)) close();
     for (OpenFolder& folder : open) {
-      if (folder.first < i && !reasons.count(i)) reasons[i] = "its folder is the file '" + nameAt(folder.first) + "'";
+      if (folder.first < i && !refused[i]) refuse(i, folder.first, NameProblem::kFolderIsFile);
       folder.firstInside = std::min(folder.firstInside, i);
     }
     open.push_back({i, UINT32_MAX, std::strlen(key)});
   }
   while (!open.empty()) close();
-  return reasons;
+  std::sort(problems.begin(), problems.end(), [](const NameProblem& a, const NameProblem& b) { return a.index < b.index; });
+  return problems;
+}
+
+std::string ProblemText(const NameProblem& problem, const std::function<std::string(size_t)>& nameAt) {
+  switch (problem.kind) {
+    case NameProblem::kUnsafe: return UnsafeNameReason(EffectiveName(nameAt(problem.index)));
+    case NameProblem::kSameFile: return "same file as '" + nameAt(problem.other) + "' when case is ignored";
+    case NameProblem::kFolderIsFile: return "its folder is the file '" + nameAt(problem.other) + "'";
+    case NameProblem::kHoldsFolderOf: return "is a folder of '" + nameAt(problem.other) + "'";
+    case NameProblem::kUnreadable: break;
+  }
+  return "";
 }
 
 std::vector<std::string> CheckStoredNames(const std::vector<std::string>& names) {
   std::vector<std::string> reasons(names.size());
-  for (auto& [i, why] : CheckStoredNames(names.size(), [&](size_t k) { return names[k]; })) reasons[i] = why;
+  auto nameAt = [&names](size_t k) { return names[k]; };
+  for (const NameProblem& problem : CheckStoredNames(names.size(), nameAt))
+    reasons[problem.index] = ProblemText(problem, nameAt);
   return reasons;
 }
 
