@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "fuzz/fuzz_support.h"
 #include "output/output.h"

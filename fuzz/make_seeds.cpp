@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "tests/support/crafted_pe.h"
 
@@ -57,8 +57,9 @@ Bytes Noise(size_t n, uint32_t seed) {
 }
 
 Bytes Le32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
+  Bytes out;
+  AppendLe32(out, v);
+  return out;
 }
 
 Bytes Join(Bytes a, const Bytes& b) {

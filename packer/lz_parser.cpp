@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/match_finder.h"
 #include "packer/model_shape.h"
 #include "packer/packer.h"
@@ -310,7 +310,7 @@ class StreamPrices {
     return price;
   }
 
-  Model models_[12];
+  Model models_[kModelCount];
 };
 
 class Prices {
@@ -542,8 +542,8 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
     throw std::invalid_argument("size profile must be 0 to 8");
   if (total > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
-  const uint32_t windowSize = 32768u << profile;
-  const uint32_t width = 7u + static_cast<uint32_t>(profile);
+  const uint32_t windowSize = WindowSizeOf(static_cast<unsigned>(profile));
+  const uint32_t width = DistanceWidthOf(static_cast<unsigned>(profile));
   const LevelSettings settings = SettingsFor(level);
   // The tree's search runs beside the parse where there is a second processor.
   if (threads <= 0) threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;

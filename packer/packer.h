@@ -34,15 +34,6 @@ std::string MakeExecuteText(const std::string& file, const std::string& argument
 // ---- archive_front.cpp: signature, options record, texts, archive header ----
 Bytes WriteOptionBlock(const StoredOptions& options);
 std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFlag = 1);
-// Writes stub image + archive to outPath (through a temporary file that is
-// renamed into place). Returns an empty string, or a message naming the
-// file and what is wrong.
-std::string AppendToStub(const std::string& stubPath, const Bytes& archive,
-                         const std::string& outPath);
-// The same for a stub image in memory, named `what` in messages ("the stub
-// 'x'"); `setChecksum` stores the PE checksum of the whole joined file.
-std::string AppendToStubImage(const Bytes& image, const std::string& what, const Bytes& archive,
-                              const std::string& outPath, bool setChecksum);
 
 // ---- model_encoder.cpp: the adaptive model coder ------------------------------
 // Codes bytes so that DecodeStream(data.size(), ...) gives them back exactly.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "format/format.h"
 #include "packer/pe_resources.h"
 
 namespace packer {
@@ -29,17 +30,11 @@ constexpr uint32_t kSectionInitializedData = 0x40;
 constexpr size_t kMaxLeaves = 10000;    // far more than any stub holds
 constexpr size_t kMaxVisits = 100000;   // directory entries read, against shared subtrees
 
-uint32_t U16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t U32(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Little-endian fields at an offset of an image (the caller checks the bounds).
+uint32_t U16(const Bytes& b, size_t at) { return LoadLe16(&b[at]); }
+uint32_t U32(const Bytes& b, size_t at) { return LoadLe32(&b[at]); }
+void Put16(Bytes& b, size_t at, uint32_t v) { StoreLe16(&b[at], v); }
+void Put32(Bytes& b, size_t at, uint32_t v) { StoreLe32(&b[at], v); }
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
 bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 

@@ -3,8 +3,8 @@
 // behind the file count, the header check and the packed length.
 #include <stdexcept>
 
-#include "container/format.h"
-#include "engine/engine.h"
+#include "format/format.h"
+#include "format/crc.h"
 #include "packer/packer.h"
 
 namespace packer {

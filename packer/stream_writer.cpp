@@ -4,7 +4,7 @@
 // that memory depends on the window and not on the size of the data.
 #include <stdexcept>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 
 namespace packer {

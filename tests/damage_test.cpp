@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "support/test_support.h"
 
 namespace {

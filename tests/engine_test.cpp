@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "packer/packer.h"
 #include "support/test_support.h"

@@ -11,7 +11,7 @@
 #include <memory>
 #include <sstream>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
 #include "tool/extract_sink.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "startup/startup.h"
 #include "support/test_support.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "launch/launch.h"
 #include "packer/packer.h"
 #include "support/test_support.h"

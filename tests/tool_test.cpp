@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/pe_resources.h"
 #include "tool/tool.h"
 

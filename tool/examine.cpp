@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "tool/codepage.h"
 #include "tool/display.h"
@@ -189,7 +189,7 @@ void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage) 
   printf("{\n  \"archive\": %s,\n", JsonString(archive.path).c_str());
   printf("  \"archiveOffset\": %ld,\n", archive.archiveStart);
   printf("  \"profile\": \"%uK\",\n  \"profileIndex\": %u,\n  \"windowSize\": %u,\n",
-         32u << archive.profile, archive.profile, 32768u << archive.profile);
+         WindowKibOf(archive.profile), archive.profile, WindowSizeOf(archive.profile));
   printf("  \"solidFlag\": %u,\n  \"optionWord\": %u,\n  \"options\": {", SolidFlagOf(archive.run->archive.header), word);
   for (int i = 0; i < 6; ++i)
     printf("%s\n    \"%s\": %u", i ? "," : "", kFieldNames[i], OptionField(word, kFieldShifts[i]));
@@ -216,8 +216,8 @@ void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) 
   uint32_t word = stored.record.optionWord;
   printf("Archive:            %s\n", Shown(archive.path).c_str());
   printf("Archive begins at:  byte %ld\n", archive.archiveStart);
-  printf("Size profile:       %uK (index %u, window %u bytes)\n", 32u << archive.profile,
-         archive.profile, 32768u << archive.profile);
+  printf("Size profile:       %uK (index %u, window %u bytes)\n", WindowKibOf(archive.profile),
+         archive.profile, WindowSizeOf(archive.profile));
   printf("Option word:        0x%08X\n", word);
   for (int i = 0; i < 6; ++i)
     printf("  %-24s= %u\n", kFieldNames[i], OptionField(word, kFieldShifts[i]));
@@ -328,7 +328,7 @@ int TestCommand(const std::vector<std::string>& args) {
   long end = ftell(archive.run->archive.file);
   printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", Shown(path).c_str(),
          CountText(Files(archive).count, "file").c_str(),
-         static_cast<unsigned long long>(expected), 32u << archive.profile);
+         static_cast<unsigned long long>(expected), WindowKibOf(archive.profile));
   if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
     printf("%llu bytes after the last block (for example a signature) are not part of it\n",
            static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));

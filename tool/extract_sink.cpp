@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "tool/extract_sink.h"
 #include "tool/tool.h"
 

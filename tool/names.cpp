@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "tool/tool.h"
 
 namespace tool {

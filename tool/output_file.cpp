@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
+#include "format/signature.h"
 #include "tool/tool.h"
 
 namespace tool {
@@ -101,10 +102,7 @@ packer::Bytes ReadStubImage(const std::string& path) {
     throw Failure("the stub '" + path + "' is longer than " + std::to_string(kMaxArchiveStart) +
                   " bytes; its archive would lie beyond the stub's search window");
   image.resize(size);
-  const std::string signature = DOLM_OVERLAY_SIGNATURE;
-  std::string text(image.begin(), image.end());
-  size_t copies = 0;
-  for (size_t at = text.find(signature); at != std::string::npos; at = text.find(signature, at + 1)) ++copies;
+  const size_t copies = CountOverlaySignatures(image.data(), image.size());
   if (copies != 1)
     throw Failure("the stub '" + path + "' holds " + std::to_string(copies) +
                   " copies of the overlay signature instead of exactly one");

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "tool/codepage.h"
 #include "tool/tool.h"
@@ -114,7 +114,7 @@ int ParseProfile(const std::string& text) {
   std::string digits = text;
   if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) digits.pop_back();
   for (int index = 0; index < static_cast<int>(kProfileCount); ++index)
-    if (digits == std::to_string(32 << index)) return index;
+    if (digits == std::to_string(WindowKibOf(index))) return index;
   throw UsageError("--window '" + text +
                    "' is not a size profile; use 32K, 64K, 128K, 256K, 512K, 1024K, 2048K, "
                    "4096K or 8192K");

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "tool/tool.h"
 

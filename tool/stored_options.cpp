@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "tool/codepage.h"
 #include "tool/tool.h"
 

@@ -19,6 +19,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "engine/engine.h"
+
+ModelDecoder* TestDecoder() {
+  static ModelDecoder* decoder = NewModelDecoder();
+  return decoder;
+}
+
 std::string BuildDir() { return DOLM_BUILD_DIR; }
 
 std::string StubPath(const char* name) { return BuildDir() + "/stubs/" + name; }

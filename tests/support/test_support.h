@@ -12,6 +12,10 @@
 
 #include "packer/packer.h"
 
+struct ModelDecoder;
+// One model decoder state for a test program's single-threaded decoding.
+ModelDecoder* TestDecoder();
+
 std::string BuildDir();                 // the CMake build folder
 std::string StubPath(const char* name); // build/stubs/<name>
 // A fresh empty folder below the build folder's test area.

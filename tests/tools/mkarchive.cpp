@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "packer/packer.h"
+#include "support/append_stub.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
       for (const auto& in : inputs) files.push_back(ReadHostFile(in.first, in.second));
       archive = packer::BuildArchive(files, options, profile, level);
     }
-    std::string error = packer::AppendToStub(stub, archive, out);
+    std::string error = AppendToStub(stub, archive, out);
     if (!error.empty()) {
       std::fprintf(stderr, "mkarchive: %s\n", error.c_str());
       return 1;
