@@ -9,7 +9,6 @@
 #include "container/format.h"
 #include "engine/engine.h"
 #include "packer/packer.h"
-#include "packer/pe_resources.h"
 #include "platform/platform.h"
 
 namespace packer {
@@ -75,11 +74,11 @@ std::string AppendToStub(const std::string& stubPath, const Bytes& archive,
   if (!in) return "cannot read the stub '" + stubPath + "'";
   Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return "cannot read the stub '" + stubPath + "'";
-  return AppendToStubImage(image, "the stub '" + stubPath + "'", archive, outPath, false);
+  return AppendToStubImage(image, "the stub '" + stubPath + "'", archive, outPath);
 }
 
 std::string AppendToStubImage(const Bytes& image, const std::string& what, const Bytes& archive,
-                              const std::string& outPath, bool setChecksum) {
+                              const std::string& outPath) {
   // The stub finds its archive only when the archive's signature lies wholly
   // inside the search window, and only as the second occurrence in the file.
   if (image.size() > kMaxArchiveStart)
@@ -92,13 +91,11 @@ std::string AppendToStubImage(const Bytes& image, const std::string& what, const
            " copies of the overlay signature instead of exactly one";
 
   std::string temp = outPath + ".part";
-  Bytes head = image;
-  if (setChecksum) SetPeChecksum(head, archive);  // over the whole file, archive included
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create '" + temp + "'";
-    out.write(reinterpret_cast<const char*>(head.data()),
-              static_cast<std::streamsize>(head.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     out.write(reinterpret_cast<const char*>(archive.data()),
               static_cast<std::streamsize>(archive.size()));
     out.close();

@@ -49,7 +49,7 @@ bool WorthCoding(const Bytes& stream) {
 
 }  // namespace
 
-bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out) {
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, BlockPlace place, Bytes& out) {
   const Bytes* order[5] = {&streams.flags, &streams.literals, &streams.lengths, &streams.high,
                            &streams.middle};
   if (streams.itemsInLastFlagByte > 8) return false;
@@ -88,7 +88,7 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
     table = PackLowBits(streams.low, bits);
   }
 
-  uint8_t byte0 = static_cast<uint8_t>(streams.itemsInLastFlagByte + (last ? kLastBlockMark : 0));
+  uint8_t byte0 = static_cast<uint8_t>(streams.itemsInLastFlagByte + (place == BlockPlace::kLast ? kLastBlockMark : 0));
   if (records[0].useCoded) byte0 |= 0x20;
   if (records[1].useCoded) byte0 |= 0x40;
   if (records[2].useCoded) byte0 |= 0x80;

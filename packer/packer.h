@@ -39,10 +39,9 @@ std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFla
 // file and what is wrong.
 std::string AppendToStub(const std::string& stubPath, const Bytes& archive,
                          const std::string& outPath);
-// The same for a stub image in memory, named `what` in messages ("the stub
-// 'x'"); `setChecksum` stores the PE checksum of the whole joined file.
+// The same for a stub image in memory, named `what` in messages ("the stub 'x'").
 std::string AppendToStubImage(const Bytes& image, const std::string& what, const Bytes& archive,
-                              const std::string& outPath, bool setChecksum);
+                              const std::string& outPath);
 
 // ---- model_encoder.cpp: the adaptive model coder ------------------------------
 // Codes bytes so that DecodeStream(data.size(), ...) gives them back exactly.
@@ -68,7 +67,8 @@ struct BlockStreams {
 // and appends nothing when the block would break a limit of the format (a
 // stream longer than 65,536 bytes, more than 65,536 matches, or a stream whose
 // shorter form is still above 58,344 stored bytes): the caller splits it.
-bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out);
+enum class BlockPlace { kMore, kLast };  // whether more blocks follow this one
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, BlockPlace place, Bytes& out);
 
 // ---- splay_encoder.cpp and solid_header.cpp ---------------------------------------
 Bytes PackHeaderBytes(const Bytes& entries);  // the context splay coder
