@@ -43,16 +43,28 @@ std::string MakeExecuteText(const std::string& file, const std::string& argument
   return "\"[" + file + "]" + arguments + "\"";
 }
 
-Bytes WriteOptionBlock(const StoredOptions& options) {
+bool SetOptionText(char* field, size_t room, const std::string& text) {
+  if (text.size() >= room) return false;
+  std::memcpy(field, text.c_str(), text.size() + 1);
+  return true;
+}
+
+Bytes WriteOptionBlock(uint32_t optionWord, const std::string& tempText, const std::string& executeText,
+                       uint32_t unused) {
   static const char kSig[] = DOLM_OVERLAY_SIGNATURE;
   Bytes out(kSig, kSig + kSignatureLength);
-  PutU32(out, static_cast<uint32_t>(options.tempFolder.size()));
-  PutU32(out, static_cast<uint32_t>(options.executeText.size()));
-  PutU32(out, options.unused);
-  PutU32(out, options.optionWord);
-  out.insert(out.end(), options.tempFolder.begin(), options.tempFolder.end());
-  out.insert(out.end(), options.executeText.begin(), options.executeText.end());
+  PutU32(out, static_cast<uint32_t>(tempText.size()));
+  PutU32(out, static_cast<uint32_t>(executeText.size()));
+  PutU32(out, unused);
+  PutU32(out, optionWord);
+  out.insert(out.end(), tempText.begin(), tempText.end());
+  out.insert(out.end(), executeText.begin(), executeText.end());
   return out;
+}
+
+Bytes WriteOptionBlock(const StoredOptions& options) {
+  return WriteOptionBlock(options.record.optionWord, options.tempFolder,
+                          MakeExecuteText(options.execFile, options.execArgs), options.record.unused);
 }
 
 std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFlag) {

@@ -8,25 +8,16 @@
 
 #include "container/format.h"
 #include "packer/pe_resources.h"
-#include "tool/tool.h"
+#include "tool/brand.h"
 
 namespace tool {
 
 namespace {
 
-constexpr long kMaxInputImage = 16 << 20;  // larger files cannot fit the search window anyway
+constexpr size_t kMaxInputImage = 16 << 20;  // larger files cannot fit the search window anyway
 
 packer::Bytes ReadWhole(const std::string& path, const std::string& what) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Failure("cannot read " + what + " '" + path + "': " + std::strerror(errno));
-  packer::Bytes data;
-  uint8_t buffer[65536];
-  size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0 && data.size() <= kMaxInputImage)
-    data.insert(data.end(), buffer, buffer + got);
-  bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) throw Failure("cannot read " + what + " '" + path + "'");
+  packer::Bytes data = ReadWholeFile(path, what, kMaxInputImage);
   if (data.size() > kMaxInputImage) throw Failure(what + " '" + path + "' is larger than 16 MiB");
   return data;
 }

@@ -8,7 +8,8 @@
 #include <cstdio>
 
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace tool {
 

@@ -12,13 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tool/tool.h"
+#include "tool/inputs.h"
 
 namespace tool {
 
 namespace {
-
-std::string Errno() { return std::strerror(errno); }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty() || name.front() == '/') return name;

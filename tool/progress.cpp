@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "tool/tool.h"
+#include "tool/progress.h"
 
 namespace tool {
 

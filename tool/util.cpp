@@ -2,7 +2,9 @@
 // executable's own folder and the progress line.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -10,7 +12,7 @@
 #include <thread>
 
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -197,6 +199,24 @@ ProgressLine::~ProgressLine() {
   impl_->wake.notify_all();
   impl_->worker.join();
   delete impl_;
+}
+
+std::string Errno() { return std::strerror(errno); }
+
+packer::Bytes ReadWholeFile(const std::string& path, const std::string& what, size_t limit) {
+  const std::string named = what.empty() ? "'" + path + "'" : what + " '" + path + "'";
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) throw Failure("cannot read " + named + ": " + Errno());
+  packer::Bytes bytes;
+  uint8_t buffer[65536];
+  size_t got = 0;
+  while (bytes.size() <= limit && (got = fread(buffer, 1, sizeof buffer, file)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) throw Failure("cannot read " + named);
+  if (bytes.size() > limit + 1) bytes.resize(limit + 1);
+  return bytes;
 }
 
 }  // namespace tool
