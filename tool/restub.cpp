@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "container/format.h"
 #include "container/container.h"
+#include "container/format.h"
 #include "startup/startup.h"
 #include "tool/archive_walk.h"
 #include "tool/commands.h"
