@@ -125,7 +125,7 @@ Bytes WriteItems(const Bytes& data, const std::vector<Item>& items,
   size_t pos = 0;
   auto flush = [&](bool last) {
     s.itemsInLastFlagByte = n % 8;
-    if (!packer::WriteBlock(s, kWidth, last, out)) {
+    if (!packer::WriteBlock(s, kWidth, last ? packer::BlockPlace::kLast : packer::BlockPlace::kMore, out)) {
       fprintf(stderr, "parse_bound: a block was refused\n");
       exit(1);
     }

@@ -19,7 +19,8 @@
 #include "startup/startup.h"
 #include "tool/codepage.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace {
 

@@ -14,16 +14,22 @@ std::string MakeExecuteText(const std::string& file, const std::string& argument
   return "\"[" + file + "]" + arguments + "\"";
 }
 
-Bytes WriteOptionBlock(const StoredOptions& options) {
+Bytes WriteOptionBlock(uint32_t optionWord, const std::string& tempText, const std::string& executeText,
+                       uint32_t unused) {
   const char* signature = OverlaySignature();
   Bytes out(signature, signature + kSignatureLength);
-  AppendLe32(out, static_cast<uint32_t>(options.tempFolder.size()));
-  AppendLe32(out, static_cast<uint32_t>(options.executeText.size()));
-  AppendLe32(out, options.unused);
-  AppendLe32(out, options.optionWord);
-  out.insert(out.end(), options.tempFolder.begin(), options.tempFolder.end());
-  out.insert(out.end(), options.executeText.begin(), options.executeText.end());
+  AppendLe32(out, static_cast<uint32_t>(tempText.size()));
+  AppendLe32(out, static_cast<uint32_t>(executeText.size()));
+  AppendLe32(out, unused);
+  AppendLe32(out, optionWord);
+  out.insert(out.end(), tempText.begin(), tempText.end());
+  out.insert(out.end(), executeText.begin(), executeText.end());
   return out;
+}
+
+Bytes WriteOptionBlock(const StoredOptions& options) {
+  return WriteOptionBlock(options.record.optionWord, options.tempFolder,
+                          MakeExecuteText(options.execFile, options.execArgs), options.record.unused);
 }
 
 std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFlag) {

@@ -45,7 +45,7 @@ bool WorthCoding(const Bytes& stream) {
 
 }  // namespace
 
-bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out) {
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, BlockPlace place, Bytes& out) {
   const Bytes* order[5] = {&streams.flags, &streams.literals, &streams.lengths, &streams.high,
                            &streams.middle};
   if (streams.itemsInLastFlagByte > 8) return false;
@@ -85,7 +85,7 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
   }
 
   uint8_t header[kBlockHeaderSize] = {};
-  header[0] = static_cast<uint8_t>(streams.itemsInLastFlagByte + (last ? kLastBlockMark : 0));
+  header[0] = static_cast<uint8_t>(streams.itemsInLastFlagByte + (place == BlockPlace::kLast ? kLastBlockMark : 0));
   for (unsigned i = 0; i < kStreamCount; ++i)
     if (records[i].useCoded) MarkStreamCoded(header, i);
   StoreLe32(header + kBlockCrcOffset, crc);

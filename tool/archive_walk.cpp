@@ -1,11 +1,13 @@
-// A structural walk over a self-extractor held in memory: where its archive
-// starts, its option block, its archive header, and where its last data block
-// ends. Nothing is decoded; every length is checked before it is used, so a
-// damaged or hostile file ends the walk with a message naming the offset.
+// A structural walk over a self-extractor held in memory: from its archive
+// header to where its last data block ends. Nothing is decoded; every length
+// is checked before it is used, so a damaged or hostile file ends the walk
+// with a message naming the offset.
+#include <cstring>
+
 #include "format/crc.h"
 #include "format/format.h"
-#include "format/signature.h"
-#include "tool/tool.h"
+#include "tool/archive_walk.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -36,17 +38,6 @@ struct Cursor {
   }
 };
 
-// Offset of the archive's signature: the second copy in the search window
-// (the first is the stub's own), wholly inside the window.
-uint64_t FindArchive(const packer::Bytes& bytes, const std::string& what) {
-  const size_t window = bytes.size() < kSearchWindow ? bytes.size() : kSearchWindow;
-  const long first = FindOverlaySignature(bytes.data(), window, 0);
-  const long second = first < 0 ? -1 : FindOverlaySignature(bytes.data(), window, static_cast<size_t>(first) + 1);
-  if (second >= 0) return static_cast<uint64_t>(second);
-  throw Failure("'" + what + "' holds no archive (no second overlay signature in its first " +
-                std::to_string(kSearchWindow) + " bytes)");
-}
-
 void WalkBlocks(Cursor& cursor, uint32_t width, const std::string& what) {
   for (;;) {
     uint64_t blockStart = cursor.at;
@@ -76,28 +67,10 @@ void WalkBlocks(Cursor& cursor, uint32_t width, const std::string& what) {
 
 }  // namespace
 
-ArchiveLayout WalkArchive(const packer::Bytes& bytes, const std::string& what) {
+ArchiveLayout WalkArchive(const packer::Bytes& bytes, uint64_t headerStart, const std::string& what) {
   ArchiveLayout layout;
-  layout.archiveStart = FindArchive(bytes, what);
-  Cursor cursor{bytes, layout.archiveStart + kSignatureLength, what};
-  uint32_t tempLength = cursor.U32("the option block");
-  uint32_t execLength = cursor.U32("the option block");
-  layout.options.unused = cursor.U32("the option block");
-  layout.options.optionWord = cursor.U32("the option block");
-  if (tempLength > kMaxOptionText || execLength > kMaxOptionText)
-    throw Failure("'" + what + "': a stored text is longer than " + std::to_string(kMaxOptionText) +
-                  " bytes");
-  cursor.Need(uint64_t{tempLength} + execLength, "the option block");
-  auto text = [&](uint32_t length) {
-    std::string value(bytes.begin() + static_cast<long>(cursor.at),
-                      bytes.begin() + static_cast<long>(cursor.at + length));
-    cursor.at += length;
-    return value;
-  };
-  layout.options.tempFolder = text(tempLength);
-  layout.options.executeText = text(execLength);
-
-  layout.headerStart = cursor.at;
+  layout.headerStart = headerStart;
+  Cursor cursor{bytes, headerStart, what};
   cursor.Need(kArchiveHeaderSize, "the archive header");
   const uint8_t* header = &bytes[cursor.at];
   uint32_t marker = LoadLe32(header);

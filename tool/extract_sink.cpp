@@ -11,7 +11,8 @@
 
 #include "format/format.h"
 #include "tool/extract_sink.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace tool {
 

@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "format/format.h"
-#include "tool/tool.h"
+#include "tool/names.h"
 
 namespace tool {
 

@@ -5,7 +5,7 @@
 
 #include "format/format.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/progress.h"
 
 namespace tool {
 
