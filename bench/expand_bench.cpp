@@ -22,7 +22,7 @@
 #include "bench/bench_data.h"
 #include "bench/plain_expand.h"
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 #include "packer/packer.h"

@@ -33,7 +33,7 @@
 
 #include <unistd.h>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/match_finder.h"
 #include "packer/packer.h"
 
@@ -42,8 +42,8 @@ namespace {
 using packer::Bytes;
 using packer::Match;
 
-constexpr uint32_t kWidth = 15;  // profile 8
-constexpr uint32_t kWindow = 32768u << 8;
+constexpr uint32_t kWidth = DistanceWidthOf(8);
+constexpr uint32_t kWindow = WindowSizeOf(8);
 constexpr uint32_t kSearchNice = 4096;  // the search follows sources this far
 constexpr uint32_t kNice = 273;  // longer matches are only tried at full length
 constexpr int kPasses = 4;
@@ -125,7 +125,7 @@ Bytes WriteItems(const Bytes& data, const std::vector<Item>& items,
   size_t pos = 0;
   auto flush = [&](bool last) {
     s.itemsInLastFlagByte = n % 8;
-    if (!packer::WriteBlock(s, kWidth, last, out)) {
+    if (!packer::WriteBlock(s, kWidth, last ? packer::BlockPlace::kLast : packer::BlockPlace::kMore, out)) {
       fprintf(stderr, "parse_bound: a block was refused\n");
       exit(1);
     }

@@ -4,10 +4,11 @@
 // buffer, its output buffer into the work buffer, and the work buffer into the
 // stream buffer.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "bench/reference_decoder.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 
 namespace {
@@ -21,7 +22,15 @@ PlainBuffers gPlain;
 
 }  // namespace
 
-void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+// The plain stub keeps its buffers above; the state the engine holds is a
+// token.
+struct ModelDecoder {
+  int unused;
+};
+ModelDecoder* NewModelDecoder() { return static_cast<ModelDecoder*>(std::calloc(1, sizeof(ModelDecoder))); }
+void FreeModelDecoder(ModelDecoder* decoder) { std::free(decoder); }
+
+void DecodeStream(ModelDecoder*, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
                   uint8_t* destination) {
   if (decodedCount > kStreamBufferSize) {
     *length = 0;
@@ -34,9 +43,9 @@ void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length
   std::memcpy(destination, gPlain.work, decodedCount);
 }
 
-void DecodeStreams(const StreamJob* jobs, uint32_t count) {
+void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t length = jobs[i].storedLength;
-    DecodeStream(jobs[i].decodedCount, jobs[i].stored, &length, jobs[i].destination);
+    DecodeStream(decoder, jobs[i].decodedCount, jobs[i].stored, &length, jobs[i].destination);
   }
 }

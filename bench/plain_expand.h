@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 

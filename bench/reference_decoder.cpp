@@ -4,16 +4,14 @@
 
 #include <cstdint>
 
-#include "container/format.h"
+#include "format/format.h"
 
 namespace {
 
-constexpr unsigned kModelCount = 12;
 constexpr unsigned kMaxSymbols = 34;          // counts[] has n + 2 <= 36 entries
 constexpr uint32_t kTopRange = 0x2000000;     // 2^25, the range after a reset
 constexpr uint32_t kBottomRange = 0x1000000;  // 2^24: renormalise while range <= this
 constexpr int kStartBits = 25;
-constexpr uint32_t kModelLimit = 1000;
 
 // Invariants: counts[1..n] >= 1; counts[0] = counts[n + 1] = 0;
 // total = counts[1] + ... + counts[n] <= limit between symbols.
@@ -38,12 +36,6 @@ struct ReferenceDecoder {
   FrequencyModel models[kModelCount];
 };
 ReferenceDecoder gRef;
-
-const uint32_t kShapes[kModelCount][2] = {{16, 12}, {2, 4},  {4, 4},  {8, 4},
-                                          {32, 4},  {32, 3}, {32, 3}, {32, 3},
-                                          {32, 3},  {32, 2}, {32, 2}, {32, 2}};
-const uint8_t kClassBase[17] = {0,  0,   1,   1,   3,   7,   15,  47, 63,
-                                95, 127, 159, 191, 223, 255, 0,   0};
 
 void InitModel(FrequencyModel* model, uint32_t n, uint32_t count, uint32_t limit) {
   for (uint32_t i = 1; i <= n; ++i) model->counts[i] = count;
@@ -121,7 +113,7 @@ void ReferenceDecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_
     return;
   }
   for (unsigned m = 0; m < kModelCount; ++m) {
-    InitModel(&gRef.models[m], kShapes[m][0], kShapes[m][1], kModelLimit);
+    InitModel(&gRef.models[m], kModelShapes[m].symbols, kModelShapes[m].initialCount, kModelLimit);
   }
   gRef.range = kTopRange;
   gRef.input = stored;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "format/format.h"
 #include "platform/platform.h"
 
 struct OptionsRecord {
@@ -55,8 +56,6 @@ Result CheckArchiveHeader(ArchiveFile* archive, StoredOptions* options, Faults* 
 // CheckArchiveHeader, then back to P.
 Result ReadArchiveSettings(ArchiveFile* archive, StoredOptions* options, Faults* faults);
 bool IsValidArchiveHeader(const uint8_t* header);
-inline uint8_t SolidFlagOf(const uint8_t* header) { return (header[30] >> 2) & 3u; }
-inline uint8_t ProfileIndexOf(const uint8_t* header) { return header[30] >> 4; }
 
 // The marker rule: the folder is the stored text before the first marker.
 // Returns false (and leaves folder empty) when it would not fit in kPathSize.

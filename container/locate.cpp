@@ -5,31 +5,15 @@
 #include <cstring>
 
 #include "container/container.h"
-#include "container/format.h"
-#include "engine/engine.h"
+#include "format/crc.h"
+#include "format/format.h"
+#include "format/signature.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the options record is read byte for byte into a little-endian struct");
 static_assert(sizeof(OptionsRecord) == kOptionsRecordSize, "options record layout");
 
 namespace {
-
-// The stub image's one copy of the overlay signature. It is reached through a
-// volatile pointer so that the compiler keeps the whole text in the image
-// instead of folding the comparison into instructions.
-const char kOverlaySignature[] = DOLM_OVERLAY_SIGNATURE;
-const char* volatile gSignatureText = kOverlaySignature;
-
-// Offset of the first signature in the first `length` bytes of the window, or -1.
-long FindSignature(const uint8_t* window, size_t length) {
-  const char* signature = gSignatureText;
-  const uint8_t first = static_cast<uint8_t>(signature[0]);
-  for (uint32_t at = 0; at + kSignatureLength <= length; ++at) {
-    if (window[at] != first) continue;
-    if (std::memcmp(window + at, signature, kSignatureLength) == 0) return static_cast<long>(at);
-  }
-  return -1;
-}
 
 // Reads the stored texts behind the options record.
 Result ReadOptionTexts(FILE* file, StoredOptions* options, Faults* faults) {
@@ -64,14 +48,12 @@ Result SearchAndLoad(ArchiveFile* archive, StoredOptions* options, uint8_t* wind
     if (window[i] == 0) window[i] = ' ';
 
   // The first occurrence is the stub image's own copy; the archive's is the second.
-  long at = FindSignature(window, got);
+  long at = FindOverlaySignature(window, got, 0);
   if (at < 0) {
     Result missing = NoteFault(faults, kErrorFirstOptions);
     if (!faults->goOn) return missing;
-  } else {
-    window[at + 1] = ' ';
   }
-  at = FindSignature(window, got);
+  at = FindOverlaySignature(window, got, at < 0 ? 0 : static_cast<size_t>(at) + 1);
   if (at < 0) return NoteFault(faults, kErrorSecondOptions);
 
   std::fseek(file, at + static_cast<long>(kSignatureLength), SEEK_SET);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 
 bool TakeTempFolderText(const char* text, uint32_t length, char* folder) {
   std::memset(folder, 0, kPathSize);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 
 namespace {
@@ -80,28 +80,26 @@ void LoadLowBitTable(FILE* file, Engine* engine, BlockState* block, int bits) {
 // chains every stream's bytes into the running CRC in block order. Stops at
 // the first stream that fails.
 Result LoadStreams(FILE* file, Engine* engine, BlockState* block, const uint8_t* header) {
-  uint32_t* counts[5] = {&block->flagCount, &block->literalCount, &block->lengthCount,
-                         &block->matchCount, &block->middleCount};
-  uint8_t* buffers[5] = {engine->flagStream, engine->literalStream, engine->lengthStream,
-                         engine->highStream, engine->middleStream};
-  const int compressed[5] = {(header[0] >> 5) & 1, (header[0] >> 6) & 1, (header[0] >> 7) & 1,
-                             header[1] & 1, (header[1] >> 1) & 1};
-  StreamJob jobs[5];
+  uint32_t* counts[kStreamCount] = {&block->flagCount, &block->literalCount, &block->lengthCount,
+                                    &block->matchCount, &block->middleCount};
+  uint8_t* buffers[kStreamCount] = {engine->flagStream, engine->literalStream, engine->lengthStream,
+                                    engine->highStream, engine->middleStream};
+  StreamJob jobs[kStreamCount];
   uint32_t jobCount = 0;
-  uint32_t lengths[5];
-  for (int i = 0; i < 5; ++i) {
-    uint8_t* slot = compressed[i] ? engine->work + i * kSlotSize : nullptr;
+  uint32_t lengths[kStreamCount];
+  for (unsigned i = 0; i < kStreamCount; ++i) {
+    uint8_t* slot = IsStreamCoded(header, i) ? engine->work + i * kSlotSize : nullptr;
     Result loaded = LoadStream(file, counts[i], buffers[i], slot, jobs, &jobCount, &lengths[i]);
     if (!loaded.ok()) return loaded;
   }
-  DecodeStreams(jobs, jobCount);
+  DecodeStreams(engine->decoder, jobs, jobCount);
   for (uint32_t j = 0; j < jobCount; ++j) {
     const StreamJob& job = jobs[j];
     if (job.decodedCount < job.storedLength)
       std::memcpy(job.destination + job.decodedCount, job.stored + job.decodedCount,
                   job.storedLength - job.decodedCount);
   }
-  for (int i = 0; i < 5; ++i) Crc32Update(buffers[i], lengths[i], &block->runningCrc);
+  for (unsigned i = 0; i < kStreamCount; ++i) Crc32Update(buffers[i], lengths[i], &block->runningCrc);
   return kOk;
 }
 

@@ -1,23 +1,14 @@
-// Decompression engine: CRC-32 forms, field and bit readers, the adaptive
-// model decoder and the block reader.
+// Decompression engine: field readers, the adaptive model decoder, the block
+// reader, the size profile and the decoder's memory, and the splay trees of
+// the solid header's coder.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "format/crc.h"
+#include "format/format.h"
 #include "platform/platform.h"
-
-// ---- crc.cpp ---------------------------------------------------------------
-uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state);
-// The standard CRC-32 of a buffer (a fresh state of 0xFFFFFFFF), and its low
-// 16 bits.
-inline uint32_t Crc32Of(const uint8_t* bytes, uint32_t length) {
-  uint32_t state = 0xFFFFFFFFu;
-  return Crc32Update(bytes, length, &state);
-}
-inline uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
-  return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
-}
 
 // ---- readers.cpp: little-endian fields and counted byte runs ------------------
 // Read from the archive file; a short read fills the rest with zeros.
@@ -26,11 +17,20 @@ bool ReadU16(FILE* file, uint16_t* value);
 uint32_t ReadBytes(FILE* file, uint8_t* buffer, uint32_t count);  // count actually read
 
 // ---- model_decoder.cpp -------------------------------------------------------
+// The model decoder's state (its models, the table of reciprocals and a
+// padded input buffer), laid out by model_decoder.cpp. Each engine holds its
+// own, so that engines decode side by side; one state decodes one call at a
+// time.
+struct ModelDecoder;
+// A fresh state, or null when its memory (about 80 KiB) cannot be had.
+ModelDecoder* NewModelDecoder();
+void FreeModelDecoder(ModelDecoder* decoder);
+
 // Decodes one model-coded stream of decodedCount bytes from `stored`
 // (*length bytes) into destination; sets *length to the bytes produced.
 // destination must not overlap stored.
-void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
-                  uint8_t* destination);
+void DecodeStream(ModelDecoder* decoder, uint32_t decodedCount, const uint8_t* stored,
+                  uint32_t* length, uint8_t* destination);
 
 // One model-coded stream for DecodeStreams. The stored bytes must be followed
 // by kStreamPadding zero bytes that the decoder may load (it reads whole words);
@@ -46,7 +46,7 @@ struct StreamJob {
 // Decodes several independent streams at once (their decodings are
 // interleaved, which lets the processor overlap them); the bytes produced are
 // exactly those that DecodeStream gives for each stream on its own.
-void DecodeStreams(const StreamJob* jobs, uint32_t count);
+void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count);
 
 // ---- memory.cpp: size profiles and the decoder's memory ------------------------
 // The engine of one run: the size profile and the buffers the block reader
@@ -54,7 +54,7 @@ void DecodeStreams(const StreamJob* jobs, uint32_t count);
 // null (nothing reserved) or all reserved, window holding reservedWindow
 // bytes, at least 2 * windowSize; the stream buffers hold kStreamBufferSize
 // bytes each (plus padding), the low-bit table kStreamBufferSize cells and
-// the work buffer kWorkBufferSize bytes.
+// the work buffer kWorkBufferSize bytes; decoder is the model decoder's state.
 constexpr uint32_t kWorkBufferSize = 409600;
 struct Engine {
   uint8_t profileIndex;
@@ -70,6 +70,7 @@ struct Engine {
   uint8_t* middleStream;
   uint16_t* lowBitTable;
   uint8_t* work;           // the stored bytes of a block's compressed streams
+  ModelDecoder* decoder;
 };
 
 // Loads profile `index` (0..8) and reserves its memory, keeping what an
@@ -81,6 +82,27 @@ Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults);
 // profile 0 is loaded so that later readers stay in bounds.
 Result PrepareDecoder(Engine* engine, const uint8_t* header, Faults* faults);
 void ReleaseDecoderMemory(Engine* engine);
+
+// ---- splay_tree.cpp: the solid header's context splay coder ---------------------
+// One tree of the coder: node 1 is the root, nodes kSplayFirstLeaf + s
+// (s = 0..255) the leaves; left/right hold the children of the inner nodes
+// 1..255, up the parent of every node.
+constexpr uint32_t kSplayTreeCount = 256;  // one per context: the byte before
+constexpr uint32_t kSplayRoot = 1;
+constexpr uint32_t kSplayFirstLeaf = 256;
+struct SplayTree {
+  uint16_t left[kSplayFirstLeaf];
+  uint16_t right[kSplayFirstLeaf];
+  uint16_t up[2 * kSplayFirstLeaf];
+};
+void ResetSplayTree(SplayTree* tree);
+// Adapts the tree after symbol s was coded.
+void SplaySymbol(SplayTree* tree, int s);
+// Decodes the packed bytes with the order-1 splay decoder into output (at most
+// outputSize bytes), every bit of the packed bytes included; returns the
+// bytes produced. trees: kSplayTreeCount trees to work in.
+uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
+                      uint32_t outputSize, SplayTree* const* trees);
 
 // ---- block_reader.cpp --------------------------------------------------------
 // The streams of the block last read. Invariants: every count is at most

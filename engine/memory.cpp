@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 
 namespace {
@@ -25,11 +25,12 @@ Result ReserveBuffers(Engine* engine) {
     engine->middleStream = Reserve(kStreamBufferSize);
     engine->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
     engine->work = Reserve(kWorkBufferSize);
+    engine->decoder = NewModelDecoder();
   }
   if (engine->window == nullptr || engine->flagStream == nullptr ||
       engine->lengthStream == nullptr || engine->literalStream == nullptr ||
       engine->highStream == nullptr || engine->middleStream == nullptr ||
-      engine->lowBitTable == nullptr || engine->work == nullptr) {
+      engine->lowBitTable == nullptr || engine->work == nullptr || engine->decoder == nullptr) {
     ReleaseDecoderMemory(engine);
     return Result{kErrorCannotProcess};
   }
@@ -47,22 +48,23 @@ void ReleaseDecoderMemory(Engine* engine) {
   std::free(engine->middleStream);
   std::free(engine->lowBitTable);
   std::free(engine->work);
+  FreeModelDecoder(engine->decoder);
   *engine = Engine{};
 }
 
 Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults) {
   engine->profileIndex = index;
-  engine->windowSize = kWindowUnit << index;
+  engine->windowSize = WindowSizeOf(index);
   engine->minMatch = kMinMatch;
-  engine->distanceWidth = static_cast<uint16_t>(7 + index);
+  engine->distanceWidth = static_cast<uint16_t>(DistanceWidthOf(index));
   Result result = ReserveBuffers(engine);
   if (!result.ok()) return NoteFault(faults, kErrorCannotProcess);
   return kOk;
 }
 
 Result PrepareDecoder(Engine* engine, const uint8_t* header, Faults* faults) {
-  const uint8_t solidFlag = (header[kHeaderSettingsOffset] >> 2) & 3u;
-  const uint8_t index = header[kHeaderSettingsOffset] >> 4;
+  const uint8_t solidFlag = SolidFlagOf(header);
+  const uint8_t index = ProfileIndexOf(header);
   if (solidFlag == 0 || index >= kProfileCount) {
     Result refused = NoteFault(faults, kErrorNotArchive, "", -1);
     if (!faults->goOn) return refused;

@@ -20,10 +20,11 @@
 //   two independent streams in one loop, one byte of each per turn, and the
 //   processor overlaps the two chains.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
 #include "engine/engine.h"
+#include "format/format.h"
 
 // The decoder is compiled once per path (engine/model_decoder_body.h): with
 // SSE2, which every x86-64 processor has, and portable. The 32-bit Windows
@@ -70,31 +71,83 @@ namespace portable_path {
 }  // namespace portable_path
 #endif
 
+// A decoder's memory: this record, then the state of its path at the next
+// 64-byte boundary (the models are laid out in cache lines), in one block.
+// Invariant: state points into the same block, path is 0 until the first
+// decoding chose one (1 portable, 2 SSE2).
+struct ModelDecoder {
+  void* state;
+  int path;
+};
+
+namespace {
+
+constexpr size_t kStateAlignment = 64;
+#if defined(DOLM_HAVE_SSE2_PATH) && !defined(__SSE2__)
+constexpr size_t kStateSize = sizeof(sse2_path::DecoderState) > sizeof(portable_path::DecoderState)
+                                  ? sizeof(sse2_path::DecoderState)
+                                  : sizeof(portable_path::DecoderState);
+#elif defined(DOLM_HAVE_SSE2_PATH)
+constexpr size_t kStateSize = sizeof(sse2_path::DecoderState);
+#else
+constexpr size_t kStateSize = sizeof(portable_path::DecoderState);
+#endif
+
+#if defined(DOLM_HAVE_SSE2_PATH)
+sse2_path::DecoderState* Sse2State(ModelDecoder* decoder) {
+  return static_cast<sse2_path::DecoderState*>(decoder->state);
+}
+#endif
+#if !defined(__SSE2__) || defined(DOLM_PORTABLE_DECODER)
+portable_path::DecoderState* PortableState(ModelDecoder* decoder) {
+  return static_cast<portable_path::DecoderState*>(decoder->state);
+}
+#endif
+
+}  // namespace
+
+ModelDecoder* NewModelDecoder() {
+  void* memory = std::calloc(1, sizeof(ModelDecoder) + kStateAlignment + kStateSize);
+  if (memory == nullptr) return nullptr;
+  ModelDecoder* decoder = static_cast<ModelDecoder*>(memory);
+  const uintptr_t after = reinterpret_cast<uintptr_t>(decoder + 1);
+  decoder->state = reinterpret_cast<void*>((after + kStateAlignment - 1) & ~(kStateAlignment - 1));
+  return decoder;
+}
+
+void FreeModelDecoder(ModelDecoder* decoder) { std::free(decoder); }
+
 #if defined(DOLM_HAVE_SSE2_PATH) && !defined(__SSE2__)
 namespace {
-// Which path this process takes: 0 not known yet, 1 portable, 2 SSE2.
-int gDecoderPath = 0;
-bool UseSse2() {
-  if (gDecoderPath == 0) gDecoderPath = PlatformHasSse2() ? 2 : 1;
-  return gDecoderPath == 2;
+// Which path the decoder takes, found on its first use.
+bool UseSse2(ModelDecoder* decoder) {
+  if (decoder->path == 0) decoder->path = PlatformHasSse2() ? 2 : 1;
+  return decoder->path == 2;
 }
 }  // namespace
-void DecodeStreams(const StreamJob* jobs, uint32_t count) {
-  if (UseSse2()) sse2_path::DecodeJobs(jobs, count);
-  else portable_path::DecodeJobs(jobs, count);
+void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count) {
+  if (UseSse2(decoder)) sse2_path::DecodeJobs(Sse2State(decoder), jobs, count);
+  else portable_path::DecodeJobs(PortableState(decoder), jobs, count);
 }
-void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, uint8_t* destination) {
-  if (UseSse2()) sse2_path::DecodeOne(decodedCount, stored, length, destination);
-  else portable_path::DecodeOne(decodedCount, stored, length, destination);
+void DecodeStream(ModelDecoder* decoder, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+                  uint8_t* destination) {
+  if (UseSse2(decoder)) sse2_path::DecodeOne(Sse2State(decoder), decodedCount, stored, length, destination);
+  else portable_path::DecodeOne(PortableState(decoder), decodedCount, stored, length, destination);
 }
 #elif defined(DOLM_HAVE_SSE2_PATH)
-void DecodeStreams(const StreamJob* jobs, uint32_t count) { sse2_path::DecodeJobs(jobs, count); }
-void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, uint8_t* destination) {
-  sse2_path::DecodeOne(decodedCount, stored, length, destination);
+void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count) {
+  sse2_path::DecodeJobs(Sse2State(decoder), jobs, count);
+}
+void DecodeStream(ModelDecoder* decoder, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+                  uint8_t* destination) {
+  sse2_path::DecodeOne(Sse2State(decoder), decodedCount, stored, length, destination);
 }
 #else
-void DecodeStreams(const StreamJob* jobs, uint32_t count) { portable_path::DecodeJobs(jobs, count); }
-void DecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, uint8_t* destination) {
-  portable_path::DecodeOne(decodedCount, stored, length, destination);
+void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count) {
+  portable_path::DecodeJobs(PortableState(decoder), jobs, count);
+}
+void DecodeStream(ModelDecoder* decoder, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+                  uint8_t* destination) {
+  portable_path::DecodeOne(PortableState(decoder), decodedCount, stored, length, destination);
 }
 #endif

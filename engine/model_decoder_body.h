@@ -3,12 +3,10 @@
 // SSE2 path) and without it (the portable path). Not a header of its own use.
 namespace {
 
-constexpr unsigned kModelCount = 12;
 constexpr int kStreamLanes = 2;              // streams decoded together (more measured no faster)
 constexpr unsigned kLanes = 32;              // cumulative counts compared at once
 constexpr uint32_t kTopRange = 0x2000000;    // 2^25, the range after a reset
 constexpr int kStartBits = 25;
-constexpr uint32_t kModelLimit = 1000;
 constexpr uint32_t kMaxRenormBits = 10;      // range >= 16,777 before renormalising
 constexpr uint16_t kNeverBelow = 0x7FFF;     // cumulative count of a missing symbol
 
@@ -80,33 +78,19 @@ struct Lane {
   FrequencyModel* models;
 };
 
-// Decoder state: the models of both lanes, the models as they start, the
-// reciprocals of every total a model can reach (reciprocal[d] =
-// ceil(2^36 / d)), and the padded input buffer that DecodeStream copies a
-// stream into. Everything is filled on first use.
-struct ModelDecoder {
+// The state of one decoder (one per engine): the models of both lanes, the
+// models as they start, the reciprocals of every total a model can reach
+// (reciprocal[d] = ceil(2^36 / d)), and the padded input buffer that
+// DecodeOne copies a stream into. Reserved zeroed; ready is 0 until the
+// tables are filled on first use. (Classes 15 and 16 of a damaged stream give
+// the byte 0 through kClassBase, and the block CRC reports the damage.)
+struct DecoderState {
   FrequencyModel models[kStreamLanes][kModelCount];
   FrequencyModel fresh[kModelCount];
   uint64_t reciprocal[kModelLimit + 1];
   uint8_t input[kStreamBufferSize + kStreamPadding];
   int ready;
 };
-ModelDecoder gModel;
-
-struct ModelShape {
-  uint32_t symbols;
-  uint32_t initialCount;
-};
-// Model 0 picks the class; models 1..11 pick the offset in classes 3..13.
-const ModelShape kModelShapes[kModelCount] = {
-    {16, 12}, {2, 4},  {4, 4},  {8, 4},  {32, 4}, {32, 3},
-    {32, 3},  {32, 3}, {32, 3}, {32, 2}, {32, 2}, {32, 2}};
-
-// Value of class c is kClassBase[c] + offset symbol (classes 3..13) or the base
-// itself (classes 1, 2, 14). Classes 15 and 16 never occur in a well-formed
-// stream; they yield the byte 0 and the block CRC reports the damage.
-const uint8_t kClassBase[17] = {0,  0,   1,   1,   3,   7,   15,  47, 63,
-                                95, 127, 159, 191, 223, 255, 0,   0};
 
 #if defined(DOLM_DECODER_SSE2)
 void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
@@ -149,18 +133,18 @@ void InitModel(FrequencyModel* model, uint32_t n, uint32_t count) {
 }
 #endif
 
-void Prepare() {
+void Prepare(DecoderState* state) {
   for (unsigned m = 0; m < kModelCount; ++m) {
-    InitModel(&gModel.fresh[m], kModelShapes[m].symbols, kModelShapes[m].initialCount);
+    InitModel(&state->fresh[m], kModelShapes[m].symbols, kModelShapes[m].initialCount);
   }
   // range / d = (range * ceil(2^36 / d)) >> 36 for every range <= 2^25 and
   // d <= 1024: the rounding error range * (1 - 2^36 mod d / d) / 2^36 stays
   // below 1 / d, so it never carries the quotient past the next integer.
-  gModel.reciprocal[0] = 0;
+  state->reciprocal[0] = 0;
   for (uint32_t d = 1; d <= kModelLimit; ++d) {
-    gModel.reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
+    state->reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
   }
-  gModel.ready = 1;
+  state->ready = 1;
 }
 
 // Halves every count, rounding up so that no symbol ever reaches 0.
@@ -289,9 +273,9 @@ ALWAYS_INLINE void Narrow(Lane* lane, uint32_t r, uint32_t lowCum, uint32_t high
 // portable path finds the group itself.
 #if defined(DOLM_DECODER_SSE2)
 template <int kVectors>
-ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uint64_t* reciprocal) {
   const uint32_t r =
-      static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
+      static_cast<uint32_t>((uint64_t{lane->range} * reciprocal[model->total]) >> 36);
   const uint32_t t = lane->code / r;
   __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
   const __m128i c0 = _mm_load_si128(cum);
@@ -340,9 +324,9 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
 
 #else
 template <int kVectors>
-ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uint64_t* reciprocal) {
   const uint32_t r =
-      static_cast<uint32_t>((uint64_t{lane->range} * gModel.reciprocal[model->total]) >> 36);
+      static_cast<uint32_t>((uint64_t{lane->range} * reciprocal[model->total]) >> 36);
   const uint32_t t = lane->code / r;
   const uint32_t n = model->n;
   uint32_t s;
@@ -398,16 +382,16 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane) {
 // One byte: a class and, for classes 3..13, an offset from model c - 2.
 // Entry: the lane holds at least 2 * kMaxRenormBits bits.
 static_assert(56 >= 4 * kMaxRenormBits, "a refill serves two bytes");
-ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models) {
-  const uint32_t c = DecodeSymbol<2>(&models[0], lane);
+ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models, const uint64_t* reciprocal) {
+  const uint32_t c = DecodeSymbol<2>(&models[0], lane, reciprocal);
   uint32_t s = 0;
-  if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane);
+  if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane, reciprocal);
   return static_cast<uint8_t>(kClassBase[c] + s);
 }
 
 // Resets the lane's models and coder for a new stream.
-void StartLane(Lane* lane, const StreamJob* job, FrequencyModel* models) {
-  std::memcpy(models, gModel.fresh, sizeof(gModel.fresh));
+void StartLane(Lane* lane, const StreamJob* job, const DecoderState* state, FrequencyModel* models) {
+  std::memcpy(models, state->fresh, sizeof(state->fresh));
   lane->models = models;
   lane->bits = 0;
   lane->available = 0;
@@ -426,17 +410,18 @@ void StartLane(Lane* lane, const StreamJob* job, FrequencyModel* models) {
 }
 
 // The models of lane j of N running. With all lanes running, lane j is
-// lanes[j] and its models sit at a fixed address, which saves a register
-// per lane in the loop.
+// lanes[j] and its models sit at a fixed offset in the state, which saves a
+// register per lane in the loop.
 template <int N>
-ALWAYS_INLINE FrequencyModel* LaneModels(const Lane* l, int j) {
-  return N == kStreamLanes ? gModel.models[j] : l[j].models;
+ALWAYS_INLINE FrequencyModel* LaneModels(DecoderState* state, const Lane* l, int j) {
+  return N == kStreamLanes ? state->models[j] : l[j].models;
 }
 
 // N lanes advance together, one byte each per turn, until one of them has
 // produced all its bytes.
 template <int N>
-void RunLanes(Lane* const* lanes) {
+void RunLanes(DecoderState* state, Lane* const* lanes) {
+  const uint64_t* reciprocal = state->reciprocal;
   Lane l[N];
   for (int j = 0; j < N; ++j) l[j] = *lanes[j];
   uint32_t turns = l[0].left;
@@ -448,11 +433,11 @@ void RunLanes(Lane* const* lanes) {
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) Refill(&l[j]);
 #pragma GCC unroll 4
-    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(l, j));
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(state, l, j), reciprocal);
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) l[j].out[0] = value[j];
 #pragma GCC unroll 4
-    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(l, j));
+    for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(state, l, j), reciprocal);
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
       l[j].out[1] = value[j];
@@ -463,7 +448,7 @@ void RunLanes(Lane* const* lanes) {
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
       Refill(&l[j]);
-      *l[j].out++ = DecodeValue(&l[j], LaneModels<N>(l, j));
+      *l[j].out++ = DecodeValue(&l[j], LaneModels<N>(state, l, j), reciprocal);
     }
   }
   for (int j = 0; j < N; ++j) *lanes[j] = l[j];
@@ -471,8 +456,8 @@ void RunLanes(Lane* const* lanes) {
 
 }  // namespace
 
-void DecodeJobs(const StreamJob* jobs, uint32_t count) {
-  if (!gModel.ready) Prepare();
+void DecodeJobs(DecoderState* state, const StreamJob* jobs, uint32_t count) {
+  if (!state->ready) Prepare(state);
   // Each lane takes the next stream when its own is done; the streams are
   // independent, so the order in which they finish does not matter. When no
   // stream is left for a lane, the others go on with one lane fewer.
@@ -502,22 +487,23 @@ void DecodeJobs(const StreamJob* jobs, uint32_t count) {
       while (idle[i] && nextJob < count) {
         const StreamJob* job = nextJob < sorted ? order[nextJob] : &jobs[nextJob];
         ++nextJob;
-        StartLane(&lanes[i], job, gModel.models[i]);
+        StartLane(&lanes[i], job, state, state->models[i]);
         idle[i] = lanes[i].left == 0;
       }
       if (!idle[i]) running[active++] = &lanes[i];
     }
     switch (active) {
       case 0: return;
-      case 1: RunLanes<1>(running); break;
-      case 2: RunLanes<2>(running); break;
+      case 1: RunLanes<1>(state, running); break;
+      case 2: RunLanes<2>(state, running); break;
     }
     for (int i = 0; i < kStreamLanes; ++i) idle[i] = idle[i] || lanes[i].left == 0;
   }
 }
 
 // Copies the stored bytes into the padded input buffer and decodes them.
-void DecodeOne(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, uint8_t* destination) {
+void DecodeOne(DecoderState* state, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+               uint8_t* destination) {
   // A decoded count above 65,536 would overrun a stream buffer: it is
   // refused with no bytes produced, and *length = 0 tells the caller so.
   if (decodedCount > kStreamBufferSize) {
@@ -525,9 +511,9 @@ void DecodeOne(uint32_t decodedCount, const uint8_t* stored, uint32_t* length, u
     return;
   }
   const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  if (storedLength != 0) std::memcpy(gModel.input, stored, storedLength);
-  std::memset(gModel.input + storedLength, 0, kStreamPadding);
-  const StreamJob job = {gModel.input, storedLength, decodedCount, destination};
-  DecodeJobs(&job, 1);
+  if (storedLength != 0) std::memcpy(state->input, stored, storedLength);
+  std::memset(state->input + storedLength, 0, kStreamPadding);
+  const StreamJob job = {state->input, storedLength, decodedCount, destination};
+  DecodeJobs(state, &job, 1);
   *length = decodedCount;
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 
 uint32_t ReadBytes(FILE* file, uint8_t* buffer, uint32_t count) {

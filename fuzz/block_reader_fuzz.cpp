@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "fuzz/fuzz_support.h"
 #include "output/output.h"

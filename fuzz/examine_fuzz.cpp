@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "fuzz/fuzz_support.h"
 #include "output/output.h"
 #include "startup/startup.h"
 #include "tool/codepage.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace {
 

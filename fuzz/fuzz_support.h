@@ -9,7 +9,7 @@
 #include <string>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "tests/support/crafted_pe.h"
 
@@ -57,8 +57,9 @@ Bytes Noise(size_t n, uint32_t seed) {
 }
 
 Bytes Le32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
+  Bytes out;
+  AppendLe32(out, v);
+  return out;
 }
 
 Bytes Join(Bytes a, const Bytes& b) {
@@ -141,13 +142,11 @@ int main(int argc, char** argv) {
   n = 0;
   const Bytes image = FakeImage();
   for (int v = 0; v < 3; ++v) {
-    packer::StoredOptions options;
-    options.optionWord = v == 0 ? 0x115u : (v == 1 ? 0x015u : 0x0C5u);
-    if (v == 0) options.executeText = packer::MakeExecuteText("setup.exe", "");
-    if (v == 1) options.executeText = packer::MakeExecuteText("doc\\readme.txt", "/q /r");
-    if (v == 1) options.tempFolder = DOLM_TEMP_MARKER;
-    if (v == 2) options.tempFolder = "out\\folder";
-    const Bytes archive = packer::BuildArchive(Files(v), options, v, 5);
+    const uint32_t word = v == 0 ? 0x115u : (v == 1 ? 0x015u : 0x0C5u);
+    const std::string temp = v == 1 ? DOLM_TEMP_MARKER : v == 2 ? "out\\folder" : "";
+    const std::string exec = v == 0 ? packer::MakeExecuteText("setup.exe", "")
+                             : v == 1 ? packer::MakeExecuteText("doc\\readme.txt", "/q /r") : "";
+    const Bytes archive = packer::BuildArchive(Files(v), packer::WriteOptionBlock(word, temp, exec), v, 5);
     Put("stub_run", n, Join(image, archive));
     Put("examine", n, Join(image, archive));
     ++n;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "fuzz/fuzz_support.h"
 
@@ -18,6 +18,12 @@ namespace {
 // A stream as the block reader hands it over: exactly its stored bytes and
 // the zero padding the decoder may load, on the heap, so that a read beyond
 // them is caught.
+// The target's one decoder state, kept across inputs.
+ModelDecoder* Decoder() {
+  static ModelDecoder* decoder = NewModelDecoder();
+  return decoder;
+}
+
 uint8_t* PaddedCopy(const uint8_t* bytes, uint32_t length) {
   uint8_t* copy = static_cast<uint8_t*>(calloc(length + kStreamPadding, 1));
   if (length != 0) memcpy(copy, bytes, length);
@@ -32,7 +38,7 @@ void DecodeAlone(const uint8_t* stored, uint32_t storedLength, uint32_t count) {
   const bool refused = count > kStreamBufferSize;
   uint8_t* destination = Destination(refused ? 0 : count);
   uint32_t length = storedLength;
-  DecodeStream(count, stored, &length, destination);
+  DecodeStream(Decoder(), count, stored, &length, destination);
   // Every count the buffer can hold is decoded in full; a larger one yields nothing.
   if (length != (refused ? 0 : count)) abort();
   free(destination);
@@ -57,11 +63,11 @@ void DecodeTogether(const uint8_t* data, size_t size) {
   const uint8_t* starts[2] = {bytes, bytes + first};
   StreamJob jobs[2];
   for (int i = 0; i < 2; ++i) jobs[i] = {PaddedCopy(starts[i], lengths[i]), lengths[i], counts[i], Destination(counts[i])};
-  DecodeStreams(jobs, 2);
+  DecodeStreams(Decoder(), jobs, 2);
   for (int i = 0; i < 2; ++i) {
     uint8_t* alone = Destination(counts[i]);
     uint32_t length = lengths[i];
-    DecodeStream(counts[i], starts[i], &length, alone);
+    DecodeStream(Decoder(), counts[i], starts[i], &length, alone);
     if (length != counts[i] || memcmp(alone, jobs[i].destination, counts[i]) != 0) abort();
     free(alone);
     free(const_cast<uint8_t*>(jobs[i].stored));

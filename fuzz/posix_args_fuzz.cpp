@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 
 namespace {

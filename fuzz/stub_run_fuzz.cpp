@@ -15,7 +15,7 @@
 #include <string>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "fuzz/fuzz_support.h"
 #include "output/output.h"
 #include "startup/startup.h"

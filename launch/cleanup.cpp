@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "launch/launch.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 

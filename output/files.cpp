@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "output/output.h"
 #include "platform/platform.h"
 

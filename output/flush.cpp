@@ -4,7 +4,7 @@
 // is written and the next one opened.
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 

@@ -33,18 +33,6 @@ void ReleaseFileTable(FileTable* files);
 // kSilentFailure when the header's buffers cannot be reserved.
 Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults);
 
-struct SplayTree {
-  uint16_t left[256];
-  uint16_t right[256];
-  uint16_t up[512];
-};
-void ResetSplayTree(SplayTree* tree);
-void SplaySymbol(SplayTree* tree, int s);
-// Decodes the packed bytes with the order-1 splay decoder into output (at most
-// outputSize bytes), every bit of the packed bytes included; returns the
-// bytes produced. trees: 256 trees to work in.
-uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
-                      uint32_t outputSize, SplayTree* const* trees);
 
 // ---- the output interface ------------------------------------------------------
 // Where the expansion's files go: the stub's files below its extraction

@@ -5,15 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "output/output.h"
 
 namespace {
 
-constexpr uint32_t kTreeCount = 256;
-constexpr uint32_t kRoot = 1;
-constexpr uint32_t kFirstLeaf = 256;
 constexpr ErrorNumber kHeaderError = kErrorMeltingNames;
 // Padding bits of the last packed byte can decode up to 7 extra symbols behind
 // the entries; the entry buffer has room for them and one byte more, so that
@@ -30,11 +27,11 @@ constexpr uint64_t kMaxHeaderBuffer = 0xFFFFFFFFull;
 // The tree pool of the context splay decoder: 256 trees reserved one by one.
 // Invariant: either all pointers are null or all point to reserved trees.
 struct TreePool {
-  SplayTree* trees[kTreeCount];
+  SplayTree* trees[kSplayTreeCount];
 };
 
 bool ReserveTreePool(TreePool* pool) {
-  for (uint32_t i = 0; i < kTreeCount; ++i) {
+  for (uint32_t i = 0; i < kSplayTreeCount; ++i) {
     pool->trees[i] = static_cast<SplayTree*>(malloc(sizeof(SplayTree)));
     if (pool->trees[i] == nullptr) {
       for (uint32_t j = 0; j < i; ++j) free(pool->trees[j]);
@@ -45,7 +42,7 @@ bool ReserveTreePool(TreePool* pool) {
 }
 
 void ReleaseTreePool(TreePool* pool) {
-  for (uint32_t i = 0; i < kTreeCount; ++i) {
+  for (uint32_t i = 0; i < kSplayTreeCount; ++i) {
     free(pool->trees[i]);
     pool->trees[i] = nullptr;
   }
@@ -89,70 +86,6 @@ void ReleaseFileTable(FileTable* files) {
   free(files->records);
   free(files->names);
   *files = FileTable{nullptr, nullptr, 0, 0};
-}
-
-void ResetSplayTree(SplayTree* tree) {
-  for (uint32_t j = 2; j < 2 * kFirstLeaf; ++j) tree->up[j] = static_cast<uint16_t>(j >> 1);
-  for (uint32_t i = 1; i < kFirstLeaf; ++i) {
-    tree->left[i] = static_cast<uint16_t>(2 * i);
-    tree->right[i] = static_cast<uint16_t>(2 * i + 1);
-  }
-  tree->left[0] = tree->right[0] = 0;
-  tree->up[0] = tree->up[1] = 0;
-}
-
-// Semi-splay of leaf 256 + s: the node and its parent's sibling change
-// places, and the walk goes on from the grandparent.
-void SplaySymbol(SplayTree* tree, int s) {
-  uint32_t a = kFirstLeaf + (static_cast<uint32_t>(s) & 0xFF);
-  for (;;) {
-    const uint32_t p = tree->up[a];
-    if (p == kRoot) return;
-    const uint32_t g = tree->up[p];
-    uint32_t b;
-    if (tree->right[g] == p) {
-      b = tree->left[g];
-      tree->left[g] = static_cast<uint16_t>(a);
-    } else {
-      b = tree->right[g];
-      tree->right[g] = static_cast<uint16_t>(a);
-    }
-    if (tree->left[p] == a)
-      tree->left[p] = static_cast<uint16_t>(b);
-    else
-      tree->right[p] = static_cast<uint16_t>(b);
-    tree->up[b] = static_cast<uint16_t>(p);
-    tree->up[a] = static_cast<uint16_t>(g);
-    a = g;
-    if (a == kRoot) return;
-  }
-}
-
-// Decodes every bit of the packed bytes (least significant first), padding
-// included. Stops when the output buffer is full; the caller that needs to
-// know whether more was asked for gives a buffer larger than any valid result.
-uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
-                      uint32_t outputSize, SplayTree* const* trees) {
-  for (uint32_t i = 0; i < kTreeCount; ++i) ResetSplayTree(trees[i]);
-
-  uint32_t context = 0, node = kRoot, produced = 0;
-  for (uint32_t i = 0; i < packedLength && produced < outputSize; ++i) {
-    const uint32_t byte = packed[i];
-    for (int bit = 0; bit < 8; ++bit) {
-      const SplayTree* tree = trees[context];
-      node = ((byte >> bit) & 1u) ? tree->right[node] : tree->left[node];
-      if (node >= kFirstLeaf) {
-        const uint32_t s = node - kFirstLeaf;
-        SplaySymbol(trees[context], static_cast<int>(s));
-        output[produced++] = static_cast<uint8_t>(s);
-        context = s;
-        node = kRoot;
-        if (produced == outputSize) break;
-      }
-    }
-  }
-
-  return produced;
 }
 
 // Reads the packed header into a buffer that grows with the bytes that really

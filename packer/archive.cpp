@@ -6,7 +6,7 @@
 
 namespace packer {
 
-Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
+Bytes BuildArchive(const std::vector<PackFile>& files, const Bytes& optionBlock,
                    int profile, int level, std::atomic<uint64_t>* done) {
   uint64_t total = 0;
   for (const PackFile& file : files) total += file.data.size();
@@ -26,7 +26,7 @@ Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& opti
   Bytes out;
   const BlockSink sink = [&](const Bytes& piece) { out.insert(out.end(), piece.begin(), piece.end()); };
   // Everything in one buffer, as the data is in memory anyway.
-  WriteArchive(EntriesOf(files), options, profile, level, source, sink, done, static_cast<size_t>(total));
+  WriteArchive(EntriesOf(files), optionBlock, profile, level, source, sink, done, static_cast<size_t>(total));
   return out;
 }
 

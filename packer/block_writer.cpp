@@ -5,16 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "container/format.h"
-#include "engine/engine.h"
+#include "format/crc.h"
+#include "format/format.h"
 #include "packer/packer.h"
 
 namespace packer {
 namespace {
-
-void PutU32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 struct StreamRecord {
   const Bytes* data;
@@ -49,7 +45,7 @@ bool WorthCoding(const Bytes& stream) {
 
 }  // namespace
 
-bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out) {
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, BlockPlace place, Bytes& out) {
   const Bytes* order[5] = {&streams.flags, &streams.literals, &streams.lengths, &streams.high,
                            &streams.middle};
   if (streams.itemsInLastFlagByte > 8) return false;
@@ -60,8 +56,8 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
   const size_t matches = streams.high.size();
   if (hasTable && streams.low.size() != matches) return false;
 
-  StreamRecord records[5];
-  for (int i = 0; i < 5; ++i) {
+  StreamRecord records[kStreamCount];
+  for (unsigned i = 0; i < kStreamCount; ++i) {
     records[i].data = order[i];
     if (WorthCoding(*order[i])) records[i].coded = EncodeStream(order[i]->data(), order[i]->size());
     records[i].useCoded = !records[i].coded.empty() && records[i].coded.size() < order[i]->size();
@@ -88,22 +84,16 @@ bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes
     table = PackLowBits(streams.low, bits);
   }
 
-  uint8_t byte0 = static_cast<uint8_t>(streams.itemsInLastFlagByte + (last ? kLastBlockMark : 0));
-  if (records[0].useCoded) byte0 |= 0x20;
-  if (records[1].useCoded) byte0 |= 0x40;
-  if (records[2].useCoded) byte0 |= 0x80;
-  uint8_t byte1 = 0;
-  if (records[3].useCoded) byte1 |= 0x01;
-  if (records[4].useCoded) byte1 |= 0x02;
-
-  out.push_back(byte0);
-  out.push_back(byte1);
-  PutU32(out, 0);
-  PutU32(out, crc);
+  uint8_t header[kBlockHeaderSize] = {};
+  header[0] = static_cast<uint8_t>(streams.itemsInLastFlagByte + (place == BlockPlace::kLast ? kLastBlockMark : 0));
+  for (unsigned i = 0; i < kStreamCount; ++i)
+    if (records[i].useCoded) MarkStreamCoded(header, i);
+  StoreLe32(header + kBlockCrcOffset, crc);
+  out.insert(out.end(), header, header + kBlockHeaderSize);
   for (const StreamRecord& r : records) {
     const Bytes& stored = r.useCoded ? r.coded : *r.data;
-    PutU32(out, static_cast<uint32_t>(r.data->size()));
-    PutU32(out, static_cast<uint32_t>(stored.size()));
+    AppendLe32(out, static_cast<uint32_t>(r.data->size()));
+    AppendLe32(out, static_cast<uint32_t>(stored.size()));
     out.insert(out.end(), stored.begin(), stored.end());
   }
   out.insert(out.end(), table.begin(), table.end());

@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include "format/format.h"
 #include "packer/pe_resources.h"
 
 namespace packer {
@@ -23,18 +24,13 @@ constexpr uint32_t kFixedSignature = 0xFEEF04BD;
 constexpr uint32_t kFileOsWindows32 = 0x4;  // 32-bit Windows, 95 and NT alike
 constexpr uint32_t kFileTypeApp = 1;
 
-uint32_t U16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t U32(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
+uint32_t U16(const Bytes& b, size_t at) { return LoadLe16(&b[at]); }
+uint32_t U32(const Bytes& b, size_t at) { return LoadLe32(&b[at]); }
 void Add16(Bytes& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
   out.push_back(static_cast<uint8_t>(v >> 8));
 }
-void Add32(Bytes& out, uint32_t v) {
-  Add16(out, v & 0xFFFF);
-  Add16(out, v >> 16);
-}
+void Add32(Bytes& out, uint32_t v) { AppendLe32(out, v); }
 
 // UTF-8 to UTF-16; false for bytes that are not UTF-8.
 bool Utf16(const std::string& text, std::u16string& out) {

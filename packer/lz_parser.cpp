@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/match_finder.h"
 #include "packer/model_shape.h"
 #include "packer/packer.h"
@@ -186,17 +186,17 @@ class BlockCutter {
 
   void Finish() {
     if (!items_.empty() || held_.empty()) {
-      if (!held_.empty()) Write(held_, 0, held_.size(), false);
-      Write(items_, 0, items_.size(), true);
+      if (!held_.empty()) Write(held_, 0, held_.size(), BlockPlace::kMore);
+      Write(items_, 0, items_.size(), BlockPlace::kLast);
     } else {
-      Write(held_, 0, held_.size(), true);
+      Write(held_, 0, held_.size(), BlockPlace::kLast);
     }
   }
 
  private:
   void Cut() {
     if (done_ != nullptr) done_->store(covered_, std::memory_order_relaxed);
-    if (!held_.empty()) Write(held_, 0, held_.size(), false);
+    if (!held_.empty()) Write(held_, 0, held_.size(), BlockPlace::kMore);
     held_.swap(items_);
     items_.clear();
     literals_ = matches_ = lengthBytes_ = 0;
@@ -204,7 +204,7 @@ class BlockCutter {
 
   // Writes items [begin, end) as one block, or as two halves when the block
   // writer finds a limit broken.
-  void Write(const std::vector<Item>& items, size_t begin, size_t end, bool last) {
+  void Write(const std::vector<Item>& items, size_t begin, size_t end, BlockPlace place) {
     BlockStreams s;
     const uint32_t lowBits = width_ > 8 ? width_ - 8 : 0;
     const uint32_t middleShift = width_ >= 8 ? width_ - 8 : 0;
@@ -232,14 +232,14 @@ class BlockCutter {
     }
     s.itemsInLastFlagByte = static_cast<uint32_t>((end - begin) % 8);
     Bytes block;
-    if (WriteBlock(s, static_cast<int>(width_), last, block)) {
+    if (WriteBlock(s, static_cast<int>(width_), place, block)) {
       sink_(block);
       return;
     }
     if (end - begin < 2) throw std::runtime_error("the block writer refused a single item");
     const size_t middle = begin + (end - begin) / 2;
-    Write(items, begin, middle, false);
-    Write(items, middle, end, last);
+    Write(items, begin, middle, BlockPlace::kMore);
+    Write(items, middle, end, place);
   }
 
   uint32_t width_;
@@ -310,7 +310,7 @@ class StreamPrices {
     return price;
   }
 
-  Model models_[12];
+  Model models_[kModelCount];
 };
 
 class Prices {
@@ -534,45 +534,24 @@ class PricedParser {
 };
 
 
-}  // namespace
-
-void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
-                     const BlockSink& sink, std::atomic<uint64_t>* done, size_t buffer,
-                     int threads) {
-  if (profile < 0 || profile >= static_cast<int>(kProfileCount))
-    throw std::invalid_argument("size profile must be 0 to 8");
-  if (total > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
-  const uint32_t windowSize = 32768u << profile;
-  const uint32_t width = 7u + static_cast<uint32_t>(profile);
-  const LevelSettings settings = SettingsFor(level);
-  // The tree's search runs beside the parse where there is a second processor.
-  if (threads <= 0) threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
-
-  Window stream(source, static_cast<size_t>(total), windowSize, buffer);
-  BlockCutter cutter(width, sink, done);
-  // The tree finder knows no distance rule; with w = 7 the chains keep to it.
-  if (settings.treeDepth > 0 && width > 7) {
-    if (threads > 1) {
-      MatchesAhead steps(stream, windowSize, settings.niceLength, settings.treeDepth, kMaxMatch);
-      PricedParser<MatchesAhead>(stream.total(), steps, cutter, width, settings.niceLength).Run();
-    } else {
-      TreeMatchFinder tree(stream, windowSize, settings.niceLength, settings.treeDepth);
-      SearchedSteps<TreeMatchFinder> steps(tree, stream, settings.niceLength);
-      PricedParser<SearchedSteps<TreeMatchFinder>>(stream.total(), steps, cutter, width,
-                                                   settings.niceLength).Run();
-    }
-    cutter.Finish();
-    return;
+// Levels that search with the tree finder, on a second thread when `threads` > 1.
+void ParseWithTree(Window& stream, BlockCutter& cutter, uint32_t windowSize, uint32_t width,
+                   const LevelSettings& settings, int threads) {
+  if (threads > 1) {
+    MatchesAhead steps(stream, windowSize, settings.niceLength, settings.treeDepth, kMaxMatch);
+    PricedParser<MatchesAhead>(stream.total(), steps, cutter, width, settings.niceLength).Run();
+  } else {
+    TreeMatchFinder tree(stream, windowSize, settings.niceLength, settings.treeDepth);
+    SearchedSteps<TreeMatchFinder> steps(tree, stream, settings.niceLength);
+    PricedParser<SearchedSteps<TreeMatchFinder>>(stream.total(), steps, cutter, width,
+                                                 settings.niceLength).Run();
   }
-  MatchFinder finder(stream, windowSize, width, settings);
+}
+
+// The greedy and lazy parse: each position takes the longest match found, or
+// with `lazy` the next position's when that is longer.
+void ParseGreedy(Window& stream, MatchFinder& finder, BlockCutter& cutter, const LevelSettings& settings) {
   const size_t n = stream.total();
-  if (settings.priced) {
-    SearchedSteps<MatchFinder> steps(finder, stream, settings.niceLength);
-    PricedParser<SearchedSteps<MatchFinder>>(n, steps, cutter, width, settings.niceLength).Run();
-    cutter.Finish();
-    return;
-  }
-
   auto literal = [&](size_t pos) { cutter.Add(Item{0, 0, stream[pos]}); };
   auto take = [&](size_t pos, const Item& match) {
     cutter.Add(match);
@@ -620,6 +599,36 @@ void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int 
       stream.Need(pos);
       current = finder.Find(pos);
       finder.Insert(pos);
+    }
+  }
+}
+
+}  // namespace
+
+void WriteDataBlocks(uint64_t total, const DataSource& source, int profile, int level,
+                     const BlockSink& sink, std::atomic<uint64_t>* done, size_t buffer,
+                     int threads) {
+  if (profile < 0 || profile >= static_cast<int>(kProfileCount))
+    throw std::invalid_argument("size profile must be 0 to 8");
+  if (total > 0x7FFFFFFFu) throw std::invalid_argument("data larger than 2 GiB");
+  const uint32_t windowSize = WindowSizeOf(static_cast<unsigned>(profile));
+  const uint32_t width = DistanceWidthOf(static_cast<unsigned>(profile));
+  const LevelSettings settings = SettingsFor(level);
+  // The tree's search runs beside the parse where there is a second processor.
+  if (threads <= 0) threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+
+  Window stream(source, static_cast<size_t>(total), windowSize, buffer);
+  BlockCutter cutter(width, sink, done);
+  // The tree finder knows no distance rule; with w = 7 the chains keep to it.
+  if (settings.treeDepth > 0 && width > 7) {
+    ParseWithTree(stream, cutter, windowSize, width, settings, threads);
+  } else {
+    MatchFinder finder(stream, windowSize, width, settings);
+    if (settings.priced) {
+      SearchedSteps<MatchFinder> steps(finder, stream, settings.niceLength);
+      PricedParser<SearchedSteps<MatchFinder>>(stream.total(), steps, cutter, width, settings.niceLength).Run();
+    } else {
+      ParseGreedy(stream, finder, cutter, settings);
     }
   }
   cutter.Finish();

@@ -139,7 +139,7 @@ class Encoder {
     if (i > 0) ++out_[i - 1];
   }
 
-  Model models_[12];
+  Model models_[kModelCount];
   uint32_t range_ = kTopRange;
   uint32_t low_ = 0;  // low 25 bits of the interval's low end
   // Bits already shifted out of low_: whole bytes in out_, the last

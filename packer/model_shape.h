@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-namespace packer {
+#include "format/format.h"
 
-constexpr uint32_t kModelLimit = 1000;  // counts are halved once the total passes it
+namespace packer {
 
 struct Model {
   uint32_t n = 0;
@@ -41,18 +41,10 @@ struct Model {
   }
 };
 
-// Symbols and starting count of each model, as the decoder sets them up.
-constexpr uint32_t kModelShapes[12][2] = {{16, 12}, {2, 4},  {4, 4},  {8, 4},
-                                          {32, 4},  {32, 3}, {32, 3}, {32, 3},
-                                          {32, 3},  {32, 2}, {32, 2}, {32, 2}};
-inline void InitModels(Model (&models)[12]) {
-  for (int m = 0; m < 12; ++m) models[m].Init(kModelShapes[m][0], kModelShapes[m][1]);
+// Every model as the decoder sets it up (format/format.h: kModelShapes).
+inline void InitModels(Model (&models)[kModelCount]) {
+  for (unsigned m = 0; m < kModelCount; ++m) models[m].Init(kModelShapes[m].symbols, kModelShapes[m].initialCount);
 }
-
-// Classes 3..13 are followed by an offset from model (class - 2); the offset
-// is the value minus the class base.
-constexpr uint8_t kClassBase[15] = {0, 0, 1, 1, 3, 7, 15, 47, 63, 95, 127, 159, 191, 223, 255};
-inline bool HasOffset(uint32_t c) { return c >= 3 && c <= 13; }
 
 // The classes that can code value v.
 struct ClassChoice {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "container/container.h"
+
 namespace packer {
 
 using Bytes = std::vector<uint8_t>;
@@ -21,28 +23,26 @@ struct PackFile {
   uint8_t attributes = 0x20;  // Windows attribute byte
 };
 
-// The option block stored with the archive.
-struct StoredOptions {
-  uint32_t optionWord = 0;
-  std::string tempFolder;   // stored temporary folder text (may be empty)
-  std::string executeText;  // whole stored text, e.g. "\"[setup.exe] /q\"" (may be empty)
-  uint32_t unused = 0;      // third field of the options record
-};
 // Forms the execute text '"' '[' file ']' arguments '"' (empty file: empty text).
 std::string MakeExecuteText(const std::string& file, const std::string& arguments);
+// Copies `text` with its zero byte into a text field of the stored options
+// (`room` bytes); false, leaving the field as it was, when it does not fit.
+bool SetOptionText(char* field, size_t room, const std::string& text);
+template <size_t N>
+bool SetOptionText(char (&field)[N], const std::string& text) {
+  return SetOptionText(field, N, text);
+}
 
 // ---- archive_front.cpp: signature, options record, texts, archive header ----
+// The option block of `options` (the one reader is container/locate.cpp's):
+// the folder text as it stands, the execute text formed from the file and its
+// arguments, and the record with their lengths.
 Bytes WriteOptionBlock(const StoredOptions& options);
+// The same with the two texts given byte for byte, also texts the
+// self-extractor refuses or reads in part (for damaged and hostile archives).
+Bytes WriteOptionBlock(uint32_t optionWord, const std::string& tempText, const std::string& executeText,
+                       uint32_t unused = 0);
 std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFlag = 1);
-// Writes stub image + archive to outPath (through a temporary file that is
-// renamed into place). Returns an empty string, or a message naming the
-// file and what is wrong.
-std::string AppendToStub(const std::string& stubPath, const Bytes& archive,
-                         const std::string& outPath);
-// The same for a stub image in memory, named `what` in messages ("the stub
-// 'x'"); `setChecksum` stores the PE checksum of the whole joined file.
-std::string AppendToStubImage(const Bytes& image, const std::string& what, const Bytes& archive,
-                              const std::string& outPath, bool setChecksum);
 
 // ---- model_encoder.cpp: the adaptive model coder ------------------------------
 // Codes bytes so that DecodeStream(data.size(), ...) gives them back exactly.
@@ -68,7 +68,8 @@ struct BlockStreams {
 // and appends nothing when the block would break a limit of the format (a
 // stream longer than 65,536 bytes, more than 65,536 matches, or a stream whose
 // shorter form is still above 58,344 stored bytes): the caller splits it.
-bool WriteBlock(const BlockStreams& streams, int distanceWidth, bool last, Bytes& out);
+enum class BlockPlace { kMore, kLast };  // whether more blocks follow this one
+bool WriteBlock(const BlockStreams& streams, int distanceWidth, BlockPlace place, Bytes& out);
 
 // ---- splay_encoder.cpp and solid_header.cpp ---------------------------------------
 Bytes PackHeaderBytes(const Bytes& entries);  // the context splay coder
@@ -110,14 +111,14 @@ Bytes WriteDataBlocks(const Bytes& stream, int profile, int level, int threads,
                       std::atomic<uint64_t>* done = nullptr);
 
 // ---- stream_writer.cpp and archive.cpp: a whole archive ----------------------------------
-// Writes the option block, the archive header and the solid header of
-// `entries`, then the data blocks of the files' bytes (their sizes summed)
+// Writes `optionBlock` (from WriteOptionBlock), the archive header and the
+// solid header of `entries`, then the data blocks of the files' bytes (their sizes summed)
 // taken from `source`, every piece to `sink` as it is finished.
-void WriteArchive(const std::vector<FileEntry>& entries, const StoredOptions& options,
+void WriteArchive(const std::vector<FileEntry>& entries, const Bytes& optionBlock,
                   int profile, int level, const DataSource& source, const BlockSink& sink,
                   std::atomic<uint64_t>* done = nullptr, size_t buffer = 0);
 // The same archive in memory, the files' data held in one buffer.
-Bytes BuildArchive(const std::vector<PackFile>& files, const StoredOptions& options,
+Bytes BuildArchive(const std::vector<PackFile>& files, const Bytes& optionBlock,
                    int profile, int level, std::atomic<uint64_t>* done = nullptr);
 
 }  // namespace packer

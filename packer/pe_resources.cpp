@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "format/format.h"
 #include "packer/pe_resources.h"
 
 namespace packer {
@@ -29,17 +30,11 @@ constexpr uint32_t kSectionInitializedData = 0x40;
 constexpr size_t kMaxLeaves = 10000;    // far more than any stub holds
 constexpr size_t kMaxVisits = 100000;   // directory entries read, against shared subtrees
 
-uint32_t U16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t U32(const Bytes& b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-void Put16(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Little-endian fields at an offset of an image (the caller checks the bounds).
+uint32_t U16(const Bytes& b, size_t at) { return LoadLe16(&b[at]); }
+uint32_t U32(const Bytes& b, size_t at) { return LoadLe32(&b[at]); }
+void Put16(Bytes& b, size_t at, uint32_t v) { StoreLe16(&b[at], v); }
+void Put32(Bytes& b, size_t at, uint32_t v) { StoreLe32(&b[at], v); }
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
 bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -197,67 +192,90 @@ std::vector<std::pair<size_t, size_t>> Groups(const std::vector<Resource>& items
   return groups;
 }
 
-// The resource section of sorted, distinct `items` when it starts at `rva`.
-Bytes BuildSection(const std::vector<Resource>& items, uint32_t rva) {
-  auto types = Groups(items, 0, items.size(), 0);
-  std::vector<std::vector<std::pair<size_t, size_t>>> names;
-  size_t offset = 16 + 8 * types.size();
-  std::vector<size_t> typeTables, nameTables;
-  for (const auto& t : types) {
-    names.push_back(Groups(items, t.first, t.second, 1));
-    typeTables.push_back(offset);
-    offset += 16 + 8 * names.back().size();
+using Spans = std::vector<std::pair<size_t, size_t>>;
+
+// Where the tables of the resource section go: the type table at 0, then a
+// name table per type, a language table per name, and the data entries.
+struct SectionLayout {
+  Spans types;                     // items of each type
+  std::vector<Spans> names;        // per type, the items of each name
+  std::vector<size_t> typeTables;  // per type, the offset of its name table
+  std::vector<size_t> nameTables;  // per name, in order, its language table
+  size_t entries = 0;              // the first data entry
+  size_t size = 0;                 // the tables and entries together
+};
+
+SectionLayout LayOutSection(const std::vector<Resource>& items) {
+  SectionLayout layout;
+  layout.types = Groups(items, 0, items.size(), 0);
+  size_t offset = 16 + 8 * layout.types.size();
+  for (const auto& t : layout.types) {
+    layout.names.push_back(Groups(items, t.first, t.second, 1));
+    layout.typeTables.push_back(offset);
+    offset += 16 + 8 * layout.names.back().size();
   }
-  for (const auto& n : names)
+  for (const auto& n : layout.names)
     for (const auto& group : n) {
-      nameTables.push_back(offset);
+      layout.nameTables.push_back(offset);
       offset += 16 + 8 * (group.second - group.first);
     }
-  size_t entries = offset;
-  offset += 16 * items.size();
-  Bytes out(offset);
-  // Writes one table header and returns the offset of its first entry.
-  auto header = [&out](size_t at, size_t named, size_t numbered) {
-    Put16(out, at + 12, static_cast<uint32_t>(named));
-    Put16(out, at + 14, static_cast<uint32_t>(numbered));
-    return at + 16;
-  };
-  auto key = [&out](size_t entry, const ResourceKey& k) {
-    if (k.text.empty()) return Put32(out, entry, k.id);
-    Put32(out, entry, 0x80000000u | static_cast<uint32_t>(out.size()));
-    size_t at = out.size();
-    out.resize(at + 2 + 2 * k.text.size());
-    Put16(out, at, static_cast<uint32_t>(k.text.size()));
-    for (size_t i = 0; i < k.text.size(); ++i) Put16(out, at + 2 + 2 * i, k.text[i]);
-  };
-  auto namedCount = [&items](const std::vector<std::pair<size_t, size_t>>& g, bool typeLevel) {
-    size_t count = 0;
-    for (const auto& r : g) count += !(typeLevel ? items[r.first].type : items[r.first].name).text.empty();
-    return count;
-  };
-  size_t entry = header(0, namedCount(types, true), types.size() - namedCount(types, true));
+  layout.entries = offset;
+  layout.size = offset + 16 * items.size();
+  return layout;
+}
+
+// Writes one table header and returns the offset of its first entry.
+size_t PutTableHeader(Bytes& out, size_t at, size_t named, size_t numbered) {
+  Put16(out, at + 12, static_cast<uint32_t>(named));
+  Put16(out, at + 14, static_cast<uint32_t>(numbered));
+  return at + 16;
+}
+
+// An entry's key: a number, or a counted UTF-16 text appended to the section.
+void PutKey(Bytes& out, size_t entry, const ResourceKey& k) {
+  if (k.text.empty()) return Put32(out, entry, k.id);
+  Put32(out, entry, 0x80000000u | static_cast<uint32_t>(out.size()));
+  size_t at = out.size();
+  out.resize(at + 2 + 2 * k.text.size());
+  Put16(out, at, static_cast<uint32_t>(k.text.size()));
+  for (size_t i = 0; i < k.text.size(); ++i) Put16(out, at + 2 + 2 * i, k.text[i]);
+}
+
+// A table's header: its named entries, then its numbered ones.
+size_t PutGroupsHeader(Bytes& out, size_t at, const std::vector<Resource>& items, const Spans& groups,
+                       int level) {
+  size_t named = 0;
+  for (const auto& r : groups) named += !(level == 0 ? items[r.first].type : items[r.first].name).text.empty();
+  return PutTableHeader(out, at, named, groups.size() - named);
+}
+
+// The resource section of sorted, distinct `items` when it starts at `rva`.
+Bytes BuildSection(const std::vector<Resource>& items, uint32_t rva) {
+  const SectionLayout layout = LayOutSection(items);
+  Bytes out(layout.size);
+  size_t entry = PutGroupsHeader(out, 0, items, layout.types, 0);
   size_t nameIndex = 0;
-  for (size_t t = 0; t < types.size(); ++t, entry += 8) {
-    key(entry, items[types[t].first].type);
-    Put32(out, entry + 4, 0x80000000u | static_cast<uint32_t>(typeTables[t]));
-    size_t nameEntry = header(typeTables[t], namedCount(names[t], false), names[t].size() - namedCount(names[t], false));
-    for (const auto& group : names[t]) {
-      key(nameEntry, items[group.first].name);
-      size_t table = nameTables[nameIndex++];
+  for (size_t t = 0; t < layout.types.size(); ++t, entry += 8) {
+    PutKey(out, entry, items[layout.types[t].first].type);
+    Put32(out, entry + 4, 0x80000000u | static_cast<uint32_t>(layout.typeTables[t]));
+    size_t nameEntry = PutGroupsHeader(out, layout.typeTables[t], items, layout.names[t], 1);
+    for (const auto& group : layout.names[t]) {
+      PutKey(out, nameEntry, items[group.first].name);
+      size_t table = layout.nameTables[nameIndex++];
       Put32(out, nameEntry + 4, 0x80000000u | static_cast<uint32_t>(table));
       nameEntry += 8;
-      size_t languageEntry = header(table, 0, group.second - group.first);
+      size_t languageEntry = PutTableHeader(out, table, 0, group.second - group.first);
       for (size_t i = group.first; i < group.second; ++i, languageEntry += 8) {
         Put32(out, languageEntry, items[i].language);
-        Put32(out, languageEntry + 4, static_cast<uint32_t>(entries + 16 * i));
+        Put32(out, languageEntry + 4, static_cast<uint32_t>(layout.entries + 16 * i));
       }
     }
   }
   for (size_t i = 0; i < items.size(); ++i) {
     out.resize(AlignUp(out.size(), 8));
-    Put32(out, entries + 16 * i, rva + static_cast<uint32_t>(out.size()));
-    Put32(out, entries + 16 * i + 4, static_cast<uint32_t>(items[i].data.size()));
-    Put32(out, entries + 16 * i + 8, items[i].codePage);
+    Put32(out, layout.entries + 16 * i, rva + static_cast<uint32_t>(out.size()));
+    Put32(out, layout.entries + 16 * i + 4, static_cast<uint32_t>(items[i].data.size()));
+    Put32(out, layout.entries + 16 * i + 8, items[i].codePage);
     out.insert(out.end(), items[i].data.begin(), items[i].data.end());
   }
   return out;

@@ -3,19 +3,11 @@
 // behind the file count, the header check and the packed length.
 #include <stdexcept>
 
-#include "container/format.h"
-#include "engine/engine.h"
+#include "format/format.h"
+#include "format/crc.h"
 #include "packer/packer.h"
 
 namespace packer {
-
-namespace {
-
-void PutU32(Bytes& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-}  // namespace
 
 Bytes WriteSolidHeader(const std::vector<PackFile>& files) { return WriteSolidHeader(EntriesOf(files)); }
 
@@ -36,8 +28,8 @@ Bytes WriteSolidHeader(const std::vector<FileEntry>& files) {
   for (const FileEntry& file : files) {
     if (file.name.size() > 255)
       throw std::invalid_argument("stored name longer than 255 characters: " + file.name);
-    PutU32(entries, file.time);
-    PutU32(entries, file.size);
+    AppendLe32(entries, file.time);
+    AppendLe32(entries, file.size);
     entries.push_back(static_cast<uint8_t>(file.name.size()));
     entries.push_back(file.attributes);
     // The six reserved bytes are written as zeros: the stub never reads them,
@@ -51,11 +43,11 @@ Bytes WriteSolidHeader(const std::vector<FileEntry>& files) {
     throw std::invalid_argument("the packed file list does not fit the stub's header buffer");
 
   Bytes out;
-  PutU32(out, static_cast<uint32_t>(files.size()));
+  AppendLe32(out, static_cast<uint32_t>(files.size()));
   const uint16_t check = Crc16Of(packed.data(), static_cast<uint32_t>(packed.size()));
   out.push_back(static_cast<uint8_t>(check & 0xFF));
   out.push_back(static_cast<uint8_t>(check >> 8));
-  PutU32(out, static_cast<uint32_t>(packed.size()));
+  AppendLe32(out, static_cast<uint32_t>(packed.size()));
   out.insert(out.end(), packed.begin(), packed.end());
   return out;
 }

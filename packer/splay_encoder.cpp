@@ -3,26 +3,23 @@
 // leaf, then adapts the tree exactly as the stub's decoder does.
 #include <memory>
 
-#include "output/output.h"
+#include "engine/engine.h"
 #include "packer/packer.h"
 
 namespace packer {
 
 Bytes PackHeaderBytes(const Bytes& entries) {
-  constexpr unsigned kTrees = 256;
-  constexpr unsigned kRoot = 1;
-  constexpr unsigned kFirstLeaf = 256;
-  std::unique_ptr<SplayTree[]> trees(new SplayTree[kTrees]);
-  for (unsigned i = 0; i < kTrees; ++i) ResetSplayTree(&trees[i]);
+  std::unique_ptr<SplayTree[]> trees(new SplayTree[kSplayTreeCount]);
+  for (unsigned i = 0; i < kSplayTreeCount; ++i) ResetSplayTree(&trees[i]);
 
   Bytes out;
   unsigned bitCount = 0;  // bits emitted so far
   unsigned context = 0;
-  uint8_t path[kFirstLeaf];  // bits leaf-to-root; a path is at most 255 steps
+  uint8_t path[kSplayFirstLeaf];  // bits leaf-to-root; a path is at most 255 steps
   for (uint8_t symbol : entries) {
     SplayTree& tree = trees[context];
     unsigned depth = 0;
-    for (unsigned node = kFirstLeaf + symbol; node != kRoot; node = tree.up[node]) {
+    for (unsigned node = kSplayFirstLeaf + symbol; node != kSplayRoot; node = tree.up[node]) {
       const unsigned parent = tree.up[node];
       path[depth++] = tree.right[parent] == node ? 1 : 0;
     }

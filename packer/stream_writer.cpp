@@ -4,12 +4,12 @@
 // that memory depends on the window and not on the size of the data.
 #include <stdexcept>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 
 namespace packer {
 
-void WriteArchive(const std::vector<FileEntry>& entries, const StoredOptions& options,
+void WriteArchive(const std::vector<FileEntry>& entries, const Bytes& optionBlock,
                   int profile, int level, const DataSource& source, const BlockSink& sink,
                   std::atomic<uint64_t>* done, size_t buffer) {
   if (profile < 0 || profile >= static_cast<int>(kProfileCount))
@@ -17,7 +17,7 @@ void WriteArchive(const std::vector<FileEntry>& entries, const StoredOptions& op
   uint64_t total = 0;
   for (const FileEntry& entry : entries) total += entry.size;
 
-  Bytes front = WriteOptionBlock(options);
+  Bytes front = optionBlock;
   const std::array<uint8_t, 36> header = MakeArchiveHeader(static_cast<uint8_t>(profile), 1);
   front.insert(front.end(), header.begin(), header.end());
   const Bytes solid = WriteSolidHeader(entries);

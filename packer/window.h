@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 
 namespace packer {

@@ -6,6 +6,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 bash scripts/install-deps.sh
+# Includes against the layer order of ARCHITECTURE.md fail the run at once.
+bash scripts/check-layers.sh
 
 jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -3,7 +3,7 @@
 // same procedures as a run, stopping at the first failure.
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 
 namespace {

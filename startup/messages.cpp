@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "resources/resource.h"
 #include "startup/startup.h"
 

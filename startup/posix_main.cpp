@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 
 #ifndef DOLM_VERSION

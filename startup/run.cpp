@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "launch/launch.h"
 #include "resources/resource.h"
 #include "startup/startup.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "resources/resource.h"
 #include "startup/startup.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/pe_resources.h"
 #include "support/crafted_pe.h"
 #include "support/test_support.h"

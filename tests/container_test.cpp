@@ -7,8 +7,9 @@
 #include <string>
 
 #include "container/container.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
+#include "support/append_stub.h"
 #include "support/test_support.h"
 
 namespace {
@@ -26,7 +27,7 @@ Bytes FakeImage(size_t before = 3000, size_t after = 700) {
 
 Bytes Front(const std::string& tempFolder = "", const std::string& execText = "\"[setup.exe]\"", uint8_t profile = 6) {
   const auto header = packer::MakeArchiveHeader(profile);
-  return Join(packer::WriteOptionBlock({0x115, tempFolder, execText}), Bytes(header.begin(), header.end()));
+  return Join(packer::WriteOptionBlock(0x115, tempFolder, execText), Bytes(header.begin(), header.end()));
 }
 
 // Image and tail as the archive file of a run that has not located anything.
@@ -57,7 +58,7 @@ TEST(ArchiveFront, SampleBytesAndAppendingToAStub) {
                                         std::pair(RandomBytes(1000, 3), false)}) {
     WriteFileBytes(dir + "/stub", image);
     std::remove(out.c_str());
-    const std::string error = packer::AppendToStub(dir + "/stub", front, out);
+    const std::string error = AppendToStub(dir + "/stub", front, out);
     struct stat st;
     ASSERT_TRUE(error.empty() == accepted && (stat(out.c_str(), &st) == 0) == accepted) << error;
     EXPECT_FALSE(PathExists(out + ".part"));
@@ -112,7 +113,7 @@ TEST(LinuxStub, RunWithoutFolderExtractsIntoAPrivateFolderBelowTheTemporaryFolde
   const std::string stub = StubPath("dolmsfx-linux"), dir = MakeTempDir("run");
   if (ReadFileBytes(stub).size() > kMaxArchiveStart) GTEST_SKIP() << "this build's stub is too large (sanitizers)";
   packer::PackFile file{"docs\\" DOLM_TEMP_MARKER "readme.txt", TextLikeBytes(5000, 4), 0, 0x20};
-  ASSERT_EQ(packer::AppendToStub(stub, packer::BuildArchive({file}, {0x10}, 0, 1), dir + "/pack"), "");
+  ASSERT_EQ(AppendToStub(stub, packer::BuildArchive({file}, packer::WriteOptionBlock(0x10, "", ""), 0, 1), dir + "/pack"), "");
   mkdir((dir + "/tmp").c_str(), 0777);
   setenv("TMPDIR", (dir + "/tmp").c_str(), 1);  // 0x10: RecreateOriginalFolders
   RunResult r = RunProgram({dir + "/pack"});

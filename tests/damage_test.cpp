@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "support/test_support.h"
 
 namespace {
@@ -38,13 +38,13 @@ const Sample& TheSample() {
                {"data\\big.txt", TextLikeBytes(300000, 3), 1100000000u, 0x20},
                {"data\\noise.bin", RandomBytes(160000, 4), 1200000000u, 0x20},
                {"data\\deep\\tail.txt", TextLikeBytes(5000, 5), 1300000000u, 0x20}};
-    packer::StoredOptions options;
-    options.optionWord = 0x015;  // overwrite, keep attributes, recreate folders; silent
+    // Overwrite, keep attributes, recreate folders; silent.
+    const packer::Bytes options = packer::WriteOptionBlock(0x015, "", "");
     s.whole = LinuxStubWith(s.files, options, 1);
     s.expected = ExpectedFiles(s.files, "out");
     s.stubSize = ReadFileBytes(StubPath("dolmsfx-linux")).size();
     s.archiveSize = s.whole.size() - s.stubSize;
-    const size_t header = packer::WriteOptionBlock(options).size() + kArchiveHeaderSize;
+    const size_t header = options.size() + kArchiveHeaderSize;
     s.regions = {{"signature", kSignatureLength},
                  {"options record", header - kArchiveHeaderSize},
                  {"archive header", header},

@@ -7,11 +7,12 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 #include <algorithm>
 
 #include "bench/reference_decoder.h"
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
@@ -27,7 +28,7 @@ void ExpectSameDecoding(uint32_t count, const Bytes& stored) {
   Bytes fast(size_t{count} + kGuard, 0xA5), reference(size_t{count} + kGuard, 0xA5);
   uint32_t fastLength = static_cast<uint32_t>(stored.size());
   uint32_t referenceLength = fastLength;
-  DecodeStream(count, stored.data(), &fastLength, fast.data());
+  DecodeStream(TestDecoder(), count, stored.data(), &fastLength, fast.data());
   ReferenceDecodeStream(count, stored.data(), &referenceLength, reference.data());
   ASSERT_EQ(fastLength, referenceLength);
   ASSERT_EQ(fast, reference) << "count " << count << ", " << stored.size() << " stored bytes";
@@ -94,7 +95,7 @@ TEST(DecoderEquivalence, InterleavedStreamsMatchEachAlone) {
       out[j].assign(count + 64, 0xA5);
       jobs[j] = StreamJob{stored[j].data(), length, count, out[j].data()};
     }
-    DecodeStreams(jobs.data(), jobCount);
+    DecodeStreams(TestDecoder(), jobs.data(), jobCount);
     for (uint32_t j = 0; j < jobCount; ++j) {
       const uint32_t count = jobs[j].decodedCount;
       ASSERT_TRUE(std::equal(reference[j].begin(), reference[j].end(), out[j].begin()))
@@ -102,6 +103,35 @@ TEST(DecoderEquivalence, InterleavedStreamsMatchEachAlone) {
       for (size_t i = count; i < out[j].size(); ++i) ASSERT_EQ(out[j][i], 0xA5) << j;
     }
   }
+}
+
+TEST(DecoderEquivalence, TwoDecodersSideBySide) {
+  // Two threads decode at once, each with its own state: a state they shared
+  // would mix their models and change the bytes.
+  constexpr uint32_t kSize = 30000;
+  std::vector<Bytes> data, coded;
+  for (uint32_t i = 0; i < 8; ++i) {
+    data.push_back(i % 2 ? RandomBytes(kSize, i) : TextLikeBytes(kSize, i));
+    coded.push_back(packer::EncodeStream(data[i].data(), kSize));
+  }
+  auto decodeHalf = [&](uint32_t first, int* mismatches) {
+    ModelDecoder* decoder = NewModelDecoder();
+    Bytes out(kSize);
+    for (int round = 0; round < 20; ++round) {
+      for (uint32_t i = first; i < coded.size(); i += 2) {
+        uint32_t length = static_cast<uint32_t>(coded[i].size());
+        DecodeStream(decoder, kSize, coded[i].data(), &length, out.data());
+        *mismatches += out != data[i];
+      }
+    }
+    FreeModelDecoder(decoder);
+  };
+  int mismatches[2] = {0, 0};
+  std::thread other(decodeHalf, 1, &mismatches[1]);
+  decodeHalf(0, &mismatches[0]);
+  other.join();
+  EXPECT_EQ(mismatches[0], 0);
+  EXPECT_EQ(mismatches[1], 0);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
@@ -54,7 +54,7 @@ TEST_F(BlockReader, AbcBlockForBothTableForms) {
     Bytes want = HexBytes(("0C0000000000" + std::string(crc) + "0100000001000000 07 0300000003000000 616263").c_str());
     want.resize(want.size() + 24 + (width > 8 ? 2 : 0), 0);
     Bytes written;
-    ASSERT_TRUE(packer::WriteBlock(abc, width, true, written));
+    ASSERT_TRUE(packer::WriteBlock(abc, width, packer::BlockPlace::kLast, written));
     EXPECT_EQ(written, want);
     engine.lowBitTable[0] = engine.lowBitTable[1] = 7;
     EXPECT_EQ(Read(Join(want, {0x5A}), width), kNoError);  // nothing after the block is read
@@ -69,7 +69,7 @@ TEST_F(BlockReader, AbcBlockForBothTableForms) {
   for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i);
   for (const auto& [literals, coded] : {std::pair(RandomBytes(8192, 5), false), std::pair(ramp, true)}) {
     Bytes written;
-    ASSERT_TRUE(packer::WriteBlock({{}, literals}, 8, true, written));
+    ASSERT_TRUE(packer::WriteBlock({{}, literals}, 8, packer::BlockPlace::kLast, written));
     EXPECT_EQ((written[0] & 0x40) != 0, coded);
   }
 }
@@ -100,16 +100,16 @@ TEST_F(BlockReader, DamagedAndOverlongBlocksAreRefused) {
 
   // The longest stored stream (raw literals: count and length at 18, 22) is read; one byte more is refused there.
   packer::BlockStreams s{{}, RandomBytes(kMaxStoredLength + 1, 3)};
-  EXPECT_FALSE(packer::WriteBlock(s, 8, true, written = {}));
+  EXPECT_FALSE(packer::WriteBlock(s, 8, packer::BlockPlace::kLast, written = {}));
   s.literals.pop_back();
-  ASSERT_TRUE(packer::WriteBlock(s, 8, true, written = {}));
+  ASSERT_TRUE(packer::WriteBlock(s, 8, packer::BlockPlace::kLast, written = {}));
   EXPECT_TRUE(Read(written, 8) == kNoError && block.literalCount == kMaxStoredLength);
   written[18] = written[22] = static_cast<uint8_t>(written[18] + 1);
   written.insert(written.begin() + 26, 0);
   EXPECT_TRUE(Read(written, 8) == kErrorEndOfFile && faults.first.offset == 26 && block.literalCount == 0);
   // With a correct CRC, a raw literal count (at 18) or match count (at 37) of 65,537 bytes is refused.
   Bytes good;
-  ASSERT_TRUE(packer::WriteBlock({{}, Text("xyz")}, 8, true, good));
+  ASSERT_TRUE(packer::WriteBlock({{}, Text("xyz")}, 8, packer::BlockPlace::kLast, good));
   EXPECT_EQ(Read(good, 8), kNoError);
   for (size_t countField : {18, 37}) {
     Bytes bad = good;

@@ -26,9 +26,7 @@ struct Fixture {
     chmod(root.c_str(), 0777);
     mkdir(run.c_str(), 0777);
     chmod(run.c_str(), 0777);
-    packer::StoredOptions options;
-    options.optionWord = word;
-    options.executeText = execText;
+    const packer::Bytes options = packer::WriteOptionBlock(word, "", execText);
     EXPECT_TRUE(WriteProgram(exe, LinuxStubWith(files, options, 0)));
   }
   ~Fixture() { RemoveTree(root); }

@@ -13,7 +13,7 @@
 #include <memory>
 #include <sstream>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
 #include "tool/extract_sink.h"
@@ -52,9 +52,8 @@ TEST(HostileNeighbour, PlantedProgramInASharedFolderIsNeverStarted) {
   ASSERT_TRUE(WriteProgram(shared + "/setup.sh", Bytes(evil.begin(), evil.end())));
   const std::string ours = "#!/bin/sh\necho ours > " + dir + "/marker\n";
   packer::PackFile setup{"setup.sh", Bytes(ours.begin(), ours.end()), 0, 0x20};
-  packer::StoredOptions options;
-  options.optionWord = 0x154;  // keep attributes, recreate folders, delete when done, prompt
-  options.executeText = packer::MakeExecuteText("setup.sh", "");
+  // Keep attributes, recreate folders, delete when done, prompt.
+  const Bytes options = packer::WriteOptionBlock(0x154, "", packer::MakeExecuteText("setup.sh", ""));
   const std::string sfx = dir + "/sfx";
   ASSERT_TRUE(WriteProgram(sfx, LinuxStubWith({setup}, options, 0)));
 
@@ -81,7 +80,7 @@ TEST(HostileNeighbour, ExtractNeverFollowsALinkMadeDuringTheRun) {
   mkdir(outside.c_str(), 0755);
   std::vector<packer::PackFile> files = {{"sub\\a.txt", TextLikeBytes(100, 1), 0, 0x20},
                                          {"sub\\b.txt", TextLikeBytes(100, 2), 0, 0x20}};
-  const std::string sfx = Write(dir + "/sfx", packer::BuildArchive(files, {}, 2, 5));
+  const std::string sfx = Write(dir + "/sfx", packer::BuildArchive(files, packer::WriteOptionBlock({}), 2, 5));
 
   auto run = std::make_unique<StubRun>();
   ASSERT_TRUE(OpenForInspection(run.get(), sfx.c_str(), true).ok());
@@ -114,7 +113,8 @@ TEST(HostileNeighbour, EveryCreatedFileIsOpenedBelowAFolderDescriptorWithoutFoll
   if (access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
   const std::string dir = MakeTempDir("strace");
   const std::string sfx = Write(dir + "/sfx", packer::BuildArchive({{"a\\b\\c.txt", TextLikeBytes(50, 6), 0, 0x20},
-                                                                    {"d.txt", TextLikeBytes(50, 7), 0, 0x20}}, {}, 2, 5));
+                                                                    {"d.txt", TextLikeBytes(50, 7), 0, 0x20}},
+                                                                   packer::WriteOptionBlock({}), 2, 5));
   RunResult r = RunProgram({"/usr/bin/strace", "-f", "-e", "trace=openat,openat2", "-o", dir + "/trace",
                             BuildDir() + "/dolm", "extract", sfx, "-C", dir + "/out"});
   ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -83,10 +83,8 @@ TEST(Limits, BeyondTheBuffersNothingCrashesOrLandsOutOfPlace) {
   int row = 0;
   for (const LimitCase& c : Cases()) {
     SCOPED_TRACE(c.name);
-    packer::StoredOptions options;
-    options.optionWord = 0x015;  // overwrite, keep attributes, recreate folders; silent
-    options.tempFolder = c.tempText;
-    options.executeText = c.execText;
+    // Overwrite, keep attributes, recreate folders; silent.
+    const packer::Bytes options = packer::WriteOptionBlock(0x015, c.tempText, c.execText);
     std::vector<packer::PackFile> files = Files(c.outcome == Outcome::kAllButLong);
     const std::string area = root + "/case" + std::to_string(row++), exe = area + "/sfx";
     RunOptions run;

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 
-#include "container/format.h"
+#include "format/format.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
 
@@ -24,10 +24,8 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 // A self-extractor in a fresh folder; returns its path.
 std::string MakeSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
                     uint32_t word = 0x014) {
-  packer::StoredOptions options;
-  options.optionWord = word;
-  options.executeText = packer::MakeExecuteText(exec, "");
-  EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, options, 1)));
+  const Bytes front = packer::WriteOptionBlock(word, "", packer::MakeExecuteText(exec, ""));
+  EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, front, 1)));
   return dir + "/sfx";
 }
 
@@ -191,10 +189,8 @@ TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
       << "-d removes exactly what the run wrote";
 
   // Cut right behind the archive header: no message, the run goes on to the launch.
-  packer::StoredOptions options;
-  options.executeText = packer::MakeExecuteText("go.sh", "");
   Bytes whole = ReadFileBytes(StubPath("dolmsfx-linux"));
-  const Bytes front = packer::WriteOptionBlock(options);
+  const Bytes front = packer::WriteOptionBlock(0, "", packer::MakeExecuteText("go.sh", ""));
   whole.insert(whole.end(), front.begin(), front.end());
   const auto header = packer::MakeArchiveHeader(1, 1);
   whole.insert(whole.end(), header.begin(), header.end());

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "engine/engine.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
@@ -20,7 +20,7 @@ using packer::Bytes;
 Bytes Decode(uint32_t count, const Bytes& stored) {
   static uint8_t out[kStreamBufferSize];
   uint32_t length = static_cast<uint32_t>(stored.size());
-  DecodeStream(count, stored.data(), &length, out);
+  DecodeStream(TestDecoder(), count, stored.data(), &length, out);
   return Bytes(out, out + length);
 }
 
@@ -53,7 +53,7 @@ TEST(ModelCoder, StreamsThatRunOutOrOverflowStayInBounds) {
   // More than a stream buffer holds is refused with nothing produced.
   uint8_t guard[4] = {1, 2, 3, 4};
   uint32_t length = 2;
-  DecodeStream(kStreamBufferSize + 1, padded.data(), &length, guard);
+  DecodeStream(TestDecoder(), kStreamBufferSize + 1, padded.data(), &length, guard);
   EXPECT_TRUE(length == 0 && guard[0] == 1);
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "startup/startup.h"
 #include "support/test_support.h"
@@ -60,14 +60,15 @@ Memory Expand(int profile, const std::vector<uint32_t>& sizes, const Bytes& bloc
 
 // One block written by hand: `items` holds 'L' (literal) and 'M' (match) in flag order; the flag stream of `s` is
 // made from it.
-Bytes HandBlock(const std::string& items, packer::BlockStreams s, int width, bool last = true) {
+Bytes HandBlock(const std::string& items, packer::BlockStreams s, int width,
+                packer::BlockPlace place = packer::BlockPlace::kLast) {
   for (size_t i = 0; i < items.size(); ++i) {
     if (i % 8 == 0) s.flags.push_back(0);
     if (items[i] == 'L') s.flags.back() = static_cast<uint8_t>(s.flags.back() | (1u << (i % 8)));
   }
   s.itemsInLastFlagByte = static_cast<uint32_t>(items.size() % 8);
   Bytes out;
-  EXPECT_TRUE(packer::WriteBlock(s, width, last, out));
+  EXPECT_TRUE(packer::WriteBlock(s, width, place, out));
   return out;
 }
 
@@ -161,12 +162,12 @@ TEST(Expansion, HandMadeBlocks) {
   EXPECT_EQ(x.Joined(), Join(lead, Bytes(lead.end() - 8260, lead.end() - 8260 + 276)));
   // w = 8, h = m = 255: D = 65535, the copy starts the whole window (W) back.
   const Bytes far = TextLikeBytes(65600, 12), near(far.begin() + 60000, far.end());
-  x = Expand(1, {65700}, Join(HandBlock(std::string(60000, 'L'), {{}, Bytes(far.begin(), far.end() - 5600)}, 8, false),
+  x = Expand(1, {65700}, Join(HandBlock(std::string(60000, 'L'), {{}, Bytes(far.begin(), far.end() - 5600)}, 8, packer::BlockPlace::kMore),
                               HandBlock(std::string(5600, 'L') + "M", {{}, near, {96}, {255}, {255}}, 8)));
   EXPECT_EQ(x.Joined(), Join(far, Bytes(far.end() - 65536, far.end() - 65436)));
   // The second block flags a match without match streams, or a literal beyond its two: each stream is read as far
   // as its buffer goes (the literal buffer still holds "abc", the others zeros: a 4-byte match with D = 0).
-  const Bytes abc = HandBlock("LLL", {{}, Text("abc")}, 8, false);
+  const Bytes abc = HandBlock("LLL", {{}, Text("abc")}, 8, packer::BlockPlace::kMore);
   x = Expand(1, {9}, Join(abc, HandBlock("LLM", {{}, Text("de")}, 8)));
   EXPECT_TRUE(x.result.ok() && x.Joined() == Text("abcdeeeee"));
   x = Expand(1, {10}, Join(abc, HandBlock("LLLM", {{}, Text("de")}, 8)));

@@ -308,6 +308,11 @@ TEST_F(PackCli, RestubMovesTheArchiveByteForByte) {
   ASSERT_EQ(Dolm({"extract", root + "/changed.sh", "-C", extracted}).exitCode, 0);
   EXPECT_EQ(FilesBelow(extracted), FilesBelow(root + "/app"));
   EXPECT_EQ(Dolm({"restub", sfx, "-o", sfx, "--stub", "linux"}).exitCode, 1);
+  // An input named OUT.part is refused as pack refuses it, not removed as a stale part file.
+  const std::string part = root + "/o.sh.part";
+  WriteFileBytes(part, ReadFileBytes(sfx));
+  EXPECT_TRUE(Contains(Dolm({"restub", part, "-o", root + "/o.sh", "--stub", "linux"}).err, "is the input"));
+  EXPECT_EQ(ReadFileBytes(part), ReadFileBytes(sfx));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "output/output.h"
 
 namespace {

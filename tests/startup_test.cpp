@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "platform/platform_posix.h"
 #include "startup/startup.h"
 

@@ -40,13 +40,13 @@ TEST(StreamPack, ArchiveDoesNotDependOnHowTheDataArrives) {
       return size;
     };
     const packer::BlockSink sink = [&](const Bytes& piece) { streamed.insert(streamed.end(), piece.begin(), piece.end()); };
-    packer::WriteArchive(packer::EntriesOf(files), {}, c.profile, c.level, source, sink);
-    EXPECT_TRUE(streamed == packer::BuildArchive(files, {}, c.profile, c.level))
+    packer::WriteArchive(packer::EntriesOf(files), packer::WriteOptionBlock({}), c.profile, c.level, source, sink);
+    EXPECT_TRUE(streamed == packer::BuildArchive(files, packer::WriteOptionBlock({}), c.profile, c.level))
         << "profile " << c.profile << " level " << c.level;
   }
   const packer::DataSource shortSource = [](uint8_t*, size_t) { return size_t{0}; };
   for (int level : {1, 9}) {  // at level 9 the source is read on the search thread
-    EXPECT_THROW(packer::WriteArchive(packer::EntriesOf(files), {}, 1, level, shortSource, [](const Bytes&) {}),
+    EXPECT_THROW(packer::WriteArchive(packer::EntriesOf(files), packer::WriteOptionBlock({}), 1, level, shortSource, [](const Bytes&) {}),
                  std::runtime_error);
   }
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "launch/launch.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
@@ -29,9 +29,7 @@ const uint32_t kOverwrite = 1u << kOverWriteExistingFiles;
 // A Linux self-extractor of `files` with the option word, in a fresh folder.
 std::string Sfx(const std::vector<PackFile>& files, uint32_t word, const std::string& exec = "",
                 const std::string& args = "", int profile = 0) {
-  packer::StoredOptions options;
-  options.optionWord = word;
-  options.executeText = packer::MakeExecuteText(exec, args);
+  const packer::Bytes options = packer::WriteOptionBlock(word, "", packer::MakeExecuteText(exec, args));
   const std::string path = MakeTempDir("e2e-stub") + "/setup";
   EXPECT_TRUE(WriteProgram(path, LinuxStubWith(files, options, profile)));
   return path;

@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
 
@@ -88,7 +88,7 @@ RunResult Pack(const std::string& root, const std::string& out, Args extra = {})
 std::string PackNames(const std::string& root, const Args& names) {
   std::vector<packer::PackFile> files;
   for (const auto& name : names) files.push_back({name, {'d', 'a', 't', 'a'}, 1000000000, 0x20});
-  EXPECT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, {}, 0)));
+  EXPECT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock({}), 0)));
   return root + "/sfx";
 }
 
@@ -174,7 +174,7 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
 TEST(ToolRoundTrip, FailedWriteRemovesThePartialFile) {
   const std::string root = MakeTempDir("tool-full");
   std::vector<packer::PackFile> files = {{"small.txt", {'x'}}, {"big.bin", TextLikeBytes(3 << 20, 7)}};
-  ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, {}, 0)));
+  ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock({}), 0)));
   RunResult r = RunDolm({"extract", root + "/sfx", "-C", root + "/out"}, {}, 1 << 20);
   EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "big.bin") && Contains(r.err, "File too large")) << r.err;
   EXPECT_EQ(FolderEntries(root + "/out"), Args{"small.txt"});

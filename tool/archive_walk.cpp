@@ -1,18 +1,18 @@
-// A structural walk over a self-extractor held in memory: where its archive
-// starts, its option block, its archive header, and where its last data block
-// ends. Nothing is decoded; every length is checked before it is used, so a
-// damaged or hostile file ends the walk with a message naming the offset.
+// A structural walk over a self-extractor held in memory: from its archive
+// header to where its last data block ends. Nothing is decoded; every length
+// is checked before it is used, so a damaged or hostile file ends the walk
+// with a message naming the offset.
 #include <cstring>
 
-#include "container/format.h"
-#include "engine/engine.h"
-#include "tool/tool.h"
+#include "format/crc.h"
+#include "format/format.h"
+#include "tool/archive_walk.h"
+#include "tool/util.h"
 
 namespace tool {
 
 namespace {
 
-constexpr uint32_t kStreamRecords = 5;
 constexpr uint32_t kMaxMatches = kStreamBufferSize;  // cells of the low-bit table
 
 // Reads little-endian fields from the file, refusing any read past its end.
@@ -28,8 +28,7 @@ struct Cursor {
   }
   uint32_t U32(const char* part) {
     Need(4, part);
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes[at + static_cast<uint64_t>(i)];
+    const uint32_t value = LoadLe32(&bytes[at]);
     at += 4;
     return value;
   }
@@ -39,20 +38,6 @@ struct Cursor {
   }
 };
 
-// Offset of the archive's signature: the second copy in the search window
-// (the first is the stub's own), wholly inside the window.
-uint64_t FindArchive(const packer::Bytes& bytes, const std::string& what) {
-  const char* signature = DOLM_OVERLAY_SIGNATURE;
-  size_t window = bytes.size() < kSearchWindow ? bytes.size() : kSearchWindow;
-  int seen = 0;
-  for (size_t i = 0; i + kSignatureLength <= window; ++i)
-    if (bytes[i] == static_cast<uint8_t>(signature[0]) &&
-        std::memcmp(&bytes[i], signature, kSignatureLength) == 0 && ++seen == 2)
-      return i;
-  throw Failure("'" + what + "' holds no archive (no second overlay signature in its first " +
-                std::to_string(kSearchWindow) + " bytes)");
-}
-
 void WalkBlocks(Cursor& cursor, uint32_t width, const std::string& what) {
   for (;;) {
     uint64_t blockStart = cursor.at;
@@ -60,7 +45,7 @@ void WalkBlocks(Cursor& cursor, uint32_t width, const std::string& what) {
     bool last = (cursor.bytes[cursor.at] & 0x1F) >= kLastBlockMark;
     cursor.Skip(kBlockHeaderSize, "a block header");
     uint32_t matches = 0;
-    for (uint32_t record = 0; record < kStreamRecords; ++record) {
+    for (uint32_t record = 0; record < kStreamCount; ++record) {
       uint32_t decoded = cursor.U32("a stream record");
       uint32_t stored = cursor.U32("a stream record");
       if (stored > kMaxStoredLength)
@@ -82,38 +67,19 @@ void WalkBlocks(Cursor& cursor, uint32_t width, const std::string& what) {
 
 }  // namespace
 
-ArchiveLayout WalkArchive(const packer::Bytes& bytes, const std::string& what) {
+ArchiveLayout WalkArchive(const packer::Bytes& bytes, uint64_t headerStart, const std::string& what) {
   ArchiveLayout layout;
-  layout.archiveStart = FindArchive(bytes, what);
-  Cursor cursor{bytes, layout.archiveStart + kSignatureLength, what};
-  uint32_t tempLength = cursor.U32("the option block");
-  uint32_t execLength = cursor.U32("the option block");
-  layout.options.unused = cursor.U32("the option block");
-  layout.options.optionWord = cursor.U32("the option block");
-  if (tempLength > kMaxOptionText || execLength > kMaxOptionText)
-    throw Failure("'" + what + "': a stored text is longer than " + std::to_string(kMaxOptionText) +
-                  " bytes");
-  cursor.Need(uint64_t{tempLength} + execLength, "the option block");
-  auto text = [&](uint32_t length) {
-    std::string value(bytes.begin() + static_cast<long>(cursor.at),
-                      bytes.begin() + static_cast<long>(cursor.at + length));
-    cursor.at += length;
-    return value;
-  };
-  layout.options.tempFolder = text(tempLength);
-  layout.options.executeText = text(execLength);
-
-  layout.headerStart = cursor.at;
+  layout.headerStart = headerStart;
+  Cursor cursor{bytes, headerStart, what};
   cursor.Need(kArchiveHeaderSize, "the archive header");
   const uint8_t* header = &bytes[cursor.at];
-  uint32_t marker = header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
-  uint32_t crc = header[kHeaderCrcOffset] | header[kHeaderCrcOffset + 1] << 8 |
-                 header[kHeaderCrcOffset + 2] << 16 | static_cast<uint32_t>(header[kHeaderCrcOffset + 3]) << 24;
+  uint32_t marker = LoadLe32(header);
+  uint32_t crc = LoadLe32(header + kHeaderCrcOffset);
   if (marker != kArchiveMarker || header[kHeaderTagOffset] != kHeaderTag ||
       crc != Crc32Of(header, kHeaderCrcOffset))
     throw Failure("'" + what + "': the archive header at byte offset " + std::to_string(cursor.at) +
                   " is damaged");
-  uint32_t profile = header[kHeaderSettingsOffset] >> 4;
+  uint32_t profile = ProfileIndexOf(header);
   if (profile >= kProfileCount)
     throw Failure("'" + what + "': the archive header names no known size profile");
   cursor.Skip(kArchiveHeaderSize, "the archive header");
@@ -121,7 +87,7 @@ ArchiveLayout WalkArchive(const packer::Bytes& bytes, const std::string& what) {
   cursor.Skip(6, "the solid header");  // file count and header check
   uint32_t packedLength = cursor.U32("the solid header");
   cursor.Skip(packedLength, "the solid header");
-  WalkBlocks(cursor, 7 + profile, what);
+  WalkBlocks(cursor, DistanceWidthOf(profile), what);
   layout.end = cursor.at;
   return layout;
 }

@@ -8,33 +8,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/pe_resources.h"
-#include "tool/tool.h"
+#include "tool/brand.h"
 
 namespace tool {
 
 namespace {
 
-constexpr long kMaxInputImage = 16 << 20;  // larger files cannot fit the search window anyway
+constexpr size_t kMaxInputImage = 16 << 20;  // larger files cannot fit the search window anyway
 
 // Opened without blocking, so that a FIFO or a device named here is refused
 // and never waited on.
 packer::Bytes ReadWhole(const std::string& path, const std::string& what) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw Failure("cannot read " + what + " '" + path + "': " + std::strerror(errno));
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    throw Failure(what + " '" + path + "' is not a regular file");
-  }
-  packer::Bytes data;
-  uint8_t buffer[65536];
-  ssize_t got = 0;
-  while (data.size() <= kMaxInputImage && ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)))
-    if (got > 0) data.insert(data.end(), buffer, buffer + got);
-  close(fd);
-  if (got < 0) throw Failure("cannot read " + what + " '" + path + "'");
+  packer::Bytes data = ReadWholeFile(path, what, kMaxInputImage);
   if (data.size() > kMaxInputImage) throw Failure(what + " '" + path + "' is larger than 16 MiB");
   return data;
 }

@@ -10,7 +10,8 @@
 
 #include "platform/stored_names.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace tool {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/tool.h"
+#include "tool/names.h"
 
 namespace tool {
 

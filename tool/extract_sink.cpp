@@ -11,9 +11,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "tool/extract_sink.h"
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/util.h"
 
 namespace tool {
 

@@ -14,13 +14,11 @@
 #include <map>
 
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/inputs.h"
 
 namespace tool {
 
 namespace {
-
-std::string Errno() { return std::strerror(errno); }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty() || name.front() == '/') return name;

@@ -3,8 +3,9 @@
 #include <exception>
 #include <new>
 
+#include "tool/commands.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/util.h"
 
 #ifndef DOLM_VERSION
 #define DOLM_VERSION "unknown"

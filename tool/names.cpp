@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "container/format.h"
-#include "tool/tool.h"
+#include "format/format.h"
+#include "tool/names.h"
 
 namespace tool {
 

@@ -10,14 +10,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "container/format.h"
-#include "tool/tool.h"
+#include "format/format.h"
+#include "format/signature.h"
+#include "tool/output_file.h"
+#include "tool/util.h"
 
 namespace tool {
 
 namespace {
-
-std::string Errno() { return std::strerror(errno); }
 
 // The .part file being written, for the signal handler; empty when none.
 char gPartPath[4096];
@@ -90,21 +90,12 @@ std::string FindStub(const std::string& choice) {
 // inside its search window, so the image must hold exactly one and be short
 // enough.
 packer::Bytes ReadStubImage(const std::string& path) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Failure("cannot read the stub '" + path + "': " + Errno());
-  packer::Bytes image(kMaxArchiveStart + 1);
-  size_t size = fread(image.data(), 1, image.size(), file);
-  bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) throw Failure("cannot read the stub '" + path + "'");
+  packer::Bytes image = ReadWholeFile(path, "the stub", kMaxArchiveStart);
+  const size_t size = image.size();
   if (size > kMaxArchiveStart)
     throw Failure("the stub '" + path + "' is longer than " + std::to_string(kMaxArchiveStart) +
                   " bytes; its archive would lie beyond the stub's search window");
-  image.resize(size);
-  const std::string signature = DOLM_OVERLAY_SIGNATURE;
-  std::string text(image.begin(), image.end());
-  size_t copies = 0;
-  for (size_t at = text.find(signature); at != std::string::npos; at = text.find(signature, at + 1)) ++copies;
+  const size_t copies = CountOverlaySignatures(image.data(), image.size());
   if (copies != 1)
     throw Failure("the stub '" + path + "' holds " + std::to_string(copies) +
                   " copies of the overlay signature instead of exactly one");
@@ -124,6 +115,17 @@ void CheckOutputPath(const std::string& out) {
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : out.substr(0, slash);
   if (access(folder.c_str(), W_OK) != 0)
     throw Failure("cannot write '" + out + "': its folder '" + folder + "': " + Errno());
+}
+
+void RefuseOutputAmongInputs(const std::string& out, const std::vector<InputIdentity>& inputs) {
+  for (const std::string& path : {out, out + ".part"}) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) continue;
+    for (const auto& input : inputs)
+      if (input.device == static_cast<uint64_t>(st.st_dev) && input.inode == static_cast<uint64_t>(st.st_ino))
+        throw Failure("the output '" + path + "' is the input '" + input.path +
+                      "'; writing it would destroy that input");
+  }
 }
 
 OutputFile::OutputFile(const std::string& out) : out_(out), part_(out + ".part") {

@@ -9,10 +9,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "packer/packer.h"
+#include "tool/brand.h"
 #include "tool/codepage.h"
-#include "tool/tool.h"
+#include "tool/commands.h"
+#include "tool/inputs.h"
+#include "tool/names.h"
+#include "tool/output_file.h"
+#include "tool/pack_checks.h"
+#include "tool/pack_stream.h"
+#include "tool/progress.h"
+#include "tool/stored_options.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -114,7 +123,7 @@ int ParseProfile(const std::string& text) {
   std::string digits = text;
   if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) digits.pop_back();
   for (int index = 0; index < static_cast<int>(kProfileCount); ++index)
-    if (digits == std::to_string(32 << index)) return index;
+    if (digits == std::to_string(WindowKibOf(index))) return index;
   throw UsageError("--window '" + text +
                    "' is not a size profile; use 32K, 64K, 128K, 256K, 512K, 1024K, 2048K, "
                    "4096K or 8192K");
@@ -166,7 +175,7 @@ void CheckArchiveLimit(const std::vector<InputFile>& inputs, uint64_t total) {
 
 // The stored names against what an extraction can create and the options;
 // returns the bytes the inputs hold.
-uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings& settings) {
+uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredOptions& stored) {
   std::vector<std::string> names;
   uint64_t total = 0;
   for (const auto& input : inputs) {
@@ -180,23 +189,11 @@ uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredSettings&
     if (!reasons[i].empty())
       throw Failure("'" + inputs[i].path + "' cannot be stored as '" + names[i] + "': " + reasons[i]);
   }
-  const bool flat = OptionField(settings.word, kRecreateOriginalFolders) == 0;
+  const bool flat = OptionField(stored.record.optionWord, kRecreateOriginalFolders) == 0;
   if (flat) CheckFlatNames(names);
-  CheckExecuteStored(settings.exec, names, flat);
+  CheckExecuteStored(stored.execFile, names, flat);
   CheckArchiveLimit(inputs, total);
   return total;
-}
-
-// The output must not replace an input: refused before anything is read.
-void RefuseOutputAmongInputs(const std::string& out, const std::vector<InputFile>& inputs) {
-  for (const std::string& path : {out, out + ".part"}) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) continue;
-    for (const auto& input : inputs)
-      if (input.device == static_cast<uint64_t>(st.st_dev) && input.inode == static_cast<uint64_t>(st.st_ino))
-        throw Failure("the output '" + path + "' is the input '" + input.path +
-                      "'; writing it would destroy that input");
-  }
 }
 
 }  // namespace
@@ -215,9 +212,8 @@ int PackCommand(const std::vector<std::string>& args) {
     throw UsageError("pack needs at least one input file or folder");
   int level = ParseLevel(parsed.Value("--level", "6"));
   int profile = parsed.Has("--window") ? ParseProfile(parsed.Value("--window")) : -1;
-  StoredSettings settings = DefaultStoredSettings();
-  ApplyStoredFlags(parsed, settings);
-  const packer::StoredOptions stored = MakeStoredOptions(settings);
+  StoredOptions stored = DefaultStoredOptions();
+  const int codePage = ApplyStoredFlags(parsed, stored);
   const Epoch epoch = ReadEpoch();
   const std::string stubPath = FindStub(parsed.Value("--stub", "win32"));
   packer::Bytes image = BrandedStub(parsed, parsed.Value("--stub", "win32"), stubPath);
@@ -229,9 +225,11 @@ int PackCommand(const std::vector<std::string>& args) {
   std::vector<InputFile> inputs = SelectInputs(parsed);
   if (inputs.empty()) throw Failure("no file to pack: the inputs are empty folders or excluded");
   // Names are stored in the code page: the checks below see the stored bytes.
-  for (auto& input : inputs) input.name = StoredForm(input.name, settings.codePage, "'" + input.path + "'");
-  RefuseOutputAmongInputs(out, inputs);
-  uint64_t total = CheckInputs(inputs, settings);
+  for (auto& input : inputs) input.name = StoredForm(input.name, codePage, "'" + input.path + "'");
+  std::vector<InputIdentity> identities;
+  for (const auto& input : inputs) identities.push_back({input.path, input.device, input.inode});
+  RefuseOutputAmongInputs(out, identities);
+  uint64_t total = CheckInputs(inputs, stored);
 
   if (profile < 0) {
     profile = 0;

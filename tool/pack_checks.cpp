@@ -4,7 +4,9 @@
 #include <cctype>
 #include <map>
 
-#include "tool/tool.h"
+#include "tool/names.h"
+#include "tool/pack_checks.h"
+#include "tool/util.h"
 
 namespace tool {
 

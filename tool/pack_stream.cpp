@@ -12,13 +12,12 @@
 #include <cstring>
 
 #include "packer/pe_resources.h"
-#include "tool/tool.h"
+#include "tool/pack_stream.h"
+#include "tool/util.h"
 
 namespace tool {
 
 namespace {
-
-std::string Errno() { return std::strerror(errno); }
 
 // The inputs one after the other, as the match coder's data source.
 class InputReader {
@@ -115,7 +114,7 @@ std::vector<packer::FileEntry> FileList(const std::vector<InputFile>& inputs,
 uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool branded,
                             const std::vector<InputFile>& inputs,
                             const std::vector<packer::FileEntry>& entries,
-                            const packer::StoredOptions& stored, int profile, int level,
+                            const StoredOptions& stored, int profile, int level,
                             std::atomic<uint64_t>* done) {
   // The checksum field is counted as zero: the image goes out as it is and
   // is written again with the checksum at the end.
@@ -130,7 +129,7 @@ uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool brande
     output.Append(piece);
     archive += piece.size();
   };
-  packer::WriteArchive(entries, stored, profile, level, source, sink, done);
+  packer::WriteArchive(entries, packer::WriteOptionBlock(stored), profile, level, source, sink, done);
   reader.Finish();
   if (branded && packer::SetPeChecksum(image, checksum.Value())) output.Rewrite(image);
   return archive;

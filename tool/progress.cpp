@@ -3,8 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "format/format.h"
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/progress.h"
 
 namespace tool {
 
@@ -61,7 +62,7 @@ std::string PackSummary(const std::string& out, uint64_t files, uint64_t input, 
   if (input > 0) snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * static_cast<double>(archive) / input);
   return "wrote '" + Shown(out) + "': " + CountText(files, "file") + ", " + SizeText(input) + " in, " +
          SizeText(output) + " out (archive " + SizeText(archive) + ", " + ratio +
-         " of the input), window " + std::to_string(32 << profile) + "K";
+         " of the input), window " + std::to_string(WindowKibOf(profile)) + "K";
 }
 
 }  // namespace tool

@@ -7,9 +7,16 @@
 #include <cstdio>
 #include <memory>
 
-#include "container/format.h"
+#include "container/container.h"
+#include "format/format.h"
 #include "startup/startup.h"
-#include "tool/tool.h"
+#include "tool/archive_walk.h"
+#include "tool/commands.h"
+#include "tool/output_file.h"
+#include "tool/pack_checks.h"
+#include "tool/progress.h"
+#include "tool/stored_options.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -36,26 +43,28 @@ const char kRestubHelp[] =
 const std::vector<OptionDef> kRestubOptions = {
     {"--output", "-o", true}, {"--stub", "", true}, {"--help", "-h", false}};
 
-packer::Bytes ReadWholeFile(const std::string& path) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Failure("cannot read '" + path + "'");
-  packer::Bytes bytes;
-  // The largest self-extractor pack writes: stub, option block and at most
-  // 2 GiB of data; anything larger is not one of ours.
+// The largest self-extractor pack writes: stub, option block and at most
+// 2 GiB of data; anything larger is not one of ours.
+packer::Bytes ReadSelfExtractor(const std::string& path) {
   const size_t limit = size_t{kMaxArchiveStart} + kMaxArchiveData + (size_t{64} << 20);
-  uint8_t buffer[65536];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
-    if (bytes.size() + got > limit) {
-      fclose(file);
-      throw Failure("'" + path + "' is larger than any self-extractor");
-    }
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) throw Failure("cannot read '" + path + "'");
+  packer::Bytes bytes = ReadWholeFile(path, "", limit);
+  if (bytes.size() > limit) throw Failure("'" + path + "' is larger than any self-extractor");
   return bytes;
+}
+
+// Reads IN's option block with the stub's own reader; returns the offset of
+// the archive header behind it.
+uint64_t ReadStoredOptions(const std::string& path, StoredOptions& options) {
+  ArchiveFile archive{};
+  Faults faults;
+  ClearFaults(&faults, false);
+  Result loaded = LoadStoredOptions(path.c_str(), &archive, &options, &faults);
+  if (!loaded.ok()) {
+    char text[520];
+    FormatErrorText(faults.first, archive.name, text, sizeof text);
+    throw Failure("'" + path + "' holds no readable archive: " + OneLine(text));
+  }
+  return static_cast<uint64_t>(archive.optionBlockPos);
 }
 
 // The stored names of a self-extractor, read with the stub's own procedures.
@@ -85,22 +94,21 @@ int RestubCommand(const std::vector<std::string>& args) {
   if (out.empty()) throw UsageError("restub needs the output file: -o OUT");
   const packer::Bytes image = ReadStubImage(FindStub(parsed.Value("--stub", "win32")));
   CheckOutputPath(out);
-  struct stat inStat, outStat;
-  if (stat(in.c_str(), &inStat) == 0 && stat(out.c_str(), &outStat) == 0 &&
-      inStat.st_dev == outStat.st_dev && inStat.st_ino == outStat.st_ino)
-    throw Failure("the output '" + out + "' is the input '" + in + "'; name another output");
+  struct stat inStat;
+  if (stat(in.c_str(), &inStat) != 0) throw Failure("cannot read '" + in + "': " + Errno());
+  RefuseOutputAmongInputs(out, {{in, static_cast<uint64_t>(inStat.st_dev), static_cast<uint64_t>(inStat.st_ino)}});
 
-  const packer::Bytes original = ReadWholeFile(in);
-  const ArchiveLayout layout = WalkArchive(original, in);
-  StoredSettings settings = SettingsFromOptions(layout.options);
-  // Only what the flags change is checked: IN's own texts are carried as stored.
+  StoredOptions stored{};
+  const uint64_t headerStart = ReadStoredOptions(in, stored);
+  const packer::Bytes original = ReadSelfExtractor(in);
+  const ArchiveLayout layout = WalkArchive(original, headerStart, in);
+  // Only what the flags change is checked: IN's own texts are carried as the stub reads them.
   ParsedArgs changes;
   for (const auto& option : parsed.options)
     if (option.first != "--output" && option.first != "--stub") changes.options.push_back(option);
-  if (!changes.options.empty()) ApplyStoredFlags(changes, settings);
-  packer::StoredOptions stored = layout.options;
-  if (!changes.options.empty()) stored = MakeStoredOptions(settings);
-  if (parsed.Has("--exec")) CheckExecuteStored(settings.exec, NamesIn(in), OptionField(stored.optionWord, kRecreateOriginalFolders) == 0);
+  if (!changes.options.empty()) ApplyStoredFlags(changes, stored);
+  if (parsed.Has("--exec"))
+    CheckExecuteStored(stored.execFile, NamesIn(in), OptionField(stored.record.optionWord, kRecreateOriginalFolders) == 0);
 
   packer::Bytes archive = packer::WriteOptionBlock(stored);
   archive.insert(archive.end(), original.begin() + static_cast<long>(layout.headerStart),

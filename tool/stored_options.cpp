@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "container/format.h"
+#include "format/format.h"
 #include "tool/codepage.h"
-#include "tool/tool.h"
+#include "tool/stored_options.h"
 
 namespace tool {
 
@@ -72,36 +72,19 @@ const std::vector<OptionDef> kStoredOptionDefs = {
     {"--codepage", "", true},
 };
 
-StoredSettings DefaultStoredSettings() {
-  StoredSettings settings;
-  settings.word = (1u << kKeepOriginalFileAttrib) | (1u << kRecreateOriginalFolders) |
-                  (1u << kPromptUserForOptions);
-  return settings;
+StoredOptions DefaultStoredOptions() {
+  StoredOptions options{};
+  options.record.optionWord = (1u << kKeepOriginalFileAttrib) | (1u << kRecreateOriginalFolders) |
+                              (1u << kPromptUserForOptions);
+  return options;
 }
 
-StoredSettings SettingsFromOptions(const packer::StoredOptions& stored) {
-  StoredSettings settings;
-  settings.word = stored.optionWord;
-  settings.temp = stored.tempFolder;
-  settings.unused = stored.unused;
-  // The execute text '"[' file ']' arguments '"', read as the self-extractor reads it.
-  const std::string& text = stored.executeText;
-  size_t close = text.find(']', 2);
-  if (text.size() > 2) settings.exec = text.substr(2, close == std::string::npos ? std::string::npos : close - 2);
-  if (close != std::string::npos) {
-    size_t quote = text.find('"', close + 1);
-    settings.args = text.substr(close + 1, quote == std::string::npos ? std::string::npos : quote - close - 1);
-  } else if (!settings.exec.empty() && settings.exec.back() == '"') {
-    settings.exec.pop_back();
-  }
-  return settings;
-}
+namespace {
 
-void ApplyStoredFlags(const ParsedArgs& parsed, StoredSettings& settings) {
-  // Each switch sets its field to 1; the later of a pair wins.
+// Sets the option word's fields that the flags name; the later of a pair wins.
+void ApplyWordFlags(const ParsedArgs& parsed, uint32_t& word) {
   for (const auto& option : parsed.options) {
     const std::string& name = option.first;
-    uint32_t& word = settings.word;
     if (name == "--overwrite") SetOptionField(&word, kOverWriteExistingFiles, 1);
     if (name == "--keep-attributes") SetOptionField(&word, kKeepOriginalFileAttrib, 1);
     if (name == "--no-keep-attributes") SetOptionField(&word, kKeepOriginalFileAttrib, 0);
@@ -112,39 +95,45 @@ void ApplyStoredFlags(const ParsedArgs& parsed, StoredSettings& settings) {
     if (name == "--silent") SetOptionField(&word, kPromptUserForOptions, 0);
     if (name == "--ignore-errors") SetOptionField(&word, kIgnoreErrors, 1);
   }
-  // The texts given here are UTF-8; they are stored in the code page.
-  settings.codePage = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
-  if (parsed.Has("--exec")) {
-    settings.exec = StoredForm(parsed.Value("--exec"), settings.codePage, "--exec");
-    std::replace(settings.exec.begin(), settings.exec.end(), '/', '\\');
-    if (!parsed.Has("--args")) settings.args.clear();
-  }
-  if (parsed.Has("--args")) settings.args = StoredForm(parsed.Value("--args"), settings.codePage, "--args");
-  if (parsed.Has("--temp")) {
-    settings.temp = StoredForm(parsed.Value("--temp"), settings.codePage, "--temp");
-    CheckTempFolder(settings.temp);
-  }
-  if (!settings.args.empty() && settings.exec.empty()) throw UsageError("--args needs --exec");
-  if (settings.exec.find_first_of("]\"") != std::string::npos)
-    throw UsageError("--exec '" + settings.exec + "' must not hold ']' or '\"'");
-  // The self-extractor ends the stored arguments at their first double quote,
-  // so a quote would silently cut them there.
-  if (settings.args.find('"') != std::string::npos)
-    throw UsageError("--args must not hold '\"': the self-extractor ends its stored arguments at "
-                     "the first double quote (see 'dolm pack --help' on how arguments are split)");
-  CheckLaunchFits(settings.exec, settings.args, OptionField(settings.word, kRecreateOriginalFolders) == 0);
 }
 
-packer::StoredOptions MakeStoredOptions(const StoredSettings& settings) {
-  packer::StoredOptions stored;
-  stored.optionWord = settings.word;
-  stored.tempFolder = settings.temp;
-  stored.unused = settings.unused;
-  stored.executeText = packer::MakeExecuteText(settings.exec, settings.args);
-  if (stored.executeText.size() > kMaxOptionText || stored.tempFolder.size() > kMaxOptionText)
-    throw UsageError("the stored texts are longer than the " + std::to_string(kMaxOptionText) +
-                     " characters the self-extractor reads");
-  return stored;
+void StoreText(char* field, size_t room, const std::string& text, const char* flag) {
+  if (!packer::SetOptionText(field, room, text))
+    throw UsageError(std::string(flag) + " is longer than the " + std::to_string(room - 1) +
+                     " characters the self-extractor keeps");
+}
+
+}  // namespace
+
+int ApplyStoredFlags(const ParsedArgs& parsed, StoredOptions& options) {
+  ApplyWordFlags(parsed, options.record.optionWord);
+  std::string temp = options.tempFolder, exec = options.execFile, args = options.execArgs;
+  // The texts given here are UTF-8; they are stored in the code page.
+  const int codePage = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
+  if (parsed.Has("--exec")) {
+    exec = StoredForm(parsed.Value("--exec"), codePage, "--exec");
+    std::replace(exec.begin(), exec.end(), '/', '\\');
+    if (!parsed.Has("--args")) args.clear();
+  }
+  if (parsed.Has("--args")) args = StoredForm(parsed.Value("--args"), codePage, "--args");
+  if (parsed.Has("--temp")) {
+    temp = StoredForm(parsed.Value("--temp"), codePage, "--temp");
+    CheckTempFolder(temp);
+  }
+  if (!args.empty() && exec.empty()) throw UsageError("--args needs --exec");
+  if (exec.find_first_of("]\"") != std::string::npos)
+    throw UsageError("--exec '" + exec + "' must not hold ']' or '\"'");
+  // The self-extractor ends the stored arguments at their first double quote,
+  // so a quote would silently cut them there.
+  if (args.find('"') != std::string::npos)
+    throw UsageError("--args must not hold '\"': the self-extractor ends its stored arguments at "
+                     "the first double quote (see 'dolm pack --help' on how arguments are split)");
+  CheckLaunchFits(exec, args, OptionField(options.record.optionWord, kRecreateOriginalFolders) == 0);
+  // The launch check keeps the execute text well below the 780 bytes the self-extractor reads.
+  StoreText(options.tempFolder, sizeof options.tempFolder, temp, "--temp");
+  StoreText(options.execFile, sizeof options.execFile, exec, "--exec");
+  StoreText(options.execArgs, sizeof options.execArgs, args, "--args");
+  return codePage;
 }
 
 }  // namespace tool

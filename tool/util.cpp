@@ -1,8 +1,12 @@
 // Helpers of the dolm tool: option parsing, text forms for listings, the
 // executable's own folder and the progress line.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -10,7 +14,7 @@
 #include <thread>
 
 #include "tool/display.h"
-#include "tool/tool.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -197,6 +201,31 @@ ProgressLine::~ProgressLine() {
   impl_->wake.notify_all();
   impl_->worker.join();
   delete impl_;
+}
+
+std::string Errno() { return std::strerror(errno); }
+
+// Opened without blocking, so that a FIFO or a device named here is refused
+// and never waited on.
+packer::Bytes ReadWholeFile(const std::string& path, const std::string& what, size_t limit) {
+  const std::string named = what.empty() ? "'" + path + "'" : what + " '" + path + "'";
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw Failure("cannot read " + named + ": " + Errno());
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw Failure(named + " is not a regular file");
+  }
+  packer::Bytes bytes;
+  uint8_t buffer[65536];
+  ssize_t got = 0;
+  while (bytes.size() <= limit && ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)))
+    if (got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+  const int readError = errno;
+  close(fd);
+  if (got < 0) throw Failure("cannot read " + named + ": " + std::strerror(readError));
+  if (bytes.size() > limit + 1) bytes.resize(limit + 1);
+  return bytes;
 }
 
 }  // namespace tool

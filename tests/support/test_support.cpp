@@ -19,6 +19,13 @@
 #include <random>
 #include <stdexcept>
 
+#include "engine/engine.h"
+
+ModelDecoder* TestDecoder() {
+  static ModelDecoder* decoder = NewModelDecoder();
+  return decoder;
+}
+
 std::string BuildDir() { return DOLM_BUILD_DIR; }
 
 std::string StubPath(const char* name) { return BuildDir() + "/stubs/" + name; }
@@ -178,9 +185,9 @@ bool WriteProgram(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> LinuxStubWith(const std::vector<packer::PackFile>& files,
-                                   const packer::StoredOptions& options, int profile) {
+                                   const packer::Bytes& optionBlock, int profile) {
   std::vector<uint8_t> image = ReadFileBytes(StubPath("dolmsfx-linux"));
-  const packer::Bytes archive = packer::BuildArchive(files, options, profile, 5);
+  const packer::Bytes archive = packer::BuildArchive(files, optionBlock, profile, 5);
   image.insert(image.end(), archive.begin(), archive.end());
   return image;
 }

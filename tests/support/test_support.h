@@ -12,6 +12,10 @@
 
 #include "packer/packer.h"
 
+struct ModelDecoder;
+// One model decoder state for a test program's single-threaded decoding.
+ModelDecoder* TestDecoder();
+
 std::string BuildDir();                 // the CMake build folder
 std::string StubPath(const char* name); // build/stubs/<name>
 // A fresh empty folder below the build folder's test area.
@@ -60,7 +64,7 @@ bool UnderAddressSanitizer();
 bool WriteProgram(const std::string& path, const std::vector<uint8_t>& bytes);
 // The Linux stub with an archive of `files` appended.
 std::vector<uint8_t> LinuxStubWith(const std::vector<packer::PackFile>& files,
-                                   const packer::StoredOptions& options, int profile);
+                                   const packer::Bytes& optionBlock, int profile);
 // Where the stub puts `files` below `folder`: path ('/') -> bytes.
 std::map<std::string, std::vector<uint8_t>> ExpectedFiles(const std::vector<packer::PackFile>& files,
                                                           const std::string& folder);

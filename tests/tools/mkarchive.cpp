@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "packer/packer.h"
+#include "support/append_stub.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ packer::PackFile ReadHostFile(const std::string& stored, const std::string& host
 int main(int argc, char** argv) {
   std::string stub, out, execFile, execArgs, execText;
   bool haveExecText = false, frontOnly = false;
-  packer::StoredOptions options;
+  uint32_t word = 0;
+  std::string temp;
   int profile = 0, level = 5, solid = 1;
   std::vector<std::pair<std::string, std::string>> inputs;
 
@@ -64,8 +66,8 @@ int main(int argc, char** argv) {
     try {
       if (a == "--stub") stub = value("--stub");
       else if (a == "--out") out = value("--out");
-      else if (a == "--word") options.optionWord = static_cast<uint32_t>(std::stoul(value("--word"), nullptr, 0));
-      else if (a == "--temp") options.tempFolder = value("--temp");
+      else if (a == "--word") word = static_cast<uint32_t>(std::stoul(value("--word"), nullptr, 0));
+      else if (a == "--temp") temp = value("--temp");
       else if (a == "--exec") execFile = value("--exec");
       else if (a == "--args") execArgs = value("--args");
       else if (a == "--exec-text") { execText = value("--exec-text"); haveExecText = true; }
@@ -87,11 +89,13 @@ int main(int argc, char** argv) {
   if (profile < 0 || profile > 15) return Usage("--profile must be 0 to 15");
   if (solid < 0 || solid > 3) return Usage("--solid must be 0 to 3");
 
-  options.executeText = haveExecText ? execText : packer::MakeExecuteText(execFile, execArgs);
+  // The texts go in byte for byte: the shell tests also store texts the stub refuses.
+  const packer::Bytes options =
+      packer::WriteOptionBlock(word, temp, haveExecText ? execText : packer::MakeExecuteText(execFile, execArgs));
   try {
     packer::Bytes archive;
     if (frontOnly) {
-      archive = packer::WriteOptionBlock(options);
+      archive = options;
       auto header = packer::MakeArchiveHeader(static_cast<uint8_t>(profile),
                                               static_cast<uint8_t>(solid));
       archive.insert(archive.end(), header.begin(), header.end());
@@ -100,7 +104,7 @@ int main(int argc, char** argv) {
       for (const auto& in : inputs) files.push_back(ReadHostFile(in.first, in.second));
       archive = packer::BuildArchive(files, options, profile, level);
     }
-    std::string error = packer::AppendToStub(stub, archive, out);
+    std::string error = AppendToStub(stub, archive, out);
     if (!error.empty()) {
       std::fprintf(stderr, "mkarchive: %s\n", error.c_str());
       return 1;

@@ -1,9 +1,11 @@
 // CRC-32: the chained update that leaves the complement in the caller's state
-// word (engine.h builds the standard CRC-32 of a buffer and its low 16 bits
-// on it).
+// word (crc.h builds the standard CRC-32 of a buffer and its low 16 bits on
+// it).
+#include "format/crc.h"
+
 #include <cstdint>
 
-#include "engine/engine.h"
+#include "format/format.h"
 
 namespace {
 
@@ -38,11 +40,6 @@ constexpr CrcTables kCrc = MakeCrcTables();
 static_assert(kCrc.table[0][1] == 0x77073096u && kCrc.table[0][255] == 0x2D02EF8Du,
               "standard CRC-32 table");
 
-inline uint32_t LoadLittle32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 }  // namespace
 
 // Runs the register from the state's value with no complement on entry and
@@ -54,8 +51,8 @@ uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state) {
   uint32_t reg = *state;
   uint32_t i = 0;
   for (; length - i >= kSlices; i += kSlices) {
-    const uint32_t low = LoadLittle32(bytes + i) ^ reg;
-    const uint32_t high = LoadLittle32(bytes + i + 4);
+    const uint32_t low = LoadLe32(bytes + i) ^ reg;
+    const uint32_t high = LoadLe32(bytes + i + 4);
     reg = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
           t[4][low >> 24] ^ t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^
           t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];

@@ -1,0 +1,20 @@
+// The parts of a self-extractor, found without decoding.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "packer/packer.h"
+
+namespace tool {
+
+struct ArchiveLayout {
+  uint64_t headerStart = 0;  // the 36-byte archive header
+  uint64_t end = 0;          // just past the last data block
+};
+// Walks from the archive header at `headerStart` (behind the option block,
+// as the stub's reader finds it) to the end of the last data block. Throws
+// Failure naming `what` and the offset when the structure is broken.
+ArchiveLayout WalkArchive(const packer::Bytes& bytes, uint64_t headerStart, const std::string& what);
+
+}  // namespace tool

@@ -1,0 +1,121 @@
+// dolm list: the stored options and every stored file of a self-extractor,
+// as text or as one JSON object.
+#include <cstdio>
+
+#include "format/format.h"
+#include "tool/display.h"
+#include "tool/inspect.h"
+
+namespace tool {
+
+namespace {
+
+const char kListHelp[] =
+    "Usage: dolm list FILE [--json]\n"
+    "\n"
+    "Shows the stored options (option word fields, temporary folder, execute\n"
+    "file and arguments, size profile) and every stored file with its size,\n"
+    "time (UTC) and attributes. Nothing is extracted or run. Names that would be\n"
+    "unsafe to extract are marked.\n"
+    "\n"
+    "  --json         print the listing as one JSON object\n"
+    "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
+    "                 where a name is valid UTF-8, else 1252)\n"
+    "  -h, --help     show this text\n";
+
+const char* const kFieldNames[] = {"OverWriteExistingFiles",  "KeepOriginalFileAttrib",
+                                   "RecreateOriginalFolders", "DeleteSFXwhenDone",
+                                   "PromptUserForOptions",    "IgnoreErrors"};
+const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttrib,
+                                 kRecreateOriginalFolders, kDeleteSFXwhenDone,
+                                 kPromptUserForOptions,    kIgnoreErrors};
+
+void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage) {
+  const StoredOptions& stored = Options(archive);
+  const FileTable& files = Files(archive);
+  uint32_t word = stored.record.optionWord;
+  printf("{\n  \"archive\": %s,\n", JsonString(archive.path).c_str());
+  printf("  \"archiveOffset\": %ld,\n", archive.archiveStart);
+  printf("  \"profile\": \"%uK\",\n  \"profileIndex\": %u,\n  \"windowSize\": %u,\n",
+         WindowKibOf(archive.profile), archive.profile, WindowSizeOf(archive.profile));
+  printf("  \"solidFlag\": %u,\n  \"optionWord\": %u,\n  \"options\": {", SolidFlagOf(archive.run->archive.header), word);
+  for (int i = 0; i < 6; ++i)
+    printf("%s\n    \"%s\": %u", i ? "," : "", kFieldNames[i], OptionField(word, kFieldShifts[i]));
+  printf(",\n    \"SilentExtraction\": %u\n  },\n", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
+  printf("  %s,\n", JsonStored("temporaryFolder", stored.tempFolder, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeFile", stored.execFile, codePage).c_str());
+  printf("  %s,\n", JsonStored("executeArguments", stored.execArgs, codePage).c_str());
+  printf("  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"sizeRatio\": %.3f,\n  \"files\": [", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const FileRecord& r = files.records[i];
+    printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
+           "\"attributes\": %u, \"attributeText\": \"%s\", \"unsafe\": %s}",
+           i ? "," : "", JsonName(names[i]).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
+           r.attributes, AttributeText(r.attributes).c_str(),
+           names[i].problem.empty() ? "null" : JsonString(names[i].problem).c_str());
+  }
+  printf("%s]\n}\n", files.count ? "\n  " : "");
+}
+
+void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) {
+  const StoredOptions& stored = Options(archive);
+  const FileTable& files = Files(archive);
+  uint32_t word = stored.record.optionWord;
+  printf("Archive:            %s\n", Shown(archive.path).c_str());
+  printf("Archive begins at:  byte %ld\n", archive.archiveStart);
+  printf("Size profile:       %uK (index %u, window %u bytes)\n", WindowKibOf(archive.profile),
+         archive.profile, WindowSizeOf(archive.profile));
+  printf("Option word:        0x%08X\n", word);
+  for (int i = 0; i < 6; ++i)
+    printf("  %-24s= %u\n", kFieldNames[i], OptionField(word, kFieldShifts[i]));
+  printf("  %-24s= %u\n", "SilentExtraction", OptionField(word, kPromptUserForOptions) == 0 ? 1u : 0u);
+  printf("Temporary folder:   %s\n",
+         stored.tempFolder[0] ? ShownStored(stored.tempFolder, codePage).c_str()
+                                : "(none: the system's temporary folder)");
+  printf("Execute file:       %s\n",
+         stored.execFile[0] ? ShownStored(stored.execFile, codePage).c_str() : "(none)");
+  printf("Execute arguments:  %s\n", ShownStored(stored.execArgs, codePage).c_str());
+  printf("Files:              %u, %llu bytes declared (%.1f times the archive's size)\n\n", files.count,
+         static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
+  printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const FileRecord& r = files.records[i];
+    printf("%12u  %-20s  %-4s  %s%s%s\n", r.size, IsoTime(r.time).c_str(),
+           AttributeText(r.attributes).c_str(), Shown(names[i].utf8).c_str(),
+           names[i].problem.empty() ? "" : "   [UNSAFE: ",
+           names[i].problem.empty() ? "" : (Shown(names[i].problem) + "]").c_str());
+  }
+}
+
+// Says on stderr which names cannot be read in the code page, and why.
+void ReportUnreadable(const char* command, const ArchiveNames& names) {
+  size_t shown = 0;
+  for (uint32_t i : names.unreadable)
+    if (const NameInArchive name = names[i]; !name.readable && shown++ < kNamesShown)
+      fprintf(stderr, "dolm: %s: the stored name '%s' (bytes %s) cannot be read: %s\n", command,
+              Shown(name.stored).c_str(), HexText(name.stored).c_str(), name.problem.c_str());
+  if (shown > kNamesShown) fprintf(stderr, "dolm: %s: %s unreadable names\n", command, MoreNames(shown).c_str());
+}
+
+}  // namespace
+
+int ListCommand(const std::vector<std::string>& args) {
+  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--codepage", "", true},
+                                       {"--help", "-h", false}});
+  if (HelpShown(parsed, kListHelp)) return kExitOk;
+  std::string path = OneOperand(parsed, "list");
+  int codePage = ReadingCodePage(parsed);
+  Archive archive;
+  OpenIntact(&archive, path, Reading::kList);
+  ArchiveNames names = ReadNames(archive, codePage);
+  if (parsed.Has("--json")) PrintJson(archive, names, codePage);
+  else PrintText(archive, names, codePage);
+  ReportUnreadable("list", names);
+  if (size_t unsafe = CountUnsafe(names))
+    fprintf(stderr, "dolm: list: '%s' holds %zu stored name(s) that are unsafe to extract\n",
+            Shown(path).c_str(), unsafe);
+  return kExitOk;
+}
+
+}  // namespace tool
