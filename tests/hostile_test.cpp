@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "format/format.h"
 #include "startup/startup.h"
@@ -208,39 +209,31 @@ TEST(HostileArchive, ExpansionBombIsRefusedAtOnceByEveryReader) {
   }
 }
 
-TEST(HostileArchive, DeclaredTotalBeyondTheFreeSpaceIsRefusedBeforeWriting) {
-  const std::string dir = MakeTempDir("declared"), small = dir + "/small";
-  mkdir(small.c_str(), 0755);
-  const std::string sfx = Write(dir + "/sfx", CraftedArchive({{"a.txt", 100, 0, 0x20}, {"big.bin", 1u << 30, 0, 0x20}},
-                                                              TextLikeBytes(3000, 5)));
-  RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Contains(r.err, "more than --max-size 1048576")) << r.err;
-  EXPECT_TRUE(Contains(Dolm({"list", sfx}).out, "1073741924 bytes declared")) << "list shows the declared total";
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64m") != 0) GTEST_SKIP() << "no tmpfs mount here";
-  r = Dolm({"extract", sfx, "-C", small});
-  EXPECT_TRUE(FolderEntries(small).empty());
-  umount(small.c_str());
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_TRUE(Contains(r.err, "declares 1073741924 bytes, but")) << r.err;
-}
-
-// 100 empty files, each 80 folders deep: no bytes declared, 8,100 entries.
-TEST(HostileArchive, FoldersAndEntriesCountBeforeWriting) {
-  std::vector<packer::FileEntry> entries;
+// Refused before anything is written, beyond --max-size and the free room of
+// a small file system: a declared total, and 100 empty files 80 folders deep
+// (no bytes declared, 8,100 entries).
+TEST(HostileArchive, WhatDoesNotFitIsRefusedBeforeWriting) {
+  std::vector<packer::FileEntry> deep;
   std::string chain;
   for (int i = 0; i < 79; ++i) chain += "\\d";
-  for (int i = 0; i < 100; ++i) entries.push_back({std::to_string(i) + chain + "\\empty", 0, 0, 0x20});
-  const std::string dir = MakeTempDir("folderbomb"), small = dir + "/small", sfx = Write(dir + "/sfx", CraftedArchive(entries, {}));
-  mkdir(small.c_str(), 0755);
-  RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
-  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "100 files and 8000 folders")) << r.err;
-  EXPECT_TRUE(FolderEntries(small).empty());
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=200") != 0) GTEST_SKIP() << "no tmpfs mount here";
-  r = Dolm({"extract", sfx, "-C", small});
-  EXPECT_TRUE(FolderEntries(small).empty());
-  umount(small.c_str());
-  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "more entries")) << r.err;
+  for (int i = 0; i < 100; ++i) deep.push_back({std::to_string(i) + chain + "\\empty", 0, 0, 0x20});
+  const std::vector<std::tuple<std::vector<packer::FileEntry>, Bytes, const char*, const char*, const char*, const char*>>
+      cases = {  // entries, data, what list shows, file system, refusals beyond --max-size 1M and the file system
+          {{{"a.txt", 100, 0, 0x20}, {"big.bin", 1u << 30, 0, 0x20}}, TextLikeBytes(3000, 5), "1073741924 bytes declared",
+           "size=64m", "more than --max-size 1048576", "declares 1073741924 bytes, but"},
+          {deep, {}, "0 bytes declared", "size=4m,nr_inodes=200", "100 files and 8000 folders", "more entries"}};
+  for (const auto& [entries, data, listed, fileSystem, overLimit, overFree] : cases) {
+    const std::string dir = MakeTempDir("declared"), small = dir + "/small", sfx = Write(dir + "/sfx", CraftedArchive(entries, data));
+    mkdir(small.c_str(), 0755);
+    RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
+    EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, overLimit) && FolderEntries(small).empty()) << r.err;
+    EXPECT_TRUE(Contains(Dolm({"list", sfx}).out, listed)) << "list shows the declared total";
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, fileSystem) != 0) GTEST_SKIP() << "no tmpfs mount here";
+    r = Dolm({"extract", sfx, "-C", small});
+    EXPECT_TRUE(FolderEntries(small).empty());
+    umount(small.c_str());
+    EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, overFree)) << r.err;
+  }
 }
 
 }  // namespace
