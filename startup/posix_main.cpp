@@ -162,15 +162,17 @@ int CheckFreeSpace(const FileTable& files, const char* host, const char* shown) 
 // The folder made ready before the run: one that other users may write gets
 // a private folder of this run inside it (its stub-form path in made, and
 // request->folder points there), and an archive that does not fit is
-// refused before anything is written. Returns the exit code when the run
-// ends here, else -1. (-a and an archive that cannot be read go to the run.)
+// refused before anything is written (unless errors are passed over).
+// Returns the exit code when the run ends here, else -1. (-a, an archive that
+// cannot be read and a folder refused go to the run, which tells why.)
 int PrepareFolder(RunRequest* request, char* made, size_t size) {
   static StubRun probe;
   made[0] = '\0';
-  if (std::strpbrk(request->switches, "aA") != nullptr) return -1;
   int exitCode = -1;
-  if (OpenForInspection(&probe, request->ownPath, false).ok()) {
-    const char* folder = request->folder != nullptr ? request->folder : probe.options.tempFolder;
+  bool report = false;
+  if (OpenForInspection(&probe, request->ownPath, false).ok() && ApplySwitches(&probe, *request, &report).ok() &&
+      !report) {
+    const char* folder = probe.tempFolder;
     char host[PATH_MAX];
     if (folder[0] == '\0') {
       // The run makes its private folder in the system's temporary folder.
@@ -190,7 +192,8 @@ int PrepareFolder(RunRequest* request, char* made, size_t size) {
         request->folder = made;
       }
     }
-    if (exitCode < 0) exitCode = CheckFreeSpace(probe.files, host, folder);
+    if (exitCode < 0 && OptionField(probe.options.record.optionWord, kIgnoreErrors) == 0)
+      exitCode = CheckFreeSpace(probe.files, host, folder);
     if (exitCode >= 0 && made[0] != '\0') PlatformRemoveFolder(made);
   }
   EndInspection(&probe);
@@ -198,8 +201,8 @@ int PrepareFolder(RunRequest* request, char* made, size_t size) {
 }
 
 // A write that failed: the file and the system's reason, after the error box.
-void TellWriteFailure(const Fault& fault) {
-  if (fault.error != kErrorWriteFailed || fault.systemError == 0) return;
+void TellWriteFailure(const RunOutcome& outcome, const Fault& fault) {
+  if (outcome.show != Showing::kBox || fault.error != kErrorWriteFailed || fault.systemError == 0) return;
   char notice[sizeof fault.subject + 120];
   std::snprintf(notice, sizeof notice, "%s: cannot be written: %s", fault.subject, std::strerror(fault.systemError));
   PlatformNotice(notice);
@@ -235,7 +238,7 @@ int main(int argc, char** argv) {
   PosixRemoveFileBeingWritten();
   PosixEndExtraction();
   ShowOutcome(outcome);
-  TellWriteFailure(run.faults.first);
+  TellWriteFailure(outcome, run.faults.first);
   // A private folder that holds nothing (a run that wrote nothing) goes.
   if (privateFolder[0] != '\0') PlatformRemoveFolder(privateFolder);
   if (run.ownFolder) PlatformRemoveFolder(run.tempFolder);
