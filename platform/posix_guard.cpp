@@ -184,6 +184,21 @@ void ForgetFileBeingWritten() {
   ReleaseStopSignals(&old);
 }
 
+// Clears the name for a new file. What stands under it is replaced, never
+// written through: a link keeps what it points at, a hard link the other
+// file's contents. A folder, and a file the runner cannot read (the overwrite
+// question never saw it), stay, and the name is refused.
+bool ClearName(int folderFd, const char* leaf) {
+  struct stat st;
+  if (fstatat(folderFd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISLNK(st.st_mode) && faccessat(folderFd, leaf, R_OK, AT_EACCESS) != 0) return false;
+  return unlinkat(folderFd, leaf, 0) == 0;
+}
+
 }  // namespace
 
 bool PosixCreateFolder(const char* host) {
@@ -208,11 +223,7 @@ int PosixCreateFile(const char* host) {
   }
   const int folderFd = OpenFolderSafely(folder);
   if (folderFd < 0) return -1;
-  // What stands under the name is replaced, never written through: a link
-  // keeps what it points at, a hard link the other file's contents.
-  struct stat st;
-  if (fstatat(folderFd, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      (S_ISDIR(st.st_mode) ? (errno = EISDIR, true) : unlinkat(folderFd, leaf, 0) != 0)) {
+  if (!ClearName(folderFd, leaf)) {
     const int error = errno;
     close(folderFd);
     errno = error;
