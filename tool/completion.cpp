@@ -58,6 +58,8 @@ std::string BashCompletion() {
          "        *) [[ $word == \"$cur\"* ]] && COMPREPLY+=(\"$word\") ;;\n"
          "      esac\n"
          "    done\n"
+         "    # A NAME= word waits for its value.\n"
+         "    [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null\n"
          "  elif [[ $cur == -* ]]; then\n"
          "    COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
          "  else\n"
