@@ -11,8 +11,8 @@
 
 #include "container/container.h"
 #include "format/format.h"
-#include "startup/startup.h"
 #include "packer/pe_resources.h"
+#include "startup/startup.h"
 #include "tool/archive_walk.h"
 #include "tool/brand.h"
 #include "tool/commands.h"
