@@ -40,7 +40,7 @@ const char kUsage[] =
     "  -a          show the stored options and end\n"
     "  --list      show the stored options and files, extracting nothing\n"
     "  --check     read and check the whole archive, writing nothing\n"
-    "  --help      show this text\n"
+    "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
     "Exit status: 0 all was extracted and the program (if any) exited 0; the\n"
