@@ -12,7 +12,15 @@ if(DOLM_WINDOWS_STUBS)
 endif()
 # The stubs are read by dolm, never run from here.
 install(FILES ${DOLM_STUB_FILES} DESTINATION lib/dolm)
-install(FILES ${CMAKE_SOURCE_DIR}/resources/dolm.bash-completion
+# The completion script is written by dolm itself from the option tables its
+# commands parse with, so that it cannot drift from them.
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/dolm.bash-completion
+  COMMAND dolm --bash-completion > ${CMAKE_BINARY_DIR}/dolm.bash-completion
+  DEPENDS dolm
+  COMMENT "Generating the bash completion from dolm's option tables")
+add_custom_target(completion ALL DEPENDS ${CMAKE_BINARY_DIR}/dolm.bash-completion)
+install(FILES ${CMAKE_BINARY_DIR}/dolm.bash-completion
         DESTINATION share/bash-completion/completions RENAME dolm)
 
 # The manual pages are made at every build: dolm.1 from the tool's own --help
@@ -100,7 +108,7 @@ install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION share/doc/dolm)
 # `all` with its tests and benchmarks (install no longer depends on `all`;
 # build before `cmake --install`).
 add_custom_target(installed)
-add_dependencies(installed dolm dolmsfx-linux manpages)
+add_dependencies(installed dolm dolmsfx-linux manpages completion)
 if(DOLM_WINDOWS_STUBS)
   add_dependencies(installed stub-win32 stub-win64)
 endif()

@@ -3,6 +3,7 @@
 // and their place in the stub's resource tree.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include <strings.h>
@@ -320,6 +321,29 @@ std::string BrandImage(Bytes& image, const Branding& branding) {
     ReplaceWith(items, kRtManifest, Bytes(text.begin(), text.end()));
   }
   return WriteResources(image, std::move(items));
+}
+
+namespace {
+
+bool OfType(const Resource& r, uint32_t type) { return r.type.text.empty() && r.type.id == type; }
+
+}  // namespace
+
+std::string CarryBranding(const Bytes& from, Bytes& image, bool* carried) {
+  *carried = false;
+  std::vector<Resource> old, items;
+  std::string error = ReadResources(from, old);
+  if (error.empty()) error = ReadResources(image, items);
+  if (!error.empty()) return error;
+  for (uint32_t type : {kRtGroupIcon, kRtVersion, kRtManifest}) {
+    if (std::none_of(old.begin(), old.end(), [type](const Resource& r) { return OfType(r, type); })) continue;
+    // An icon group goes with its images: the stub's own are replaced by the old ones.
+    auto taken = [type](const Resource& r) { return OfType(r, type) || (type == kRtGroupIcon && OfType(r, kRtIcon)); };
+    items.erase(std::remove_if(items.begin(), items.end(), taken), items.end());
+    std::copy_if(old.begin(), old.end(), std::back_inserter(items), taken);
+    *carried = true;
+  }
+  return *carried ? WriteResources(image, std::move(items)) : "";
 }
 
 }  // namespace packer

@@ -89,5 +89,10 @@ std::string VersionResource(const std::vector<std::pair<std::string, std::string
 std::string ManifestText(const std::string& level);
 // Applies `branding` to a stub image.
 std::string BrandImage(Bytes& image, const Branding& branding);
+// Copies the icon (group and images), version information and manifest that
+// the stub image `from` holds into `image`, in place of the image's own of
+// each kind; kinds `from` lacks stay as `image` has them. *carried tells
+// whether anything was copied.
+std::string CarryBranding(const Bytes& from, Bytes& image, bool* carried);
 
 }  // namespace packer

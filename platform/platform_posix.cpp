@@ -42,6 +42,17 @@ bool HostPath(const char* path, char* out, size_t size) {
 
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
+// Writes text to standard error with the stub's backslashes shown as the
+// slashes of the paths they stand for, and every control byte but line
+// breaks and tabs as \xNN, as listings show names: no stored text steers
+// the terminal.
+void PutForUser(const char* text) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if ((*p < 0x20 && *p != '\n' && *p != '\t') || *p == 0x7F) std::fprintf(stderr, "\\x%02x", *p);
+    else std::fputc(*p == '\\' ? '/' : *p, stderr);
+  }
+}
+
 // One open directory search.
 struct Search {
   DIR* dir;
@@ -75,6 +86,8 @@ bool NextMatch(Search* s, PlatformFindEntry* entry) {
 }
 
 }  // namespace
+
+bool PosixHostPath(const char* path, char* out, size_t size) { return HostPath(path, out, size); }
 
 // ---- command line --------------------------------------------------------------
 
@@ -167,16 +180,6 @@ int PlatformLoadString(unsigned id, char* buf, int size) {
   return n;
 }
 
-namespace {
-
-// Writes text to standard error with the stub's backslashes shown as the
-// slashes of the paths they stand for.
-void PutForUser(const char* text) {
-  for (const char* p = text; *p; ++p) std::fputc(*p == '\\' ? '/' : *p, stderr);
-}
-
-}  // namespace
-
 void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
   std::fprintf(stderr, "%s\n", caption);
   PutForUser(text);
@@ -223,10 +226,55 @@ bool PlatformOverwriteDialog(const char* text, bool silent, int* answer) {
 
 // ---- file system -----------------------------------------------------------------
 
+namespace {
+
+// A stream over a file that PosixCreateFile made: its closing ends the
+// record of the file being written.
+ssize_t ReadCreated(void* cookie, char* buf, size_t size) {
+  return read(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), buf, size);
+}
+ssize_t WriteCreated(void* cookie, const char* buf, size_t size) {
+  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, buf + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n == 0) {
+      errno = ENOSPC;
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+int SeekCreated(void* cookie, off64_t* offset, int whence) {
+  const off_t at = lseek(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), *offset, whence);
+  if (at < 0) return -1;
+  *offset = at;
+  return 0;
+}
+int CloseCreated(void* cookie) {
+  const int closed = close(static_cast<int>(reinterpret_cast<intptr_t>(cookie)));
+  const int error = errno;
+  PosixFileClosed();
+  errno = error;
+  return closed;
+}
+
+}  // namespace
+
 FILE* PlatformOpenFile(const char* path, const char* mode) {
   char host[PATH_MAX];
   if (!HostPath(path, host, sizeof host)) return nullptr;
-  return std::fopen(host, mode);
+  // A file opened for writing is always one made anew by this run.
+  if (std::strcmp(mode, "wb+") != 0) return std::fopen(host, mode);
+  const int fd = PosixCreateFile(host);
+  if (fd < 0) return nullptr;
+  static const cookie_io_functions_t kCreated = {ReadCreated, WriteCreated, SeekCreated, CloseCreated};
+  FILE* file = fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), "wb+", kCreated);
+  if (file == nullptr) CloseCreated(reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+  return file;
 }
 
 int PlatformTempPath(char* buf, int size) {
@@ -254,6 +302,7 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
     return NoteFault(faults, kErrorCannotOpen, pattern);
   std::snprintf(buf, static_cast<size_t>(size), "%s/", pattern);
   *made = true;
+  PosixGuardRunFolder(pattern);
   return kOk;
 }
 
@@ -267,14 +316,14 @@ void PlatformNotice(const char* text) {
 
 bool PlatformCreateFolder(const char* path) {
   char host[PATH_MAX];
-  if (!HostPath(path, host, sizeof host)) return false;
-  return mkdir(host, 0777) == 0;
+  return HostPath(path, host, sizeof host) && PosixCreateFolder(host);
 }
 
 bool PlatformSetAttributes(const char* path, unsigned attributes) {
   char host[PATH_MAX];
   struct stat st;
-  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0) return false;
+  // A link is left alone: its target is not this run's file.
+  if (!HostPath(path, host, sizeof host) || lstat(host, &st) != 0 || S_ISLNK(st.st_mode)) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else mode |= S_IWUSR;
@@ -288,7 +337,7 @@ bool PlatformSetFileTime(const char* path, uint32_t seconds) {
   times[0].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = 0;
   times[1] = times[0];
-  return utimensat(AT_FDCWD, host, times, 0) == 0;
+  return utimensat(AT_FDCWD, host, times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool PlatformDeleteFile(const char* path) {
@@ -406,10 +455,11 @@ void FreeGrownArguments(char** argv, const char* storage, size_t size) {
 
 namespace {
 
-// execvp, and for a "#!" script that cannot be started itself (a folder
-// mounted noexec gives EACCES) its interpreter with the script's path first.
+// execv (no shell takes a file that is not a program), and for a "#!"
+// script that cannot be started itself (a folder mounted noexec gives
+// EACCES) its interpreter with the script's path first.
 void ExecProgram(char** argv) {
-  execvp(argv[0], argv);
+  execv(argv[0], argv);
   const int failure = errno;
   char line[256] = {};
   int fd = failure == EACCES ? open(argv[0], O_RDONLY | O_CLOEXEC) : -1;
@@ -463,6 +513,28 @@ void FreeExecArguments(ExecArguments* args) {
   std::free(args->argv);
 }
 
+// A document's path that the command line splits at its blanks (the
+// launch writes it unquoted) is joined back into one argument in the host's
+// form: the longest run of words from argv[1] that names an existing file.
+void JoinDocumentPath(char** argv) {
+  int argc = 0;
+  while (argv[argc]) ++argc;
+  for (int last = argc - 1; last >= 2; --last) {
+    char joined[PATH_MAX] = "";
+    size_t used = 0;
+    for (int i = 1; i <= last && used < sizeof joined; ++i)
+      used += static_cast<size_t>(std::snprintf(joined + used, sizeof joined - used, i > 1 ? " %s" : "%s", argv[i]));
+    char host[PATH_MAX];
+    struct stat st;
+    if (used >= sizeof joined || !HostPath(joined, host, sizeof host) || stat(host, &st) != 0) continue;
+    char* copy = strdup(host);
+    if (copy == nullptr) return;
+    argv[1] = copy;
+    std::memmove(argv + 2, argv + last + 1, sizeof(char*) * static_cast<size_t>(argc - last));
+    return;
+  }
+}
+
 // Splits commandLine by the Windows rules; false when memory runs out.
 bool SplitForExec(const char* commandLine, const char* program, ExecArguments* args) {
   const size_t len = std::strlen(commandLine);
@@ -486,6 +558,7 @@ bool SplitForExec(const char* commandLine, const char* program, ExecArguments* a
   if (!HostPath(named, args->program, sizeof args->program))
     std::snprintf(args->program, sizeof args->program, "%s", named);
   argv[0] = args->program;
+  if (program == nullptr) JoinDocumentPath(argv);
   // A further argument that names an existing file once its backslashes are
   // slashes (a document handed to its opener) is passed in that form; any
   // other argument goes through unchanged.
@@ -502,16 +575,46 @@ bool SplitForExec(const char* commandLine, const char* program, ExecArguments* a
 }
 
 // The child: the stub's own handling of Ctrl-C and Ctrl-\ put back, then the
-// program; a failed exec is reported through the pipe.
-[[noreturn]] void BecomeProgram(char** argv, int reportFd, const struct sigaction* oldInt,
+// program; a failed exec is reported through the pipe. programFd, when not
+// -1, is the file this run wrote: an ELF program is started through it, a
+// script by its path once that still names the same file.
+[[noreturn]] void BecomeProgram(char** argv, int programFd, int reportFd, const struct sigaction* oldInt,
                                 const struct sigaction* oldQuit) {
   sigaction(SIGINT, oldInt, nullptr);
   sigaction(SIGQUIT, oldQuit, nullptr);
-  if (argv[0][0]) ExecProgram(argv);
+  unsigned char head[2] = {0, 0};
+  const bool script = programFd >= 0 && pread(programFd, head, 2, 0) == 2 && head[0] == '#' && head[1] == '!';
+  if (programFd >= 0 && !script) fexecve(programFd, argv, environ);
+  else if (programFd >= 0 && !PosixSameFile(programFd, argv[0])) errno = EPERM;
+  else if (argv[0][0]) ExecProgram(argv);
   int failure = errno;
   ssize_t ignored = write(reportFd, &failure, sizeof failure);
   (void)ignored;
   _exit(127);
+}
+
+// The file to start, opened when it is the very file this run wrote and an
+// ELF program or a "#!" script (nothing else is started: a shell would take
+// any other file for a script); -1 with the reason in *error.
+int OpenProgram(const char* hostPath, int* error) {
+  const int fd = PosixOpenWrittenFile(hostPath);
+  unsigned char head[4] = {0, 0, 0, 0};
+  if (fd < 0) {
+    *error = errno;
+    if (errno == EPERM) {
+      char notice[PATH_MAX + 64];
+      std::snprintf(notice, sizeof notice, "%s: not the file this run wrote (replaced after the extraction)", hostPath);
+      PlatformNotice(notice);
+    }
+    return -1;
+  }
+  const ssize_t got = pread(fd, head, sizeof head, 0);
+  if ((got >= 2 && head[0] == '#' && head[1] == '!') ||
+      (got == 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F'))
+    return fd;
+  close(fd);
+  *error = ENOEXEC;
+  return -1;
 }
 
 }  // namespace
@@ -519,11 +622,15 @@ bool SplitForExec(const char* commandLine, const char* program, ExecArguments* a
 bool PlatformRunProcess(const char* commandLine, const char* program, int* exitStatus, int* error) {
   *exitStatus = 0;
   *error = 0;
+  // The extraction is over: a stop signal from here on removes nothing.
+  PosixEndExtraction();
   ExecArguments args;
   if (!SplitForExec(commandLine, program, &args)) return false;
+  const int programFd = program != nullptr ? OpenProgram(args.program, error) : -1;
   // The child reports a failed exec through a pipe that closes on success.
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
+  if ((program != nullptr && programFd < 0) || pipe2(fds, O_CLOEXEC) != 0) {
+    if (programFd >= 0) close(programFd);
     FreeExecArguments(&args);
     return false;
   }
@@ -538,8 +645,9 @@ bool PlatformRunProcess(const char* commandLine, const char* program, int* exitS
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    BecomeProgram(args.argv, fds[1], &oldInt, &oldQuit);
+    BecomeProgram(args.argv, programFd, fds[1], &oldInt, &oldQuit);
   }
+  if (programFd >= 0) close(programFd);
   close(fds[1]);
   FreeExecArguments(&args);
   bool started = false;
@@ -566,7 +674,7 @@ bool PlatformRunProcess(const char* commandLine, const char* program, int* exitS
 void PlatformMakeExecutable(const char* path) {
   char host[PATH_MAX];
   struct stat st;
-  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
+  if (!HostPath(path, host, sizeof host) || lstat(host, &st) != 0 || !S_ISREG(st.st_mode)) return;
   chmod(host, (st.st_mode & 07777) | S_IXUSR);
 }
 

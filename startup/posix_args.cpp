@@ -63,6 +63,7 @@ void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* pars
   for (int i = 1; i < argc && parsed->command == PosixCommand::kRun; ++i) {
     const char* arg = argv[i];
     if (!switchesDone && std::strcmp(arg, "--") == 0) switchesDone = true;
+    else if (!switchesDone && std::strcmp(arg, "-h") == 0) parsed->command = PosixCommand::kHelp;
     else if (!switchesDone && arg[0] == '-' && arg[1] == '-') ReadLongOption(parsed, arg);
     else if (!switchesDone && arg[0] == '-' && arg[1] != '\0') ReadLetters(parsed, arg + 1);
     else if (parsed->request.folder != nullptr) Refuse(parsed, "more than one folder given: ", arg);

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "format/format.h"
+#include "platform/platform_posix.h"
 #include "startup/startup.h"
 
 #ifndef DOLM_VERSION
@@ -39,7 +40,7 @@ const char kUsage[] =
     "  -a          show the stored options and end\n"
     "  --list      show the stored options and files, extracting nothing\n"
     "  --check     read and check the whole archive, writing nothing\n"
-    "  --help      show this text\n"
+    "  -h, --help  show this text\n"
     "  --version   show the version\n"
     "\n"
     "Exit status: 0 all was extracted and the program (if any) exited 0; the\n"
@@ -66,12 +67,26 @@ void OwnPath(const char* argv0, char* out, size_t size) {
   std::snprintf(out, size, "%s", argv0);
 }
 
+// A stored text on standard output with every control byte as \xNN.
+void PutEscaped(const char* text) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7F) std::printf("\\x%02x", *p);
+    else std::putchar(*p);
+  }
+}
+
+void PrintOptionLine(const char* label, const char* text) {
+  std::printf("%-20s", label);
+  PutEscaped(text);
+  std::putchar('\n');
+}
+
 void PrintOptions(const StubRun* run) {
   const uint32_t word = run->options.record.optionWord;
-  std::printf("Execute file:       %s\n", run->options.execFile[0] ? run->options.execFile : "(none)");
-  std::printf("Execute arguments:  %s\n", run->options.execArgs);
-  std::printf("Temporary folder:   %s\n",
-              run->options.tempFolder[0] ? run->options.tempFolder : "(none: a private folder below $TMPDIR)");
+  PrintOptionLine("Execute file:", run->options.execFile[0] ? run->options.execFile : "(none)");
+  PrintOptionLine("Execute arguments:", run->options.execArgs);
+  PrintOptionLine("Temporary folder:",
+                  run->options.tempFolder[0] ? run->options.tempFolder : "(none: a private folder below $TMPDIR)");
   std::printf("Option word:        0x%08X\n", static_cast<unsigned>(word));
   uint64_t total = 0;
   for (uint32_t i = 0; i < run->files.count; ++i) total += run->files.records[i].size;
@@ -90,10 +105,7 @@ void PrintFileLine(const FileRecord& record) {
   if (record.attributes & kAttrSystem) attributes[2] = 'S';
   if (record.attributes & kAttrArchive) attributes[3] = 'A';
   std::printf("%12u  %-20s  %-4s  ", record.size, when, attributes);
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(record.name); *p; ++p) {
-    if (*p < 0x20 || *p == 0x7F) std::printf("\\x%02x", *p);
-    else std::putchar(*p);
-  }
+  PutEscaped(record.name);
   std::putchar('\n');
 }
 
@@ -130,6 +142,72 @@ void RunOwnPath(const char* argv0, char* out, size_t size) {
   else OwnPath(argv0, out, size);
 }
 
+const char kErrorCaption[] = " DOLM Self Extractor Error ";
+
+// Refuses an archive whose files do not fit in the folder's file system
+// (their declared bytes and a block for each): the exit code, or -1.
+int CheckFreeSpace(const FileTable& files, const char* host, const char* shown) {
+  uint64_t free = 0, block = 0;
+  if (!PosixFreeSpace(host, &free, &block)) return -1;
+  uint64_t needed = 0;
+  for (uint32_t i = 0; i < files.count; ++i) needed += files.records[i].size + block;
+  if (needed <= free) return -1;
+  char text[PATH_MAX + 160];
+  std::snprintf(text, sizeof text, "%s: not enough free space: %llu bytes needed, %llu bytes free", shown,
+                static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+  PlatformMessageBox(text, kErrorCaption, kMbOk);
+  return PlatformExitCode(kEndErrorShown, 0);
+}
+
+// The folder made ready before the run: one that other users may write gets
+// a private folder of this run inside it (its stub-form path in made, and
+// request->folder points there), and an archive that does not fit is
+// refused before anything is written (unless errors are passed over).
+// Returns the exit code when the run ends here, else -1. (-a, an archive that
+// cannot be read and a folder refused go to the run, which tells why.)
+int PrepareFolder(RunRequest* request, char* made, size_t size) {
+  static StubRun probe;
+  made[0] = '\0';
+  int exitCode = -1;
+  bool report = false;
+  if (OpenForInspection(&probe, request->ownPath, false).ok() && ApplySwitches(&probe, *request, &report).ok() &&
+      !report) {
+    const char* folder = probe.tempFolder;
+    char host[PATH_MAX];
+    if (folder[0] == '\0') {
+      // The run makes its private folder in the system's temporary folder.
+      if (PlatformTempPath(host, sizeof host) == 0) std::snprintf(host, sizeof host, "/tmp/");
+      folder = host;
+    } else if (PosixHostPath(folder, host, sizeof host)) {
+      const int shared = PosixPrivateFolderIfShared(host, made, size);
+      char notice[PATH_MAX + kPathSize + 100];
+      std::snprintf(notice, sizeof notice, shared > 0 ? "%s: other users may write this folder: extracting into %s"
+                                                      : "%s: other users may write this folder, and no private folder can be made in it%s",
+                    folder, made);
+      if (shared != 0) PlatformNotice(notice);
+      if (shared < 0) exitCode = PlatformExitCode(kEndErrorShown, 0);
+      if (shared > 0) {
+        PosixGuardRunFolder(made);
+        std::snprintf(host, sizeof host, "%s", made);
+        request->folder = made;
+      }
+    }
+    if (exitCode < 0 && OptionField(probe.options.record.optionWord, kIgnoreErrors) == 0)
+      exitCode = CheckFreeSpace(probe.files, host, folder);
+    if (exitCode >= 0 && made[0] != '\0') PlatformRemoveFolder(made);
+  }
+  EndInspection(&probe);
+  return exitCode;
+}
+
+// A write that failed: the file and the system's reason, after the error box.
+void TellWriteFailure(const RunOutcome& outcome, const Fault& fault) {
+  if (outcome.show != Showing::kBox || fault.error != kErrorWriteFailed || fault.systemError == 0) return;
+  char notice[sizeof fault.subject + 120];
+  std::snprintf(notice, sizeof notice, "%s: cannot be written: %s", fault.subject, std::strerror(fault.systemError));
+  PlatformNotice(notice);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,10 +225,23 @@ int main(int argc, char** argv) {
   // One run per process; kept out of the stack for its size.
   static StubRun run;
   static char own[PATH_MAX];
+  static char privateFolder[kPathSize];
   RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
   parsed.request.ownPath = own;
+  // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
+  // file being written and the run's private folder.
+  PosixWatchStopSignals();
+  const int refused = PrepareFolder(&parsed.request, privateFolder, sizeof privateFolder);
+  if (refused >= 0) return refused;
   const RunOutcome outcome = RunStub(&run, parsed.request);
+  // A file that the run left open is one it could not finish.
+  PosixRemoveFileBeingWritten();
+  PosixEndExtraction();
   ShowOutcome(outcome);
+  TellWriteFailure(outcome, run.faults.first);
+  // A private folder that holds nothing (a run that wrote nothing) goes.
+  if (privateFolder[0] != '\0') PlatformRemoveFolder(privateFolder);
+  if (run.ownFolder) PlatformRemoveFolder(run.tempFolder);
   std::fflush(nullptr);
   return outcome.exitCode;
 }

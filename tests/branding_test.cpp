@@ -180,6 +180,44 @@ TEST(Branding, PackRefusesBadIconsStubsAndOptions) {
   }
 }
 
+// restub between the Windows stubs keeps what pack branded (read back with
+// wrestool), and its branding options replace one part and keep the others.
+TEST(Branding, RestubKeepsIconVersionAndManifestAndChangesWhatItIsTold) {
+  if (!HaveWindowsStubs() || !PathExists("/usr/bin/wrestool")) GTEST_SKIP() << "Windows stubs or wrestool missing";
+  std::string root = MakeTempDir("branding-restub");
+  WriteText(root + "/in", "x");
+  const Bytes ico = MakeIco({16, 48}, 21);
+  WriteFileBytes(root + "/app.ico", ico);
+  ASSERT_EQ(RunDolm({"pack", "-o", root + "/w32.exe", "--stub", "win32", "--icon", root + "/app.ico",
+                     "--version-info", "ProductName=Acme Restub", "--execution-level", "requireAdministrator",
+                     root + "/in"}).exitCode, 0);
+  struct Case {
+    std::vector<std::string> options;
+    const char* level;
+  } cases[] = {{{}, "requireAdministrator"}, {{"--execution-level", "asInvoker"}, "asInvoker"}};
+  for (const auto& c : cases) {
+    const std::string file = root + "/w64-" + c.level + ".exe";
+    std::vector<std::string> args = {"restub", root + "/w32.exe", "--stub", "win64", "-o", file};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    RunResult r = RunDolm(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(RunDolm({"test", file}).exitCode, 0);
+    ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "-t14", "-o", file + ".ico", file}).exitCode, 0);
+    Bytes extracted = ReadFileBytes(file + ".ico");
+    EXPECT_TRUE(extracted.size() >= ico.size() && Bytes(extracted.begin(), extracted.begin() + ico.size()) == ico);
+    ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "--raw", "-t16", "-o", file + ".ver", file}).exitCode, 0);
+    EXPECT_TRUE(Holds(ReadFileBytes(file + ".ver"), Utf16("Acme Restub")));
+    ASSERT_EQ(RunProgram({"/usr/bin/wrestool", "-x", "--raw", "-t24", "-o", file + ".xml", file}).exitCode, 0);
+    EXPECT_TRUE(Contains(ReadText(file + ".xml"), "level=\"" + std::string(c.level) + "\"")) << c.level;
+    Bytes image = ReadFileBytes(file);  // the checksum covers the new file
+    const size_t field = (image[0x3C] | image[0x3D] << 8) + 24 + 64;
+    EXPECT_EQ(packer::PeChecksum(image, {}), image[field] | image[field + 1] << 8 | image[field + 2] << 16 |
+                                                 uint32_t{image[field + 3]} << 24);
+  }
+  RunResult linux = RunDolm({"restub", root + "/w32.exe", "--stub", "linux", "-o", root + "/l"});
+  EXPECT_TRUE(linux.exitCode == 0 && Contains(linux.err, "are left behind")) << linux.err;
+}
+
 // Crafted stubs and icons against the reader and writer in process, so that
 // AddressSanitizer sees every access (no Windows stub needed).
 TEST(Branding, CraftedStubsAndIconsAreRefusedBeforeAnyWriteOrLargeCopy) {

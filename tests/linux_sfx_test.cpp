@@ -1,7 +1,9 @@
 // The Linux self-extractor as Linux users script it: exit status, getopt-style
 // switches, --help/--list/--check, noexec folders, execute permission, Ctrl-C,
 // and the run's edge cases (a relative folder, an archive that ends after its
-// header, a full-length temporary path).
+// header, a full-length temporary path); folders that other users may write,
+// stop signals, free space and control bytes in stored texts.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -23,8 +25,8 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A self-extractor in a fresh folder; returns its path.
 std::string MakeSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
-                    uint32_t word = 0x014) {
-  const Bytes front = packer::WriteOptionBlock(word, "", packer::MakeExecuteText(exec, ""));
+                    uint32_t word = 0x014, const std::string& folder = "", const std::string& args = "") {
+  const Bytes front = packer::WriteOptionBlock(word, folder, packer::MakeExecuteText(exec, args));
   EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, front, 1)));
   return dir + "/sfx";
 }
@@ -41,18 +43,21 @@ TEST(LinuxSfx, ExitStatusTellsWhatHappened) {
     const char* args;    // one word
     const char* input;
     int status;
+    const char* name = "setup.sh";
   } cases[] = {
       {"program exit 0", "#!/bin/sh\nexit 0\n", "-s", "", 0},
       {"program exit 7", "#!/bin/sh\nexit 7\n", "-s", "", 7},
       {"program killed by a signal", "#!/bin/sh\nkill -TERM $$\n", "-s", "", 128 + SIGTERM},
       {"not extracted", nullptr, "-s", "", 127},
       {"Cancel at the overwrite question", "#!/bin/sh\nexit 0\n", "-p", "c\n", 1},
+      // No shell takes a file that is neither ELF nor "#!" (a PE/shell polyglot).
+      {"an MZ file is no program", "MZ=1\nexit 9\n", "-s", "", 126, "setup.exe"},
   };
   for (const Case& c : cases) {
     const std::string dir = MakeTempDir("status");
     std::vector<PackFile> files = {{"a.txt", Text("a"), 0, 0x20}};
-    if (c.script) files.push_back({"setup.sh", Text(c.script), 0, 0x20});
-    const std::string sfx = MakeSfx(dir, files, "setup.sh");
+    if (c.script) files.push_back({c.name, Text(c.script), 0, 0x20});
+    const std::string sfx = MakeSfx(dir, files, c.name);
     WriteText(dir + "/a.txt", "there before");
     RunResult r = RunProgram({sfx, c.args, dir}, c.input);
     EXPECT_EQ(r.exitCode, c.status) << c.label << ": " << r.err;
@@ -198,6 +203,158 @@ TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
   r = RunProgram({dir + "/cut", "-s", dir + "/cutout"});
   EXPECT_EQ(StubErrorNumber(r.err), -1) << r.err;
   EXPECT_EQ(r.exitCode, 127) << "the launch comes, and finds nothing extracted";
+}
+
+// Runs a shell command as the user nobody: the other user of a shared system.
+bool AsNobody(const std::string& command) {
+  return std::system(("setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c '" + command + "'").c_str()) == 0;
+}
+
+// Starts the stub with a pipe on its standard input and standard error in
+// dir/err; returns its process and the pipe's writing end.
+pid_t StartWithPipe(const std::vector<std::string>& args, const std::string& dir, int* input) {
+  int fds[2];
+  WriteText(dir + "/err", "");
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[0], 0);
+    close(fds[1]);
+    const int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(99);
+  }
+  close(fds[0]);
+  *input = fds[1];
+  return pid;
+}
+
+int ExitStatusOf(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A folder that another user made writable for all, stored or given: the run
+// extracts into a private folder inside it and says so. In the runner's own
+// such folder the link planted under a stored name is replaced, not written
+// through.
+TEST(LinuxSfx, AFolderOthersMayWriteGetsAPrivateFolderInside) {
+  if (!AsNobody("true")) GTEST_SKIP() << "setpriv cannot switch to the user nobody here";
+  struct Case { const char* label; bool stored; bool ours; } cases[] = {
+      {"stored", true, false}, {"given", false, false}, {"the runner's own", false, true}};
+  for (const Case& c : cases) {
+    const std::string dir = MakeTempDir("shared"), shared = dir + "/shared";
+    chmod(dir.c_str(), 01777);
+    WriteText(dir + "/victim", "precious");
+    if (c.ours) mkdir(shared.c_str(), 0777), chmod(shared.c_str(), 0777);
+    ASSERT_TRUE(AsNobody((c.ours ? "" : "mkdir -m 777 " + shared + " && ") + "ln -s ../victim " + shared + "/a.txt"));
+    const std::string sfx = MakeSfx(dir, {{"a.txt", Text("stored"), 0, 0x20},
+                                          {"setup.sh", Text("#!/bin/sh\necho ran > ran.txt\n"), 0, 0x20}},
+                                    "setup.sh", 0x014, c.stored ? shared : "");
+    RunResult r = c.stored ? RunProgram({sfx, "-os"}) : RunProgram({sfx, "-os", shared});
+    EXPECT_EQ(r.exitCode, 0) << c.label << ": " << r.err;
+    EXPECT_EQ(ReadText(dir + "/victim"), "precious") << c.label << ": written through the planted link";
+    EXPECT_EQ(Contains(r.err, "other users may write"), !c.ours) << c.label << ": " << r.err;
+    std::string inside = shared;
+    for (const std::string& name : FolderEntries(shared))
+      if (name.compare(0, 8, "dolmsfx-") == 0) inside = shared + "/" + name;
+    struct stat st = {};
+    EXPECT_TRUE(lstat(inside.c_str(), &st) == 0 && (st.st_mode & 0777) == (c.ours ? 0777u : 0700u)) << inside;
+    EXPECT_EQ(ReadText(inside + "/a.txt"), "stored") << c.label;
+    EXPECT_EQ(ReadText(inside + "/ran.txt"), "ran\n") << c.label;
+  }
+}
+
+// A program swapped while the run waits at the overwrite question is not the
+// file this run wrote: it is not started.
+TEST(LinuxSfx, AProgramSwappedAfterItsExtractionIsNotStarted) {
+  const std::string dir = MakeTempDir("swap"), out = dir + "/out";
+  mkdir(out.c_str(), 0755);
+  WriteText(out + "/z.txt", "old");
+  const std::string sfx = MakeSfx(dir, {{"a.sh", Text("#!/bin/sh\necho ours > ../ran\n"), 0, 0x20},
+                                        {"z.txt", Text("new"), 0, 0x20}}, "a.sh");
+  int input = -1;
+  const pid_t pid = StartWithPipe({sfx, "-p", out}, dir, &input);
+  for (int i = 0; i < 200 && !Contains(ReadText(dir + "/err"), "Overwrite file"); ++i) usleep(25000);
+  ASSERT_TRUE(WriteProgram(out + "/new.sh", Text("#!/bin/sh\necho swapped > ../ran\n")));
+  rename((out + "/new.sh").c_str(), (out + "/a.sh").c_str());
+  EXPECT_EQ(write(input, "y\n", 2), 2);
+  close(input);
+  EXPECT_EQ(ExitStatusOf(pid), 126) << ReadText(dir + "/err");
+  EXPECT_FALSE(PathExists(dir + "/ran")) << ReadText(dir + "/ran");
+}
+
+// SIGTERM in the middle of a large file removes the half-written file, and
+// the private folder when the run made it; a run that writes nothing leaves
+// no private folder either.
+TEST(LinuxSfx, StopSignalsAndFailuresLeaveNothingHalfWritten) {
+  const std::string dir = MakeTempDir("stop"), tmp = dir + "/tmp", out = dir + "/out";
+  mkdir(tmp.c_str(), 0755);
+  const std::string sfx = MakeSfx(dir, {{"a.txt", Text("whole"), 0, 0x20}, {"big.bin", Bytes(256u << 20, 'x'), 0, 0x20}}, "");
+  // An archive that ends behind its header: the run writes nothing.
+  Bytes cut = ReadFileBytes(StubPath("dolmsfx-linux"));
+  const Bytes front = packer::WriteOptionBlock(0, "", "");
+  const auto header = packer::MakeArchiveHeader(1, 1);
+  cut.insert(cut.end(), front.begin(), front.end());
+  cut.insert(cut.end(), header.begin(), header.end());
+  ASSERT_TRUE(WriteProgram(dir + "/cut", cut));
+  setenv("TMPDIR", tmp.c_str(), 1);
+  struct Case { std::vector<std::string> args; bool stop; int status; } cases[] = {
+      {{sfx, "-s"}, true, 128 + SIGTERM}, {{sfx, "-s", out}, true, 128 + SIGTERM}, {{dir + "/cut", "-s"}, false, 0}};
+  for (const Case& c : cases) {
+    int input = -1;
+    const pid_t pid = StartWithPipe(c.args, dir, &input);
+    for (int i = 0; c.stop && i < 20000; ++i) {
+      std::string big = out + "/big.bin";
+      for (const std::string& name : FolderEntries(tmp))
+        if (c.args.size() == 2) big = tmp + "/" + name + "/big.bin";
+      struct stat st;
+      if (stat(big.c_str(), &st) == 0 && st.st_size > 0) break;
+      usleep(500);
+    }
+    if (c.stop) kill(pid, SIGTERM);
+    close(input);
+    EXPECT_EQ(ExitStatusOf(pid), c.status) << c.args.back();
+    EXPECT_TRUE(FolderEntries(tmp).empty()) << c.args.back() << ReadText(dir + "/err");
+  }
+  unsetenv("TMPDIR");
+  EXPECT_EQ(FolderEntries(out), std::vector<std::string>{"a.txt"});
+}
+
+// Free space is checked before anything is written; a write that fails all
+// the same names the file and the system's reason.
+TEST(LinuxSfx, AnArchiveThatDoesNotFitIsRefusedBeforeWriting) {
+  const std::string dir = MakeTempDir("space"), small = dir + "/small";
+  const std::string sfx = MakeSfx(dir, {{"big.bin", Bytes(2u << 20, 'x'), 0, 0x20}}, "");
+  RunOptions limited;
+  limited.fileLimitBytes = 65536;
+  RunResult r = RunProgram({sfx, "-s", dir + "/out"}, limited);
+  EXPECT_TRUE(Contains(r.err, "big.bin: cannot be written: File too large")) << r.err;
+  mkdir(small.c_str(), 0755);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "mount is not permitted here";
+  r = RunProgram({sfx, "-s", small});
+  const std::vector<std::string> left = FolderEntries(small);
+  umount(small.c_str());
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_TRUE(Contains(r.err, small + ": not enough free space: 2101248 bytes needed, 1048576 bytes free")) << r.err;
+  EXPECT_TRUE(left.empty());
+}
+
+// An OSC 52 escape in the stored execute text reaches no terminal.
+TEST(LinuxSfx, StoredTextsAreEscaped) {
+  const std::string dir = MakeTempDir("escape"), osc = "\x1b]52;c;aGk=\x07";
+  const std::string sfx = MakeSfx(dir, {{"a.txt", Text("a"), 0, 0x20}}, osc + "x.sh", 0x014, "", " " + osc);
+  for (std::vector<std::string> args : {std::vector<std::string>{"--list"}, {"-a"}, {"-s", dir + "/out"}}) {
+    args.insert(args.begin(), sfx);
+    RunResult r = RunProgram(args);
+    EXPECT_FALSE(Contains(r.out + r.err, "\x1b") || Contains(r.out + r.err, "\x07")) << args[1] << ": " << r.out + r.err;
+    EXPECT_TRUE(Contains(r.out + r.err, "\\x1b")) << args[1];
+  }
 }
 
 TEST(TemporaryFolder, AFullLengthSystemPathIsTakenAsItIs) {

@@ -16,7 +16,8 @@ fi
 dpkg-deb -x "$work"/dolm_*.deb "$work/root"
 fail=0
 for file in usr/bin/dolm usr/lib/dolm/dolmsfx-linux usr/share/doc/dolm/copyright \
-            usr/share/doc/dolm/changelog.gz usr/share/man/man1/dolm.1.gz usr/share/man/man1/dolmsfx.1.gz; do
+            usr/share/doc/dolm/changelog.gz usr/share/man/man1/dolm.1.gz usr/share/man/man1/dolmsfx.1.gz \
+            usr/share/bash-completion/completions/dolm; do
   [ -f "$work/root/$file" ] || { echo "not in the package: $file"; fail=1; }
 done
 grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \

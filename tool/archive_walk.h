@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "container/container.h"
+#include "format/format.h"
 #include "packer/packer.h"
 
 namespace tool {
@@ -15,6 +17,11 @@ struct ArchiveLayout {
 // Walks from the archive header at `headerStart` (behind the option block,
 // as the stub's reader finds it) to the end of the last data block. Throws
 // Failure naming `what` and the offset when the structure is broken.
+// Where the option block begins, which is where the stub image ends, given
+// where the archive header behind it begins.
+inline uint64_t OptionBlockStart(uint64_t headerStart, const OptionsRecord& record) {
+  return headerStart - kSignatureLength - kOptionsRecordSize - record.tempLength - record.execLength;
+}
 ArchiveLayout WalkArchive(const packer::Bytes& bytes, uint64_t headerStart, const std::string& what);
 
 }  // namespace tool

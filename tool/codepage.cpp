@@ -135,6 +135,12 @@ int ParseCodePage(const std::string& text) {
                    "'; dolm knows 874, 932, 936, 949, 950, 1250 to 1258 and 65001 (UTF-8)");
 }
 
+std::string CodePageWords() {
+  std::string words;
+  for (int page : kCodePages) words += (words.empty() ? "" : " ") + std::to_string(page);
+  return words;
+}
+
 std::string EncodeName(const std::string& utf8, int codePage, std::string* stored) {
   if (!IsStrictUtf8(utf8))
     return "is not valid UTF-8, so its characters are unknown; rename it";

@@ -27,6 +27,8 @@ constexpr int kUtf8CodePage = 65001;
 // The value of --codepage: 874, 932, 936, 949, 950, 1250..1258 or 65001.
 // Anything else is a UsageError naming what is known.
 int ParseCodePage(const std::string& text);
+// Those numbers, separated by blanks (what the shell completion offers).
+std::string CodePageWords();
 
 // Converts a Linux name (UTF-8) to the bytes stored for code page `codePage`.
 // Returns "" with *stored set, or why the name cannot be stored, worded to

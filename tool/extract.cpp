@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/extract_sink.h"
 #include "tool/inspect.h"
@@ -145,13 +146,17 @@ std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int 
 
 }  // namespace
 
+std::vector<OptionDef> ExtractOptions() {
+  return {{"--directory", "-C", true, "DIR"},
+          {"--overwrite", "", false},
+          {"--allow-unsafe-paths", "", false},
+          {"--max-size", "", true},
+          {"--codepage", "", true, CodePageWords()},
+          {"--help", "-h", false}};
+}
+
 int ExtractCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--directory", "-C", true},
-                                       {"--overwrite", "", false},
-                                       {"--allow-unsafe-paths", "", false},
-                                       {"--max-size", "", true},
-                                       {"--codepage", "", true},
-                                       {"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, ExtractOptions());
   if (HelpShown(parsed, kExtractHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "extract");
   std::string dir = parsed.Value("--directory", ".");

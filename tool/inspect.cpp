@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "format/format.h"
+#include "tool/archive_walk.h"
 #include "tool/display.h"
 #include "tool/inspect.h"
 
@@ -40,9 +41,7 @@ void OpenIntact(Archive* archive, const std::string& path, Reading reading) {
   if (opened.error == kErrorCannotOpen) throw Failure("cannot open '" + path + "': " + std::strerror(errno));
   if (!opened.ok()) throw Failure(Describe(*archive));
   const OptionsRecord& record = run->options.record;
-  archive->archiveStart = static_cast<long>(run->archive.optionBlockPos) - kSignatureLength -
-                          kOptionsRecordSize - static_cast<long>(record.tempLength) -
-                          static_cast<long>(record.execLength);
+  archive->archiveStart = static_cast<long>(OptionBlockStart(static_cast<uint64_t>(run->archive.optionBlockPos), record));
   archive->profile = ProfileIndexOf(run->archive.header);
 }
 
@@ -60,7 +59,8 @@ uint64_t TotalSize(const Archive& archive) {
 }
 
 double DeclaredRatio(const Archive& archive) {
-  return archive.fileSize == 0 ? 0.0 : static_cast<double>(TotalSize(archive)) / static_cast<double>(archive.fileSize);
+  const uint64_t size = archive.fileSize - static_cast<uint64_t>(archive.archiveStart);
+  return size == 0 ? 0.0 : static_cast<double>(TotalSize(archive)) / static_cast<double>(size);
 }
 
 std::string MoreNames(size_t count) {

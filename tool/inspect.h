@@ -39,7 +39,8 @@ inline const StoredOptions& Options(const Archive& archive) { return archive.run
 // The stored names, read from the file table one at a time.
 ArchiveNames ReadNames(const Archive& archive, int codePage);
 uint64_t TotalSize(const Archive& archive);
-// The declared total against the size of the archive's file.
+// The declared total against the size of the archive: the file from the
+// option block on, without the stub.
 double DeclaredRatio(const Archive& archive);
 // "dolm: <verb> 45%": how far the run has read the archive's file.
 std::string ProgressText(const char* verb, const Archive& archive);

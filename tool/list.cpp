@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "format/format.h"
+#include "tool/checksums.h"
+#include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/inspect.h"
 
@@ -11,7 +13,7 @@ namespace tool {
 namespace {
 
 const char kListHelp[] =
-    "Usage: dolm list FILE [--json]\n"
+    "Usage: dolm list FILE [--json] [--checksums]\n"
     "\n"
     "Shows the stored options (option word fields, temporary folder, execute\n"
     "file and arguments, size profile) and every stored file with its size,\n"
@@ -19,6 +21,9 @@ const char kListHelp[] =
     "unsafe to extract are marked.\n"
     "\n"
     "  --json         print the listing as one JSON object\n"
+    "  --checksums    also the CRC-32 and SHA-256 of every file, found by expanding\n"
+    "                 the whole archive in memory (nothing is written); a damaged\n"
+    "                 archive then fails as in 'dolm test'\n"
     "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
     "                 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help     show this text\n";
@@ -30,7 +35,15 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kRecreateOriginalFolders, kDeleteSFXwhenDone,
                                  kPromptUserForOptions,    kIgnoreErrors};
 
-void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage) {
+// ", "crc32": "...", "sha256": "..."" of file i, or nothing without checksums.
+std::string JsonSums(const std::vector<FileSums>& sums, uint32_t i) {
+  if (sums.empty()) return "";
+  char crc[16];
+  snprintf(crc, sizeof crc, "%08x", sums[i].crc32);
+  return std::string(", \"crc32\": \"") + crc + "\", \"sha256\": \"" + sums[i].sha256 + "\"";
+}
+
+void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -50,15 +63,15 @@ void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage) 
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
     printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
-           "\"attributes\": %u, \"attributeText\": \"%s\", \"unsafe\": %s}",
+           "\"attributes\": %u, \"attributeText\": \"%s\"%s, \"unsafe\": %s}",
            i ? "," : "", JsonName(names[i]).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
-           r.attributes, AttributeText(r.attributes).c_str(),
+           r.attributes, AttributeText(r.attributes).c_str(), JsonSums(sums, i).c_str(),
            names[i].problem.empty() ? "null" : JsonString(names[i].problem).c_str());
   }
   printf("%s]\n}\n", files.count ? "\n  " : "");
 }
 
-void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) {
+void PrintText(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -78,11 +91,16 @@ void PrintText(const Archive& archive, const ArchiveNames& names, int codePage) 
   printf("Execute arguments:  %s\n", ShownStored(stored.execArgs, codePage).c_str());
   printf("Files:              %u, %llu bytes declared (%.1f times the archive's size)\n\n", files.count,
          static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
-  printf("%12s  %-20s  %-4s  %s\n", "Size", "Modified (UTC)", "Attr", "Name");
+  char sumHeads[96] = "";
+  if (!sums.empty()) snprintf(sumHeads, sizeof sumHeads, "%-8s  %-64s  ", "CRC-32", "SHA-256");
+  printf("%12s  %-20s  %-4s  %s%s\n", "Size", "Modified (UTC)", "Attr", sumHeads, "Name");
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
-    printf("%12u  %-20s  %-4s  %s%s%s\n", r.size, IsoTime(r.time).c_str(),
-           AttributeText(r.attributes).c_str(), Shown(names[i].utf8).c_str(),
+    char crc[16] = "";
+    if (!sums.empty()) snprintf(crc, sizeof crc, "%08x  ", sums[i].crc32);
+    printf("%12u  %-20s  %-4s  %s%s%s%s%s%s\n", r.size, IsoTime(r.time).c_str(),
+           AttributeText(r.attributes).c_str(), crc, sums.empty() ? "" : sums[i].sha256.c_str(),
+           sums.empty() ? "" : "  ", Shown(names[i].utf8).c_str(),
            names[i].problem.empty() ? "" : "   [UNSAFE: ",
            names[i].problem.empty() ? "" : (Shown(names[i].problem) + "]").c_str());
   }
@@ -100,17 +118,25 @@ void ReportUnreadable(const char* command, const ArchiveNames& names) {
 
 }  // namespace
 
+std::vector<OptionDef> ListOptions() {
+  return {{"--json", "", false},
+          {"--checksums", "", false},
+          {"--codepage", "", true, CodePageWords()},
+          {"--help", "-h", false}};
+}
+
 int ListCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--json", "", false}, {"--codepage", "", true},
-                                       {"--help", "-h", false}});
+  ParsedArgs parsed = ParseArgs(args, ListOptions());
   if (HelpShown(parsed, kListHelp)) return kExitOk;
   std::string path = OneOperand(parsed, "list");
   int codePage = ReadingCodePage(parsed);
   Archive archive;
-  OpenIntact(&archive, path, Reading::kList);
+  const bool checksums = parsed.Has("--checksums");
+  OpenIntact(&archive, path, checksums ? Reading::kData : Reading::kList);
+  const std::vector<FileSums> sums = checksums ? ComputeChecksums(archive) : std::vector<FileSums>();
   ArchiveNames names = ReadNames(archive, codePage);
-  if (parsed.Has("--json")) PrintJson(archive, names, codePage);
-  else PrintText(archive, names, codePage);
+  if (parsed.Has("--json")) PrintJson(archive, names, codePage, sums);
+  else PrintText(archive, names, codePage, sums);
   ReportUnreadable("list", names);
   if (size_t unsafe = CountUnsafe(names))
     fprintf(stderr, "dolm: list: '%s' holds %zu stored name(s) that are unsafe to extract\n",

@@ -20,8 +20,8 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  pack -o OUT [options] INPUT...   pack files and folders into a self-extractor\n"
-    "  list FILE [--json]               show the stored options and files\n"
-    "  test FILE                        check every byte of the archive\n"
+    "  list FILE [--json] [--checksums] show the stored options and files\n"
+    "  test FILE [--json]               check every byte of the archive\n"
     "  extract FILE [-C DIR] [options]  extract the stored files on this machine\n"
     "  restub IN -o OUT [options]       join the archive of IN to another stub\n"
     "\n"
@@ -64,6 +64,11 @@ int main(int argc, char** argv) {
              "This is free software: you are free to change and redistribute it.\n"
              "There is NO WARRANTY, to the extent permitted by law.\n",
              DOLM_VERSION);
+      return tool::kExitOk;
+    }
+    // Hidden: the build writes the installed completion script with it.
+    if (command == "--bash-completion") {
+      fputs(tool::BashCompletion().c_str(), stdout);
       return tool::kExitOk;
     }
     if (command == "restub") return tool::RestubCommand(args);

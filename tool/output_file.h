@@ -10,6 +10,8 @@
 namespace tool {
 
 std::string FindStub(const std::string& choice);  // kind or path; UsageError for a wrong kind
+// What --stub takes, for the shell completion.
+constexpr char kStubWords[] = "win32 win64 linux FILE";
 packer::Bytes ReadStubImage(const std::string& path);
 // Refuses "-", an output that is not a regular file and a planted OUT.part.
 void CheckOutputPath(const std::string& out);

@@ -45,6 +45,7 @@ const char kPackHelp[] =
     "                          4096K 8192K (default: the smallest that holds all\n"
     "                          data, at most 2048K)\n"
     "  --level N               compression level 1 (fast) to 9 (small); default 6\n"
+    "  -h, --help              show this text\n"
     "Selecting inputs:\n"
     "  -C, --directory DIR     take the inputs that follow relative to DIR (repeatable;\n"
     "                          a relative DIR is taken from the previous one)\n"
@@ -85,7 +86,6 @@ const char kPackHelp[] =
     "                          ProductVersion or Comments\n"
     "  --execution-level LEVEL asInvoker, highestAvailable or requireAdministrator\n"
     "                          (an application manifest; none without it)\n"
-    "  -h, --help              show this text\n"
     "\n"
     "How the arguments reach the program: the self-extractor starts it with the\n"
     "command line '\"FOLDER\\FILE\" ARGS '. A Windows program receives that text\n"
@@ -104,14 +104,6 @@ const char kPackHelp[] =
     "Stored times are the files' modification times, capped by SOURCE_DATE_EPOCH\n"
     "when it is set; the same inputs and options give the same bytes.\n";
 
-const std::vector<OptionDef> kPackOptions = {
-    {"--output", "-o", true},      {"--stub", "", true},
-    {"--window", "", true},        {"--level", "", true},
-    {"--directory", "-C", true},   {"--files-from", "-T", true},
-    {"--exclude", "", true},       {"--no-follow", "", false},
-    {"--icon", "", true},          {"--version-info", "", true},
-    {"--execution-level", "", true}, {"--help", "-h", false},
-};
 
 constexpr unsigned kMaxNameLength = 255;  // one byte in the file entry
 // The stub reserves two buffers of 276 bytes a file for the list of files and
@@ -198,10 +190,24 @@ uint64_t CheckInputs(const std::vector<InputFile>& inputs, const StoredOptions& 
 
 }  // namespace
 
-int PackCommand(const std::vector<std::string>& args) {
-  std::vector<OptionDef> defs = kPackOptions;
+std::vector<OptionDef> PackOptions() {
+  std::string windows;
+  for (int index = 0; index < static_cast<int>(kProfileCount); ++index)
+    windows += (index ? " " : "") + std::to_string(WindowKibOf(index)) + "K";
+  std::vector<OptionDef> defs = {
+      {"--output", "-o", true, "FILE"},  {"--stub", "", true, kStubWords},
+      {"--window", "", true, windows},   {"--level", "", true, "1 2 3 4 5 6 7 8 9"},
+      {"--directory", "-C", true, "DIR"}, {"--files-from", "-T", true, "FILE"},
+      {"--exclude", "", true},           {"--no-follow", "", false},
+      {"--help", "-h", false},
+  };
   defs.insert(defs.end(), kStoredOptionDefs.begin(), kStoredOptionDefs.end());
-  ParsedArgs parsed = ParseArgs(args, defs);
+  defs.insert(defs.end(), kBrandingOptionDefs.begin(), kBrandingOptionDefs.end());
+  return defs;
+}
+
+int PackCommand(const std::vector<std::string>& args) {
+  ParsedArgs parsed = ParseArgs(args, PackOptions());
   if (parsed.Has("--help")) {
     fputs(kPackHelp, stdout);
     return kExitOk;

@@ -45,13 +45,18 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+long FindExecuteStored(const std::string& exec, const std::vector<std::string>& names, bool flat) {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (Fold(ExtractedName(names[i], flat)) == Fold(exec)) return static_cast<long>(i);
+  return -1;
+}
+
 void CheckExecuteStored(const std::string& exec, const std::vector<std::string>& names, bool flat) {
-  if (exec.empty()) return;
+  if (exec.empty() || FindExecuteStored(exec, names, flat) >= 0) return;
   std::string wanted = Fold(exec);
   std::vector<std::pair<size_t, std::string>> ranked;
   for (const auto& name : names) {
     std::string extracted = ExtractedName(name, flat);
-    if (Fold(extracted) == wanted) return;
     ranked.emplace_back(EditDistance(Fold(extracted), wanted), extracted);
   }
   std::stable_sort(ranked.begin(), ranked.end(),

@@ -123,13 +123,20 @@ uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool brande
   output.Append(image);
   uint64_t archive = 0;
   InputReader reader(inputs);
-  const packer::DataSource source = [&reader](uint8_t* into, size_t size) { return reader.Read(into, size); };
+  // Progress counts the input read: the coder reads at most about two windows
+  // ahead of what it has coded, and a run of equal bytes is coded in long
+  // steps that a count of coded bytes would show as a stall.
+  const packer::DataSource source = [&reader, done](uint8_t* into, size_t size) {
+    size_t got = reader.Read(into, size);
+    if (done != nullptr) *done += got;
+    return got;
+  };
   const packer::BlockSink sink = [&](const packer::Bytes& piece) {
     if (branded) checksum.Add(piece.data(), piece.size());
     output.Append(piece);
     archive += piece.size();
   };
-  packer::WriteArchive(entries, packer::WriteOptionBlock(stored), profile, level, source, sink, done);
+  packer::WriteArchive(entries, packer::WriteOptionBlock(stored), profile, level, source, sink);
   reader.Finish();
   if (branded && packer::SetPeChecksum(image, checksum.Value())) output.Rewrite(image);
   return archive;

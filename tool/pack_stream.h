@@ -18,7 +18,8 @@ std::vector<packer::FileEntry> FileList(const std::vector<InputFile>& inputs,
 // Writes `image` and the archive to `output`, reading the inputs one at a
 // time while the data blocks are written; a branded image gets the PE
 // checksum of the whole file. Throws Failure naming an input that changed
-// since it was selected. Returns the archive's length.
+// since it was selected. Returns the archive's length. `done` counts the
+// input bytes read so far (for the progress line).
 uint64_t WriteSelfExtractor(OutputFile& output, packer::Bytes image, bool branded,
                             const std::vector<InputFile>& inputs,
                             const std::vector<packer::FileEntry>& entries,

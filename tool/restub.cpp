@@ -4,14 +4,19 @@
 // the option flags; bytes after the last block (a signature) are dropped.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
 #include "container/container.h"
 #include "format/format.h"
+#include "packer/pe_resources.h"
 #include "startup/startup.h"
 #include "tool/archive_walk.h"
+#include "tool/brand.h"
 #include "tool/commands.h"
+#include "tool/display.h"
 #include "tool/output_file.h"
 #include "tool/pack_checks.h"
 #include "tool/progress.h"
@@ -23,13 +28,16 @@ namespace tool {
 namespace {
 
 const char kRestubHelp[] =
-    "Usage: dolm restub IN -o OUT [--stub KIND|PATH] [stored-option flags]\n"
+    "Usage: dolm restub IN -o OUT [--stub KIND|PATH] [stored-option flags] [branding]\n"
     "\n"
     "Joins the archive of the self-extractor IN to another stub, without\n"
     "unpacking it: the archive from its archive header to its last data block is\n"
     "copied byte for byte. The stored options are IN's, changed by the flags\n"
     "given (the same as 'dolm pack' takes). Bytes after the last block, such as\n"
-    "a signature, are not carried over.\n"
+    "a signature, are not carried over. Between Windows stubs, the icon, version\n"
+    "information and manifest of IN's stub go to the new one; the branding\n"
+    "options replace them. The Linux stub has none of them, and it warns when\n"
+    "the execute file is a Windows program, which it cannot start.\n"
     "\n"
     "  -o, --output OUT        the self-extractor to write (also -oOUT, --output=OUT)\n"
     "  --stub KIND|PATH        win32 (default), win64, linux, or the path of a stub\n"
@@ -38,10 +46,14 @@ const char kRestubHelp[] =
     "  --prompt, --silent, --ignore-errors\n"
     "                          change the stored option of that name (see\n"
     "                          'dolm pack --help'); --exec alone clears the arguments\n"
+    "  --codepage N            the code page --exec, --args and --temp are stored\n"
+    "                          in (default 1252): that of IN's names. The stored\n"
+    "                          names are copied as they are, so --codepage alone is\n"
+    "                          refused; pack again to store them in another one\n"
+    "  --icon FILE.ico, --version-info NAME=VALUE, --execution-level LEVEL\n"
+    "                          replace IN's icon, version text or manifest (Windows\n"
+    "                          stubs only; see 'dolm pack --help')\n"
     "  -h, --help              show this text\n";
-
-const std::vector<OptionDef> kRestubOptions = {
-    {"--output", "-o", true}, {"--stub", "", true}, {"--help", "-h", false}};
 
 // The largest self-extractor pack writes: stub, option block and at most
 // 2 GiB of data; anything larger is not one of ours.
@@ -78,21 +90,93 @@ std::vector<std::string> NamesIn(const std::string& path) {
   return names;
 }
 
+// Collects the first two bytes of the file `wanted` and then halts the expansion.
+struct HeadOutput {
+  uint32_t wanted;
+  bool open = false;
+  std::string head;
+};
+
+Result OpenHead(void* self, uint32_t index, const FileRecord&, bool* write) {
+  static_cast<HeadOutput*>(self)->open = index == static_cast<HeadOutput*>(self)->wanted;
+  *write = true;
+  return kOk;
+}
+
+Result WriteHead(void* self, const uint8_t* bytes, uint32_t count) {
+  HeadOutput* out = static_cast<HeadOutput*>(self);
+  if (!out->open) return kOk;
+  out->head.append(reinterpret_cast<const char*>(bytes), std::min<size_t>(count, 2 - out->head.size()));
+  return out->head.size() < 2 ? kOk : Result{kSilentFailure};
+}
+
+Result FinishHead(void* self, uint32_t, const FileRecord&, bool) {
+  // A file shorter than two bytes ends the search too.
+  return static_cast<HeadOutput*>(self)->open ? Result{kSilentFailure} : kOk;
+}
+
+void RemoveNothing(void*) {}
+
+// The first two bytes of stored file `index`, expanding as far as it.
+std::string HeadOfStoredFile(const std::string& path, uint32_t index) {
+  std::unique_ptr<StubRun> run(new StubRun());
+  HeadOutput output{index, false, ""};
+  if (OpenForInspection(run.get(), path.c_str(), true).ok())
+    (void)ExpandInto(run.get(), OutputSink{&output, OpenHead, WriteHead, FinishHead, RemoveNothing});
+  EndInspection(run.get());
+  return output.head;
+}
+
+// The Linux stub starts the execute file with execv: it warns when that file
+// is a Windows program by its name or by the "MZ" its image starts with.
+void WarnWindowsProgram(const std::string& in, const StoredOptions& stored) {
+  std::string exec = stored.execFile;
+  if (exec.empty()) return;
+  std::string lower = exec;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  bool windows = false;
+  for (const char* ending : {".exe", ".com", ".bat", ".cmd"})
+    windows = windows || (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ending) == 0);
+  if (!windows) {
+    long index = FindExecuteStored(exec, NamesIn(in), OptionField(stored.record.optionWord, kRecreateOriginalFolders) == 0);
+    windows = index >= 0 && HeadOfStoredFile(in, static_cast<uint32_t>(index)) == "MZ";
+  }
+  if (windows)
+    fprintf(stderr, "dolm: restub: warning: the execute file '%s' is a Windows program, which the Linux "
+                    "stub will not start; --exec chooses another (or --exec '' none)\n", Shown(exec).c_str());
+}
+
+// --codepage only says how the texts given here are stored: the names inside
+// the copied archive keep their bytes, so alone it would change nothing.
+void CheckCodePageUse(const ParsedArgs& parsed) {
+  if (parsed.Has("--codepage") && !parsed.Has("--exec") && !parsed.Has("--args") && !parsed.Has("--temp"))
+    throw UsageError("restub copies the stored names as they are and cannot convert them to another code "
+                     "page; --codepage only says how --exec, --args and --temp are stored. Pack again "
+                     "with --codepage to store the names in another code page");
+}
+
 }  // namespace
 
-int RestubCommand(const std::vector<std::string>& args) {
-  std::vector<OptionDef> defs = kRestubOptions;
+std::vector<OptionDef> RestubOptions() {
+  std::vector<OptionDef> defs = {
+      {"--output", "-o", true, "FILE"}, {"--stub", "", true, kStubWords}, {"--help", "-h", false}};
   defs.insert(defs.end(), kStoredOptionDefs.begin(), kStoredOptionDefs.end());
-  ParsedArgs parsed = ParseArgs(args, defs);
+  defs.insert(defs.end(), kBrandingOptionDefs.begin(), kBrandingOptionDefs.end());
+  return defs;
+}
+
+int RestubCommand(const std::vector<std::string>& args) {
+  ParsedArgs parsed = ParseArgs(args, RestubOptions());
   if (parsed.Has("--help")) {
     fputs(kRestubHelp, stdout);
     return kExitOk;
   }
+  CheckCodePageUse(parsed);
   if (parsed.operands.size() != 1) throw UsageError("restub needs exactly one input self-extractor");
   const std::string in = parsed.operands[0];
   const std::string out = parsed.Value("--output");
   if (out.empty()) throw UsageError("restub needs the output file: -o OUT");
-  const packer::Bytes image = ReadStubImage(FindStub(parsed.Value("--stub", "win32")));
+  const std::string stubChoice = parsed.Value("--stub", "win32"), stubPath = FindStub(stubChoice);
   CheckOutputPath(out);
   struct stat inStat;
   if (stat(in.c_str(), &inStat) != 0) throw Failure("cannot read '" + in + "': " + Errno());
@@ -102,17 +186,27 @@ int RestubCommand(const std::vector<std::string>& args) {
   const uint64_t headerStart = ReadStoredOptions(in, stored);
   const packer::Bytes original = ReadSelfExtractor(in);
   const ArchiveLayout layout = WalkArchive(original, headerStart, in);
+  // IN's stub image ends where its option block begins (the block as read, before the flags change it).
+  const uint64_t stubEnd = OptionBlockStart(headerStart, stored.record);
+  const packer::Bytes oldImage(original.begin(), original.begin() + static_cast<long>(stubEnd <= headerStart ? stubEnd : 0));
   // Only what the flags change is checked: IN's own texts are carried as the stub reads them.
   ParsedArgs changes;
   for (const auto& option : parsed.options)
-    if (option.first != "--output" && option.first != "--stub") changes.options.push_back(option);
+    if (option.first != "--output" && option.first != "--stub" && option.first != "--icon" &&
+        option.first != "--version-info" && option.first != "--execution-level")
+      changes.options.push_back(option);
   if (!changes.options.empty()) ApplyStoredFlags(changes, stored);
   if (parsed.Has("--exec"))
     CheckExecuteStored(stored.execFile, NamesIn(in), OptionField(stored.record.optionWord, kRecreateOriginalFolders) == 0);
 
+  bool branded = false;
+  packer::Bytes image = RestubImage(parsed, stubChoice, stubPath, oldImage, in, &branded);
+  if (packer::IsElfImage(image)) WarnWindowsProgram(in, stored);
+
   packer::Bytes archive = packer::WriteOptionBlock(stored);
   archive.insert(archive.end(), original.begin() + static_cast<long>(layout.headerStart),
                  original.begin() + static_cast<long>(layout.end));
+  if (branded) packer::SetPeChecksum(image, archive);
   uint64_t dropped = original.size() - layout.end;
   OutputFile output(out);
   uint64_t written = output.Commit(image, archive);

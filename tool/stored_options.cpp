@@ -7,6 +7,7 @@
 #include "format/format.h"
 #include "tool/codepage.h"
 #include "tool/stored_options.h"
+#include "tool/util.h"
 
 namespace tool {
 
@@ -69,7 +70,7 @@ const std::vector<OptionDef> kStoredOptionDefs = {
     {"--recreate-folders", "", false}, {"--flat", "", false},
     {"--delete-when-done", "", false}, {"--prompt", "", false},
     {"--silent", "", false},          {"--ignore-errors", "", false},
-    {"--codepage", "", true},
+    {"--codepage", "", true, CodePageWords()},
 };
 
 StoredOptions DefaultStoredOptions() {

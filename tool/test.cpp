@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "format/format.h"
+#include "tool/checksums.h"
+#include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/inspect.h"
 #include "tool/progress.h"
@@ -12,25 +14,22 @@ namespace tool {
 namespace {
 
 const char kTestHelp[] =
-    "Usage: dolm test FILE\n"
+    "Usage: dolm test FILE [--json]\n"
     "\n"
     "Reads and checks the whole archive: the archive header, the list of files,\n"
     "every data block and the full expansion, without writing anything. Reports\n"
     "the first damage with its error number, message and byte offset. Exit code\n"
     "0 only when the archive is whole and every stored name is safe.\n"
     "\n"
+    "  --json         print the verdict as one JSON object on standard output\n"
+    "                 (\"whole\", \"safe\", \"error\", the counts and the unsafe\n"
+    "                 names), whatever it is; the exit code stays the same\n"
     "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
     "                 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help     show this text\n";
 
-}  // namespace
-
-int TestCommand(const std::vector<std::string>& args) {
-  ParsedArgs parsed = ParseArgs(args, {{"--codepage", "", true}, {"--help", "-h", false}});
-  if (HelpShown(parsed, kTestHelp)) return kExitOk;
-  std::string path = OneOperand(parsed, "test");
-  int codePage = ReadingCodePage(parsed);
-  Archive archive;
+// Reads and expands every block; returns the bytes after the last one.
+uint64_t CheckWhole(Archive& archive, const std::string& path) {
   OpenIntact(&archive, path, Reading::kData);
   // Every block is read, checked and expanded through the stub's own window
   // logic into an output that writes nothing.
@@ -39,25 +38,65 @@ int TestCommand(const std::vector<std::string>& args) {
     ProgressLine progress([&] { return ProgressText("testing", archive); });
     checked = ExpandInto(archive.run.get(), NullSink());
   }
-  const uint64_t expected = TotalSize(archive);
-  if (!checked.ok()) {
-    std::string detail;
-    const uint64_t produced = archive.run->expansion.produced;
-    // More data than the files take is not expanded to its end.
-    if (checked.error == kErrorInconsistent && produced > expected)
-      detail = " (the data holds more than the " + std::to_string(expected) + " bytes of the files)";
-    else if (checked.error == kErrorEndOfArchive || checked.error == kErrorInconsistent)
-      detail = " (the data holds " + std::to_string(produced) + " bytes, the files " + std::to_string(expected) + ")";
-    throw Failure(Describe(archive) + detail + SubjectDetail(archive));
-  }
+  if (!checked.ok()) throw Failure(Describe(archive) + ExpansionDetail(archive, checked));
   long end = ftell(archive.run->archive.file);
-  printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", Shown(path).c_str(),
-         CountText(Files(archive).count, "file").c_str(),
-         static_cast<unsigned long long>(expected), WindowKibOf(archive.profile));
-  if (end >= 0 && static_cast<uint64_t>(end) < archive.fileSize)
-    printf("%llu bytes after the last block (for example a signature) are not part of it\n",
-           static_cast<unsigned long long>(archive.fileSize - static_cast<uint64_t>(end)));
-  ArchiveNames names = ReadNames(archive, codePage);
+  return end >= 0 && static_cast<uint64_t>(end) < archive.fileSize ? archive.fileSize - static_cast<uint64_t>(end) : 0;
+}
+
+void PrintJson(const Archive& archive, const std::string& path, const std::string& error,
+               const ArchiveNames& names, uint64_t trailing) {
+  printf("{\n  \"archive\": %s,\n  \"whole\": %s,\n  \"safe\": %s,\n  \"error\": %s", JsonString(path).c_str(),
+         error.empty() ? "true" : "false", error.empty() && CountUnsafe(names) == 0 ? "true" : "false",
+         error.empty() ? "null" : JsonString(error).c_str());
+  if (error.empty()) {
+    printf(",\n  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"profile\": \"%uK\",\n  \"bytesAfterLastBlock\": %llu",
+           Files(archive).count, static_cast<unsigned long long>(TotalSize(archive)), WindowKibOf(archive.profile),
+           static_cast<unsigned long long>(trailing));
+    printf(",\n  \"unsafeNames\": [");
+    bool first = true;
+    for (const NameProblem& problem : names.problems) {
+      const NameInArchive name = names[problem.index];
+      printf("%s\n    {%s, \"problem\": %s}", first ? "" : ",", JsonName(name).c_str(), JsonString(name.problem).c_str());
+      first = false;
+    }
+    printf("%s]", first ? "" : "\n  ");
+  }
+  printf("\n}\n");
+}
+
+}  // namespace
+
+std::vector<OptionDef> TestOptions() {
+  return {{"--json", "", false}, {"--codepage", "", true, CodePageWords()}, {"--help", "-h", false}};
+}
+
+int TestCommand(const std::vector<std::string>& args) {
+  ParsedArgs parsed = ParseArgs(args, TestOptions());
+  if (HelpShown(parsed, kTestHelp)) return kExitOk;
+  std::string path = OneOperand(parsed, "test");
+  int codePage = ReadingCodePage(parsed);
+  const bool json = parsed.Has("--json");
+  Archive archive;
+  std::string error;
+  uint64_t trailing = 0;
+  try {
+    trailing = CheckWhole(archive, path);
+  } catch (const Failure& failure) {
+    if (!json) throw;
+    error = failure.what();
+  }
+  const ArchiveNames names = error.empty() ? ReadNames(archive, codePage) : ArchiveNames();
+  if (json) {
+    PrintJson(archive, path, error, names, trailing);
+    if (!error.empty()) throw Failure(error);
+  } else {
+    printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", Shown(path).c_str(),
+           CountText(Files(archive).count, "file").c_str(), static_cast<unsigned long long>(TotalSize(archive)),
+           WindowKibOf(archive.profile));
+    if (trailing > 0)
+      printf("%llu bytes after the last block (for example a signature) are not part of it\n",
+             static_cast<unsigned long long>(trailing));
+  }
   if (CountUnsafe(names) == 0) return kExitOk;
   size_t shown = 0;
   for (auto problem = names.problems.begin(); problem != names.problems.end() && shown++ < kNamesShown; ++problem) {

@@ -40,6 +40,10 @@ struct OptionDef {
   std::string name;   // "--level"
   std::string alias;  // "-l", or empty
   bool takesValue;
+  // What the shell completion offers for the value: the words it takes, with
+  // FILE for file names and DIR for folder names ("win32 win64 linux FILE");
+  // empty for free text.
+  std::string values = "";
 };
 struct ParsedArgs {
   std::vector<std::pair<std::string, std::string>> options;  // in order, by long name
