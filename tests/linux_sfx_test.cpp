@@ -19,6 +19,8 @@ namespace {
 using packer::Bytes;
 using packer::PackFile;
 
+const uint32_t kDeleteWhenDone = kOverwriteKeepRecreate | OptionWord({kDeleteSFXwhenDone});
+
 // A self-extractor in a fresh folder; returns its path.
 std::string MakeSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
                     uint32_t word = OptionWord({kKeepOriginalFileAttrib, kRecreateOriginalFolders})) {
@@ -159,7 +161,7 @@ TEST(LinuxSfx, ProgramsComeOutExecutableAndRunOnNoexecFolders) {
 TEST(LinuxSfx, CtrlCWhileTheProgramRunsStillCleansUp) {
   const std::string dir = MakeTempDir("sigint");
   const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch " + dir + "/started\nsleep 5\n"), 0, 0x20},
-                                        {"data.txt", TextLikeBytes(1000, 4), 0, 0x20}}, "go.sh", 0x055);
+                                        {"data.txt", TextLikeBytes(1000, 4), 0, 0x20}}, "go.sh", kDeleteWhenDone);
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
@@ -179,7 +181,7 @@ TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
   const std::string dir = MakeTempDir("relative");
   mkdir((dir + "/elsewhere").c_str(), 0755);
   const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch made-by-go\n"), 0, 0x20},
-                                        {"a.txt", Text("a"), 0, 0x20}}, "go.sh", 0x055);
+                                        {"a.txt", Text("a"), 0, 0x20}}, "go.sh", kDeleteWhenDone);
   RunResult r = RunProgram({"../sfx", "out"}, "", dir + "/elsewhere");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(FolderEntries(dir + "/elsewhere/out"), std::vector<std::string>{"made-by-go"})
