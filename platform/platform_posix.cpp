@@ -17,16 +17,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "format/stored_names.h"
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
-#include "platform/stored_names.h"
 #include "resources/string_table.h"
 
 namespace {
 
 // Copies a path in the stub's form into out with every backslash turned into
 // a slash and each name made UTF-8 by the stored-name rule
-// (platform/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
+// (format/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
 bool HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
   char slashed[PATH_MAX];

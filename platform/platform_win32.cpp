@@ -54,6 +54,11 @@ void SetAnswer(int letter) {
   if (gWin32.answer) *gWin32.answer = letter;
 }
 
+// The answer that each button of "Overwrite file" gives; 0 for other controls.
+char AnswerOfButton(WORD id) {
+  return id == ID_OW_YES ? 'Y' : id == ID_OW_YES_TO_ALL ? 'A' : id == ID_OW_NO ? 'N' : id == ID_OW_CANCEL ? 'C' : 0;
+}
+
 // Dialog procedure of "Overwrite file"; it returns 0 for every message, so
 // the dialog manager does its default handling throughout.
 INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -67,25 +72,9 @@ INT_PTR CALLBACK OverwriteDialogProc(HWND dialog, UINT message, WPARAM wParam, L
       }
       break;
     case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case ID_OW_YES:
-          SetAnswer('Y');
-          EndDialog(dialog, 0);
-          break;
-        case ID_OW_YES_TO_ALL:
-          SetAnswer('A');
-          EndDialog(dialog, 0);
-          break;
-        case ID_OW_NO:
-          SetAnswer('N');
-          EndDialog(dialog, 0);
-          break;
-        case ID_OW_CANCEL:
-          SetAnswer('C');
-          EndDialog(dialog, 0);
-          break;
-        default:
-          break;
+      if (const char answer = AnswerOfButton(LOWORD(wParam))) {
+        SetAnswer(answer);
+        EndDialog(dialog, 0);
       }
       break;
     case WM_CLOSE:

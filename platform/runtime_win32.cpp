@@ -82,70 +82,93 @@ int ReadNumber(const char** format, va_list* args) {
   return n;
 }
 
-void FormatOne(Sink* sink, const char** format, va_list* args) {
+// What a conversion asks for besides its letter.
+struct Spec {
   bool left = false, plus = false, blank = false;
   char pad = ' ';
+  int width = 0;
+  int precision = -1;
+  int longs = 0;  // 0 int, 1 long, 2 long long, 3 size_t/pointer-sized
+};
+
+// Reads flags, width, precision and length up to the conversion letter.
+Spec ReadSpec(const char** format, va_list* args) {
+  Spec spec;
   for (;; ++*format) {
-    if (**format == '-') left = true;
-    else if (**format == '0') pad = '0';
-    else if (**format == '+') plus = true;
-    else if (**format == ' ') blank = true;
+    if (**format == '-') spec.left = true;
+    else if (**format == '0') spec.pad = '0';
+    else if (**format == '+') spec.plus = true;
+    else if (**format == ' ') spec.blank = true;
     else if (**format != '#') break;
   }
-  int width = ReadNumber(format, args);
-  if (width < 0) left = true, width = -width;
-  int precision = -1;
+  spec.width = ReadNumber(format, args);
+  if (spec.width < 0) spec.left = true, spec.width = -spec.width;
   if (**format == '.') {
     ++*format;
-    precision = ReadNumber(format, args);
+    spec.precision = ReadNumber(format, args);
   }
-  int longs = 0;  // 0 int, 1 long, 2 long long, 3 size_t/pointer-sized
   while (**format == 'l' || **format == 'h' || **format == 'z' || **format == 'j' || **format == 't') {
     const char m = *(*format)++;
-    longs = m == 'l' ? longs + 1 : m == 'h' ? longs : m == 'j' ? 2 : 3;
+    spec.longs = m == 'l' ? spec.longs + 1 : m == 'h' ? spec.longs : m == 'j' ? 2 : 3;
   }
-  const char conversion = *(*format)++;
+  return spec;
+}
+
+void PutText(Sink* sink, const Spec& spec, const char* text) {
+  if (text == nullptr) text = "(null)";
+  size_t count = 0;
+  while (text[count] != '\0' && (spec.precision < 0 || count < static_cast<size_t>(spec.precision))) ++count;
+  PutPadded(sink, text, count, spec.width, spec.left, ' ');
+}
+
+void PutSigned(Sink* sink, const Spec& spec, va_list* args) {
+  long long value = spec.longs == 0 ? va_arg(*args, int) : spec.longs == 1 ? va_arg(*args, long)
+                  : spec.longs == 2 ? va_arg(*args, long long) : va_arg(*args, ptrdiff_t);
+  const bool negative = value < 0;
   char buf[24];
   char* end = buf + sizeof buf;
+  char* p = FormatNumber(end, negative ? 0ull - static_cast<unsigned long long>(value)
+                                        : static_cast<unsigned long long>(value), 10, false, spec.precision);
+  if (negative) *--p = '-';
+  else if (spec.plus) *--p = '+';
+  else if (spec.blank) *--p = ' ';
+  PutPadded(sink, p, static_cast<size_t>(end - p), spec.width, spec.left, spec.precision >= 0 ? ' ' : spec.pad);
+}
+
+// %u %x %X and %p (the pointer as all its hex digits).
+void PutUnsigned(Sink* sink, Spec spec, char conversion, va_list* args) {
+  unsigned long long value = conversion == 'p' ? reinterpret_cast<uintptr_t>(va_arg(*args, void*))
+                           : spec.longs == 0 ? va_arg(*args, unsigned) : spec.longs == 1 ? va_arg(*args, unsigned long)
+                           : spec.longs == 2 ? va_arg(*args, unsigned long long) : va_arg(*args, size_t);
+  if (conversion == 'p') spec.precision = 2 * static_cast<int>(sizeof(void*));
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = FormatNumber(end, value, conversion == 'u' ? 10 : 16, conversion != 'x', spec.precision);
+  PutPadded(sink, p, static_cast<size_t>(end - p), spec.width, spec.left, spec.precision >= 0 ? ' ' : spec.pad);
+}
+
+void FormatOne(Sink* sink, const char** format, va_list* args) {
+  const Spec spec = ReadSpec(format, args);
+  const char conversion = *(*format)++;
   switch (conversion) {
-    case 's': {
-      const char* text = va_arg(*args, const char*);
-      if (text == nullptr) text = "(null)";
-      size_t count = 0;
-      while (text[count] != '\0' && (precision < 0 || count < static_cast<size_t>(precision))) ++count;
-      PutPadded(sink, text, count, width, left, ' ');
+    case 's':
+      PutText(sink, spec, va_arg(*args, const char*));
       return;
-    }
     case 'c': {
       const char c = static_cast<char>(va_arg(*args, int));
-      PutPadded(sink, &c, 1, width, left, ' ');
+      PutPadded(sink, &c, 1, spec.width, spec.left, ' ');
       return;
     }
     case 'd':
-    case 'i': {
-      long long value = longs == 0 ? va_arg(*args, int) : longs == 1 ? va_arg(*args, long)
-                      : longs == 2 ? va_arg(*args, long long) : va_arg(*args, ptrdiff_t);
-      const bool negative = value < 0;
-      char* p = FormatNumber(end, negative ? 0ull - static_cast<unsigned long long>(value)
-                                            : static_cast<unsigned long long>(value), 10, false, precision);
-      if (negative) *--p = '-';
-      else if (plus) *--p = '+';
-      else if (blank) *--p = ' ';
-      PutPadded(sink, p, static_cast<size_t>(end - p), width, left, precision >= 0 ? ' ' : pad);
+    case 'i':
+      PutSigned(sink, spec, args);
       return;
-    }
     case 'u':
     case 'x':
     case 'X':
-    case 'p': {
-      unsigned long long value = conversion == 'p' ? reinterpret_cast<uintptr_t>(va_arg(*args, void*))
-                               : longs == 0 ? va_arg(*args, unsigned) : longs == 1 ? va_arg(*args, unsigned long)
-                               : longs == 2 ? va_arg(*args, unsigned long long) : va_arg(*args, size_t);
-      if (conversion == 'p') precision = 2 * static_cast<int>(sizeof(void*));
-      char* p = FormatNumber(end, value, conversion == 'u' ? 10 : 16, conversion != 'x', precision);
-      PutPadded(sink, p, static_cast<size_t>(end - p), width, left, precision >= 0 ? ' ' : pad);
+    case 'p':
+      PutUnsigned(sink, spec, conversion, args);
       return;
-    }
     case '\0':
       --*format;  // a lone '%' at the end
       return;

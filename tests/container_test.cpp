@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "container/container.h"
 #include "format/format.h"
@@ -17,8 +18,7 @@ namespace {
 using packer::Bytes;
 
 const std::string kSignature = DOLM_OVERLAY_SIGNATURE;
-
-Bytes Join(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
+const uint32_t kWord = kOverwriteKeepRecreate | OptionWord({kPromptUserForOptions});  // stored as 15 01 00 00
 
 // A stand-in stub image: filler with one signature copy (and its zero) inside.
 Bytes FakeImage(size_t before = 3000, size_t after = 700) {
@@ -27,7 +27,7 @@ Bytes FakeImage(size_t before = 3000, size_t after = 700) {
 
 Bytes Front(const std::string& tempFolder = "", const std::string& execText = "\"[setup.exe]\"", uint8_t profile = 6) {
   const auto header = packer::MakeArchiveHeader(profile);
-  return Join(packer::WriteOptionBlock(0x115, tempFolder, execText), Bytes(header.begin(), header.end()));
+  return Join(packer::WriteOptionBlock(kWord, tempFolder, execText), Bytes(header.begin(), header.end()));
 }
 
 // Image and tail as the archive file of a run that has not located anything.
@@ -60,9 +60,12 @@ TEST(ArchiveFront, SampleBytesAndAppendingToAStub) {
     std::remove(out.c_str());
     const std::string error = AppendToStub(dir + "/stub", front, out);
     struct stat st;
-    ASSERT_TRUE(error.empty() == accepted && (stat(out.c_str(), &st) == 0) == accepted) << error;
+    ASSERT_EQ(error.empty(), accepted) << error;
+    ASSERT_EQ(stat(out.c_str(), &st) == 0, accepted) << error;
     EXPECT_FALSE(PathExists(out + ".part"));
-    if (accepted) EXPECT_TRUE((st.st_mode & S_IXUSR) && ReadFileBytes(out) == Join(image, front));
+    if (!accepted) continue;
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    EXPECT_EQ(ReadFileBytes(out), Join(image, front));
   }
 }
 
@@ -72,15 +75,17 @@ TEST(LocateArchive, FindsTheSecondSignatureAndLoadsTheOptionsOnce) {
   Opened f(image, Join(front, {0x0D}));  // a first byte behind the header
   ASSERT_TRUE(ReadArchiveSettings(&f.archive, &f.options, &f.faults).ok());
   const long p = static_cast<long>(image.size() + front.size() - 36);
-  EXPECT_TRUE(f.archive.optionBlockPos == p && std::ftell(f.archive.file) == p);
+  EXPECT_EQ(std::tuple(f.archive.optionBlockPos, std::ftell(f.archive.file)), std::tuple(p, p));
   EXPECT_EQ(std::string(f.options.tempFolder) + "|" + f.options.execFile + "|" + f.options.execArgs,
             "C:\\TEMP\\|tools\\setup.exe|/q /r");
-  EXPECT_TRUE(f.options.record.optionWord == 0x115 && SolidFlagOf(f.archive.header) == 1 &&
-              ProfileIndexOf(f.archive.header) == 3);
+  EXPECT_EQ(std::tuple(f.options.record.optionWord, SolidFlagOf(f.archive.header), ProfileIndexOf(f.archive.header)),
+            std::tuple(kWord, 1, 3));
   // Later locates only seek: the option block is not read again.
   std::strcpy(f.options.execFile, "changed");
-  ASSERT_TRUE(CheckArchiveHeader(&f.archive, &f.options, &f.faults).ok() && std::ftell(f.archive.file) == p + 36);
-  ASSERT_TRUE(LocateArchive(&f.archive, &f.options, &f.faults).ok() && std::ftell(f.archive.file) == p);
+  ASSERT_EQ(CheckArchiveHeader(&f.archive, &f.options, &f.faults).error, kNoError);
+  ASSERT_EQ(std::ftell(f.archive.file), p + 36);
+  ASSERT_EQ(LocateArchive(&f.archive, &f.options, &f.faults).error, kNoError);
+  ASSERT_EQ(std::ftell(f.archive.file), p);
   EXPECT_STREQ(f.options.execFile, "changed");
 }
 
@@ -105,7 +110,7 @@ TEST(LocateArchive, DamagedFrontsGiveTheirErrorAndOffset) {
   for (const auto& c : cases) {
     Opened f(c.image, c.tail);
     EXPECT_EQ(ReadArchiveSettings(&f.archive, &f.options, &f.faults).error, c.error) << c.what;
-    EXPECT_TRUE(f.faults.first.error == c.error && f.faults.first.offset == c.offset) << c.what;
+    EXPECT_EQ(std::tuple(f.faults.first.error, f.faults.first.offset), std::tuple(c.error, c.offset)) << c.what;
   }
 }
 
@@ -113,16 +118,19 @@ TEST(LinuxStub, RunWithoutFolderExtractsIntoAPrivateFolderBelowTheTemporaryFolde
   const std::string stub = StubPath("dolmsfx-linux"), dir = MakeTempDir("run");
   if (ReadFileBytes(stub).size() > kMaxArchiveStart) GTEST_SKIP() << "this build's stub is too large (sanitizers)";
   packer::PackFile file{"docs\\" DOLM_TEMP_MARKER "readme.txt", TextLikeBytes(5000, 4), 0, 0x20};
-  ASSERT_EQ(AppendToStub(stub, packer::BuildArchive({file}, packer::WriteOptionBlock(0x10, "", ""), 0, 1), dir + "/pack"), "");
+  const Bytes options = packer::WriteOptionBlock(OptionWord({kRecreateOriginalFolders}), "", "");
+  ASSERT_EQ(AppendToStub(stub, packer::BuildArchive({file}, options, 0, 1), dir + "/pack"), "");
   mkdir((dir + "/tmp").c_str(), 0777);
-  setenv("TMPDIR", (dir + "/tmp").c_str(), 1);  // 0x10: RecreateOriginalFolders
+  setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
   RunResult r = RunProgram({dir + "/pack"});
   unsetenv("TMPDIR");
   const std::vector<std::string> made = FolderEntries(dir + "/tmp");
   ASSERT_EQ(made.size(), 1u) << r.err;
   struct stat st;
-  EXPECT_TRUE(stat((dir + "/tmp/" + made[0]).c_str(), &st) == 0 && (st.st_mode & 0777) == 0700);
-  EXPECT_TRUE(r.exitCode == 0 && ReadFileBytes(dir + "/tmp/" + made[0] + "/readme.txt") == file.data) << r.err;
+  ASSERT_EQ(stat((dir + "/tmp/" + made[0]).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_TRUE(Exited(r, 0));
+  EXPECT_EQ(ReadFileBytes(dir + "/tmp/" + made[0] + "/readme.txt"), file.data);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ const Sample& TheSample() {
                {"data\\noise.bin", RandomBytes(160000, 4), 1200000000u, 0x20},
                {"data\\deep\\tail.txt", TextLikeBytes(5000, 5), 1300000000u, 0x20}};
     // Overwrite, keep attributes, recreate folders; silent.
-    const packer::Bytes options = packer::WriteOptionBlock(0x015, "", "");
+    const packer::Bytes options = packer::WriteOptionBlock(kOverwriteKeepRecreate, "", "");
     s.whole = LinuxStubWith(s.files, options, 1);
     s.expected = ExpectedFiles(s.files, "out");
     s.stubSize = ReadFileBytes(StubPath("dolmsfx-linux")).size();

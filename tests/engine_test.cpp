@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "format/format.h"
 #include "engine/engine.h"
@@ -14,16 +15,15 @@ namespace {
 
 using packer::Bytes;
 
-Bytes Join(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
-Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
 
 TEST(Crc, StandardValuesChainingAndEmptyPieces) {
   // Whole eight-byte steps followed by a tail: the usual check values.
-  EXPECT_TRUE(Crc32Of(Text("123456789").data(), 9) == 0xCBF43926u && Crc16Of(Text("abc").data(), 3) == 0x41C2u);
+  EXPECT_EQ(Crc32Of(Text("123456789").data(), 9), 0xCBF43926u);
+  EXPECT_EQ(Crc16Of(Text("abc").data(), 3), 0x41C2u);
   EXPECT_EQ(Crc32Of(Text("The quick brown fox jumps over the lazy dog").data(), 43), 0x414FA339u);
   // Each chained piece starts from the complemented value of the one before; an empty piece only complements.
   uint32_t state = 0xFFFFFFFFu, first = Crc32Update(Text("a").data(), 1, &state);
-  EXPECT_TRUE(first == 0xE8B7BE43u && Crc32Update(Text("bc").data(), 2, &state) == 0x8B02ACC2u);
+  EXPECT_EQ(std::tuple(first, Crc32Update(Text("bc").data(), 2, &state)), std::tuple(0xE8B7BE43u, 0x8B02ACC2u));
   EXPECT_EQ(Crc32Update(nullptr, 0, &state), ~0x8B02ACC2u);
 }
 
@@ -59,7 +59,8 @@ TEST_F(BlockReader, AbcBlockForBothTableForms) {
     engine.lowBitTable[0] = engine.lowBitTable[1] = 7;
     EXPECT_EQ(Read(Join(want, {0x5A}), width), kNoError);  // nothing after the block is read
     EXPECT_EQ(std::ftell(file), static_cast<long>(want.size()));
-    EXPECT_TRUE(block.lastBits == 0x0C && block.flagCount == 1 && block.literalCount == 3 && block.matchCount == 0);
+    EXPECT_EQ(std::tuple(block.lastBits, block.flagCount, block.literalCount, block.matchCount),
+              std::tuple(12, 1, 3, 0));
     EXPECT_EQ(std::memcmp(engine.literalStream, "abc", 3), 0);
     if (width == 8) EXPECT_EQ(engine.lowBitTable[0] | engine.lowBitTable[1], 0);
   }
@@ -70,7 +71,7 @@ TEST_F(BlockReader, AbcBlockForBothTableForms) {
   for (const auto& [literals, coded] : {std::pair(RandomBytes(8192, 5), false), std::pair(ramp, true)}) {
     Bytes written;
     ASSERT_TRUE(packer::WriteBlock({{}, literals}, 8, packer::BlockPlace::kLast, written));
-    EXPECT_EQ((written[0] & 0x40) != 0, coded);
+    EXPECT_EQ(IsStreamCoded(written.data(), 1), coded);
   }
 }
 
@@ -79,7 +80,8 @@ TEST_F(BlockReader, DamagedAndOverlongBlocksAreRefused) {
   Bytes data = TextLikeBytes(3000, 9);
   for (uint8_t b : RandomBytes(2000, 9)) data.push_back('a' + b % 16);
   Bytes written = packer::WriteDataBlocks(data, 6, 5);
-  ASSERT_TRUE(Read(written, 13) == kNoError && block.lastBits > 8);
+  ASSERT_EQ(Read(written, 13), kNoError);
+  ASSERT_GE(block.lastBits, kLastBlockMark);  // the last block
   const size_t tableStart = written.size() - 2 * std::max(1u, (block.matchCount * 5 + 15) / 16);
   const size_t tableEnd = tableStart * 8 + block.matchCount * 5;  // bits in use, 5 per match
   // Cut anywhere before the table: a short read. Inside the table the missing words read as 0xFFFF and the CRC fails.
@@ -89,7 +91,8 @@ TEST_F(BlockReader, DamagedAndOverlongBlocksAreRefused) {
   // bytes (the final point and its padding) gives error 2 at the block's end.
   const size_t literalData = 18 + (written[14] | written[15] << 8) + 8;
   const uint32_t literalStored = written[literalData - 4] | written[literalData - 3] << 8;
-  ASSERT_TRUE(literalStored > 100 && (written[0] & 0x40));
+  ASSERT_GT(literalStored, 100u);
+  ASSERT_TRUE(IsStreamCoded(written.data(), 1));  // the literal stream
   for (size_t bit = literalData * 8 + 1; bit < tableEnd; ++bit) {
     if (bit == (literalData + literalStored - 4) * 8) bit = tableStart * 8;
     Bytes damaged = written;
@@ -103,10 +106,12 @@ TEST_F(BlockReader, DamagedAndOverlongBlocksAreRefused) {
   EXPECT_FALSE(packer::WriteBlock(s, 8, packer::BlockPlace::kLast, written = {}));
   s.literals.pop_back();
   ASSERT_TRUE(packer::WriteBlock(s, 8, packer::BlockPlace::kLast, written = {}));
-  EXPECT_TRUE(Read(written, 8) == kNoError && block.literalCount == kMaxStoredLength);
+  EXPECT_EQ(Read(written, 8), kNoError);
+  EXPECT_EQ(block.literalCount, kMaxStoredLength);
   written[18] = written[22] = static_cast<uint8_t>(written[18] + 1);
   written.insert(written.begin() + 26, 0);
-  EXPECT_TRUE(Read(written, 8) == kErrorEndOfFile && faults.first.offset == 26 && block.literalCount == 0);
+  EXPECT_EQ(Read(written, 8), kErrorEndOfFile);
+  EXPECT_EQ(std::tuple(faults.first.offset, block.literalCount), std::tuple(26L, 0u));
   // With a correct CRC, a raw literal count (at 18) or match count (at 37) of 65,537 bytes is refused.
   Bytes good;
   ASSERT_TRUE(packer::WriteBlock({{}, Text("xyz")}, 8, packer::BlockPlace::kLast, good));
@@ -131,11 +136,13 @@ TEST(Profiles, PrepareDecoderLoadsTheNamedProfileAndKeepsEnoughMemory) {
     if (row.error != kNoError) ReleaseDecoderMemory(&engine);
     ClearFaults(&faults, row.goOn);
     const auto header = packer::MakeArchiveHeader(static_cast<uint8_t>(row.index), static_cast<uint8_t>(row.solid));
-    EXPECT_TRUE(PrepareDecoder(&engine, header.data(), &faults).error == row.error && faults.first.error == row.error &&
-                (engine.window != nullptr) == (row.loaded >= 0)) << row.index;
+    EXPECT_EQ(PrepareDecoder(&engine, header.data(), &faults).error, row.error) << row.index;
+    EXPECT_EQ(faults.first.error, row.error) << row.index;
+    EXPECT_EQ(engine.window != nullptr, row.loaded >= 0) << row.index;
     if (row.loaded < 0) continue;
-    EXPECT_TRUE(engine.windowSize == 32768u << row.loaded && engine.distanceWidth == 7 + row.loaded &&
-                engine.minMatch == 4 && engine.reservedWindow >= 2 * engine.windowSize) << row.index;
+    EXPECT_EQ(std::tuple(engine.windowSize, engine.distanceWidth, engine.minMatch),
+              std::tuple(32768u << row.loaded, 7 + row.loaded, 4)) << row.index;
+    EXPECT_GE(engine.reservedWindow, 2 * engine.windowSize) << row.index;
     engine.window[2 * engine.windowSize - 1] = 1;  // the sanitizer build checks the reservation
   }
   ReleaseDecoderMemory(&engine);

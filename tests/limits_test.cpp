@@ -84,7 +84,7 @@ TEST(Limits, BeyondTheBuffersNothingCrashesOrLandsOutOfPlace) {
   for (const LimitCase& c : Cases()) {
     SCOPED_TRACE(c.name);
     // Overwrite, keep attributes, recreate folders; silent.
-    const packer::Bytes options = packer::WriteOptionBlock(0x015, c.tempText, c.execText);
+    const packer::Bytes options = packer::WriteOptionBlock(kOverwriteKeepRecreate, c.tempText, c.execText);
     std::vector<packer::PackFile> files = Files(c.outcome == Outcome::kAllButLong);
     const std::string area = root + "/case" + std::to_string(row++), exe = area + "/sfx";
     RunOptions run;

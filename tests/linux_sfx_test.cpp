@@ -21,11 +21,12 @@ namespace {
 using packer::Bytes;
 using packer::PackFile;
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+const uint32_t kDeleteWhenDone = kOverwriteKeepRecreate | OptionWord({kDeleteSFXwhenDone});
 
 // A self-extractor in a fresh folder; returns its path.
 std::string MakeSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
-                    uint32_t word = 0x014, const std::string& folder = "", const std::string& args = "") {
+                    uint32_t word = OptionWord({kKeepOriginalFileAttrib, kRecreateOriginalFolders}),
+                    const std::string& folder = "", const std::string& args = "") {
   const Bytes front = packer::WriteOptionBlock(word, folder, packer::MakeExecuteText(exec, args));
   EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, front, 1)));
   return dir + "/sfx";
@@ -66,7 +67,7 @@ TEST(LinuxSfx, ExitStatusTellsWhatHappened) {
 
 TEST(LinuxSfx, CommandLineTheLinuxWay) {
   const std::string dir = MakeTempDir("switches");
-  const std::string sfx = MakeSfx(dir, {{"a.txt", Text("new"), 0, 0x20}}, "", 0x115);
+  const std::string sfx = MakeSfx(dir, {{"a.txt", Text("new"), 0, 0x20}}, "", kOverwriteKeepRecreate | OptionWord({kPromptUserForOptions}));
   WriteText(dir + "/a.txt", "old");
   RunResult r = RunProgram({sfx, "-os", dir}, "");
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -77,11 +78,11 @@ TEST(LinuxSfx, CommandLineTheLinuxWay) {
     RunResult bad = RunProgram(args, "", dir);
     EXPECT_EQ(bad.exitCode, 2) << args[1];
     EXPECT_FALSE(bad.err.empty());
-    EXPECT_FALSE(PathExists(dir + "/one") || PathExists(dir + "/yz") || PathExists(dir + "/help"));
+    for (const char* made : {"/one", "/yz", "/help"}) EXPECT_FALSE(PathExists(dir + made)) << args[1];
   }
   RunResult help = RunProgram({sfx, "--help"}, "", dir);
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(Contains(help.out, "Exit status") && Contains(help.out, "dolm list"));
+  for (const char* part : {"Exit status", "dolm list"}) EXPECT_TRUE(Contains(help.out, part)) << help.out;
   EXPECT_EQ(FolderEntries(dir).size(), 2u) << "--help extracted something";
   EXPECT_EQ(RunProgram({sfx, "--version"}).exitCode, 0);
 }
@@ -90,7 +91,7 @@ TEST(LinuxSfx, CommandLineTheLinuxWay) {
 // that starts with '/' is a folder, even with no second '/'.
 TEST(LinuxSfx, GroupedSwitchesOfAnyLengthAndFoldersThatStartWithASlash) {
   const std::string dir = MakeTempDir("grouped"), name = "grouped-" + std::to_string(getpid()) + ".txt";
-  const std::string sfx = MakeSfx(dir, {{name, Text("new"), 0, 0x20}}, "", 0x015);
+  const std::string sfx = MakeSfx(dir, {{name, Text("new"), 0, 0x20}}, "", kOverwriteKeepRecreate);
   const std::string o40 = "-" + std::string(40, 'o'), q40 = "-" + std::string(40, 'q');
   const std::string o40000 = "-" + std::string(40000, 'o'), q40000 = "-" + std::string(40000, 'q');
   struct Case { std::vector<std::string> args; int status; const char* folder; } cases[] = {
@@ -146,7 +147,7 @@ TEST(LinuxSfx, ProgramsComeOutExecutableAndRunOnNoexecFolders) {
   ASSERT_EQ(RunProgram({sfx, "-s", dir + "/out"}).exitCode, 0);
   ASSERT_EQ(RunProgram({BuildDir() + "/dolm", "extract", sfx, "-C", dir + "/x"}).exitCode, 0);
   for (const std::string root : {dir + "/out", dir + "/x"}) {
-    EXPECT_TRUE(Executable(root + "/bin/tool.sh") && Executable(root + "/bin/helper")) << root;
+    for (const char* program : {"/bin/tool.sh", "/bin/helper"}) EXPECT_TRUE(Executable(root + program)) << root;
     EXPECT_FALSE(Executable(root + "/readme.txt")) << root;
   }
   const std::string mounted = dir + "/noexec";
@@ -160,14 +161,13 @@ TEST(LinuxSfx, ProgramsComeOutExecutableAndRunOnNoexecFolders) {
   const std::string program = MakeSfx(MakeTempDir("noexec"), {{"prog", elf, 0, 0x20}}, "prog");
   r = RunProgram({program, "-os", mounted});
   umount(mounted.c_str());
-  EXPECT_EQ(r.exitCode, 126);
-  EXPECT_TRUE(Contains(r.err, "prog: cannot be started: Permission denied")) << r.err;
+  EXPECT_TRUE(Exited(r, 126, "prog: cannot be started: Permission denied"));
 }
 
 TEST(LinuxSfx, CtrlCWhileTheProgramRunsStillCleansUp) {
   const std::string dir = MakeTempDir("sigint");
   const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch " + dir + "/started\nsleep 5\n"), 0, 0x20},
-                                        {"data.txt", TextLikeBytes(1000, 4), 0, 0x20}}, "go.sh", 0x055);
+                                        {"data.txt", TextLikeBytes(1000, 4), 0, 0x20}}, "go.sh", kDeleteWhenDone);
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
@@ -187,7 +187,7 @@ TEST(LinuxSfx, RelativeFolderCleanUpAndAnArchiveThatEndsAfterItsHeader) {
   const std::string dir = MakeTempDir("relative");
   mkdir((dir + "/elsewhere").c_str(), 0755);
   const std::string sfx = MakeSfx(dir, {{"go.sh", Text("#!/bin/sh\ntouch made-by-go\n"), 0, 0x20},
-                                        {"a.txt", Text("a"), 0, 0x20}}, "go.sh", 0x055);
+                                        {"a.txt", Text("a"), 0, 0x20}}, "go.sh", kDeleteWhenDone);
   RunResult r = RunProgram({"../sfx", "out"}, "", dir + "/elsewhere");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(FolderEntries(dir + "/elsewhere/out"), std::vector<std::string>{"made-by-go"})
@@ -264,7 +264,8 @@ TEST(LinuxSfx, AFolderOthersMayWriteGetsAPrivateFolderInside) {
     for (const std::string& name : FolderEntries(shared))
       if (name.compare(0, 8, "dolmsfx-") == 0) inside = shared + "/" + name;
     struct stat st = {};
-    EXPECT_TRUE(lstat(inside.c_str(), &st) == 0 && (st.st_mode & 0777) == (c.ours ? 0777u : 0700u)) << inside;
+    ASSERT_EQ(lstat(inside.c_str(), &st), 0) << c.label;
+    EXPECT_EQ(st.st_mode & 0777, c.ours ? 0777u : 0700u) << inside;
     EXPECT_EQ(ReadText(inside + "/a.txt"), "stored") << c.label;
     EXPECT_EQ(ReadText(inside + "/ran.txt"), "ran\n") << c.label;
   }
@@ -352,7 +353,7 @@ TEST(LinuxSfx, StoredTextsAreEscaped) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--list"}, {"-a"}, {"-s", dir + "/out"}}) {
     args.insert(args.begin(), sfx);
     RunResult r = RunProgram(args);
-    EXPECT_FALSE(Contains(r.out + r.err, "\x1b") || Contains(r.out + r.err, "\x07")) << args[1] << ": " << r.out + r.err;
+    EXPECT_EQ((r.out + r.err).find_first_of("\x1b\x07"), std::string::npos) << args[1] << ": " << r.out + r.err;
     EXPECT_TRUE(Contains(r.out + r.err, "\\x1b")) << args[1];
   }
 }

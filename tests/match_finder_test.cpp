@@ -14,11 +14,6 @@ namespace {
 
 using packer::Match;
 
-std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 std::vector<Match> EveryDistance(const std::vector<uint8_t>& d, size_t pos, uint32_t window, uint32_t nice) {
   std::vector<Match> found;
   uint32_t best = 3;

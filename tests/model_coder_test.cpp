@@ -54,7 +54,8 @@ TEST(ModelCoder, StreamsThatRunOutOrOverflowStayInBounds) {
   uint8_t guard[4] = {1, 2, 3, 4};
   uint32_t length = 2;
   DecodeStream(TestDecoder(), kStreamBufferSize + 1, padded.data(), &length, guard);
-  EXPECT_TRUE(length == 0 && guard[0] == 1);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(guard[0], 1);
 }
 
 // Data of several kinds, deterministic per seed.

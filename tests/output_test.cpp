@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "format/format.h"
@@ -14,8 +15,6 @@ namespace {
 
 using packer::Bytes;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes Join(Bytes a, const Bytes& b) { a.insert(a.end(), b.begin(), b.end()); return a; }
 
 // The output interface into memory: each file's bytes and how it ended ('F' finished whole, 'P' closed part-way, 'R'
 // removed), and what the expansion returned. Writes to file `failing` fail as on a full disk.
@@ -83,7 +82,9 @@ TEST(SplayCoder, RoundTripsStopAtTheOutputEnd) {
     for (uint32_t room : {static_cast<uint32_t>(in.size()) + 16, static_cast<uint32_t>(in.size()) / 3}) {
       Bytes out(room + 1, 0xEE);
       const size_t n = UnpackHeader(packed.size(), packed.data(), out.data(), room, trees.data()), m = in.size();
-      EXPECT_TRUE(out[n] == 0xEE && n >= std::min<size_t>(room, m) && n <= std::min<size_t>(room, m + 7));
+      EXPECT_EQ(out[n], 0xEE);
+      EXPECT_GE(n, std::min<size_t>(room, m));
+      EXPECT_LE(n, std::min<size_t>(room, m + 7));
       EXPECT_TRUE(std::equal(in.begin(), in.begin() + static_cast<long>(std::min(n, in.size())), out.begin()));
     }
   }
@@ -121,11 +122,12 @@ TEST(SolidHeader, FixedVectorsAndRoundTrips) {
   for (const auto& files : {std::vector<packer::PackFile>{}, one, many, lots}) {
     const Bytes header = packer::WriteSolidHeader(files);
     ASSERT_EQ(ReadHeader(Join(header, {0x5A}), &table, false, &position), kNoError);  // what follows stays unread
-    ASSERT_TRUE(table.count == files.size() && position == static_cast<long>(header.size()));
+    ASSERT_EQ(table.count, files.size());
+    ASSERT_EQ(position, static_cast<long>(header.size()));
     for (uint32_t i = 0; i < files.size(); ++i) {
       const FileRecord& f = table.records[i];
-      ASSERT_TRUE(f.name == files[i].name && f.size == files[i].data.size() && f.time == files[i].time &&
-                  f.attributes == files[i].attributes) << i;
+      ASSERT_EQ(std::tuple(std::string(f.name), f.size, f.time, f.attributes),
+                std::tuple(files[i].name, files[i].data.size(), files[i].time, files[i].attributes)) << i;
     }
   }
   // Damage: truncated packed bytes or length, a packed length 277 > 1 x 276, a count beyond the entries (the check
@@ -136,9 +138,11 @@ TEST(SolidHeader, FixedVectorsAndRoundTrips) {
                                 Join(HexBytes("020000"), tail), Join(HexBytes("05E8E3"), tail)};
   for (size_t at : {10, 11, 19, 26, 5}) damaged.push_back(good), damaged.back()[at] ^= uint8_t(1u << at % 8);
   // The 14.9 million files' buffers could not be had in a 32-bit process: a failure without a message.
-  for (size_t i = 0; i < damaged.size() * 2; ++i)
-    EXPECT_TRUE(ReadHeader(damaged[i / 2], &table, i % 2, &position) == (i / 2 == 4 ? kSilentFailure : kErrorMeltingNames) &&
-                table.count == 0) << i;
+  for (size_t i = 0; i < damaged.size() * 2; ++i) {
+    EXPECT_EQ(ReadHeader(damaged[i / 2], &table, i % 2, &position), i / 2 == 4 ? kSilentFailure : kErrorMeltingNames)
+        << i;
+    EXPECT_EQ(table.count, 0u) << i;
+  }
   // Cut before its last packed byte, 0x00: with IgnoreErrors the missing byte reads as zero, the check over the full
   // length holds and the file is registered; without, nothing is.
   Bytes packed(good.begin() + 10, good.end());
@@ -169,9 +173,9 @@ TEST(Expansion, HandMadeBlocks) {
   // as its buffer goes (the literal buffer still holds "abc", the others zeros: a 4-byte match with D = 0).
   const Bytes abc = HandBlock("LLL", {{}, Text("abc")}, 8, packer::BlockPlace::kMore);
   x = Expand(1, {9}, Join(abc, HandBlock("LLM", {{}, Text("de")}, 8)));
-  EXPECT_TRUE(x.result.ok() && x.Joined() == Text("abcdeeeee"));
+  EXPECT_EQ(std::tuple(x.result.error, x.Joined()), std::tuple(kNoError, Text("abcdeeeee")));
   x = Expand(1, {10}, Join(abc, HandBlock("LLLM", {{}, Text("de")}, 8)));
-  EXPECT_TRUE(x.result.ok() && x.Joined() == Text("abcdeccccc"));
+  EXPECT_EQ(std::tuple(x.result.error, x.Joined()), std::tuple(kNoError, Text("abcdeccccc")));
   // A coded literal stream keeps its stored bytes past its decoded count: decoded count 0, stored XYZ12 (the CRC
   // chains the flag byte and four empty streams).
   Bytes coded = HandBlock("LLL", {{}, Text("XYZ12")}, 8);
@@ -194,14 +198,15 @@ TEST(Expansion, FilesAcrossWindowFlushesAndFailingWrites) {
   const Bytes blocks = packer::WriteDataBlocks(data, 0, 6);
   const std::vector<uint32_t> sizes = {32768, 69990, 0, 10};
   Memory x = Expand(0, sizes, blocks);
-  EXPECT_TRUE(x.result.ok() && x.Joined() == data && x.ends == "FFFF" && x.data[0].size() == 32768);
+  EXPECT_EQ(std::tuple(x.result.error, x.ends, x.data[0].size()), std::tuple(kNoError, "FFFF", 32768u));
+  EXPECT_EQ(x.Joined(), data);
   // A failing write removes the file and ends the expansion; a run that goes on closes it as it stands and writes the
   // files after it.
   x = Expand(0, sizes, blocks, false, 1);
-  EXPECT_TRUE(x.result.error == kErrorWriteFailed && x.fault.systemError == 28 && x.ends == "FR");
+  EXPECT_EQ(std::tuple(x.result.error, x.fault.systemError, x.ends), std::tuple(kErrorWriteFailed, 28, "FR"));
   x = Expand(0, sizes, blocks, true, 1);
-  EXPECT_TRUE(x.result.ok() && x.fault.error == kErrorWriteFailed && x.ends == "FPFF" &&
-              x.data[3] == Bytes(data.end() - 10, data.end()));
+  EXPECT_EQ(std::tuple(x.result.error, x.fault.error, x.ends), std::tuple(kNoError, kErrorWriteFailed, "FPFF"));
+  EXPECT_EQ(x.data[3], Bytes(data.end() - 10, data.end()));
   // An empty stream is one empty last block; empty files are still made.
   EXPECT_EQ(Expand(3, {0, 0}, packer::WriteDataBlocks({}, 3, 5)).ends, "FF");
 }
@@ -218,7 +223,7 @@ TEST(MatchCoder, RoundTripEveryProfileAndParser) {
     for (int level : {1, 3 + profile % 4, 7 + profile % 3}) {
       const Bytes blocks = packer::WriteDataBlocks(data, profile, level);
       const Memory x = Expand(profile, {100000, static_cast<uint32_t>(data.size() - 100000)}, blocks);
-      EXPECT_TRUE(x.result.ok() && x.Joined() == data) << profile << " level " << level;
+      EXPECT_EQ(std::tuple(x.result.error, x.Joined()), std::tuple(kNoError, data)) << profile << " level " << level;
       // The far copy of the noise costs little once the window holds it.
       if (profile == 8) EXPECT_LT(blocks.size(), data.size() / 2) << "level " << level;
     }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 
 #include "format/format.h"
 #include "output/output.h"
@@ -40,8 +41,8 @@ TEST(TargetPath, StoredNamesMapBelowTheFolder) {
   };
   for (const Case& c : cases) {
     char target[kPathSize];
-    EXPECT_TRUE(TargetPathFor(c.folder.c_str(), c.word, c.stored, target) == c.fits && target == c.expected)
-        << c.folder << " + " << c.stored << ": " << target;
+    EXPECT_EQ(TargetPathFor(c.folder.c_str(), c.word, c.stored, target), c.fits) << c.folder << " + " << c.stored;
+    EXPECT_EQ(target, c.expected) << c.folder << " + " << c.stored;
   }
 }
 
@@ -57,9 +58,9 @@ TEST(WrittenRecord, PathsCompareInNormalisedForm) {
       {"/r", false, true},                  {"/r/a/cd", false, false},
       {"/r/a/b", false, false},             {relative.c_str(), true, false},
   };
-  for (const auto& c : cases) {
-    EXPECT_TRUE(IsWrittenPath(&r, c.path) == c.written && HasWrittenPathBelow(&r, c.path) == c.below) << c.path;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(std::tuple(IsWrittenPath(&r, c.path), HasWrittenPathBelow(&r, c.path)), std::tuple(c.written, c.below))
+        << "written, below: " << c.path;
   ForgetWrittenPaths(&r);
 }
 

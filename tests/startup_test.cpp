@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "format/format.h"
@@ -27,8 +28,8 @@ TEST(OwnPath, FromQuotedAndUnquotedCommandLines) {
   auto run = std::make_unique<StubRun>();
   for (const Case& c : cases) {
     TakeOwnPath(run.get(), c.commandLine.c_str(), c.argText.c_str());
-    EXPECT_TRUE(run->ownPath == c.ownPath && run->commandLine == c.commandLine.substr(0, 519))
-        << c.commandLine << ": " << run->ownPath;
+    EXPECT_EQ(std::tuple(std::string(run->ownPath), std::string(run->commandLine)),
+              std::tuple(c.ownPath, c.commandLine.substr(0, 519))) << c.commandLine;
   }
 }
 
@@ -46,14 +47,17 @@ TEST(CommandLineParser, SplitsSwitchesAndArguments) {
     Texts arguments;
     for (char s; (s = NextSwitch(&parser)) != 0;) switches += s;
     while (const char* a = NextArgument(&parser)) arguments.push_back(a);
-    EXPECT_TRUE(NextSwitch(&parser) == 0 && NextArgument(&parser) == nullptr);  // both stay at the end
+    EXPECT_EQ(NextSwitch(&parser), 0);  // both stay at the end
+    EXPECT_EQ(NextArgument(&parser), nullptr);
     DestroyCommandLineParser(&parser);
-    EXPECT_TRUE(switches == c.switches && arguments == c.arguments) << (c.text ? c.text : "(none)");
+    EXPECT_EQ(std::tuple(switches, arguments), std::tuple(c.switches, c.arguments)) << (c.text ? c.text : "(none)");
   }
 }
 
 TEST(Switches, ChangeTheOptionWordAndTheFolder) {
   const std::string tooLong(300, 'f');  // refused with error 0, never cut
+  // Words in hex, as the switches change them bit by bit: two bits per field from bit 0 (overwrite, keep attributes,
+  // recreate folders, delete when done, prompt, ignore errors), and bits above the fields that stay as they are.
   struct Case { uint32_t word; std::string text; uint32_t wantWord; std::string wantFolder; } cases[] = {
       {0x115, "", 0x115, "stored"}, {0x115, "/S /P", 0x115, "stored"}, {0x115, "-P -s", 0x015, "stored"},
       {0x00011500, "-o -k", 0x00011505, "stored"}, {0x00011500, "-r -d -q", 0x00011450, "stored"},
@@ -73,8 +77,10 @@ TEST(Switches, ChangeTheOptionWordAndTheFolder) {
     ReadArgumentText(c.text.c_str(), "", &parser, &request);
     EXPECT_EQ(ApplySwitches(run.get(), request, &report).error, refused ? kErrorCannotOpen : kNoError);
     DestroyCommandLineParser(&parser);
-    EXPECT_TRUE(run->options.record.optionWord == c.wantWord && run->tempFolder == c.wantFolder) << c.text;
-    EXPECT_TRUE(report == (c.text.find("-a") == 0) && run->faults.first.subject == (refused ? tooLong : ""));
+    EXPECT_EQ(run->options.record.optionWord, c.wantWord) << c.text;
+    EXPECT_EQ(run->tempFolder, c.wantFolder) << c.text;
+    EXPECT_EQ(report, c.text.find("-a") == 0) << c.text;
+    EXPECT_EQ(run->faults.first.subject, refused ? tooLong : "") << c.text;
   }
 }
 
@@ -91,7 +97,8 @@ TEST(StoredTexts, ExecuteTextAndTemporaryFolder) {
     char file[529] = {}, args[521] = {};  // zeroed, as the option loader's buffers are
     file[528] = args[520] = 'X';
     SplitExecuteText(c.text.data(), static_cast<uint32_t>(c.text.size()), file, args);
-    EXPECT_TRUE(file == c.file && args == c.args && file[528] == 'X' && args[520] == 'X') << c.text.substr(0, 40);
+    EXPECT_EQ(std::tuple(std::string(file), std::string(args), file[528], args[520]),
+              std::tuple(c.file, c.args, 'X', 'X')) << c.text.substr(0, 40);
   }
   const std::string marker = DOLM_TEMP_MARKER, a250(250, 'a');
   struct Folder { std::string text; bool fits; std::string folder; } folders[] = {

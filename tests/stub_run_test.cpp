@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "format/format.h"
@@ -35,8 +36,6 @@ std::string Sfx(const std::vector<PackFile>& files, uint32_t word, const std::st
   return path;
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
-
 // Flat with the stored word "overwrite" only, then twice with the switches k
 // and r into the same folder (the last run replaces read-only files). The
 // smallest and the largest window: big.dat passes the small one several times.
@@ -52,16 +51,17 @@ TEST(ExtractEndToEnd, ProfilesFoldersTimesAndAttributes) {
     const std::string sfx = Sfx(files, kOverwrite, "", "", profile), out = MakeTempDir("e2e-out");
     for (bool keep : {false, true, true}) {
       RunResult r = keep ? RunProgram({sfx, "-s", "-k", "-r", out}) : RunProgram({sfx, "-s", out});
-      ASSERT_TRUE(r.exitCode == 0 && r.err.empty()) << r.err;
+      ASSERT_EQ(std::tuple(r.exitCode, r.err), std::tuple(0, ""));
       for (const PackFile& f : files) {
         // Below the marker with folders, else the bare name.
         std::string path = out + "/" + f.name.substr(keep ? dir.size() : f.name.rfind('\\') + 1);
         std::replace(path.begin(), path.end(), '\\', '/');
         struct stat st;
         ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
-        EXPECT_TRUE(ReadFileBytes(path) == f.data && (st.st_mtime == static_cast<time_t>(f.time)) == keep &&
-                    ((st.st_mode & S_IWUSR) == 0) == (keep && (f.attributes & 1) != 0))
-            << "profile " << profile << " " << path;
+        EXPECT_EQ(ReadFileBytes(path), f.data) << "profile " << profile << " " << path;
+        EXPECT_EQ(std::tuple(st.st_mtime == static_cast<time_t>(f.time), (st.st_mode & S_IWUSR) == 0),
+                  std::tuple(keep, keep && (f.attributes & 1) != 0))
+            << "time kept, read-only: profile " << profile << " " << path;
       }
     }
   }
@@ -72,7 +72,7 @@ TEST(ExtractEndToEnd, ProfilesFoldersTimesAndAttributes) {
 // questions, the end of input answers No, Cancel ends the run with exit code 1.
 TEST(ExtractEndToEnd, OverwriteQuestionAnswers) {
   std::vector<PackFile> files;
-  for (const char* name : {"a.txt", "b.txt", "fresh.txt", "c.txt", "d.txt"}) files.push_back({name, Bytes("new")});
+  for (const char* name : {"a.txt", "b.txt", "fresh.txt", "c.txt", "d.txt"}) files.push_back({name, Text("new")});
   const std::string sfx = Sfx(files, 0), out = MakeTempDir("e2e-ask") + "/" + std::string(80, 'f');
   mkdir(out.c_str(), 0755);
   for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) WriteText(out + "/" + name, "old");
@@ -86,7 +86,8 @@ TEST(ExtractEndToEnd, OverwriteQuestionAnswers) {
     RunResult r = RunProgram({sfx, "-s", out}, run.answers);
     size_t questions = 0;
     for (size_t at = 0; (at = r.err.find("Overwrite file\n", at)) != std::string::npos; ++at) ++questions;
-    EXPECT_TRUE(r.exitCode == run.exitCode && questions == static_cast<size_t>(run.questions)) << r.err;
+    EXPECT_TRUE(Exited(r, run.exitCode));
+    EXPECT_EQ(questions, static_cast<size_t>(run.questions)) << r.err;
     const std::string target = out + "/a.txt";  // paths in messages with slashes
     EXPECT_TRUE(Contains(r.err, "Overwrite file\n.." + target.substr(target.size() - 68) + "\n")) << r.err;
     std::string after;
@@ -102,10 +103,10 @@ TEST(ExtractEndToEnd, ErrorBoxes) {
   ASSERT_TRUE(WriteProgram(bare, ReadFileBytes(StubPath("dolmsfx-linux"))));
   const std::string blocked = temp + "/" + std::string(70, 'b');
   WriteText(blocked, "a file where a folder is needed");
-  const std::vector<PackFile> files = {{"go.sh", Bytes("#!/bin/sh\n: > started\n"), 0, 0x20},
-                                       {std::string(70, 'b') + "\\x.txt", Bytes("x"), 0, 0x20},
+  const std::vector<PackFile> files = {{"go.sh", Text("#!/bin/sh\n: > started\n"), 0, 0x20},
+                                       {std::string(70, 'b') + "\\x.txt", Text("x"), 0, 0x20},
                                        {"big.bin", TextLikeBytes(3 << 20, 5), 0, 0x20},
-                                       {"after.txt", Bytes("after"), 0, 0x20}};
+                                       {"after.txt", Text("after"), 0, 0x20}};
   const std::string sfx = Sfx(files, kOverwrite | 1u << kRecreateOriginalFolders, "go.sh");
   const std::string x = blocked + "/x.txt", limited = temp + "/limited";
   mkdir(limited.c_str(), 0755);
@@ -129,9 +130,9 @@ TEST(ExtractEndToEnd, ErrorBoxes) {
     RunOptions options;
     options.fileLimitBytes = c.fileLimit;
     RunResult r = RunProgram(c.args, options);
-    EXPECT_TRUE(r.exitCode == c.exitCode && r.err == c.err) << r.exitCode << r.err;
+    EXPECT_EQ(std::tuple(r.exitCode, r.err), std::tuple(c.exitCode, c.err));
     const bool goesOn = c.args[1] == "-i";  // after the failure, and starts the execute file
-    EXPECT_TRUE(PathExists(folder + "/started") == goesOn && PathExists(folder + "/after.txt") == goesOn) << r.err;
+    for (const char* made : {"/started", "/after.txt"}) EXPECT_EQ(PathExists(folder + made), goesOn) << made << r.err;
   }
 }
 
@@ -211,7 +212,7 @@ TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
       {"empty\\e.txt", {}, 0, 0x20},  // in a folder that was there before: the folder stays
       {"my notes.txt", TextLikeBytes(100, 3), 946684800, 0x27}};
   // overwrite, keep attributes, recreate folders; silent
-  const std::string sfx = Sfx(files, 0x15, "my dir.exe.d\\my setup.exe", "sleep 1 /q"),
+  const std::string sfx = Sfx(files, kOverwriteKeepRecreate, "my dir.exe.d\\my setup.exe", "sleep 1 /q"),
                     stubFolder = sfx.substr(0, sfx.rfind('/')), temp = stubFolder + "/tmp";
   for (const char* d : {"", "/docs", "/empty", "/keep"}) mkdir((temp + d).c_str(), 0755);
   for (const char* f : {"/before.txt", "/docs/mine.txt", "/keep/x.txt", "/theirs-ro.txt", "/.dot"})
@@ -219,9 +220,9 @@ TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
   chmod((temp + "/theirs-ro.txt").c_str(), 0444);
   auto before = Snapshot(temp);
   RunResult run = RunProgram({sfx, "-d", "tmp"}, "", stubFolder);
-  EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << run.err;
-  EXPECT_TRUE(Reported("cmdline", temp + "/my dir.exe.d/my setup.exe sleep 1 /q") && Reported("cwd", temp))
-      << Report();
+  EXPECT_EQ(std::tuple(run.exitCode, run.err), std::tuple(0, ""));
+  EXPECT_TRUE(Reported("cmdline", temp + "/my dir.exe.d/my setup.exe sleep 1 /q")) << Report();
+  EXPECT_TRUE(Reported("cwd", temp)) << Report();
   EXPECT_TRUE(PathExists(dir + "/marker"));  // written by the sleeping program just before it ends
   EXPECT_EQ(Snapshot(temp), before);
 
@@ -229,10 +230,10 @@ TEST_F(LaunchTest, StubRunWithDeleteLeavesExactlyWhatWasThereBefore) {
   // itself; a document goes to the opener as one path.
   PlaceProgram(dir + "/xdg-open", 0755);
   setenv("PATH", dir.c_str(), 1);
-  const std::string flat = Sfx(files, 0x01, "bin\\my notes.txt");
+  const std::string flat = Sfx(files, kOverwrite, "bin\\my notes.txt");
   run = RunProgram({flat, dir + "/flat-out"});
-  EXPECT_TRUE(Reported("argc", "2") && Reported("arg1", dir + "/flat-out/my notes.txt"))
-      << Report() << run.err;
+  EXPECT_TRUE(Reported("argc", "2")) << Report() << run.err;
+  EXPECT_TRUE(Reported("arg1", dir + "/flat-out/my notes.txt")) << Report();
   // A document that no program opens is shown in a box.
   unlink((dir + "/xdg-open").c_str());
   run = RunProgram({flat, dir + "/doc-out"});

@@ -57,8 +57,8 @@ void ExpectExtracted(const std::vector<Input>& inputs, const std::string& dir) {
     const std::string path = dir + "/" + in.relative;
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
-    EXPECT_TRUE(ReadFileBytes(path) == in.data && st.st_mtime == in.time && !(st.st_mode & S_IWUSR) == in.readOnly)
-        << path;
+    EXPECT_EQ(ReadFileBytes(path), in.data) << path;
+    EXPECT_EQ(std::tuple(st.st_mtime, !(st.st_mode & S_IWUSR)), std::tuple(in.time, in.readOnly)) << path;
   }
 }
 
@@ -111,7 +111,8 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   RunResult list = RunDolm({"list", sfx});
   Args parts = {"64K", "-x ../y", "C:\\Out"};
   for (const auto& in : inputs) parts.push_back(Stored(in));
-  for (const auto& part : parts) EXPECT_TRUE(Contains(list.out, part) && !Contains(list.out, "UNSAFE")) << part;
+  for (const auto& part : parts) EXPECT_TRUE(Contains(list.out, part)) << part << " in " << list.out;
+  EXPECT_FALSE(Contains(list.out, "UNSAFE")) << list.out;
   RunResult json = RunDolm({"list", sfx, "--json"});
   for (const auto& in : inputs)
     EXPECT_TRUE(Contains(json.out, JsonEntry(in, in.time) + ", \"timeSeconds\": " + std::to_string(in.time) +
@@ -131,12 +132,14 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   WriteText(changed, "mine");
   chmod(changed.c_str(), 04755);
   ASSERT_EQ(link(changed.c_str(), (root + "/link").c_str()), 0);
-  RunResult again = RunDolm({"extract", sfx, "-C", root + "/out"});
-  EXPECT_TRUE(again.exitCode == 1 && Contains(again.err, "--overwrite") && ReadText(changed) == "mine") << again.err;
+  EXPECT_TRUE(Exited(RunDolm({"extract", sfx, "-C", root + "/out"}), 1, "--overwrite"));
+  EXPECT_EQ(ReadText(changed), "mine");
   ASSERT_EQ(RunDolm({"extract", sfx, "-C", root + "/out", "--overwrite"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/out");
   struct stat st;
-  EXPECT_TRUE(ReadText(root + "/link") == "mine" && stat((root + "/link").c_str(), &st) == 0 && (st.st_mode & 07777) == 04755);
+  EXPECT_EQ(ReadText(root + "/link"), "mine");
+  ASSERT_EQ(stat((root + "/link").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 04755u);
 
   // The order of the inputs does not change the bytes; SOURCE_DATE_EPOCH caps
   // the stored times and must be a number.
@@ -150,8 +153,9 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
   RunResult bad = Pack(root, root + "/d");
   unsetenv("SOURCE_DATE_EPOCH");
   json = RunDolm({"list", "--json", root + "/c"});
-  for (const auto& in : inputs) EXPECT_TRUE(capped.exitCode == 0 && Contains(json.out, JsonEntry(in, cap))) << json.out;
-  EXPECT_TRUE(bad.exitCode == 1 && Contains(bad.err, "SOURCE_DATE_EPOCH"));
+  EXPECT_TRUE(Exited(capped, 0));
+  for (const auto& in : inputs) EXPECT_TRUE(Contains(json.out, JsonEntry(in, cap))) << json.out;
+  EXPECT_TRUE(Exited(bad, 1, "SOURCE_DATE_EPOCH"));
 
   // A PE stub signed after packing: the signature behind the archive is
   // reported and does not disturb extraction.
@@ -164,7 +168,8 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
                                     root + "/key.pem", "-in", pe, "-out", signedFile}})
     ASSERT_EQ(RunProgram(command).exitCode, 0) << command[0];
   RunResult test = RunDolm({"test", signedFile});
-  EXPECT_TRUE(test.exitCode == 0 && Contains(test.out, "after the last block")) << test.out << test.err;
+  EXPECT_TRUE(Exited(test, 0));
+  EXPECT_TRUE(Contains(test.out, "after the last block")) << test.out;
   ASSERT_EQ(RunDolm({"extract", signedFile, "-C", root + "/signed"}).exitCode, 0);
   ExpectExtracted(inputs, root + "/signed");
 }
@@ -176,7 +181,8 @@ TEST(ToolRoundTrip, FailedWriteRemovesThePartialFile) {
   std::vector<packer::PackFile> files = {{"small.txt", {'x'}}, {"big.bin", TextLikeBytes(3 << 20, 7)}};
   ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock({}), 0)));
   RunResult r = RunDolm({"extract", root + "/sfx", "-C", root + "/out"}, {}, 1 << 20);
-  EXPECT_TRUE(r.exitCode == 1 && Contains(r.err, "big.bin") && Contains(r.err, "File too large")) << r.err;
+  EXPECT_TRUE(Exited(r, 1, "big.bin"));
+  EXPECT_TRUE(Contains(r.err, "File too large")) << r.err;
   EXPECT_EQ(FolderEntries(root + "/out"), Args{"small.txt"});
 }
 
@@ -197,11 +203,11 @@ TEST(ToolNames, ListFlagsTestFailsExtractRefusesUnsafeStoredNames) {
     SCOPED_TRACE(names.back());
     const std::string root = MakeTempDir("tool-unsafe"), sfx = PackNames(root, names);
     RunResult list = RunDolm({"list", sfx}, page), test = RunDolm({"test", sfx}, page);
-    EXPECT_TRUE(list.exitCode == 0 && Contains(list.out, "UNSAFE") && Contains(list.out, reason)) << list.out;
+    EXPECT_TRUE(Exited(list, 0));
+    for (const char* part : {"UNSAFE", reason}) EXPECT_TRUE(Contains(list.out, part)) << part << " in " << list.out;
     EXPECT_TRUE(Contains(RunDolm({"list", "--json", sfx}, page).out, "\"unsafe\": \""));
-    EXPECT_TRUE(test.exitCode == 1 && Contains(test.err, "unsafe")) << test.err;
-    RunResult extract = RunDolm({"extract", sfx, "-C", root + "/deep/out"}, page);
-    EXPECT_TRUE(extract.exitCode == 1 && Contains(extract.err, reason)) << extract.err;
+    EXPECT_TRUE(Exited(test, 1, "unsafe"));
+    EXPECT_TRUE(Exited(RunDolm({"extract", sfx, "-C", root + "/deep/out"}, page), 1, reason));
     for (const char* path : {"/deep/evil.txt", "/deep/out/evil.txt", "/deep/out/good.txt"})
       EXPECT_FALSE(PathExists(root + path));
   }
@@ -236,10 +242,11 @@ TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractLeavesNoPartialFile) {
     RunResult test = RunDolm({"test", file}), extract = RunDolm({"extract", file, "-C", out});
     const size_t at = test.err.find("byte offset ");
     const long offset = at == std::string::npos ? -1 : std::atol(test.err.c_str() + at + 12);
-    EXPECT_TRUE(test.exitCode == 1 && Contains(test.err, error) && offset >= earliest &&
-                offset <= static_cast<long>(damaged.size())) << test.err;
+    EXPECT_TRUE(Exited(test, 1, error));
+    EXPECT_GE(offset, earliest) << test.err;
+    EXPECT_LE(offset, static_cast<long>(damaged.size())) << test.err;
     // Whatever extract leaves behind is complete.
-    EXPECT_TRUE(extract.exitCode == 1 && Contains(extract.err, error)) << extract.err;
+    EXPECT_TRUE(Exited(extract, 1, error));
     for (const auto& in : inputs)
       if (PathExists(out + "/" + in.relative)) EXPECT_EQ(ReadFileBytes(out + "/" + in.relative), in.data);
   }
@@ -266,13 +273,11 @@ TEST(ToolCommandLine, BadInputGivesClearMessageAndExitCodeAndWritesNothing) {
     for (const auto& name : names[i]) WriteText(in + "/" + name, "x");
     cases.push_back({{"pack", "-o", x, "--stub", "linux", in}, 1, names[i].back()});
   }
-  for (const auto& [args, exitCode, mention] : cases) {
-    RunResult r = RunDolm(args);
-    EXPECT_TRUE(r.exitCode == exitCode && Contains(r.err, mention)) << args[0] << " " << mention << ": " << r.err;
-  }
-  EXPECT_FALSE(PathExists(x) || PathExists(x + ".part"));
+  for (const auto& [args, exitCode, mention] : cases) EXPECT_TRUE(Exited(RunDolm(args), exitCode, mention)) << args[0];
+  EXPECT_TRUE(NoOutputAt(x));
   RunResult help = RunDolm({"pack", "--help"});
-  EXPECT_TRUE(help.exitCode == 0 && help.out.rfind("Usage: dolm", 0) == 0) << help.err;
+  EXPECT_TRUE(Exited(help, 0));
+  EXPECT_EQ(help.out.substr(0, 11), "Usage: dolm");
 }
 
 TEST(CodePage, PackConvertsOrRefusesEachName) {
@@ -334,7 +339,7 @@ TEST(CodePage, HostileNamesPrintNoControlAndJsonStaysStrictUtf8) {
   for (const char* command : {"list", "test", "extract"}) {
     RunResult run = RunDolm({command, sfx}, std::string(command) == "extract" ? Args{"-C", dir + "/out"} : Args{});
     for (const std::string& text : {run.out, run.err})
-      EXPECT_TRUE(text.find('\x1b') == std::string::npos && !Contains(text, "\xC2\x9B")) << command << text;
+      for (const char* control : {"\x1b", "\xC2\x9B"}) EXPECT_FALSE(Contains(text, control)) << command << text;
     EXPECT_TRUE(Contains(run.out + run.err, "evil\\x1b[2K\\x1b[1A.txt")) << command;
   }
   // In 65001 the overlong form and the surrogate are unreadable and shown by their bytes.

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/stored_names.h"
+#include "format/stored_names.h"
 #include "tool/display.h"
 #include "tool/names.h"
 #include "tool/util.h"

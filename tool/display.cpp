@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/stored_names.h"
+#include "format/stored_names.h"
 
 namespace tool {
 

@@ -68,6 +68,26 @@ bool PathExists(const std::string& path) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+::testing::AssertionResult NoOutputAt(const std::string& path) {
+  for (const std::string& found : {path, path + ".part"})
+    if (PathExists(found)) return ::testing::AssertionFailure() << found << " exists";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Exited(const RunResult& r, int code, const std::string& part) {
+  if (r.exitCode == code && Contains(r.err, part)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "exit code " << r.exitCode << " (wanted " << code << ")"
+                                       << (Contains(r.err, part) ? "" : ", standard error lacks \"" + part + "\"")
+                                       << "\nstandard output: " << r.out << "\nstandard error: " << r.err;
+}
+
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> v(n);

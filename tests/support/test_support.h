@@ -2,14 +2,17 @@
 // programs under limits, the Linux stub with an archive.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "packer/packer.h"
 
 struct ModelDecoder;
@@ -28,6 +31,9 @@ std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
 bool Contains(const std::string& text, const std::string& part);
+// The bytes of a text, and two byte strings one after the other.
+std::vector<uint8_t> Text(const std::string& text);
+std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b);
 // Deterministic generated data of a few kinds.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 std::vector<uint8_t> TextLikeBytes(size_t n, uint32_t seed);
@@ -58,6 +64,21 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const std::str
   options.cwd = cwd;
   return RunProgram(argv, options);
 }
+// Passes when `r` exited with `code` and its standard error holds `part`; a
+// failure shows the exit code and both outputs.
+::testing::AssertionResult Exited(const RunResult& r, int code, const std::string& part = "");
+// Passes when neither `path` nor `path`.part exists; a failure names the one found.
+::testing::AssertionResult NoOutputAt(const std::string& path);
+// An option word with the fields at `shifts` (kOverWriteExistingFiles, ...)
+// set to 1 and the others 0.
+constexpr uint32_t OptionWord(std::initializer_list<unsigned> shifts) {
+  uint32_t word = 0;
+  for (unsigned shift : shifts) word |= 1u << shift;
+  return word;
+}
+// The word most tests store: overwrite, keep attributes, recreate folders.
+constexpr uint32_t kOverwriteKeepRecreate =
+    OptionWord({kOverWriteExistingFiles, kKeepOriginalFileAttrib, kRecreateOriginalFolders});
 bool UnderAddressSanitizer();
 // Writes an executable file through a descriptor that no program started by
 // another thread inherits, so that it can be started at once.

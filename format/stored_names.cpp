@@ -1,5 +1,5 @@
-// The one rule for reading a stored name as UTF-8 (platform/stored_names.h).
-#include "platform/stored_names.h"
+// The one rule for reading a stored name as UTF-8 (format/stored_names.h).
+#include "format/stored_names.h"
 
 #include <cstdint>
 
