@@ -14,6 +14,12 @@ std::string MakeExecuteText(const std::string& file, const std::string& argument
   return "\"[" + file + "]" + arguments + "\"";
 }
 
+bool SetOptionText(char* field, size_t room, const std::string& text) {
+  if (text.size() >= room) return false;
+  std::memcpy(field, text.c_str(), text.size() + 1);
+  return true;
+}
+
 Bytes WriteOptionBlock(uint32_t optionWord, const std::string& tempText, const std::string& executeText,
                        uint32_t unused) {
   const char* signature = OverlaySignature();
