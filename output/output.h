@@ -73,6 +73,7 @@ struct Expansion {
   bool fileOpen;
   bool halted;
   Result failure;         // what halted the expansion
+  uint8_t stages;         // of the block source (OpenBlockSource); 0 after StartExpansion
 };
 void StartExpansion(Expansion* x, Engine* engine, const FileTable* files, OutputSink sink,
                     Faults* faults);

@@ -53,6 +53,7 @@ Result ExpandInto(StubRun* run, OutputSink sink) {
     if (run->files.records[i].size > 0x7FFFFFFFu)
       return NoteFault(&run->faults, kErrorInconsistent, run->files.records[i].name, -1);
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, &run->faults);
+  run->expansion.stages = run->stages;
   Result result = BeginFiles(&run->expansion, run->archive.file);
   if (!result.ok()) return result;
   if (!FinishEmptyTail(&run->expansion)) return run->expansion.failure;

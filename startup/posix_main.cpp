@@ -102,6 +102,7 @@ int Inspect(const char* argv0, bool check) {
   static StubRun run;
   char own[PATH_MAX];
   OwnPath(argv0, own, sizeof own);
+  run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
   Result result = OpenForInspection(&run, own, check);
   if (result.ok() && check) result = ExpandInto(&run, NullSink());
   if (!result.ok()) {
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
   static char own[PATH_MAX];
   RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
   parsed.request.ownPath = own;
+  run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
   const RunOutcome outcome = RunStub(&run, parsed.request);
   ShowOutcome(outcome);
   std::fflush(nullptr);
