@@ -89,8 +89,12 @@ Result LoadStreams(FILE* file, Engine* engine, BlockState* block, const uint8_t*
   uint32_t lengths[kStreamCount];
   for (unsigned i = 0; i < kStreamCount; ++i) {
     uint8_t* slot = IsStreamCoded(header, i) ? engine->work + i * kSlotSize : nullptr;
+    const uint32_t coded = jobCount;
     Result loaded = LoadStream(file, counts[i], buffers[i], slot, jobs, &jobCount, &lengths[i]);
     if (!loaded.ok()) return loaded;
+    // A decoded stream has the rest of its stored bytes behind it (below).
+    block->written[i] = lengths[i];
+    if (jobCount != coded && jobs[coded].storedLength > lengths[i]) block->written[i] = jobs[coded].storedLength;
   }
   DecodeStreams(engine->decoder, jobs, jobCount);
   for (uint32_t j = 0; j < jobCount; ++j) {
@@ -123,9 +127,11 @@ Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults) 
     // The match count comes from the distance-high stream; it was checked
     // against the table's 65,536 cells with that stream's decoded count.
     LoadLowBitTable(file, engine, block, engine->distanceWidth - 8);
+    block->written[kStreamCount] = block->matchCount;
   } else {
     engine->lowBitTable[0] = 0;
     engine->lowBitTable[1] = 0;
+    block->written[kStreamCount] = 2;
   }
   block->literalCursor = block->lengthCursor = block->highCursor = 0;
   block->middleCursor = block->tableCursor = 0;

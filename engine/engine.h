@@ -82,6 +82,10 @@ Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults);
 // profile 0 is loaded so that later readers stay in bounds.
 Result PrepareDecoder(Engine* engine, const uint8_t* header, Faults* faults);
 void ReleaseDecoderMemory(Engine* engine);
+// Gives spare the profile of engine and stream buffers, a work buffer and a
+// model decoder of its own, but no window: what a second thread reads blocks
+// into. False when the memory cannot be had (spare then holds nothing).
+bool ReserveSpareStreams(Engine* spare, const Engine* engine);
 
 // ---- splay_tree.cpp: the solid header's context splay coder ---------------------
 // One tree of the coder: node 1 is the root, nodes kSplayFirstLeaf + s
@@ -121,9 +125,38 @@ struct BlockState {
   uint8_t lastBits;         // header byte 0 & 0x1F
   uint32_t blockCrc;
   uint32_t runningCrc;
+  // How far the block wrote into each buffer (the five streams in block
+  // order, then the low-bit table's cells); the expansion may read a stream
+  // past its decoded bytes, where earlier blocks' bytes still lie.
+  uint32_t written[kStreamCount + 1];
 };
 
 // Reads one data block from file, decodes its streams into the engine's
 // buffers and checks its CRC. Error 4 when the file ends inside the block or
 // a stream breaks a limit, error 2 when the CRC does not match.
 Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults);
+
+// ---- block_source.cpp: where the expansion takes its blocks from ---------------
+// One stage reads and decodes each block on the calling thread when it is
+// asked for. Two stages read and decode the next block on a second thread
+// (its own stream buffers and model decoder) while the calling thread expands
+// the one before; a block taken swaps the two sets of stream buffers, and
+// every fault is noted by the calling thread when it takes the block, so the
+// results are those of one stage.
+struct ReadAhead;  // the second thread's side (block_source.cpp)
+struct BlockSource {
+  FILE* file;
+  Engine* engine;
+  ReadAhead* ahead;  // null: one stage
+  int64_t end;       // archive offset just past the block last taken
+};
+// stages: 1 or 2, or 0 for two when the process may use two processors. Two
+// stages that cannot be had (memory, thread) fall back to one.
+void OpenBlockSource(BlockSource* source, FILE* file, Engine* engine, uint8_t stages);
+// Takes the next block into the engine's stream buffers and *block, with what
+// ReadBlock gives for it. After a failure or the last block, nothing more may
+// be taken.
+Result TakeBlock(BlockSource* source, BlockState* block, Faults* faults);
+// Ends the second thread, and leaves the archive just past the block last
+// taken, where one stage leaves it.
+void CloseBlockSource(BlockSource* source);

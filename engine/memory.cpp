@@ -52,6 +52,29 @@ void ReleaseDecoderMemory(Engine* engine) {
   *engine = Engine{};
 }
 
+bool ReserveSpareStreams(Engine* spare, const Engine* engine) {
+  *spare = Engine{};
+  spare->profileIndex = engine->profileIndex;
+  spare->windowSize = engine->windowSize;
+  spare->minMatch = engine->minMatch;
+  spare->distanceWidth = engine->distanceWidth;
+  spare->flagStream = Reserve(kStreamBufferSize);
+  spare->lengthStream = Reserve(kStreamBufferSize);
+  spare->literalStream = Reserve(kStreamBufferSize);
+  spare->highStream = Reserve(kStreamBufferSize);
+  spare->middleStream = Reserve(kStreamBufferSize);
+  spare->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
+  spare->work = Reserve(kWorkBufferSize);
+  spare->decoder = NewModelDecoder();
+  if (spare->flagStream == nullptr || spare->lengthStream == nullptr || spare->literalStream == nullptr ||
+      spare->highStream == nullptr || spare->middleStream == nullptr || spare->lowBitTable == nullptr ||
+      spare->work == nullptr || spare->decoder == nullptr) {
+    ReleaseDecoderMemory(spare);
+    return false;
+  }
+  return true;
+}
+
 Result LoadSizeProfile(Engine* engine, uint8_t index, Faults* faults) {
   engine->profileIndex = index;
   engine->windowSize = WindowSizeOf(index);

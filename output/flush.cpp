@@ -87,11 +87,12 @@ Result BeginFiles(Expansion* x, FILE* archive) {
   return ExpandBlocks(x, archive);
 }
 
-Result ExpandBlocks(Expansion* x, FILE* archive) {
-  x->windowPos = 0;
-  // Without a window (an engine that reserved none) there is nothing to rebuild into.
-  if (x->engine->window == nullptr || x->engine->windowSize == 0) return kOk;
-  Result result = ReadBlock(archive, x->engine, &x->block, x->faults);
+namespace {
+
+// The blocks from the source, each expanded in turn; the last one's window
+// is flushed.
+Result ExpandFromSource(Expansion* x, BlockSource* source) {
+  Result result = TakeBlock(source, &x->block, x->faults);
   if (!result.ok()) return result;
   for (;;) {
     uint32_t validBits = x->block.lastBits;
@@ -101,18 +102,31 @@ Result ExpandBlocks(Expansion* x, FILE* archive) {
     if (x->halted) return x->failure;
     // A block that asks for more stream bytes than it holds is treated like a damaged block.
     if (!result.ok()) {
-      result = NoteFault(x->faults, kErrorDamaged, "", std::ftell(archive));
+      result = NoteFault(x->faults, kErrorDamaged, "", source->end);
       if (!x->faults->goOn) return result;
       break;
     }
     if (last) break;
-    result = ReadBlock(archive, x->engine, &x->block, x->faults);
+    result = TakeBlock(source, &x->block, x->faults);
     if (!result.ok() && !x->faults->goOn) return result;
     if (!result.ok()) break;
   }
   FlushWindow(x, x->windowPos);
   x->windowPos = 0;
   return x->halted ? x->failure : result;
+}
+
+}  // namespace
+
+Result ExpandBlocks(Expansion* x, FILE* archive) {
+  x->windowPos = 0;
+  // Without a window (an engine that reserved none) there is nothing to rebuild into.
+  if (x->engine->window == nullptr || x->engine->windowSize == 0) return kOk;
+  BlockSource source;
+  OpenBlockSource(&source, archive, x->engine, x->stages);
+  Result result = ExpandFromSource(x, &source);
+  CloseBlockSource(&source);
+  return result;
 }
 
 bool FlushWindow(Expansion* x, uint32_t n) {

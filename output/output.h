@@ -74,6 +74,7 @@ struct Expansion {
   bool halted;
   bool stopPastFiles;     // a flush past the last file's last byte halts (inspection)
   Result failure;         // what halted the expansion
+  uint8_t stages;         // of the block source (OpenBlockSource); 0 after StartExpansion
 };
 void StartExpansion(Expansion* x, Engine* engine, const FileTable* files, OutputSink sink,
                     Faults* faults);

@@ -123,6 +123,27 @@ constexpr unsigned kAttrNormal = 0x80;
 // Windows 95 keeps no SSE state, and has no IsProcessorFeaturePresent: no.
 bool PlatformHasSse2();
 
+// ---- threads (threads_posix.cpp, threads_win32.cpp) --------------------------
+
+// The processors this process may run on, at least 1.
+unsigned PlatformProcessorCount();
+// A second thread of the process, and an event that one thread sets and
+// another waits for: a wait returns once the event is set and clears it
+// again (one waiter per event). Setting an event and returning from the wait
+// for it order every memory access before the one against every one after
+// the other.
+struct PlatformThread;
+struct PlatformEvent;
+// Starts body(argument) on a new thread; null when no thread can be had.
+PlatformThread* PlatformStartThread(void (*body)(void*), void* argument);
+// Waits until the thread's body has returned, then frees what it held.
+void PlatformJoinThread(PlatformThread* thread);
+// A new event, clear; null when none can be had.
+PlatformEvent* PlatformNewEvent();
+void PlatformSetEvent(PlatformEvent* event);
+void PlatformWaitEvent(PlatformEvent* event);
+void PlatformFreeEvent(PlatformEvent* event);  // null is allowed
+
 // ---- process start and end -------------------------------------------------
 
 // The Windows stub's own entry, called by WinMain with the process command

@@ -17,6 +17,7 @@ Result ExtractFiles(StubRun* run, OutputSink sink) {
   Result header = ReadSolidHeader(run->archive.file, &run->files, faults);
   if (!header.ok()) return header.error == kSilentFailure ? result : header;
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, faults);
+  run->expansion.stages = run->stages;
   Result expanded = BeginFiles(&run->expansion, run->archive.file);
   Result closed = EndExpansion(&run->expansion, HalfFile::kKeep);
   if (expanded.ok()) expanded = closed;
@@ -24,6 +25,12 @@ Result ExtractFiles(StubRun* run, OutputSink sink) {
 }
 
 }  // namespace
+
+uint8_t StagesFromSetting(const char* text) {
+  if (text != nullptr && (std::strcmp(text, "1") == 0 || std::strcmp(text, "2") == 0))
+    return static_cast<uint8_t>(text[0] - '0');
+  return 0;
+}
 
 Result ExtractArchive(StubRun* run, OutputSink sink) {
   Faults* faults = &run->faults;

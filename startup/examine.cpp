@@ -54,6 +54,7 @@ Result ExpandInto(StubRun* run, OutputSink sink) {
       return NoteFault(&run->faults, kErrorInconsistent, run->files.records[i].name, -1);
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, &run->faults);
   run->expansion.stopPastFiles = true;
+  run->expansion.stages = run->stages;
   Result result = BeginFiles(&run->expansion, run->archive.file);
   if (!result.ok()) return result;
   if (!FinishEmptyTail(&run->expansion)) return run->expansion.failure;

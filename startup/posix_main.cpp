@@ -114,6 +114,7 @@ int Inspect(const char* argv0, bool check) {
   static StubRun run;
   char own[PATH_MAX];
   OwnPath(argv0, own, sizeof own);
+  run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
   Result result = OpenForInspection(&run, own, check);
   if (result.ok() && check) result = ExpandInto(&run, NullSink());
   if (!result.ok()) {
@@ -228,6 +229,7 @@ int main(int argc, char** argv) {
   static char privateFolder[kPathSize];
   RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
   parsed.request.ownPath = own;
+  run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
   // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
   // file being written and the run's private folder.
   PosixWatchStopSignals();

@@ -29,6 +29,7 @@ struct StubRun {
   Expansion expansion;
   char question[kPathSize];  // the text of the overwrite question
   bool noDialog;             // the overwrite dialog could not be created: the run ends
+  uint8_t stages;            // of the extraction (OpenBlockSource): 0 as the processors allow
 };
 
 // What the command line asks of a run, already parsed by the entry's own
@@ -130,6 +131,9 @@ const char* ShortenForDisplay(const char* path, int n, char* out);
 // the profile, reads the solid header and expands every file into sink (the
 // run's disk output, or the fuzz target's output in memory).
 Result ExtractArchive(StubRun* run, OutputSink sink);
+// The stages of an extraction from the text of DOLM_STAGES, which the Linux
+// stub and dolm read: "1" or "2", else 0 (as the processors allow).
+uint8_t StagesFromSetting(const char* text);
 
 // ---- examine.cpp: reading an archive without running it ------------------------
 // An output that writes nothing.

@@ -73,8 +73,9 @@ struct Tally {
   std::map<int, int> errors;  // stub error number -> runs
 };
 
-// Runs one damaged file three ways and records what each run did.
-void RunCase(const Case& c, const std::string& area, Tally& tally) {
+// Runs one damaged file three ways with DOLM_STAGES=stage ("": unset) and
+// records what each run did; returns the runs' exit codes, messages and files.
+std::string RunCase(const Case& c, const std::string& area, Tally& tally, const std::string& stage) {
   const Sample& s = TheSample();
   const size_t kept = s.stubSize + (c.flip ? s.archiveSize : c.offset);
   std::vector<uint8_t> file(s.whole.begin(), s.whole.begin() + static_cast<long>(kept));
@@ -88,9 +89,12 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
   RunOptions options;
   options.timeoutSeconds = 30;
   options.addressLimitMb = 256;  // profile 1 needs about 1 MB of buffers
-  auto run = [&](const std::vector<std::string>& argv, const std::string& cwd, const char* name) {
+  std::string seen;
+  auto run = [&](std::vector<std::string> argv, const std::string& cwd, const char* name) {
     options.cwd = cwd;
+    if (!stage.empty()) argv.insert(argv.begin(), {"/usr/bin/env", "DOLM_STAGES=" + stage});
     const RunResult r = RunProgram(argv, options);
+    seen += std::string(name) + ": " + std::to_string(r.exitCode) + " " + r.err + "\n";
     if (r.timedOut) fault(name, "did not end");
     if (r.signal != 0) fault(name, "killed by signal " + std::to_string(r.signal));
     if (r.maxRssKb > (UnderAddressSanitizer() ? 400000 : 64000))
@@ -112,6 +116,8 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
     const RunResult r = run(ignore ? std::vector<std::string>{exe, "-s", "-o", "-i", "out"}
                                    : std::vector<std::string>{exe, "-s", "-o", "out"}, cwd, name);
     const std::vector<std::string> left = FolderEntries(cwd);
+    for (const auto& f : FilesBelow(cwd)) seen += f.first + " " + std::to_string(std::hash<std::string>()(
+                                                      std::string(f.second.begin(), f.second.end()))) + "\n";
     if (left.size() > 1 || (left.size() == 1 && left[0] != "out")) fault(name, "wrote outside its target folder");
     if (!ignore && r.signal == 0) {
       stubError = StubErrorNumber(r.err);
@@ -142,12 +148,13 @@ void RunCase(const Case& c, const std::string& area, Tally& tally) {
   std::lock_guard<std::mutex> hold(tally.lock);
   tally.faults.insert(tally.faults.end(), faults.begin(), faults.end());
   if (stubError >= 0) ++tally.errors[stubError];
+  return seen;
 }
 
 // Every offset of the option block, archive header and solid header, an even
 // spread of 300 points over the data blocks, and the last bytes; truncations
 // also at the full length, which must extract exactly.
-void RunAll(bool flip, const char* what) {
+void RunAll(bool flip, const char* what, const std::vector<std::string>& stages = {""}) {
   const Sample& s = TheSample();
   ASSERT_GT(s.archiveSize, 100000u) << "the sample should be a few hundred KB";
   std::vector<Case> cases;
@@ -164,7 +171,17 @@ void RunAll(bool flip, const char* what) {
     pool.emplace_back([&, w] {
       const std::string area = root + "/w" + std::to_string(w);
       mkdir(area.c_str(), 0755);
-      for (size_t i; (i = next++) < cases.size();) RunCase(cases[i], area, tally);
+      for (size_t i; (i = next++) < cases.size();) {
+        // Each stage must give what the first gave.
+        const std::string first = RunCase(cases[i], area, tally, stages[0]);
+        for (size_t k = 1; k < stages.size(); ++k) {
+          const std::string seen = RunCase(cases[i], area, tally, stages[k]);
+          std::lock_guard<std::mutex> hold(tally.lock);
+          if (seen != first)
+            tally.faults.push_back("offset " + std::to_string(cases[i].offset) + ", DOLM_STAGES=" + stages[k] +
+                                   " gave\n" + seen + "where DOLM_STAGES=" + stages[0] + " gave\n" + first);
+        }
+      }
     });
   }
   for (auto& t : pool) t.join();
@@ -179,5 +196,11 @@ void RunAll(bool flip, const char* what) {
 TEST(DamagedArchive, TruncatedAtEveryHeaderByteAndAcrossTheData) { RunAll(false, "truncated"); }
 
 TEST(DamagedArchive, OneBitFlippedAcrossEveryPart) { RunAll(true, "flipped"); }
+
+// The second thread forced on, even on one processor, against one stage.
+TEST(DamagedArchive, TwoStagesGiveWhatOneGives) {
+  RunAll(false, "stages-truncated", {"1", "2"});
+  RunAll(true, "stages-flipped", {"1", "2"});
+}
 
 }  // namespace

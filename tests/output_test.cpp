@@ -38,10 +38,12 @@ Result Write(void* s, const uint8_t* bytes, uint32_t count) {
 Result Finish(void* s, uint32_t i, const FileRecord&, bool whole) { return Of(s).ends[i] = whole ? 'F' : 'P', kOk; }
 void Remove(void* s) { Of(s).ends.back() = 'R'; }
 
-// Expands `blocks` into files of the given sizes as an inspection does (the data must then fill the files exactly).
-Memory Expand(int profile, const std::vector<uint32_t>& sizes, const Bytes& blocks, bool goOn = false,
-              uint32_t failing = ~0u) {
+// Expands `blocks` into files of the given sizes as an inspection does (the data must then fill the files exactly),
+// in `stages`.
+Memory ExpandIn(uint8_t stages, int profile, const std::vector<uint32_t>& sizes, const Bytes& blocks, bool goOn,
+                uint32_t failing) {
   auto run = std::make_unique<StubRun>();
+  run->stages = stages;
   ClearFaults(&run->faults, goOn);
   EXPECT_TRUE(LoadSizeProfile(&run->engine, static_cast<uint8_t>(profile), &run->faults).ok());
   std::vector<FileRecord> records(sizes.size());
@@ -55,6 +57,19 @@ Memory Expand(int profile, const std::vector<uint32_t>& sizes, const Bytes& bloc
   CloseArchive(&run->archive);
   ReleaseDecoderMemory(&run->engine);
   return m;
+}
+
+// The same in one stage and in two (a second thread forced on): both must give the same files, ends, result and
+// fault.
+Memory Expand(int profile, const std::vector<uint32_t>& sizes, const Bytes& blocks, bool goOn = false,
+              uint32_t failing = ~0u) {
+  const Memory one = ExpandIn(1, profile, sizes, blocks, goOn, failing);
+  const Memory two = ExpandIn(2, profile, sizes, blocks, goOn, failing);
+  EXPECT_TRUE(one.data == two.data && one.ends == two.ends && one.result.error == two.result.error &&
+              one.fault.error == two.fault.error && one.fault.offset == two.fault.offset)
+      << "one stage and two differ: result " << one.result.error << " / " << two.result.error << ", fault at "
+      << one.fault.offset << " / " << two.fault.offset << ", ends '" << one.ends << "' / '" << two.ends << "'";
+  return one;
 }
 
 // One block written by hand: `items` holds 'L' (literal) and 'M' (match) in flag order; the flag stream of `s` is

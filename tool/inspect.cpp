@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -35,6 +36,7 @@ void OpenIntact(Archive* archive, const std::string& path, Reading reading) {
   if (!S_ISREG(st.st_mode)) throw Failure("'" + path + "' is not a regular file");
   archive->fileSize = static_cast<uint64_t>(st.st_size);
   StubRun* run = archive->run.get();
+  run->stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
   Result opened = OpenForInspection(run, path.c_str(), reading == Reading::kData);
   if (opened.error == kStopNoTableMemory || opened.error == kStopNoTreePool)
     throw Failure("'" + path + "': not enough memory for its list of files");

@@ -1,0 +1,142 @@
+// Where the expansion takes its blocks from: read on the calling thread when
+// asked for (one stage), or read and decoded one block ahead on a second
+// thread (two stages), with the same bytes, faults and archive position.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "format/format.h"
+#include "engine/engine.h"
+
+// The second thread's side. The threads hand the work over with two events:
+// `wanted` asks for the next block (or, with quit set, for the end), `ready`
+// says it is there. From `wanted` to `ready` only the second thread touches
+// spare, block, faults, result, end and the archive file; at other times only
+// the calling thread does. The engine's stream buffers are only read while
+// both threads run: by the expansion, and by the second thread for the older
+// bytes it copies. Invariant: pending is true from `wanted` until the block
+// is taken.
+struct ReadAhead {
+  Engine spare;  // the stream buffers being filled, and the second decoder
+  Engine* engine;
+  FILE* file;
+  PlatformThread* thread;
+  PlatformEvent* wanted;
+  PlatformEvent* ready;
+  BlockState block;
+  Faults faults;
+  Result result;
+  int64_t end;
+  uint32_t held[kStreamCount + 1];  // how far the block in the engine's buffers wrote
+  bool quit;
+  bool pending;
+};
+
+namespace {
+
+uint8_t** StreamSlot(Engine* engine, unsigned i) {
+  uint8_t** slots[kStreamCount] = {&engine->flagStream, &engine->literalStream, &engine->lengthStream,
+                                   &engine->highStream, &engine->middleStream};
+  return slots[i];
+}
+
+// The expansion may read a stream past its decoded bytes, where one set of
+// buffers still holds the bytes of blocks before. The spare set held the
+// block before last, and differs from the one set only where the last block
+// wrote: those bytes are copied from the engine's set behind the new ones.
+void CopyOlderBytes(ReadAhead* a) {
+  for (unsigned i = 0; i < kStreamCount; ++i) {
+    const uint32_t from = a->block.written[i], to = a->held[i];
+    if (to > from) std::memcpy(*StreamSlot(&a->spare, i) + from, *StreamSlot(a->engine, i) + from, to - from);
+  }
+  const uint32_t from = a->block.written[kStreamCount], to = a->held[kStreamCount];
+  if (to > from) std::memcpy(a->spare.lowBitTable + from, a->engine->lowBitTable + from, 2u * (to - from));
+}
+
+void ReadAheadBody(void* self) {
+  ReadAhead* a = static_cast<ReadAhead*>(self);
+  for (;;) {
+    PlatformWaitEvent(a->wanted);
+    if (a->quit) return;
+    ClearFaults(&a->faults, false);
+    a->result = ReadBlock(a->file, &a->spare, &a->block, &a->faults);
+    a->end = std::ftell(a->file);
+    if (a->result.ok()) CopyOlderBytes(a);
+    PlatformSetEvent(a->ready);
+  }
+}
+
+void FreeReadAhead(ReadAhead* a) {
+  ReleaseDecoderMemory(&a->spare);
+  PlatformFreeEvent(a->wanted);
+  PlatformFreeEvent(a->ready);
+  std::free(a);
+}
+
+void Ask(ReadAhead* a) {
+  a->pending = true;
+  PlatformSetEvent(a->wanted);
+}
+
+}  // namespace
+
+void OpenBlockSource(BlockSource* source, FILE* file, Engine* engine, uint8_t stages) {
+  *source = BlockSource{file, engine, nullptr, std::ftell(file)};
+  if (stages == 0) stages = PlatformProcessorCount() >= 2 ? 2 : 1;
+  if (stages < 2) return;
+  ReadAhead* a = static_cast<ReadAhead*>(std::calloc(1, sizeof(ReadAhead)));
+  if (a == nullptr) return;
+  a->engine = engine;
+  a->file = file;
+  // Before the first block, the engine's buffers may hold anything.
+  for (uint32_t& h : a->held) h = kStreamBufferSize;
+  a->wanted = PlatformNewEvent();
+  a->ready = PlatformNewEvent();
+  if (a->wanted == nullptr || a->ready == nullptr || !ReserveSpareStreams(&a->spare, engine) ||
+      (a->thread = PlatformStartThread(ReadAheadBody, a)) == nullptr) {
+    FreeReadAhead(a);
+    return;
+  }
+  source->ahead = a;
+  Ask(a);
+}
+
+Result TakeBlock(BlockSource* source, BlockState* block, Faults* faults) {
+  ReadAhead* a = source->ahead;
+  if (a == nullptr) {
+    Result result = ReadBlock(source->file, source->engine, block, faults);
+    source->end = std::ftell(source->file);
+    return result;
+  }
+  PlatformWaitEvent(a->ready);
+  a->pending = false;
+  for (unsigned i = 0; i < kStreamCount; ++i) {
+    uint8_t* taken = *StreamSlot(&a->spare, i);
+    *StreamSlot(&a->spare, i) = *StreamSlot(source->engine, i);
+    *StreamSlot(source->engine, i) = taken;
+  }
+  uint16_t* table = a->spare.lowBitTable;
+  a->spare.lowBitTable = source->engine->lowBitTable;
+  source->engine->lowBitTable = table;
+  *block = a->block;
+  std::memcpy(a->held, block->written, sizeof a->held);
+  source->end = a->end;
+  if (!a->result.ok()) return NoteFault(faults, a->faults.first.error, "", a->faults.first.offset);
+  // The next block is read while this one is expanded; none after the last.
+  if (block->lastBits <= 8) Ask(a);
+  return kOk;
+}
+
+void CloseBlockSource(BlockSource* source) {
+  ReadAhead* a = source->ahead;
+  if (a == nullptr) return;
+  const bool readBeyond = a->pending;
+  if (a->pending) PlatformWaitEvent(a->ready);
+  a->quit = true;
+  PlatformSetEvent(a->wanted);
+  PlatformJoinThread(a->thread);
+  // A block read ahead and never taken: back to where one stage stops.
+  if (readBeyond && source->end >= 0) std::fseek(source->file, static_cast<long>(source->end), SEEK_SET);
+  FreeReadAhead(a);
+  source->ahead = nullptr;
+}
