@@ -83,7 +83,7 @@ int ReadNumber(const char** format, va_list* args) {
 }
 
 // What a conversion asks for besides its letter.
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, blank = false;
   char pad = ' ';
   int width = 0;
@@ -92,82 +92,82 @@ struct Spec {
 };
 
 // Reads flags, width, precision and length up to the conversion letter.
-Spec ReadSpec(const char** format, va_list* args) {
-  Spec spec;
+Conversion ReadConversion(const char** format, va_list* args) {
+  Conversion conv;
   for (;; ++*format) {
-    if (**format == '-') spec.left = true;
-    else if (**format == '0') spec.pad = '0';
-    else if (**format == '+') spec.plus = true;
-    else if (**format == ' ') spec.blank = true;
+    if (**format == '-') conv.left = true;
+    else if (**format == '0') conv.pad = '0';
+    else if (**format == '+') conv.plus = true;
+    else if (**format == ' ') conv.blank = true;
     else if (**format != '#') break;
   }
-  spec.width = ReadNumber(format, args);
-  if (spec.width < 0) spec.left = true, spec.width = -spec.width;
+  conv.width = ReadNumber(format, args);
+  if (conv.width < 0) conv.left = true, conv.width = -conv.width;
   if (**format == '.') {
     ++*format;
-    spec.precision = ReadNumber(format, args);
+    conv.precision = ReadNumber(format, args);
   }
   while (**format == 'l' || **format == 'h' || **format == 'z' || **format == 'j' || **format == 't') {
     const char m = *(*format)++;
-    spec.longs = m == 'l' ? spec.longs + 1 : m == 'h' ? spec.longs : m == 'j' ? 2 : 3;
+    conv.longs = m == 'l' ? conv.longs + 1 : m == 'h' ? conv.longs : m == 'j' ? 2 : 3;
   }
-  return spec;
+  return conv;
 }
 
-void PutText(Sink* sink, const Spec& spec, const char* text) {
+void PutText(Sink* sink, const Conversion& conv, const char* text) {
   if (text == nullptr) text = "(null)";
   size_t count = 0;
-  while (text[count] != '\0' && (spec.precision < 0 || count < static_cast<size_t>(spec.precision))) ++count;
-  PutPadded(sink, text, count, spec.width, spec.left, ' ');
+  while (text[count] != '\0' && (conv.precision < 0 || count < static_cast<size_t>(conv.precision))) ++count;
+  PutPadded(sink, text, count, conv.width, conv.left, ' ');
 }
 
-void PutSigned(Sink* sink, const Spec& spec, va_list* args) {
-  long long value = spec.longs == 0 ? va_arg(*args, int) : spec.longs == 1 ? va_arg(*args, long)
-                  : spec.longs == 2 ? va_arg(*args, long long) : va_arg(*args, ptrdiff_t);
+void PutSigned(Sink* sink, const Conversion& conv, va_list* args) {
+  long long value = conv.longs == 0 ? va_arg(*args, int) : conv.longs == 1 ? va_arg(*args, long)
+                  : conv.longs == 2 ? va_arg(*args, long long) : va_arg(*args, ptrdiff_t);
   const bool negative = value < 0;
   char buf[24];
   char* end = buf + sizeof buf;
   char* p = FormatNumber(end, negative ? 0ull - static_cast<unsigned long long>(value)
-                                        : static_cast<unsigned long long>(value), 10, false, spec.precision);
+                                        : static_cast<unsigned long long>(value), 10, false, conv.precision);
   if (negative) *--p = '-';
-  else if (spec.plus) *--p = '+';
-  else if (spec.blank) *--p = ' ';
-  PutPadded(sink, p, static_cast<size_t>(end - p), spec.width, spec.left, spec.precision >= 0 ? ' ' : spec.pad);
+  else if (conv.plus) *--p = '+';
+  else if (conv.blank) *--p = ' ';
+  PutPadded(sink, p, static_cast<size_t>(end - p), conv.width, conv.left, conv.precision >= 0 ? ' ' : conv.pad);
 }
 
 // %u %x %X and %p (the pointer as all its hex digits).
-void PutUnsigned(Sink* sink, Spec spec, char conversion, va_list* args) {
+void PutUnsigned(Sink* sink, Conversion conv, char conversion, va_list* args) {
   unsigned long long value = conversion == 'p' ? reinterpret_cast<uintptr_t>(va_arg(*args, void*))
-                           : spec.longs == 0 ? va_arg(*args, unsigned) : spec.longs == 1 ? va_arg(*args, unsigned long)
-                           : spec.longs == 2 ? va_arg(*args, unsigned long long) : va_arg(*args, size_t);
-  if (conversion == 'p') spec.precision = 2 * static_cast<int>(sizeof(void*));
+                           : conv.longs == 0 ? va_arg(*args, unsigned) : conv.longs == 1 ? va_arg(*args, unsigned long)
+                           : conv.longs == 2 ? va_arg(*args, unsigned long long) : va_arg(*args, size_t);
+  if (conversion == 'p') conv.precision = 2 * static_cast<int>(sizeof(void*));
   char buf[24];
   char* end = buf + sizeof buf;
-  char* p = FormatNumber(end, value, conversion == 'u' ? 10 : 16, conversion != 'x', spec.precision);
-  PutPadded(sink, p, static_cast<size_t>(end - p), spec.width, spec.left, spec.precision >= 0 ? ' ' : spec.pad);
+  char* p = FormatNumber(end, value, conversion == 'u' ? 10 : 16, conversion != 'x', conv.precision);
+  PutPadded(sink, p, static_cast<size_t>(end - p), conv.width, conv.left, conv.precision >= 0 ? ' ' : conv.pad);
 }
 
 void FormatOne(Sink* sink, const char** format, va_list* args) {
-  const Spec spec = ReadSpec(format, args);
+  const Conversion conv = ReadConversion(format, args);
   const char conversion = *(*format)++;
   switch (conversion) {
     case 's':
-      PutText(sink, spec, va_arg(*args, const char*));
+      PutText(sink, conv, va_arg(*args, const char*));
       return;
     case 'c': {
       const char c = static_cast<char>(va_arg(*args, int));
-      PutPadded(sink, &c, 1, spec.width, spec.left, ' ');
+      PutPadded(sink, &c, 1, conv.width, conv.left, ' ');
       return;
     }
     case 'd':
     case 'i':
-      PutSigned(sink, spec, args);
+      PutSigned(sink, conv, args);
       return;
     case 'u':
     case 'x':
     case 'X':
     case 'p':
-      PutUnsigned(sink, spec, conversion, args);
+      PutUnsigned(sink, conv, conversion, args);
       return;
     case '\0':
       --*format;  // a lone '%' at the end

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/inspect.h"
+#include "tool/open_archive.h"
 
 namespace tool {
 

@@ -12,7 +12,7 @@
 #include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/extract_sink.h"
-#include "tool/inspect.h"
+#include "tool/open_archive.h"
 #include "tool/names.h"
 #include "tool/progress.h"
 

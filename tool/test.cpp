@@ -6,7 +6,7 @@
 #include "tool/checksums.h"
 #include "tool/commands.h"
 #include "tool/display.h"
-#include "tool/inspect.h"
+#include "tool/open_archive.h"
 #include "tool/progress.h"
 
 namespace tool {

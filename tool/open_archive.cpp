@@ -10,7 +10,7 @@
 #include "format/format.h"
 #include "tool/archive_walk.h"
 #include "tool/display.h"
-#include "tool/inspect.h"
+#include "tool/open_archive.h"
 
 namespace tool {
 
