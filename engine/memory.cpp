@@ -11,6 +11,25 @@ namespace {
 
 uint8_t* Reserve(size_t bytes) { return static_cast<uint8_t*>(std::calloc(bytes, 1)); }
 
+// The stream buffers, the low-bit table, the work buffer and the model
+// decoder: what one stage of the extraction decodes a block into.
+void ReserveStreams(Engine* engine) {
+  engine->flagStream = Reserve(kStreamBufferSize);
+  engine->lengthStream = Reserve(kStreamBufferSize);
+  engine->literalStream = Reserve(kStreamBufferSize);
+  engine->highStream = Reserve(kStreamBufferSize);
+  engine->middleStream = Reserve(kStreamBufferSize);
+  engine->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
+  engine->work = Reserve(kWorkBufferSize);
+  engine->decoder = NewModelDecoder();
+}
+
+bool HasStreams(const Engine& engine) {
+  return engine.flagStream != nullptr && engine.lengthStream != nullptr && engine.literalStream != nullptr &&
+         engine.highStream != nullptr && engine.middleStream != nullptr && engine.lowBitTable != nullptr &&
+         engine.work != nullptr && engine.decoder != nullptr;
+}
+
 Result ReserveBuffers(Engine* engine) {
   const uint32_t windowBytes = 2u * engine->windowSize;
   if (engine->window != nullptr && engine->reservedWindow >= windowBytes) return kOk;
@@ -18,19 +37,9 @@ Result ReserveBuffers(Engine* engine) {
   engine->window = Reserve(windowBytes);
   engine->reservedWindow = engine->window != nullptr ? windowBytes : 0;
   if (engine->flagStream == nullptr) {
-    engine->flagStream = Reserve(kStreamBufferSize);
-    engine->lengthStream = Reserve(kStreamBufferSize);
-    engine->literalStream = Reserve(kStreamBufferSize);
-    engine->highStream = Reserve(kStreamBufferSize);
-    engine->middleStream = Reserve(kStreamBufferSize);
-    engine->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
-    engine->work = Reserve(kWorkBufferSize);
-    engine->decoder = NewModelDecoder();
+    ReserveStreams(engine);
   }
-  if (engine->window == nullptr || engine->flagStream == nullptr ||
-      engine->lengthStream == nullptr || engine->literalStream == nullptr ||
-      engine->highStream == nullptr || engine->middleStream == nullptr ||
-      engine->lowBitTable == nullptr || engine->work == nullptr || engine->decoder == nullptr) {
+  if (engine->window == nullptr || !HasStreams(*engine)) {
     ReleaseDecoderMemory(engine);
     return Result{kErrorCannotProcess};
   }
@@ -58,17 +67,8 @@ bool ReserveSpareStreams(Engine* spare, const Engine* engine) {
   spare->windowSize = engine->windowSize;
   spare->minMatch = engine->minMatch;
   spare->distanceWidth = engine->distanceWidth;
-  spare->flagStream = Reserve(kStreamBufferSize);
-  spare->lengthStream = Reserve(kStreamBufferSize);
-  spare->literalStream = Reserve(kStreamBufferSize);
-  spare->highStream = Reserve(kStreamBufferSize);
-  spare->middleStream = Reserve(kStreamBufferSize);
-  spare->lowBitTable = reinterpret_cast<uint16_t*>(Reserve(2u * kStreamBufferSize));
-  spare->work = Reserve(kWorkBufferSize);
-  spare->decoder = NewModelDecoder();
-  if (spare->flagStream == nullptr || spare->lengthStream == nullptr || spare->literalStream == nullptr ||
-      spare->highStream == nullptr || spare->middleStream == nullptr || spare->lowBitTable == nullptr ||
-      spare->work == nullptr || spare->decoder == nullptr) {
+  ReserveStreams(spare);
+  if (!HasStreams(*spare)) {
     ReleaseDecoderMemory(spare);
     return false;
   }
