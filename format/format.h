@@ -138,3 +138,34 @@ constexpr unsigned kEntryFixedSize = 16;         // time, size, name length, att
 constexpr unsigned kEntryBudget = 276;           // header buffer bytes reserved per file
 constexpr unsigned kFileTableStart = 3000;
 constexpr unsigned kFileTableStep = 2000;
+
+// Extension record: written by dolm pack, placed directly before the
+// archive's overlay signature, so that the format's own reading passes over
+// it (it lies in the bytes the search skips). The options record's third
+// field, which the format never reads, holds its size S (0: no record).
+//   A - S      entries, each: u16 type (bit 15: required), u32 length, value
+//   A - 16  4  S again
+//   A - 12  2  record version (1)
+//   A - 10  2  0
+//   A - 8   4  CRC-32 of the record's first S - 8 bytes
+//   A - 4   4  magic "DLMX"
+// A reader passes over an optional entry it does not know and refuses a
+// required one. A third field that is not 0 but does not lead to the magic
+// is taken as no record, so archives of other makers are read as they are.
+constexpr unsigned kExtensionTrailerSize = 16;
+constexpr uint32_t kExtensionMagic = 0x584D4C44;       // "DLMX" read little-endian
+constexpr uint16_t kExtensionVersion = 1;
+constexpr uint32_t kExtensionMaxSize = 131072;         // whole record, licence included
+constexpr unsigned kExtensionEntryHeader = 6;          // type, length
+constexpr uint16_t kExtensionRequired = 0x8000;        // type bit: a reader must know it
+// Entry types (the low 15 bits).
+constexpr uint16_t kEntryBehaviour = 1;  // u32: kBehave* bits
+constexpr uint16_t kEntryTitle = 2;      // text: the caption of the stub's windows
+constexpr uint16_t kEntryLicence = 3;    // text: shown before anything is written
+// Behaviour bits of kEntryBehaviour.
+constexpr uint32_t kBehaveExitCodes = 1u << 0;      // exit codes scripts can use, no box when silent
+constexpr uint32_t kBehavePrivateFolder = 1u << 1;  // a fresh folder per run under the temporary folder
+constexpr uint32_t kBehaveSwitches = 1u << 2;       // switches as people type them, "--"
+constexpr uint32_t kBehaveCheckFirst = 1u << 3;     // the whole archive checked before any write; temporary names
+constexpr uint32_t kBehaveProgress = 1u << 4;       // progress (window on Windows, line on a terminal)
+constexpr uint32_t kBehaveAll = (1u << 5) - 1;

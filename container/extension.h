@@ -1,0 +1,34 @@
+// The extension record that dolm pack adds in front of the archive (its
+// layout is in format/format.h): what it asks of the stub and where its
+// texts are. One parser over the record's bytes, shared by the stubs, the
+// tool, the tests and the fuzz target.
+#pragma once
+
+#include <cstdint>
+
+#include "format/format.h"
+
+enum class ExtensionStatus {
+  kAbsent,     // no record: the archive behaves as the format's own
+  kValid,      // read; the fields below hold it
+  kDamaged,    // the magic is there but the size or the CRC-32 is wrong, or an entry runs past the end
+  kNeedsNewer  // a required entry of a type this reader does not know
+};
+
+// A record as read. Invariants: when present, title and licence point into
+// the record's bytes (not NUL-terminated; their lengths are given) or are
+// null with length 0; unknownRequired is the first unknown required type.
+struct ExtensionRecord {
+  bool present;
+  uint32_t size;        // S, the whole record
+  uint32_t behaviour;   // kBehave* bits
+  const uint8_t* title;
+  uint32_t titleLength;
+  const uint8_t* licence;
+  uint32_t licenceLength;
+  uint16_t unknownRequired;
+};
+
+// Reads the record from bytes [0, size) that end right before the archive's
+// signature; size is the options record's third field.
+ExtensionStatus ParseExtensionRecord(const uint8_t* bytes, uint32_t size, ExtensionRecord* record);
