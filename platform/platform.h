@@ -214,6 +214,9 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults);
 bool PlatformStartsOnlyWrittenFiles();
 // One line for the user on standard error (POSIX); nothing on Windows.
 void PlatformNotice(const char* text);
+// True when a start failed for want of permission to run the file (a
+// folder mounted noexec), rather than because the file is no program.
+bool PlatformStartWasDenied(int startError);
 
 // Creates one folder; true when a new folder was made.
 bool PlatformCreateFolder(const char* path);
