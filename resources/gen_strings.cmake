@@ -11,7 +11,7 @@ if(NOT RC OR NOT OUT)
   message(FATAL_ERROR "gen_strings.cmake: RC and OUT must be set")
 endif()
 
-set(table_size 44)
+set(table_size 46)
 file(READ "${RC}" content)
 # Lines become list elements; semicolons and square brackets would disturb
 # CMake's list splitting, so they travel as placeholders.
@@ -42,7 +42,7 @@ foreach(line IN LISTS lines)
       set(id "${CMAKE_MATCH_1}")
       set(text "${CMAKE_MATCH_2}")
       if(id GREATER_EQUAL table_size OR id EQUAL 0)
-        message(FATAL_ERROR "gen_strings.cmake: string ${id} outside 1..43")
+        message(FATAL_ERROR "gen_strings.cmake: string ${id} outside 1..${table_size}-1")
       endif()
       if(DEFINED str_${id})
         message(FATAL_ERROR "gen_strings.cmake: string ${id} defined twice")

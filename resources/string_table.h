@@ -4,5 +4,5 @@
 // string (0 and the unused numbers) hold "".
 #pragma once
 
-constexpr unsigned kStringTableSize = 44;
+constexpr unsigned kStringTableSize = 46;
 extern const char* const kStringTable[kStringTableSize];
