@@ -327,10 +327,13 @@ TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
   WriteFileBytes(root + "/app/data.bin", TextLikeBytes(20000, 5));
   WriteText(root + "/licence.txt", "Terms\nAccept?\n");
   WriteText(root + "/long.txt", std::string(70000, 'x'));
+  std::vector<uint8_t> big = ReadFileBytes(StubPath("dolmsfx-linux"));
+  big.resize(kMaxArchiveStart - 40, 0);  // room for a record without texts, not for the licence
+  WriteFileBytes(root + "/big-stub", big);
   setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
   auto pack = [&](const std::string& name, Args extra) {
     Args args = {"pack", "--stub", "linux", "--exec", "setup.sh", "-o", root + "/" + name, "-C", root + "/app", "."};
-    args.insert(args.begin() + 1, extra.begin(), extra.end());
+    args.insert(args.begin() + 5, extra.begin(), extra.end());
     return Dolm(args);
   };
   const std::string all = R"("behaviours": ["exitCodes", "privateFolder", "switches", "checkFirst", "progress"])";
@@ -342,6 +345,8 @@ TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
       {"classic-title", {"--classic", "--title", "x"}, 2, "takes no --title"},
       {"long-licence", {"--confirm", root + "/long.txt"}, 2, "is 70000 bytes long as stored; at most 65536"},
       {"no-licence", {"--confirm", root + "/none.txt"}, 1, "cannot read the --confirm text"},
+      {"near-window", {"--stub", root + "/big-stub"}, 0, all},
+      {"past-window", {"--stub", root + "/big-stub", "--confirm", root + "/licence.txt"}, 1, "past the 250478"},
   };
   for (const auto& c : cases) {
     RunResult r = pack(c.name, c.extra);
