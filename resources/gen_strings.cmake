@@ -11,7 +11,14 @@ if(NOT RC OR NOT OUT)
   message(FATAL_ERROR "gen_strings.cmake: RC and OUT must be set")
 endif()
 
-set(table_size 46)
+# The table holds entries 0..IDS_LAST of resource.h, beside the .rc file.
+get_filename_component(rc_dir "${RC}" DIRECTORY)
+file(STRINGS "${rc_dir}/resource.h" last_line REGEX "^#define IDS_LAST ")
+string(REGEX REPLACE "^#define IDS_LAST ([0-9]+).*" "\\1" ids_last "${last_line}")
+if(NOT ids_last MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "gen_strings.cmake: no IDS_LAST in ${rc_dir}/resource.h")
+endif()
+math(EXPR table_size "${ids_last} + 1")
 file(READ "${RC}" content)
 # Lines become list elements; semicolons and square brackets would disturb
 # CMake's list splitting, so they travel as placeholders.
