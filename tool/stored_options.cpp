@@ -7,6 +7,7 @@
 #include "format/format.h"
 #include "packer/packer.h"
 #include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/stored_options.h"
 #include "tool/util.h"
 
@@ -150,6 +151,7 @@ std::string RecordText(const uint8_t* text, uint32_t length) {
 // A stored text: in the code page, without a zero byte (the stub would cut it
 // there), at most `limit` bytes.
 std::string StoredRecordText(const std::string& utf8, int codePage, size_t limit, const std::string& what) {
+  if (!IsStrictUtf8(utf8)) throw UsageError(what + " is not UTF-8 text; convert it first (iconv -t UTF-8)");
   std::string stored = StoredForm(utf8, codePage, what);
   if (stored.find('\0') != std::string::npos) throw UsageError(what + " must not hold a zero byte");
   if (stored.size() > limit)
@@ -178,7 +180,7 @@ void ApplyExtensionFlags(const ParsedArgs& parsed, int codePage, bool byDefault,
     const std::string path = parsed.Value("--confirm");
     std::string text;
     if (!path.empty()) {
-      // Read one byte past the limit so that a longer file is named as such.
+      // Four bytes of UTF-8 make at most one stored byte: a longer file cannot fit.
       const packer::Bytes bytes = ReadWholeFile(path, "the --confirm text", kMaxLicence * 4);
       if (bytes.size() > kMaxLicence * 4)
         throw UsageError("the --confirm text '" + path + "' is longer than the " + std::to_string(kMaxLicence) +
