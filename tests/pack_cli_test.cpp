@@ -327,8 +327,9 @@ TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
   WriteFileBytes(root + "/app/data.bin", TextLikeBytes(20000, 5));
   WriteText(root + "/licence.txt", "Terms\nAccept?\n");
   WriteText(root + "/long.txt", std::string(70000, 'x'));
-  std::vector<uint8_t> big = ReadFileBytes(StubPath("dolmsfx-linux"));
-  big.resize(kMaxArchiveStart - 40, 0);  // room for a record without texts, not for the licence
+  // A stand-in stub (its one signature copy, then zeros) with room for a record without texts, not for the licence.
+  std::vector<uint8_t> big = Text(DOLM_OVERLAY_SIGNATURE);
+  big.resize(kMaxArchiveStart - 40, 0);
   WriteFileBytes(root + "/big-stub", big);
   setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
   auto pack = [&](const std::string& name, Args extra) {
@@ -375,8 +376,10 @@ TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
   WriteFileBytes(root + "/damaged", bytes);
   chmod((root + "/damaged").c_str(), 0755);
   for (const Args& args : {Args{BuildDir() + "/dolm", "restub", root + "/damaged", "-o", root + "/x", "--stub", "linux"},
-                           Args{root + "/damaged", "--list"}})
-    EXPECT_TRUE(Contains(RunProgram(args).err + RunProgram(args).out, "settings record fails its check")) << args[1];
+                           Args{root + "/damaged", "--list"}}) {
+    const RunResult r = RunProgram(args);
+    EXPECT_TRUE(Contains(r.err + r.out, "settings record fails its check")) << args[1];
+  }
 }
 
 }  // namespace
