@@ -11,6 +11,7 @@
 #include "format/crc.h"
 #include "format/format.h"
 #include "packer/packer.h"
+#include "startup/startup.h"
 #include "support/append_stub.h"
 #include "support/test_support.h"
 
@@ -181,6 +182,7 @@ TEST(LocateArchive, LoadsTheRecordInFrontOfTheSignatureThroughTheThirdField) {
   auto front = [&](uint32_t third) {
     return Join(packer::WriteOptionBlock(kWord, "", "\"[setup.exe]\"", third), Bytes(header.end() - 36, header.end()));
   };
+  const Bytes newer = Record(Entry(kExtensionRequired | 99, ""));
   Bytes damaged = record;
   damaged[0] ^= 1;
   const struct { const char* what; Bytes image, tail; ErrorNumber error; bool present; } cases[] = {
@@ -190,6 +192,7 @@ TEST(LocateArchive, LoadsTheRecordInFrontOfTheSignatureThroughTheThirdField) {
       {"third field past the file's start", image, front(0x7FFFFFF0), kNoError, false},
       {"damaged record", image, Join(damaged, front(s)), kStopDamagedRecord, false},
       {"magic with a size out of bounds", image, Join(record, front(kExtensionMaxSize + 1)), kStopDamagedRecord, false},
+      {"unknown required entry", image, Join(newer, front(static_cast<uint32_t>(newer.size()))), kStopNeedsNewer, false},
   };
   for (const auto& c : cases) {
     Opened f(c.image, c.tail);
@@ -198,6 +201,12 @@ TEST(LocateArchive, LoadsTheRecordInFrontOfTheSignatureThroughTheThirdField) {
               std::tuple(c.present, c.present, true)) << c.what;
     if (c.error == kNoError) EXPECT_EQ(f.archive.optionBlockPos, static_cast<long>(c.image.size() + c.tail.size() - 36)) << c.what;
     ReleaseExtension(&f.options);
+  }
+  // Both refusals have a message that names the archive.
+  for (ErrorNumber stop : {kStopDamagedRecord, kStopNeedsNewer}) {
+    char text[520];
+    FormatErrorText(Fault{stop, 0, -1, {}, {}}, "setup.exe", text, sizeof text);
+    EXPECT_TRUE(Contains(text, "Archive 'setup.exe' ")) << stop;
   }
 }
 
