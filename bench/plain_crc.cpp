@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "format/crc.h"
 
 namespace {
 
@@ -29,4 +30,11 @@ uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state) {
   for (uint32_t i = 0; i < length; ++i) reg = (reg >> 8) ^ gPlainCrc.table[(reg ^ bytes[i]) & 0xFFu];
   *state = ~reg;
   return *state;
+}
+
+// Zero bytes one at a time, as they are written.
+uint32_t Crc32OverZeros(uint32_t reg, uint64_t count) {
+  if (!gPlainCrc.ready) BuildTable();
+  for (; count != 0; --count) reg = (reg >> 8) ^ gPlainCrc.table[reg & 0xFFu];
+  return reg;
 }

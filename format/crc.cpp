@@ -63,3 +63,44 @@ uint32_t Crc32Update(const uint8_t* bytes, uint32_t length, uint32_t* state) {
   *state = ~reg;
   return *state;
 }
+
+namespace {
+
+// A linear map of the 32-bit register as its 32 columns: the image of each bit.
+struct CrcOperator {
+  uint32_t column[32];
+};
+
+uint32_t Apply(const CrcOperator& op, uint32_t reg) {
+  uint32_t out = 0;
+  for (unsigned i = 0; reg != 0; ++i, reg >>= 1) out ^= (reg & 1u) ? op.column[i] : 0u;
+  return out;
+}
+
+CrcOperator Square(const CrcOperator& op) {
+  CrcOperator out;
+  for (unsigned i = 0; i < 32; ++i) out.column[i] = Apply(op, op.column[i]);
+  return out;
+}
+
+}  // namespace
+
+// A zero byte moves the register linearly (no byte enters it), so count of
+// them are that step's operator to the power count: operators for 1, 2, 4, ...
+// zero bytes by squaring, applied for the bits of count.
+uint32_t Crc32OverZeros(uint32_t reg, uint64_t count) {
+  if (count < 64) {
+    for (; count != 0; --count) reg = (reg >> 8) ^ kCrc.table[0][reg & 0xFFu];
+    return reg;
+  }
+  CrcOperator step;  // one zero byte: column i is the register after it from bit i alone
+  for (unsigned i = 0; i < 32; ++i) {
+    const uint32_t bit = 1u << i;
+    step.column[i] = (bit >> 8) ^ kCrc.table[0][bit & 0xFFu];
+  }
+  for (; count != 0; count >>= 1) {
+    if (count & 1u) reg = Apply(step, reg);
+    if (count > 1) step = Square(step);
+  }
+  return reg;
+}

@@ -14,6 +14,9 @@ inline uint32_t Crc32Of(const uint8_t* bytes, uint32_t length) {
   uint32_t state = 0xFFFFFFFFu;
   return Crc32Update(bytes, length, &state);
 }
+// The register run over `count` zero bytes from reg (no complement on
+// either side), in time that grows with the logarithm of count.
+uint32_t Crc32OverZeros(uint32_t reg, uint64_t count);
 inline uint16_t Crc16Of(const uint8_t* bytes, uint32_t length) {
   return static_cast<uint16_t>(Crc32Of(bytes, length) & 0xFFFFu);
 }

@@ -19,10 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Faults faults;
   ClearFaults(&faults, true);
   Result read = ReadSolidHeader(file, &gFiles, &faults);
-  // A failure is recorded, success leaves no record; a header that is accepted registers whole
-  // records: every name holds at most 255 bytes and the table holds every entry.
+  // A failure is recorded; success leaves no record but that of a header cut
+  // short that the run went on from and that then passed its check. A header
+  // that is accepted registers whole records: every name holds at most 255
+  // bytes and the table holds every entry.
   if (!read.ok() && read.error != kSilentFailure && faults.first.error == kNoError) abort();
-  if (read.ok() && faults.first.error != kNoError) abort();
+  if (read.ok() && faults.first.error != kNoError && faults.first.error != kErrorMeltingNames) abort();
   if (read.ok()) {
     if (gFiles.count > gFiles.capacity) abort();
     for (uint32_t i = 0; i < gFiles.count; ++i)

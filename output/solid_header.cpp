@@ -165,13 +165,8 @@ void ReleaseHeaderWork(HeaderWork* work) {
 uint16_t Crc16WithZeros(const uint8_t* bytes, uint32_t got, uint32_t length) {
   uint32_t state = 0xFFFFFFFFu;
   Crc32Update(bytes, got, &state);
-  const uint8_t zeros[256] = {};
-  for (uint32_t left = length - got; left != 0;) {
-    const uint32_t step = left < sizeof zeros ? left : static_cast<uint32_t>(sizeof zeros);
-    state = ~state;  // go on from the register, not from the finished CRC
-    Crc32Update(zeros, step, &state);
-    left -= step;
-  }
+  // Go on from the register, not from the finished CRC.
+  state = ~Crc32OverZeros(~state, length - got);
   return static_cast<uint16_t>(state & 0xFFFFu);
 }
 

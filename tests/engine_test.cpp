@@ -25,6 +25,13 @@ TEST(Crc, StandardValuesChainingAndEmptyPieces) {
   uint32_t state = 0xFFFFFFFFu, first = Crc32Update(Text("a").data(), 1, &state);
   EXPECT_EQ(std::tuple(first, Crc32Update(Text("bc").data(), 2, &state)), std::tuple(0xE8B7BE43u, 0x8B02ACC2u));
   EXPECT_EQ(Crc32Update(nullptr, 0, &state), ~0x8B02ACC2u);
+  // Zero bytes by powers of the one-byte step give the register of the zero bytes run one by one.
+  const Bytes zeros(70000, 0);
+  for (uint32_t count : {0u, 1u, 63u, 64u, 65u, 256u, 4097u, 69999u}) {
+    uint32_t run = 0x12345678u;
+    Crc32Update(zeros.data(), count, &run);
+    EXPECT_EQ(Crc32OverZeros(0x12345678u, count), ~run) << count;
+  }
 }
 
 // One engine (profile 6) per test; Read() reads a block from fresh bytes.
