@@ -92,7 +92,7 @@ std::string RunCase(const Case& c, const std::string& area, Tally& tally, const 
   std::string seen;
   auto run = [&](std::vector<std::string> argv, const std::string& cwd, const char* name) {
     options.cwd = cwd;
-    if (!stage.empty()) argv.insert(argv.begin(), {"/usr/bin/env", "DOLM_STAGES=" + stage});
+    if (!stage.empty()) options.env = "DOLM_STAGES=" + stage;
     const RunResult r = RunProgram(argv, options);
     seen += std::string(name) + ": " + std::to_string(r.exitCode) + " " + r.err + "\n";
     if (r.timedOut) fault(name, "did not end");

@@ -147,6 +147,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
   const bool limitMemory = options.addressLimitMb > 0 && !UnderAddressSanitizer();
   struct rlimit limit;
   limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.addressLimitMb) << 20;
+  std::string env = options.env;
 
   const pid_t pid = fork();
   if (pid == 0) {
@@ -157,6 +158,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     if (user != 0 && getuid() == 0 && (setgid(user) != 0 || setuid(user) != 0)) _exit(125);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     if (limitMemory) setrlimit(RLIMIT_AS, &limit);
+    if (!env.empty()) putenv(env.data());
     struct rlimit fileLimit = {static_cast<rlim_t>(options.fileLimitBytes), static_cast<rlim_t>(options.fileLimitBytes)};
     if (options.fileLimitBytes > 0 && (signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &fileLimit) != 0)) _exit(124);
     // A child that another thread forked may hold the program's file open

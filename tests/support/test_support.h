@@ -44,6 +44,7 @@ struct RunOptions {
   long addressLimitMb = 0;  // address-space limit; 0: none (never under AddressSanitizer)
   long fileLimitBytes = 0;  // largest file it may write (a longer write fails, EFBIG); 0: none
   uid_t user = 0;           // not 0: a test running as root runs the program as this user
+  std::string env;          // "NAME=value" added to the environment, when not empty
 };
 struct RunResult {
   int exitCode;     // 128 + the signal's number when a signal ended the program
