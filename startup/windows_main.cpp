@@ -14,5 +14,9 @@ int StubMain(const char* argText) {
   const RunOutcome outcome = RunStub(&run, request);
   DestroyCommandLineParser(&parser);
   ShowOutcome(outcome);
+  CloseRunLog(&run, outcome.exitCode);
+  // A private folder of the run that holds nothing (nothing was written, or
+  // the clean-up took all) goes; one that holds the files stays.
+  if (run.ownFolder) PlatformRemoveFolder(run.tempFolder);
   return outcome.exitCode;
 }
