@@ -199,6 +199,10 @@ void PlatformSystemReason(int code, char* buf, int size);
 // NUL-terminated); returns the length, 0 for an empty or missing string.
 int PlatformLoadString(unsigned id, char* buf, int size);
 
+// True where a message is a window that waits for the user (Windows); false
+// where it is a line on standard error (POSIX).
+bool PlatformMessagesWait();
+
 // Shows a message box with no owner window and waits until it is closed.
 // POSIX: writes "<caption>\n<text>\n\n" to standard error and returns as if OK
 // had been pressed.

@@ -702,6 +702,8 @@ bool PlatformIsNativeProgram(const char* path) {
 
 // ---- what the extension record asks of the Windows stubs ---------------------
 
+bool PlatformMessagesWait() { return false; }
+
 void PlatformSystemReason(int code, char* buf, int size) {
   if (size > 0) std::snprintf(buf, static_cast<size_t>(size), "%s", std::strerror(code));
 }

@@ -161,6 +161,8 @@ int PlatformLoadString(unsigned id, char* buf, int size) {
   return length > 0 ? length : 0;
 }
 
+bool PlatformMessagesWait() { return true; }
+
 void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
   MessageBoxA(nullptr, text, caption, style);
 }

@@ -67,7 +67,8 @@ int RunExitCode(const StubRun* run, RunEnd end, int programStatus) {
 }
 
 bool ShowsNoBox(const StubRun* run) {
-  return Asks(run->options, kBehaveExitCodes) && OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0;
+  return PlatformMessagesWait() && Asks(run->options, kBehaveExitCodes) &&
+         OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0;
 }
 
 void LogMessage(const StubRun* run, const char* text) {

@@ -157,8 +157,8 @@ RunOutcome FailureOutcome(const StubRun* run, Result failure);
 // The exit code of a run that ended so: the platform's own, or the codes
 // that scripts can use when the archive asks for them.
 int RunExitCode(const StubRun* run, RunEnd end, int programStatus);
-// True when the run shows no message box: the archive asks for scripts'
-// exit codes and the run is silent.
+// True when the run shows no message box: messages are windows that wait,
+// the archive asks for scripts' exit codes, and the run is silent.
 bool ShowsNoBox(const StubRun* run);
 // One message in the run's log (when there is one), on one line.
 void LogMessage(const StubRun* run, const char* text);
