@@ -260,6 +260,8 @@ bool PlatformSetFileTime(const char* path, uint32_t seconds);
 
 bool PlatformDeleteFile(const char* path);
 bool PlatformRemoveFolder(const char* path);
+// Waits about `milliseconds` before going on.
+void PlatformSleep(unsigned milliseconds);
 
 // Current folder of the process (at most size-1 characters), and making a
 // folder or a drive current. PlatformSetCurrentDrive takes a drive number

@@ -704,6 +704,8 @@ bool PlatformIsNativeProgram(const char* path) {
 
 bool PlatformMessagesWait() { return false; }
 
+void PlatformSleep(unsigned milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000u); }
+
 void PlatformSystemReason(int code, char* buf, int size) {
   if (size > 0) std::snprintf(buf, static_cast<size_t>(size), "%s", std::strerror(code));
 }

@@ -258,6 +258,8 @@ bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
 
+void PlatformSleep(unsigned milliseconds) { Sleep(milliseconds); }
+
 bool PlatformGetCurrentFolder(char* buf, int size) {
   if (size <= 0) return false;
   const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), buf);

@@ -30,6 +30,8 @@ report_field() {
   sed -n "s/^$1=//p" "$report" | tr -d '\r'
 }
 
+# The switches of the tables below are split at blanks and never globbed ("/?").
+set -f
 # ---- exit codes: the program's own with the record, 0 without -----------------------
 while IFS='|' read -r label archive code args expected; do
   rm -rf "$WORK/out"
@@ -72,6 +74,7 @@ unknown switch|/ox|2|unknown switch /ox
 two folders|a b|2|more than one folder given: b
 CASES
 
+set +f
 # ---- silent runs show no window: a wrong switch, a damaged archive (into the log) --------
 start_win "$WORK/rec.exe" /s /x
 expect_no_dialog "silent, unknown switch: no window"
@@ -86,11 +89,14 @@ expect_exit "silent, damaged" 4
 expect_eq "silent, damaged: the log" "$(grep -c '^Error #' "$WORK/damaged.log"), $(tail -n1 "$WORK/damaged.log" | tr -d '\r')" \
   "1, exit code 4"
 
-# ---- --: the rest of the command line after the stored arguments -------------------------
+# ---- --: the rest of the command line after the stored arguments; a silent run ----------
+# asks nothing and keeps the files that exist (the log names them)
 start_win "$WORK/rec.exe" /s "$(win_path "$WORK/out")" /log "$(win_path "$WORK/run.log")" -- --prefix=x "a b"
 expect_exit "--" 0
 expect_eq "--: command line" "$(report_field cmdline)" "\"$(win_path "$WORK/out")\\echoargs.exe\" stored --prefix=x \"a b\" "
-expect_eq "--: the log" "$(tr -d '\r' <"$WORK/run.log")" "exit code 0"
+expect_eq "--: the log" "$(tr -d '\r' <"$WORK/run.log")" "$(printf '%s: exists and is kept (/o overwrites)\n' \
+  "$(win_path "$WORK/out")\docs\a.txt" "$(win_path "$WORK/out")\echoargs.exe")
+exit code 0"
 
 # ---- a fresh folder per run under %TEMP%, removed whole by -d ----------------------------
 temp=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | grep -v /Public/ | head -n1)
