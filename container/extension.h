@@ -32,7 +32,3 @@ struct ExtensionRecord {
 // Reads the record from bytes [0, size) that end right before the archive's
 // signature; size is the options record's third field.
 ExtensionStatus ParseExtensionRecord(const uint8_t* bytes, uint32_t size, ExtensionRecord* record);
-
-// Stand-in until the reader lands.
-struct StoredOptions;
-bool Asks(const StoredOptions& options, uint32_t bit);

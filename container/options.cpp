@@ -47,7 +47,3 @@ void SplitExecuteText(const char* text, uint32_t length, char* file, char* args)
     ++i;
   }
 }
-
-bool Asks(const StoredOptions& options, uint32_t bit) {
-  return options.extension.present && (options.extension.behaviour & bit) != 0;
-}
