@@ -56,6 +56,8 @@ enum ErrorNumber : int16_t {
   kNoAssociation = 27,         // a document that no program opens: string 43 in a box
   kNotWrittenByRun = 28,       // the execute file is not one this run wrote: not started
   kCannotStart = 29,           // the execute file could not be started
+  kStopDamagedRecord = 30,     // the extension record fails its check: the archive is refused
+  kStopNeedsNewer = 31,        // the extension record asks for more than this stub knows
 };
 
 struct [[nodiscard]] Result {
