@@ -59,7 +59,7 @@ int LaunchAndCleanUp(StubRun* run) {
     char reason[kPathSize] = "its path or command line is too long";
     if (outcome.startError != 0) PlatformSystemReason(outcome.startError, reason, sizeof reason);
     Tell(run, outcome.path, "cannot be started: ", reason);
-    if (outcome.startError != 0)
+    if (PlatformStartWasDenied(outcome.startError))
       PlatformNotice("(the folder may not allow programs to run: give a folder on another file system as the argument)");
     exitCode = RunExitCode(run, kEndCannotStart, 0);
   }
