@@ -192,6 +192,10 @@ RunOutcome FailureOutcome(const StubRun* run, Result failure) {
     default:
       break;
   }
+  // A record that is there but cannot be used was written to ask for the
+  // exit codes of scripts.
+  if (failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer)
+    outcome.exitCode = ScriptExitCode(kEndErrorShown, 0);
   if (!run->faults.goOn) {
     // The first failure of the run is the one shown.
     const Fault& fault = run->faults.first.error != kNoError ? run->faults.first : Fault{failure.error, 0, -1, {}, {}};
