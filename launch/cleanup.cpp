@@ -81,7 +81,9 @@ void RemoveFolderContents(const char* folder, WrittenRecord* written, Removal re
     ChangeFolder(root);
   }
   WalkFolder(folder, written, everything);
-  if (haveSaved) ChangeFolder(saved);
+  // A folder removed whole is left for good: Windows removes no folder that
+  // is a process's current one, and the launch made it this one's.
+  if (haveSaved && !everything) ChangeFolder(saved);
 }
 
 void CleanUp(const char* folder, WrittenRecord* written, bool ownFolder) {

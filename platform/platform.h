@@ -174,14 +174,36 @@ enum RunEnd {
   kEndNoTreePool,
   kEndCannotStart,
   kEndNotExtracted,
+  kEndWrongCommandLine,
 };
 int PlatformExitCode(RunEnd end, int programStatus);
+// The exit codes that scripts can use: the POSIX table above, which the
+// Windows stubs also give when the archive asks for it.
+inline int ScriptExitCode(RunEnd end, int programStatus) {
+  switch (end) {
+    case kEndProgramStatus: return programStatus;
+    case kEndErrorShown: return 4;
+    case kEndCancelled: return 1;
+    case kEndNoTreePool: return 3;
+    case kEndCannotStart: return 126;
+    case kEndNotExtracted: return 127;
+    case kEndWrongCommandLine: return 2;
+    default: return 0;
+  }
+}
+// The system's reason for error code `code` (errno on POSIX, GetLastError on
+// Windows) as text, at most size-1 characters.
+void PlatformSystemReason(int code, char* buf, int size);
 
 // ---- resources and user interface ------------------------------------------
 
 // Loads string `id` of the stub's string table into buf (size bytes, always
 // NUL-terminated); returns the length, 0 for an empty or missing string.
 int PlatformLoadString(unsigned id, char* buf, int size);
+
+// True where a message is a window that waits for the user (Windows); false
+// where it is a line on standard error (POSIX).
+bool PlatformMessagesWait();
 
 // Shows a message box with no owner window and waits until it is closed.
 // POSIX: writes "<caption>\n<text>\n\n" to standard error and returns as if OK
@@ -211,6 +233,15 @@ int PlatformTempPath(char* buf, int size);
 // when it cannot be made. Windows: nothing (*made stays false), the per-user
 // temporary path serves as it is.
 Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults);
+// A fresh folder of this run's own below the system's temporary path, made
+// by this call and never one that existed before (Windows: a random name,
+// created again with another one while the name is taken), its path ending
+// in a separator; error 0 naming the folder when none can be made. POSIX: as
+// PlatformMakeRunFolder.
+Result PlatformMakePrivateFolder(char* buf, int size, Faults* faults);
+// The environment variables (%NAME%) in text expanded into out (size bytes);
+// false when the result does not fit. POSIX: text as it is.
+bool PlatformExpandEnvironment(const char* text, char* out, int size);
 // True where the execute file is started only when this run wrote it
 // (POSIX, whose temporary folders are shared by every user).
 bool PlatformStartsOnlyWrittenFiles();
@@ -234,6 +265,8 @@ bool PlatformSetFileTime(const char* path, uint32_t seconds);
 
 bool PlatformDeleteFile(const char* path);
 bool PlatformRemoveFolder(const char* path);
+// Waits about `milliseconds` before going on.
+void PlatformSleep(unsigned milliseconds);
 
 // Current folder of the process (at most size-1 characters), and making a
 // folder or a drive current. PlatformSetCurrentDrive takes a drive number
@@ -278,7 +311,7 @@ void PlatformFindExecutable(const char* file, const char* folder, char* result, 
 // Creates a process from a Windows-style command line in the current folder,
 // with the stub's environment, and waits for it without a time limit.
 // Returns true when the process was created and has ended, with its exit status in *exitStatus (POSIX: 128 + the signal's
-// number when a signal ended it; Windows: 0); false with the system's error
+// number when a signal ended it); false with the system's error
 // in *error. POSIX: the command line is split into argv by the Windows rules;
 // a "#!" script that cannot be started itself (a noexec folder) is started
 // through its interpreter; Ctrl-C and Ctrl-\ reach only the program while

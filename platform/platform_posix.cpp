@@ -156,17 +156,7 @@ bool PlatformHasSse2() {
 #endif
 }
 
-int PlatformExitCode(RunEnd end, int programStatus) {
-  switch (end) {
-    case kEndProgramStatus: return programStatus;
-    case kEndErrorShown: return 4;
-    case kEndCancelled: return 1;
-    case kEndNoTreePool: return 3;
-    case kEndCannotStart: return 126;
-    case kEndNotExtracted: return 127;
-    default: return 0;
-  }
-}
+int PlatformExitCode(RunEnd end, int programStatus) { return ScriptExitCode(end, programStatus); }
 
 // ---- resources and user interface ---------------------------------------------
 
@@ -710,4 +700,23 @@ bool PlatformIsNativeProgram(const char* path) {
   if (n >= 3 && strcasecmp(path + n - 3, ".sh") == 0) return true;
   char host[PATH_MAX];
   return HostPath(path, host, sizeof host) && StartsLikeProgram(host);
+}
+
+// ---- what the extension record asks of the Windows stubs ---------------------
+
+bool PlatformMessagesWait() { return false; }
+
+void PlatformSleep(unsigned milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000u); }
+
+void PlatformSystemReason(int code, char* buf, int size) {
+  if (size > 0) std::snprintf(buf, static_cast<size_t>(size), "%s", std::strerror(code));
+}
+
+Result PlatformMakePrivateFolder(char* buf, int size, Faults* faults) {
+  bool made = false;
+  return PlatformMakeRunFolder(buf, size, &made, faults);
+}
+
+bool PlatformExpandEnvironment(const char* text, char* out, int size) {
+  return size > 0 && std::snprintf(out, static_cast<size_t>(size), "%s", text) < size;
 }

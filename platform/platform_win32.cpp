@@ -26,6 +26,7 @@ constexpr int kSilentDialogY = 150;
 constexpr DWORD kCreationFlags = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
 // Seconds between 1601-01-01 (FILETIME origin) and 1970-01-01.
 constexpr unsigned long long kEpochOffsetSeconds = 11644473600ull;
+constexpr int kPrivateFolderAttempts = 100;  // names tried for the run's private folder
 
 // Backend state. Invariant: dialogText and answer are set only while the
 // overwrite dialog runs (answer is null otherwise).
@@ -137,6 +138,20 @@ int PlatformExitCode(RunEnd end, int programStatus) {
   return end == kEndCancelled ? 1 : end == kEndNoTreePool ? 3 : 0;
 }
 
+void PlatformSystemReason(int code, char* buf, int size) {
+  if (size <= 0) return;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, buf, static_cast<DWORD>(size), nullptr);
+  if (length == 0) {
+    std::snprintf(buf, static_cast<size_t>(size), "system error %d", code);
+    return;
+  }
+  // The system's text ends in a line break and often a blank: they go.
+  size_t end = length < static_cast<DWORD>(size) ? length : static_cast<size_t>(size) - 1;
+  while (end > 0 && static_cast<unsigned char>(buf[end - 1]) <= ' ') --end;
+  buf[end] = '\0';
+}
+
 // ---- resources and user interface ------------------------------------------
 
 int PlatformLoadString(unsigned id, char* buf, int size) {
@@ -145,6 +160,8 @@ int PlatformLoadString(unsigned id, char* buf, int size) {
   const int length = LoadStringA(GetModuleHandleA(nullptr), id, buf, size);
   return length > 0 ? length : 0;
 }
+
+bool PlatformMessagesWait() { return true; }
 
 void PlatformMessageBox(const char* text, const char* caption, unsigned style) {
   MessageBoxA(nullptr, text, caption, style);
@@ -184,6 +201,36 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
   return kOk;
 }
 
+Result PlatformMakePrivateFolder(char* buf, int size, Faults* faults) {
+  char base[kPathSize];
+  if (PlatformTempPath(base, sizeof base) == 0) return NoteFault(faults, kErrorCannotOpen, "%TEMP%");
+  // The name only has to be hard to guess ahead: CreateDirectoryA fails for a
+  // folder that exists, so the one made is always new.
+  uint32_t state = GetTickCount() ^ (GetCurrentProcessId() * 2654435761u) ^
+                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&base));
+  DWORD error = 0;
+  for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
+    state = state * 1664525u + 1013904223u;
+    const int length = std::snprintf(buf, static_cast<size_t>(size), "%sdolm%08X", base,
+                                     static_cast<unsigned>(state ^ (state >> 16)));
+    if (length < 0 || length + 2 > size) return NoteFault(faults, kErrorCannotOpen, base);
+    if (CreateDirectoryA(buf, nullptr)) {
+      buf[length] = '\\';
+      buf[length + 1] = '\0';
+      return kOk;
+    }
+    error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) break;
+  }
+  return NoteFault(faults, kErrorCannotOpen, buf, -1, static_cast<int>(error));
+}
+
+bool PlatformExpandEnvironment(const char* text, char* out, int size) {
+  const DWORD length = ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(size));
+  // The length counts the terminating zero; 0 is a failure.
+  return length != 0 && length <= static_cast<DWORD>(size);
+}
+
 bool PlatformStartsOnlyWrittenFiles() { return false; }
 
 void PlatformNotice(const char* text) { (void)text; }
@@ -212,6 +259,8 @@ bool PlatformSetFileTime(const char* path, uint32_t seconds) {
 bool PlatformDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
+
+void PlatformSleep(unsigned milliseconds) { Sleep(milliseconds); }
 
 bool PlatformGetCurrentFolder(char* buf, int size) {
   if (size <= 0) return false;
@@ -310,6 +359,8 @@ bool PlatformRunProcess(const char* commandLine, const char* program, int* exitS
   }
 
   WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  if (GetExitCodeProcess(process.hProcess, &status)) *exitStatus = static_cast<int>(status);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

@@ -17,7 +17,106 @@ unsigned ErrorStringId(int code) {
   return code <= 8 ? IDS_FIRST_ERROR + 2u * static_cast<unsigned>(code) : 20u + static_cast<unsigned>(code);
 }
 
+// The usage box of the typed switches (an archive with the extension record).
+const char kUsageText[] =
+    "%s[/o] [/k] [/r] [/d] [/s] [/i] [/log FILE] [FOLDER] [-- ARGUMENTS]\n\n"
+    "Extracts the files into FOLDER (default: the folder stored in the archive, else a new "
+    "private folder in the temporary folder), then starts the program stored with them.\n\n"
+    "/o\toverwrite existing files without asking\n"
+    "/k\tgive the files their stored times and attributes\n"
+    "/r\trecreate the stored folders\n"
+    "/d\tremove the extracted files when the program has ended\n"
+    "/p\task before overwriting\n"
+    "/s, /q\tsilent: no messages (existing files are kept unless /o)\n"
+    "/i\tgo on after errors\n"
+    "/a\tshow the stored options\n"
+    "/accept\taccept the licence without showing it\n"
+    "/log FILE\twrite every message to FILE\n"
+    "/?, -h, --help\tshow this text\n"
+    "--\tgive the rest of the command line to the program\n\n"
+    "Letters may be grouped (/ok is /o /k); - works as /.\n"
+    "Exit code: the program's own; else 0 done, 1 cancelled or declined, 2 wrong command line, "
+    "3 out of memory, 4 an error, 126 the program could not be started, 127 it was not extracted.";
+
+// The caption of the run's own boxes: the archive's title, else the stub's name.
+void RunCaption(const StubRun* run, char* out, size_t size) {
+  const ExtensionRecord& record = run->options.extension;
+  if (record.present && record.titleLength > 0) {
+    const size_t length = record.titleLength < size ? record.titleLength : size - 1;
+    std::memcpy(out, record.title, length);
+    out[length] = '\0';
+    return;
+  }
+  std::snprintf(out, size, "%s", " DOLM Self Extractor ");
+}
+
+// The file and the system's reason of a fault, in the log.
+void LogReason(const StubRun* run, const Fault& fault) {
+  if (run->log == nullptr || fault.subject[0] == '\0') return;
+  char reason[kPathSize] = "";
+  if (fault.systemError != 0) PlatformSystemReason(fault.systemError, reason, sizeof reason);
+  char line[sizeof fault.subject + kPathSize + 8];
+  std::snprintf(line, sizeof line, "%s%s%s", fault.subject, reason[0] != '\0' ? ": " : "", reason);
+  LogMessage(run, line);
+}
+
 }  // namespace
+
+int RunExitCode(const StubRun* run, RunEnd end, int programStatus) {
+  return Asks(run->options, kBehaveExitCodes) ? ScriptExitCode(end, programStatus) : PlatformExitCode(end, programStatus);
+}
+
+bool ShowsNoBox(const StubRun* run) {
+  return PlatformMessagesWait() && Asks(run->options, kBehaveExitCodes) &&
+         OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0;
+}
+
+void LogMessage(const StubRun* run, const char* text) {
+  if (run->log == nullptr) return;
+  char line[1600];
+  // A message longer than the line is cut there.
+  size_t n = 0;
+  for (const char* p = text; *p != '\0' && n + 2 < sizeof line; ++p) line[n++] = *p == '\n' || *p == '\r' ? ' ' : *p;
+  line[n++] = '\r';
+  line[n++] = '\n';
+  std::fwrite(line, 1, n, run->log);
+}
+
+void Say(const StubRun* run, const char* text, const char* caption) {
+  LogMessage(run, text);
+  if (!ShowsNoBox(run)) PlatformMessageBox(text, caption, kMbOk);
+}
+
+RunOutcome UsageOutcome(const StubRun* run, const char* problem, const char* word) {
+  RunOutcome outcome = {};
+  outcome.exitCode = problem == nullptr ? 0 : ScriptExitCode(kEndWrongCommandLine, 0);
+  outcome.show = Showing::kBox;
+  outcome.style = kMbOk;
+  RunCaption(run, outcome.caption, sizeof outcome.caption);
+  char head[kPathSize + 16] = "";
+  if (problem != nullptr) std::snprintf(head, sizeof head, "%s%s\n\n", problem, word);
+  // The text ends where the box's buffer does.
+  std::snprintf(outcome.text, sizeof outcome.text, kUsageText, head);
+  if (problem != nullptr) {
+    LogMessage(run, head);
+    // Asked for, the help shows even in a silent run; a wrong command line does not.
+    if (ShowsNoBox(run)) outcome.show = Showing::kNothing;
+  }
+  return outcome;
+}
+
+bool OpenRunLog(StubRun* run, const char* path) {
+  if (run->log != nullptr) return true;
+  run->log = PlatformOpenFile(path, "wb");
+  return run->log != nullptr;
+}
+
+void CloseRunLog(StubRun* run, int exitCode) {
+  if (run->log == nullptr) return;
+  std::fprintf(run->log, "exit code %d\r\n", exitCode);
+  std::fclose(run->log);
+  run->log = nullptr;
+}
 
 const char* ShortenForDisplay(const char* path, int n, char* out) {
   // The buffer holds 259 characters, so wider limits count as 259; limits
@@ -64,31 +163,39 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
 
 RunOutcome FailureOutcome(const StubRun* run, Result failure) {
   RunOutcome outcome = {};
-  outcome.exitCode = PlatformExitCode(kEndErrorShown, 0);
+  outcome.exitCode = RunExitCode(run, kEndErrorShown, 0);
   outcome.show = Showing::kNothing;
   if (run->noDialog) {
     // The overwrite dialog could not be created: its question in a box.
-    outcome.exitCode = 0;
+    outcome.exitCode = Asks(run->options, kBehaveExitCodes) ? outcome.exitCode : 0;
     outcome.show = Showing::kBox;
     outcome.style = kMbIconQuestion;
     PlatformLoadString(IDS_NEW_FOLDER, outcome.text, kPathSize);
     PlatformLoadString(IDS_ERROR_CAPTION, outcome.caption, sizeof outcome.caption);
+    LogMessage(run, outcome.text);
+    if (ShowsNoBox(run)) outcome.show = Showing::kNothing;
     return outcome;
   }
   switch (failure.error) {
     case kStopCancelled:
-      outcome.exitCode = PlatformExitCode(kEndCancelled, 0);
+      outcome.exitCode = RunExitCode(run, kEndCancelled, 0);
       return outcome;
     case kStopNoTreePool:
-      outcome.exitCode = PlatformExitCode(kEndNoTreePool, 0);
+      outcome.exitCode = RunExitCode(run, kEndNoTreePool, 0);
+      LogMessage(run, "out of memory for the list of files");
       return outcome;
     case kStopNoTableMemory:
       outcome.show = Showing::kLine;
       std::snprintf(outcome.text, sizeof outcome.text, "%s", run->faults.first.text);
+      LogMessage(run, outcome.text);
       return outcome;
     default:
       break;
   }
+  // A record that is there but cannot be used was written to ask for the
+  // exit codes of scripts.
+  if (failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer)
+    outcome.exitCode = ScriptExitCode(kEndErrorShown, 0);
   if (!run->faults.goOn) {
     // The first failure of the run is the one shown.
     const Fault& fault = run->faults.first.error != kNoError ? run->faults.first : Fault{failure.error, 0, -1, {}, {}};
@@ -96,6 +203,9 @@ RunOutcome FailureOutcome(const StubRun* run, Result failure) {
     outcome.style = kMbOk;
     PlatformLoadString(IDS_ERROR_CAPTION, outcome.caption, sizeof outcome.caption);
     FormatErrorText(fault, run->archive.name, outcome.text, sizeof outcome.text);
+    LogMessage(run, outcome.text);
+    LogReason(run, fault);
+    if (ShowsNoBox(run)) outcome.show = Showing::kNothing;
   }
   return outcome;
 }
@@ -106,6 +216,13 @@ int AskOverwrite(void* self, const char* target) {
   std::memset(run->question, 0, sizeof run->question);
   std::snprintf(run->question, sizeof run->question, "%s", ShortenForDisplay(target, kQuestionWidth, shortened));
   int answer = 'C';
+  if (ShowsNoBox(run)) {
+    // Nothing may wait for an answer: the user's file stays as it is.
+    char line[kPathSize + 64];
+    std::snprintf(line, sizeof line, "%s: exists and is kept (/o overwrites)", target);
+    LogMessage(run, line);
+    return 'N';
+  }
   const bool silent = OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0;
   if (!PlatformOverwriteDialog(run->question, silent, &answer)) {
     run->noDialog = true;

@@ -12,19 +12,21 @@
 
 namespace {
 
-// A line on standard error where the platform has one: "<path>: <what><reason>".
-void Tell(const char* path, const char* what, const char* more) {
+// A line on standard error where the platform has one, and in the run's
+// log: "<path>: <what><reason>".
+void Tell(const StubRun* run, const char* path, const char* what, const char* more) {
   char notice[2 * kPathSize + 160];
   std::snprintf(notice, sizeof notice, "%s: %s%s", path, what, more);
   PlatformNotice(notice);
+  LogMessage(run, notice);
 }
 
-void ShowNoAssociation() {
+void ShowNoAssociation(const StubRun* run) {
   char text[kPathSize];
   char caption[kPathSize];
   PlatformLoadString(IDS_NO_APPLICATION, text, sizeof text);
   PlatformLoadString(IDS_ERROR_CAPTION, caption, sizeof caption);
-  PlatformMessageBox(text, caption, kMbOk);
+  Say(run, text, caption);
 }
 
 RunOutcome EndsWithCode(int exitCode) {
@@ -42,23 +44,24 @@ int LaunchAndCleanUp(StubRun* run) {
   const bool resolved = ResolveAgainstCurrentFolder(run->tempFolder, written, sizeof written);
   LaunchOutcome outcome;
   Result launched = LaunchStoredFile(run->tempFolder, &run->options, &run->output.written, &outcome);
-  int exitCode = PlatformExitCode(kEndNormal, 0);
+  int exitCode = RunExitCode(run, kEndNormal, 0);
   if (launched.ok() && run->options.record.execLength != 0)
-    exitCode = PlatformExitCode(kEndProgramStatus, outcome.exitStatus);
+    exitCode = RunExitCode(run, kEndProgramStatus, outcome.exitStatus);
   if (launched.error == kNoAssociation) {
-    ShowNoAssociation();
-    exitCode = PlatformExitCode(kEndCannotStart, 0);
+    ShowNoAssociation(run);
+    exitCode = RunExitCode(run, kEndCannotStart, 0);
   }
   if (launched.error == kNotWrittenByRun) {
-    Tell(outcome.path, "not started: this run did not write it", "");
-    exitCode = PlatformExitCode(kEndNotExtracted, 0);
+    Tell(run, outcome.path, "not started: this run did not write it", "");
+    exitCode = RunExitCode(run, kEndNotExtracted, 0);
   }
   if (launched.error == kCannotStart) {
-    Tell(outcome.path, "cannot be started: ",
-         outcome.startError != 0 ? std::strerror(outcome.startError) : "its path or command line is too long");
+    char reason[kPathSize] = "its path or command line is too long";
+    if (outcome.startError != 0) PlatformSystemReason(outcome.startError, reason, sizeof reason);
+    Tell(run, outcome.path, "cannot be started: ", reason);
     if (PlatformStartWasDenied(outcome.startError))
       PlatformNotice("(the folder may not allow programs to run: give a folder on another file system as the argument)");
-    exitCode = PlatformExitCode(kEndCannotStart, 0);
+    exitCode = RunExitCode(run, kEndCannotStart, 0);
   }
   if (resolved && OptionField(run->options.record.optionWord, kDeleteSFXwhenDone) != 0)
     CleanUp(written, &run->output.written, run->ownFolder);
@@ -100,11 +103,16 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
   std::memcpy(run->tempFolder, run->options.tempFolder, sizeof run->tempFolder);
   run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
   if (EndsRun(run, loaded, outcome)) return false;
+  // An archive with the extension record may ask for other switch rules.
+  const RunRequest* asked = &request;
+  if (!ChooseRequest(run, request, &asked, outcome)) return false;
 
   bool report = false;
-  Result switched = ApplySwitches(run, request, &report);
+  Result switched = ApplySwitches(run, *asked, &report);
   run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
+  if (!TakeTypedExtras(run, *asked, outcome)) return false;
   if (EndsRun(run, switched, outcome)) return false;
+  if (asked->folder == nullptr && EndsRun(run, ExpandStoredFolder(run), outcome)) return false;
   if (report) {
     *outcome = OptionsReport(run);
     return false;
@@ -112,6 +120,8 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
 
   if (run->tempFolder[0] == '\0') {
     Result made = PlatformMakeRunFolder(run->tempFolder, sizeof run->tempFolder, &run->ownFolder, &run->faults);
+    if (made.ok() && !run->ownFolder && Asks(run->options, kBehavePrivateFolder))
+      made = PlatformMakePrivateFolder(run->tempFolder, sizeof run->tempFolder, &run->faults), run->ownFolder = made.ok();
     if (!made.ok()) {
       *outcome = FailureOutcome(run, made);
       return false;

@@ -12,6 +12,30 @@
 #include "output/output.h"
 #include "platform/platform.h"
 
+// What the command line asks of a run, already parsed by the entry's own
+// rules. Invariant: switches is NUL-terminated.
+struct RunRequest {
+  const char* ownPath;  // the stub's own file
+  char switches[260];   // the switch letters in the order given
+  const char* folder;   // the folder argument, or null
+  const char* argText;      // Windows: the argument text, read again by the typed rules when the archive asks; else null
+  const char* programArgs;  // what follows "--", for the program after the stored arguments, or null
+  const char* logPath;      // /log FILE: every message also goes to FILE, or null
+  bool accept;              // /accept: the licence counts as accepted
+};
+
+// The command line read by the typed switch rules (an archive with the
+// extension record asks for them). Invariant: the request's texts point into
+// words or into the argument text.
+enum class TypedReading { kRun, kUsage, kUsageError };
+struct TypedSwitches {
+  TypedReading reading;
+  RunRequest request;
+  const char* problem;  // kUsageError: what is wrong, to be followed by word
+  const char* word;     // kUsageError: the word concerned
+  char words[1024];     // the words of the argument text, each NUL-terminated
+};
+
 // One run of the stub: everything the run sequence hands to the layers below.
 // Invariants: the texts are NUL-terminated within their buffers;
 // commandLine and ownPath hold at most 519 characters, tempFolder at most 259.
@@ -30,14 +54,8 @@ struct StubRun {
   char question[kPathSize];  // the text of the overwrite question
   bool noDialog;             // the overwrite dialog could not be created: the run ends
   uint8_t stages;            // of the extraction (OpenBlockSource): 0 as the processors allow
-};
-
-// What the command line asks of a run, already parsed by the entry's own
-// rules. Invariant: switches is NUL-terminated.
-struct RunRequest {
-  const char* ownPath;  // the stub's own file
-  char switches[260];   // the switch letters in the order given
-  const char* folder;   // the folder argument, or null
+  TypedSwitches typed;       // the command line by the typed rules, when the archive asks for them
+  FILE* log;                 // /log FILE, open while the run lasts, or null
 };
 
 // How a run ended: the exit code, and what the entry shows before it ends
@@ -48,7 +66,7 @@ struct RunOutcome {
   Showing show;
   unsigned style;           // kBox: the box's style
   char caption[kPathSize];  // kBox: its caption
-  char text[520];           // kBox: its text; kLine: the line for standard output
+  char text[1536];          // kBox: its text; kLine: the line for standard output
 };
 
 // ---- run.cpp: entry and run sequence ---------------------------------------
@@ -94,6 +112,24 @@ void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParse
 Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report);
 // The options report ('a'): a box, and the run ends with exit code 0.
 RunOutcome OptionsReport(const StubRun* run);
+// Reads argText by the typed rules into *typed: one-letter switches that
+// may be grouped ("/ok" is o and k, '-' as '/'), /? -h --help, /log FILE
+// (also /log=FILE), /accept, at most one folder, and "--", after which the
+// rest of the text goes to the program as it was typed. A quoted word is
+// never a switch.
+void ReadTypedSwitches(const char* argText, TypedSwitches* typed);
+// The request that the run follows: request itself, or, when the archive
+// asks for the typed rules and request has an argument text, that text read
+// by them (run->typed). False, with *outcome, when the run ends there (the
+// usage box: exit 0 when asked for, 2 for a wrong command line).
+bool ChooseRequest(StubRun* run, const RunRequest& request, const RunRequest** chosen, RunOutcome* outcome);
+// What the typed rules add once the switches are applied: the log opened and
+// the program's arguments after the stored ones. False, with *outcome, when
+// the run ends there (exit 2).
+bool TakeTypedExtras(StubRun* run, const RunRequest& request, RunOutcome* outcome);
+// The stored folder with its environment variables expanded, when the
+// archive asks for it (error 0 naming the stored text when it does not fit).
+Result ExpandStoredFolder(StubRun* run);
 
 // ---- posix_args.cpp: the Linux command line ------------------------------------
 enum class PosixCommand { kRun, kHelp, kVersion, kList, kCheck, kUsageError };
@@ -118,9 +154,27 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
 // How the run ends after a failure that the run sequence does not go on
 // after: the error box (unless IgnoreErrors) and the code that belongs to it.
 RunOutcome FailureOutcome(const StubRun* run, Result failure);
+// The exit code of a run that ended so: the platform's own, or the codes
+// that scripts can use when the archive asks for them.
+int RunExitCode(const StubRun* run, RunEnd end, int programStatus);
+// True when the run shows no message box: messages are windows that wait,
+// the archive asks for scripts' exit codes, and the run is silent.
+bool ShowsNoBox(const StubRun* run);
+// One message in the run's log (when there is one), on one line.
+void LogMessage(const StubRun* run, const char* text);
+// A message box that the run shows unless ShowsNoBox; logged either way.
+void Say(const StubRun* run, const char* text, const char* caption);
+// The usage box: the help (problem null, exit 0), or a wrong command line
+// ("<problem><word>", exit 2), without a box when ShowsNoBox.
+RunOutcome UsageOutcome(const StubRun* run, const char* problem, const char* word);
+// Opens the log of /log (run->log); false when it cannot be written.
+bool OpenRunLog(StubRun* run, const char* path);
+// Ends the log with the run's exit code and closes it.
+void CloseRunLog(StubRun* run, int exitCode);
 // The "Overwrite file" question for the disk output (self: the StubRun).
 // When the dialog cannot be created, run->noDialog is set and the answer is
-// Cancel; the run then ends with a box and exit code 0.
+// Cancel; the run then ends with a box and exit code 0. A run that shows no
+// box asks nothing: the existing file is kept.
 int AskOverwrite(void* self, const char* target);
 // path itself when it has at most n characters, else ".." and its last n - 2
 // characters (in out, kPathSize bytes).

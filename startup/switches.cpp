@@ -27,7 +27,150 @@ void AddArgument(CommandLineParser* parser, uint32_t* count, const char* start, 
   parser->arguments[(*count)++] = text;
 }
 
+constexpr char kTypedLetters[] = "adikopqrsADIKOPQRS";
+
+bool Holds(const char* text, char c) {
+  for (; *text != '\0'; ++text)
+    if (*text == c) return true;
+  return false;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(const char* a, const char* b) {
+  for (; *a != '\0' && Lower(*a) == *b; ++a, ++b) {}
+  return *a == '\0' && *b == '\0';
+}
+
+// Reads one word at *text into the words buffer (quotes group and are
+// dropped); false at the end of the text or when the buffer is full.
+bool NextWord(const char** text, TypedSwitches* typed, size_t* used, const char** word, bool* quoted) {
+  const char* p = *text;
+  while (IsBlank(*p)) ++p;
+  if (*p == '\0') return false;
+  *word = typed->words + *used;
+  *quoted = *p == '"';
+  bool inQuotes = false;
+  for (; *p != '\0' && (inQuotes || !IsBlank(*p)); ++p) {
+    if (*p == '"') inQuotes = !inQuotes;
+    else if (*used + 1 < sizeof typed->words) typed->words[(*used)++] = *p;
+    else return false;
+  }
+  typed->words[(*used)++] = '\0';
+  *text = p;
+  return true;
+}
+
+void RefuseWord(TypedSwitches* typed, const char* problem, const char* word) {
+  typed->reading = TypedReading::kUsageError;
+  typed->problem = problem;
+  typed->word = word;
+}
+
+// One switch word after its '/' or '-' (name): a named switch, or letters.
+// *text is past the word, so that /log can take the next one.
+void ReadSwitchWord(TypedSwitches* typed, const char* word, const char* name, const char** text, size_t* used) {
+  RunRequest* request = &typed->request;
+  // "--name" is a named switch only, never letters.
+  const bool named = name[0] == '-';
+  if (named) ++name;
+  const bool logGiven = Lower(name[0]) == 'l' && Lower(name[1]) == 'o' && Lower(name[2]) == 'g' &&
+                        (name[3] == '=' || name[3] == ':') && name[4] != '\0';
+  if (SameName(name, "?") || SameName(name, "h") || SameName(name, "help")) {
+    typed->reading = TypedReading::kUsage;
+  } else if (SameName(name, "accept")) {
+    request->accept = true;
+  } else if (logGiven) {
+    request->logPath = name + 4;
+  } else if (SameName(name, "log")) {
+    bool quoted = false;
+    if (!NextWord(text, typed, used, &request->logPath, &quoted)) RefuseWord(typed, "a file name must follow ", word);
+  } else if (named || name[0] == '\0') {
+    RefuseWord(typed, "unknown switch ", word);
+  } else {
+    size_t count = std::strlen(request->switches);
+    for (const char* c = name; *c != '\0'; ++c) {
+      if (!Holds(kTypedLetters, *c)) return RefuseWord(typed, "unknown switch ", word);
+      // Letters beyond the 259 that the request holds are dropped.
+      if (count + 1 < sizeof request->switches) request->switches[count++] = *c;
+    }
+    request->switches[count] = '\0';
+  }
+}
+
 }  // namespace
+
+void ReadTypedSwitches(const char* argText, TypedSwitches* typed) {
+  std::memset(typed, 0, sizeof *typed);
+  const char* text = argText;
+  size_t used = 0;
+  const char* word = nullptr;
+  bool quoted = false;
+  while (typed->reading == TypedReading::kRun) {
+    while (IsBlank(*text)) ++text;
+    if (text[0] == '-' && text[1] == '-' && (text[2] == '\0' || IsBlank(text[2]))) {
+      text += 2;
+      while (IsBlank(*text)) ++text;
+      typed->request.programArgs = text;
+      return;
+    }
+    if (*text == '\0') return;
+    if (!NextWord(&text, typed, &used, &word, &quoted)) return RefuseWord(typed, "the command line is too long", "");
+    if (!quoted && (word[0] == '/' || word[0] == '-')) ReadSwitchWord(typed, word, word + 1, &text, &used);
+    else if (typed->request.folder != nullptr) RefuseWord(typed, "more than one folder given: ", word);
+    else typed->request.folder = word;
+  }
+}
+
+bool ChooseRequest(StubRun* run, const RunRequest& request, const RunRequest** chosen, RunOutcome* outcome) {
+  *chosen = &request;
+  if (request.argText == nullptr || !Asks(run->options, kBehaveSwitches)) return true;
+  TypedSwitches* typed = &run->typed;
+  ReadTypedSwitches(request.argText, typed);
+  typed->request.ownPath = request.ownPath;
+  typed->request.argText = request.argText;
+  *chosen = &typed->request;
+  if (typed->reading == TypedReading::kRun) return true;
+  // The letters read so far decide whether the run is silent, and a log
+  // given before the fault receives it.
+  bool report = false;
+  (void)ApplySwitches(run, typed->request, &report);
+  if (typed->request.logPath != nullptr) OpenRunLog(run, typed->request.logPath);
+  if (typed->reading == TypedReading::kUsage) *outcome = UsageOutcome(run, nullptr, nullptr);
+  else *outcome = UsageOutcome(run, typed->problem, typed->word);
+  return false;
+}
+
+bool TakeTypedExtras(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
+  if (request.logPath != nullptr && !OpenRunLog(run, request.logPath)) {
+    *outcome = UsageOutcome(run, "the log cannot be written: ", request.logPath);
+    return false;
+  }
+  const char* extra = request.programArgs;
+  if (extra == nullptr || *extra == '\0') return true;
+  char* args = run->options.execArgs;
+  const size_t length = std::strlen(args);
+  // The program's arguments follow the stored ones after one blank.
+  const int added = std::snprintf(args + length, sizeof run->options.execArgs - length, "%s%s",
+                                  length > 0 ? " " : "", extra);
+  if (added < 0 || static_cast<size_t>(added) >= sizeof run->options.execArgs - length) {
+    args[length] = '\0';
+    *outcome = UsageOutcome(run, "the arguments after -- are too long: ", extra);
+    return false;
+  }
+  return true;
+}
+
+Result ExpandStoredFolder(StubRun* run) {
+  if (!Asks(run->options, kBehavePrivateFolder) || !Holds(run->tempFolder, '%')) return kOk;
+  char expanded[kPathSize];
+  if (!PlatformExpandEnvironment(run->tempFolder, expanded, sizeof expanded))
+    return NoteFault(&run->faults, kErrorCannotOpen, run->tempFolder);
+  std::memcpy(run->tempFolder, expanded, sizeof run->tempFolder);
+  return kOk;
+}
 
 RunOutcome OptionsReport(const StubRun* run) {
   RunOutcome outcome = {};
@@ -113,6 +256,10 @@ void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParse
   for (char letter; (letter = NextSwitch(parser)) != 0;) request->switches[count++] = letter;
   request->switches[count] = '\0';
   request->folder = NextArgument(parser);
+  request->argText = argText;
+  request->programArgs = nullptr;
+  request->logPath = nullptr;
+  request->accept = false;
 }
 
 Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {

@@ -54,6 +54,33 @@ TEST(CommandLineParser, SplitsSwitchesAndArguments) {
   }
 }
 
+TEST(TypedSwitches, ReadAsPeopleTypeThem) {
+  // reading: r run, u usage, e usage error (word: the word refused); "-" for a text not given.
+  const std::string tooLong(2000, 'x');  // more than the words hold
+  struct Case { const char* text; char reading; std::string switches, folder, log, program, word; } cases[] = {
+      {"/ok C:\\x", 'r', "ok", "C:\\x", "-", "-", ""}, {"-S /q -i", 'r', "Sqi", "-", "-", "-", ""},
+      {"/?", 'u', "", "-", "-", "-", ""}, {"-h", 'u', "", "-", "-", "-", ""}, {"--HELP", 'u', "", "-", "-", "-", ""},
+      {"/s /help", 'u', "s", "-", "-", "-", ""}, {"/ox", 'e', "o", "-", "-", "-", "/ox"},
+      {"--os", 'e', "", "-", "-", "-", "--os"}, {"a b", 'e', "", "a", "-", "-", "b"}, {"/", 'e', "", "-", "-", "-", "/"},
+      {"/log \"C:\\my log\" /s", 'r', "s", "-", "C:\\my log", "-", ""}, {"/LOG=l.txt", 'r', "", "-", "l.txt", "-", ""},
+      {"/s /log", 'e', "s", "-", "-", "-", "/log"}, {"\"-d\" /accept", 'r', "", "-d", "-", "-", ""},
+      {"/s -- --prefix=x \"a b\" /o", 'r', "s", "-", "-", "--prefix=x \"a b\" /o", ""},
+      {"D:\\out --", 'r', "", "D:\\out", "-", "", ""}, {"a--b", 'r', "", "a--b", "-", "-", ""},
+      {tooLong.c_str(), 'e', "", "-", "-", "-", ""},
+  };
+  auto typed = std::make_unique<TypedSwitches>();
+  auto text = [](const char* t) { return std::string(t ? t : "-"); };
+  for (const Case& c : cases) {
+    ReadTypedSwitches(c.text, typed.get());
+    const char reading = "rue"[static_cast<int>(typed->reading)];
+    EXPECT_EQ(std::tuple(reading, std::string(typed->request.switches), text(typed->request.folder),
+                         text(typed->request.logPath), text(typed->request.programArgs)),
+              std::tuple(c.reading, c.switches, c.folder, c.log, c.program)) << c.text;
+    if (c.reading == 'e') EXPECT_EQ(text(typed->word), c.word) << c.text;
+  }
+  EXPECT_TRUE((ReadTypedSwitches("/accept", typed.get()), typed->request.accept));
+}
+
 TEST(Switches, ChangeTheOptionWordAndTheFolder) {
   const std::string tooLong(300, 'f');  // refused with error 0, never cut
   // Words in hex, as the switches change them bit by bit: two bits per field from bit 0 (overwrite, keep attributes,

@@ -114,6 +114,16 @@ const char kPackHelp[] =
     "name together at most 259 characters. Stored texts: the extraction folder at\n"
     "most 259 characters, the execute file and its arguments together at most 414.\n"
     "\n"
+    "With the settings record, the Windows self-extractor reads switches as\n"
+    "people type them: '/ok C:\\x' (letters grouped, '-' as '/'), '/?', '-h' and\n"
+    "'--help' (usage, exit 0; an unknown switch: usage, exit 2), '/log FILE'\n"
+    "(every message to FILE), '/accept', and '--' (the rest of the command line\n"
+    "goes to the program after ARGS); it exits with the program's exit code, else\n"
+    "0, 1 cancelled, 2 wrong command line, 3 out of memory, 4 an error, 126 not\n"
+    "started, 127 not extracted. '--temp' may name environment variables\n"
+    "('%ProgramFiles%\\Acme'); without it, each run gets a fresh folder of its\n"
+    "own below %TEMP%.\n"
+    "\n"
     "Stored times are the files' modification times, capped by SOURCE_DATE_EPOCH\n"
     "when it is set; the same inputs and options give the same bytes.\n";
 

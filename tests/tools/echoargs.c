@@ -6,7 +6,9 @@
  *
  * "sleep N" as the first two arguments: sleep N seconds before writing, then
  * also create the marker file named by DOLM_ECHO_MARKER (or "echoargs.done"),
- * so that a test can tell whether its caller waited. */
+ * so that a test can tell whether its caller waited.
+ *
+ * It exits with the number in DOLM_ECHO_EXIT when that is set, else 0. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -54,5 +56,5 @@ int main(int argc, char** argv) {
     fputs("done\n", marker);
     fclose(marker);
   }
-  return 0;
+  return atoi(FileFromEnvironment("DOLM_ECHO_EXIT", "0"));
 }
