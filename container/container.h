@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "container/extension.h"
 #include "format/format.h"
 #include "platform/platform.h"
 
@@ -23,6 +24,7 @@ struct StoredOptions {
   char tempFolder[kPathSize];  // the stored folder (before any marker), "" for none
   char execFile[528];
   char execArgs[520];
+  ExtensionRecord extension;  // absent for classic archives
 };
 
 // The archive file of one run. Invariants: file is null or the one open

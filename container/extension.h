@@ -32,3 +32,8 @@ struct ExtensionRecord {
 // Reads the record from bytes [0, size) that end right before the archive's
 // signature; size is the options record's third field.
 ExtensionStatus ParseExtensionRecord(const uint8_t* bytes, uint32_t size, ExtensionRecord* record);
+
+struct StoredOptions;
+// Whether the archive asks for behaviour `bit` (one of kBehave*): never for
+// an archive without the record. The one way the run asks.
+bool Asks(const StoredOptions& options, uint32_t bit);
