@@ -65,6 +65,16 @@ int LaunchAndCleanUp(StubRun* run) {
   return exitCode;
 }
 
+// Arguments given for the program follow its stored ones, for an archive
+// that asks for it; text that would not fit whole is left out (the entry
+// refuses it beforehand).
+void AppendProgramArguments(StoredOptions* options, const char* text) {
+  if (text == nullptr || !Asks(*options, kBehaveSwitches)) return;
+  const size_t stored = std::strlen(options->execArgs);
+  if (stored + 1 + std::strlen(text) < sizeof options->execArgs)
+    std::snprintf(options->execArgs + stored, sizeof options->execArgs - stored, " %s", text);
+}
+
 }  // namespace
 
 bool EndsRun(const StubRun* run, Result result, RunOutcome* outcome) {
@@ -124,7 +134,14 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
 RunOutcome RunStub(StubRun* run, const RunRequest& request) {
   RunOutcome outcome;
   if (!StartRun(run, request, &outcome)) return outcome;
+  AppendProgramArguments(&run->options, request.programArguments);
   StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, &run->faults);
-  if (EndsRun(run, ExtractArchive(run, DiskSink(&run->output)), &outcome)) return outcome;
+  run->output.temporaryNames = Asks(run->options, kBehaveCheckFirst);
+  run->output.progress = run->progress;
+  Result extracted = ExtractArchive(run, DiskSink(&run->output));
+  // The end of the extraction, told before the program starts.
+  if (run->progress.hook != nullptr) run->progress.hook(run->progress.self, nullptr, 0);
+  if (EndsRun(run, extracted, &outcome)) return outcome;
+  if (request.noExec) return EndsWithCode(PlatformExitCode(kEndNormal, 0));
   return EndsWithCode(LaunchAndCleanUp(run));
 }

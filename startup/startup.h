@@ -30,6 +30,7 @@ struct StubRun {
   char question[kPathSize];  // the text of the overwrite question
   bool noDialog;             // the overwrite dialog could not be created: the run ends
   uint8_t stages;            // of the extraction (OpenBlockSource): 0 as the processors allow
+  DiskProgress progress;     // set by the entry: who the disk output tells how it gets on
 };
 
 // What the command line asks of a run, already parsed by the entry's own
@@ -38,6 +39,11 @@ struct RunRequest {
   const char* ownPath;  // the stub's own file
   char switches[260];   // the switch letters in the order given
   const char* folder;   // the folder argument, or null
+  // Arguments for the program after its stored ones, as one command-line
+  // text (Windows quoting), or null; only an archive that asks for it
+  // (kBehaveSwitches) hands them on.
+  const char* programArguments = nullptr;
+  bool noExec = false;  // extract only: the program is not started
 };
 
 // How a run ended: the exit code, and what the entry shows before it ends
@@ -103,14 +109,18 @@ struct PosixArguments {
   const char* problem; // kUsageError: what is wrong, worded to be followed by detail
   const char* detail;  // kUsageError: the argument concerned
   char letter[3];      // "-x": the detail for an unknown switch letter
+  bool accept;         // --accept: the archive's licence is accepted unseen
+  char programText[520];  // request.programArguments points here when there are any
 };
 // Reads argv as Linux users write it: switch letters grouped as getopt
 // groups them, "--" ending the switches, --help, --version, --list and
-// --check (whichever comes first decides), at most one folder. Any other
-// argument is the folder, one that starts with '/' too. A letter given again
-// moves to the end, since only its last place can change what the switches
-// do: any number of letters fits the request.
-void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed);
+// --check (whichever comes first decides), --noexec and --accept, at most one
+// folder. Any other argument is the folder, one that starts with '/' too. A
+// letter given again moves to the end, since only its last place can change
+// what the switches do: any number of letters fits the request. With
+// toProgram (an archive that asks for it), the arguments after "--" are the
+// program's, quoted by the Windows rules into programText.
+void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed, bool toProgram = false);
 
 // ---- messages.cpp: errors and the overwrite question ---------------------------
 // The text of a numbered error as its box shows it ("Error #2\n...").
@@ -131,6 +141,11 @@ const char* ShortenForDisplay(const char* path, int n, char* out);
 // the profile, reads the solid header and expands every file into sink (the
 // run's disk output, or the fuzz target's output in memory).
 Result ExtractArchive(StubRun* run, OutputSink sink);
+// What ExtractArchive does first for an archive that asks for it
+// (kBehaveCheckFirst): with the archive just past its solid header, expands
+// every block into nothing (ExpandInto: every block's CRC, the data filling
+// the file table exactly), then goes back to the first block.
+Result CheckBeforeWriting(StubRun* run);
 // The stages of an extraction from the text of DOLM_STAGES, which the Linux
 // stub and dolm read: "1" or "2", else 0 (as the processors allow).
 uint8_t StagesFromSetting(const char* text);
