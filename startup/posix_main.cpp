@@ -230,10 +230,12 @@ bool ReadAnswer(char* line, size_t size) {
 
 // The archive's licence before anything is written: shown on the terminal
 // and accepted with y; n, the end of input or no terminal to ask on declines.
-// --accept accepts it unseen (unattended runs). Returns the exit code when
-// the run ends here, else -1.
-int AskLicence(const ExtensionRecord& record, bool accept, const char* program) {
-  if (!record.present || record.licenceLength == 0 || accept) return -1;
+// --accept accepts it unseen (unattended runs), and the options report (-a)
+// writes nothing. Returns the exit code when the run ends here, else -1.
+int AskLicence(const ExtensionRecord& record, const PosixArguments& parsed, const char* program) {
+  if (!record.present || record.licenceLength == 0 || parsed.accept ||
+      std::strpbrk(parsed.request.switches, "aA") != nullptr)
+    return -1;
   const int declined = PlatformExitCode(kEndCancelled, 0);
   if (!isatty(STDIN_FILENO)) {
     std::fprintf(stderr, "%s: the licence of this archive must be accepted first, and standard input is no "
@@ -302,6 +304,32 @@ void TellWriteFailure(const RunOutcome& outcome, const Fault& fault) {
   PlatformNotice(notice);
 }
 
+// What comes before the run, nothing written until the last step: the
+// licence, the arguments for the program, the progress line, the stop
+// signals' guard and the folder (PrepareFolder). probe: the archive as read
+// before the run (opened: it could be read). Returns the exit code when the
+// run ends here, else -1.
+int PrepareRun(StubRun* probe, bool opened, PosixArguments* parsed, StubRun* run, char* privateFolder,
+               const char* program) {
+  const StoredOptions& options = probe->options;
+  if (opened) {
+    const int declined = AskLicence(options.extension, *parsed, program);
+    if (declined >= 0) return declined;
+  }
+  const char* extra = parsed->request.programArguments;
+  if (extra != nullptr && std::strlen(options.execArgs) + 1 + std::strlen(extra) >= sizeof options.execArgs)
+    return UsageError(program, "the arguments after -- are too long for the program's command line", "");
+  static TerminalProgress progress;
+  if (opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request)) {
+    progress = TerminalProgress{&run->files, 0, 0, -1, ""};
+    run->progress = DiskProgress{DrawProgress, &progress};
+  }
+  // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
+  // file being written and the run's private folder.
+  PosixWatchStopSignals();
+  return PrepareFolder(probe, opened, &parsed->request, privateFolder, kPathSize);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,20 +358,7 @@ int main(int argc, char** argv) {
   static char privateFolder[kPathSize];
   parsed.request.ownPath = own;
   run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
-  int refused = opened ? AskLicence(probe.options.extension, parsed.accept, program) : -1;
-  // Arguments after "--" that the stored ones leave no room for are refused before anything is written.
-  if (refused < 0 && parsed.request.programArguments != nullptr &&
-      std::strlen(probe.options.execArgs) + 1 + std::strlen(parsed.request.programArguments) >= sizeof probe.options.execArgs)
-    refused = UsageError(program, "the arguments after -- are too long for the program's command line", "");
-  static TerminalProgress progress;
-  if (opened && Asks(probe.options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed.request)) {
-    progress = TerminalProgress{&run.files, 0, 0, -1, ""};
-    run.progress = DiskProgress{DrawProgress, &progress};
-  }
-  // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
-  // file being written and the run's private folder.
-  if (refused < 0) PosixWatchStopSignals();
-  if (refused < 0) refused = PrepareFolder(&probe, opened, &parsed.request, privateFolder, sizeof privateFolder);
+  const int refused = PrepareRun(&probe, opened, &parsed, &run, privateFolder, program);
   EndInspection(&probe);
   if (refused >= 0) return refused;
   const RunOutcome outcome = RunStub(&run, parsed.request);
