@@ -138,47 +138,37 @@ TEST(ExtractEndToEnd, ErrorBoxes) {
   }
 }
 
-// An archive that asks to be checked first (the record set in the stored
-// options, as the loader fills it), run over existing files: a damaged copy
-// writes nothing, whatever -i says; a whole one replaces them; Cancel in the
-// middle of a file keeps its old version. No temporary file stays.
-TEST(CheckFirst, NothingOnDiskIsHarmedByADamagedArchive) {
+// Cancel from the progress hook in the middle of a file, with and without
+// -i, under temporary names: the extraction stops there, the file keeps its
+// old version and no temporary file stays. (The record's behaviour is set in
+// the stored options, as the loader fills it.)
+TEST(CheckFirst, CancelInTheMiddleOfAFileKeepsItsOldVersion) {
   const std::vector<PackFile> files = {{"a.txt", Text("new"), 0, 0x20},
                                        {"big.txt", TextLikeBytes(300000, 7), 0, 0x20},
                                        {"c.txt", Text("new"), 0, 0x20}};
   const std::vector<uint8_t> whole = LinuxStubWith(files, packer::WriteOptionBlock(kOverwrite, "", ""), 0);
-  struct Case { const char* label; size_t keep, flip; const char* switches; int cancelAt; ErrorNumber error; const char* after; } cases[] = {
-      {"whole", whole.size(), 0, "", 0, kNoError, "new new new"},
-      {"last block damaged", whole.size(), whole.size() - 30, "", 0, kErrorDamaged, "old old old"},
-      {"last block damaged, -i", whole.size(), whole.size() - 30, "i", 0, kErrorDamaged, "old old old"},
-      {"cut short", whole.size() - 30, 0, "i", 0, kErrorEndOfFile, "old old old"},
-      {"Cancel in the middle of big.txt", whole.size(), 0, "", 2, kStopCancelled, "new old old"},
-  };
-  for (const Case& c : cases) {
+  for (const char* switches : {"", "i"}) {
     const std::string out = MakeTempDir("check-first"), sfx = out + "/setup";
-    std::vector<uint8_t> bytes(whole.begin(), whole.begin() + static_cast<long>(c.keep));
-    if (c.flip != 0) bytes[c.flip] ^= 0x10;
-    WriteFileBytes(sfx, bytes);
+    WriteFileBytes(sfx, whole);
     for (const PackFile& f : files) WriteText(out + "/" + f.name, "old");
     auto run = std::make_unique<StubRun>();
     RunRequest request = {};
     request.ownPath = sfx.c_str();
-    std::strcpy(request.switches, c.switches);
+    std::strcpy(request.switches, switches);
     request.folder = out.c_str();
     RunOutcome outcome;
-    ASSERT_TRUE(StartRun(run.get(), request, &outcome)) << c.label;
+    ASSERT_TRUE(StartRun(run.get(), request, &outcome));
     run->options.extension.present = true;
     run->options.extension.behaviour = kBehaveCheckFirst;
     StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run.get(), &run->faults);
     run->output.temporaryNames = true;
-    static int writes, cancelAt;
-    writes = 0, cancelAt = c.cancelAt;
-    run->output.progress = {[](void*, const FileRecord*, uint32_t n) { return n == 0 || ++writes != cancelAt; }, nullptr};
-    EXPECT_EQ(ExtractArchive(run.get(), DiskSink(&run->output)).error, c.error) << c.label;
+    static int writes;
+    writes = 0;  // the second write is big.txt's first
+    run->output.progress = {[](void*, const FileRecord*, uint32_t n) { return n == 0 || ++writes != 2; }, nullptr};
+    EXPECT_EQ(ExtractArchive(run.get(), DiskSink(&run->output)).error, kStopCancelled) << switches;
     std::string after;
-    for (const PackFile& f : files) after += (ReadText(out + "/" + f.name) == "old" ? " old" : " new");
-    EXPECT_EQ(after.substr(1), c.after) << c.label;
-    EXPECT_EQ(FolderEntries(out).size(), files.size() + 1) << c.label << ": a temporary file stayed";
+    for (const PackFile& f : files) after += ReadText(out + "/" + f.name) + " ";
+    EXPECT_EQ(std::tuple(after, FolderEntries(out).size()), std::tuple("new old old ", files.size() + 1)) << switches;
     ForgetWrittenPaths(&run->output.written);
     ReleaseDecoderMemory(&run->engine);
     ReleaseFileTable(&run->files);
