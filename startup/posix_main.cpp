@@ -292,6 +292,7 @@ struct TerminalProgress {
   uint64_t done;
   int shown;     // the percent drawn last, -1 for none
   char name[48];
+  bool counted;  // total holds the table's bytes
 };
 
 bool DrawProgress(void* self, const FileRecord* opened, uint32_t written) {
@@ -301,9 +302,11 @@ bool DrawProgress(void* self, const FileRecord* opened, uint32_t written) {
     p->shown = -1;
     return true;
   }
-  if (opened != nullptr) {
-    p->total = 0;
+  if (opened != nullptr && !p->counted) {
     for (uint32_t i = 0; i < p->files->count; ++i) p->total += p->files->records[i].size;
+    p->counted = true;
+  }
+  if (opened != nullptr) {
     char shortened[kPathSize];
     std::snprintf(p->name, sizeof p->name, "%s", ShortenForDisplay(opened->name, sizeof p->name - 1, shortened));
     for (char* c = p->name; *c; ++c)
@@ -347,7 +350,7 @@ int PrepareRun(StubRun* probe, bool opened, PosixArguments* parsed, StubRun* run
     return UsageError(program, "the arguments after -- are too long for the program's command line", "");
   static TerminalProgress progress;
   if (opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request)) {
-    progress = TerminalProgress{&run->files, 0, 0, -1, ""};
+    progress = TerminalProgress{&run->files, 0, 0, -1, "", false};
     run->progress = DiskProgress{DrawProgress, &progress};
   }
   // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
