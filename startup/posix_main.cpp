@@ -349,14 +349,24 @@ int PrepareRun(StubRun* probe, bool opened, PosixArguments* parsed, StubRun* run
   if (extra != nullptr && std::strlen(options.execArgs) + 1 + std::strlen(extra) >= sizeof options.execArgs)
     return UsageError(program, "the arguments after -- are too long for the program's command line", "");
   static TerminalProgress progress;
-  if (opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request)) {
+  const bool showProgress =
+      opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request);
+  if (showProgress) {
     progress = TerminalProgress{&run->files, 0, 0, -1, "", false};
     run->progress = DiskProgress{DrawProgress, &progress};
   }
   // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
   // file being written and the run's private folder.
   PosixWatchStopSignals();
-  return PrepareFolder(probe, opened, &parsed->request, privateFolder, kPathSize);
+  const int exitCode = PrepareFolder(probe, opened, &parsed->request, privateFolder, kPathSize);
+  // The check before writing has no percent of its own: the line says it runs
+  // until the first file's line takes its place.
+  if (exitCode < 0 && showProgress && Asks(options, kBehaveCheckFirst)) {
+    std::fputs("checking the archive...", stderr);
+    std::fflush(stderr);
+    progress.shown = 0;
+  }
+  return exitCode;
 }
 
 }  // namespace
@@ -391,6 +401,8 @@ int main(int argc, char** argv) {
   EndInspection(&probe);
   if (refused >= 0) return refused;
   const RunOutcome outcome = RunStub(&run, parsed.request);
+  // A progress line still shown (a run that ended before its extraction) goes.
+  if (run.progress.hook != nullptr) run.progress.hook(run.progress.self, nullptr, 0);
   // A file that the run left open is one it could not finish.
   PosixRemoveFileBeingWritten();
   PosixEndExtraction();
