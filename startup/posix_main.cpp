@@ -22,7 +22,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: %s [-adikopqrs] [--noexec] [--accept] [FOLDER] [-- PROGRAM-ARGUMENTS]\n"
+    "Usage: %s [-adikopqrs] [--noexec] [--accept] [FOLDER]\n"
+    "       %s [SWITCHES] [FOLDER] -- PROGRAM-ARGUMENTS...\n"
     "       %s --list | --check | --help | --version\n"
     "\n"
     "A self-extracting archive: extracts its files into FOLDER (default: the\n"
@@ -385,7 +386,7 @@ int main(int argc, char** argv) {
     if (opened && Asks(probe.options, kBehaveSwitches)) ParsePosixArguments(argc, argv, &parsed, true);
   }
   switch (parsed.command) {
-    case PosixCommand::kHelp: return std::printf(kUsage, program, program), 0;
+    case PosixCommand::kHelp: return std::printf(kUsage, program, program, program), 0;
     case PosixCommand::kVersion: return std::printf("dolmsfx %s\n", DOLM_VERSION), 0;
     case PosixCommand::kList: return Inspect(program, false);
     case PosixCommand::kCheck: return Inspect(program, true);
