@@ -175,7 +175,8 @@ void RemoveFile(void* self) {
   if (target->fileFd >= 0) close(target->fileFd);
   target->fileFd = -1;
   if (target->folderFd >= 0) unlinkat(target->folderFd, target->writtenName.c_str(), 0);
-  target->removed = target->shownPath;
+  // Under a temporary name, what bore the file's own name is as it was.
+  if (!target->temporaryNames) target->removed = target->shownPath;
   CloseFolder(target);
 }
 
