@@ -18,6 +18,8 @@
 # in /dev/shm when there is one, else WORK/out), SCALE_LEVELS (levels of the
 # scale rows, each also in LEVELS; default "1 6 9"; empty: no scale rows),
 # SCALE_BYTES (size of the scale payload, default 1,100,000,000).
+# CHECK_ROW (default 1; 0: none): the check row, what reading an archive with
+# the extension record whole before writing costs against decode-only.
 #
 # WINE_ROW (default 1; 0: none; "only": this row alone): the Wine row packs
 # the payload at level 6 behind each Windows stub and extracts it under Wine,
@@ -165,7 +167,9 @@ done
 for level in $levels; do
   name=dolm-$level
   sfx=$work/$name.sfx
-  timed "$name pack" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$payload"
+  # Without the extension record (--classic): these rows time the engine; what
+  # the record's check before writing adds is the check row's.
+  timed "$name pack" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" --classic "$payload"
   pack[$name]=$best; packmem[$name]=$peak
   size[$name]=$(stat -c %s "$sfx")
   # The same archive behind the plain stub.
@@ -206,6 +210,37 @@ for level in $levels; do
   rm -rf "$outdir"
   echo "run.sh: $name done" >&2
 done
+
+# ---- the check row: what checking an archive whole before writing costs --------
+# The payload at level 6 with the extension record (dolm pack's default: the
+# stub reads every block before it writes the first file) and without it
+# (--classic), each extracted by the Linux stub, and the record's archive read
+# with --check (decode only, nothing written), in turns. The check's cost is
+# the record's extraction time less the classic one's, against decode-only.
+declare -A checkbest
+if [ "${CHECK_ROW:-1}" != 0 ]; then
+  "$dolm" pack -o "$work/check-record.sfx" --stub "$stub" --window 8192K --level 6 "$payload" >/dev/null
+  "$dolm" pack -o "$work/check-classic.sfx" --stub "$stub" --window 8192K --level 6 --classic "$payload" >/dev/null
+  all_runs=$runs; runs=1
+  for ((turn = 0; turn < extract_runs; turn++)); do
+    for which in record classic decode; do
+      prepare="rm -rf '$outdir' && mkdir '$outdir'"
+      case $which in
+        record) timed "extract with the record" "$work/check-record.sfx" -s "$outdir" ;;
+        classic) timed "extract without it" "$work/check-classic.sfx" -s "$outdir" ;;
+        decode) prepare=; timed "decode only" "$work/check-record.sfx" --check ;;
+      esac
+      if [ "$turn" = 0 ] && [ $which != decode ] && ! diff -r "$payload" "$outdir/payload" >/dev/null; then
+        echo "run.sh: check row: the files extracted from the $which archive differ from the payload" >&2
+        exit 1
+      fi
+      if [ -z "${checkbest[$which]:-}" ] || awk "BEGIN{exit !($best < ${checkbest[$which]})}"; then checkbest[$which]=$best; fi
+    done
+  done
+  runs=$all_runs; prepare=
+  rm -rf "$outdir"
+  echo "run.sh: check row done" >&2
+fi
 
 # ---- the peer rows: other self-extractors on the same payload ----------------
 declare -A peerfile peerbuild peerrun peerbest peersize peermem
@@ -275,9 +310,9 @@ if [ -n "$scale_levels" ]; then
   for level in $scale_levels; do
     sfx=$work/scale-$level.sfx
     # Its first part alone: the same mix of files at the benchmark's size.
-    timed "scale part pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$scale/part00"
+    timed "scale part pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" --classic "$scale/part00"
     partpack[$level]=$best
-    timed "scale pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" "$scale"
+    timed "scale pack $level" "$dolm" pack -o "$sfx" --stub "$stub" --window 8192K --level "$level" --classic "$scale"
     scalepack[$level]=$best; scalemem[$level]=$peak
     prepare="rm -rf '$outdir' && mkdir '$outdir'"
     timed "scale extract $level" "$sfx" -s "$outdir"
@@ -333,6 +368,14 @@ if [ -n "$scale_levels" ]; then
   done
 fi
 
+if [ -n "${checkbest[record]:-}" ]; then
+  echo "check: level 6, best of $extract_runs turns; extraction with the record (checked whole first)," \
+       "without it (--classic), and decode only (--check)"
+  printf '%-10s %10s %10s %10s %10s %12s\n' method record_s classic_s decode_s check_s check/decode
+  awk -v r="${checkbest[record]}" -v c="${checkbest[classic]}" -v d="${checkbest[decode]}" 'BEGIN {
+    printf "%-10s %10.3f %10.3f %10.3f %10.3f %12.3f\n", "dolm-6", r, c, d, r - c, (r - c) / d }'
+fi
+
 if [ -n "$peers" ]; then
   echo "peers: extraction into the same folder, best of ${PEER_RUNS:-$extract_runs} turns with the dolm stubs;" \
        "dolm/peer: against the fastest peer ($fastest)"
@@ -381,6 +424,10 @@ for level in $scale_levels; do
 done
 check "dolm-$best_level size / xz -6" "$(awk "BEGIN{print ${size[dolm-$best_level]} / ${size[xz]}}")" 1.15
 check "dolm-$best_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$best_level]} / ${pack[xz]}}")" 2
+if [ -n "${checkbest[record]:-}" ]; then
+  check "check before writing / decode only (level 6)" \
+    "$(awk "BEGIN{print (${checkbest[record]} - ${checkbest[classic]}) / ${checkbest[decode]}}")" 1.5
+fi
 if [ -n "$wine32_s" ]; then
   check "win32 / win64 extraction under Wine" "$(awk "BEGIN{print $wine32_s / $wine64_s}")" 1.15
 fi

@@ -2,7 +2,8 @@
 // program name, its arguments separated by zero bytes. The request must hold
 // only known letters, each at most once, and change the option word exactly
 // as every letter given, applied in order, does; the folder must be one of
-// the arguments.
+// the arguments. Parsed for an archive with the record, the arguments after
+// "--" must come back from the program's command line as they were given.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "platform/platform_posix.h"
 #include "startup/startup.h"
 
 namespace {
@@ -26,6 +28,22 @@ uint32_t Apply(uint32_t word, const char* letters, bool* report) {
   std::snprintf(request.switches, sizeof request.switches, "%s", letters);
   if (ApplySwitches(gRun, request, report).error != kNoError) abort();
   return gRun->options.record.optionWord;
+}
+
+// The arguments after the first "--", split back out of the program's text.
+void CheckProgramArguments(const std::vector<std::string>& args, const std::vector<const char*>& argv) {
+  auto parsed = std::make_unique<PosixArguments>();
+  ParsePosixArguments(static_cast<int>(args.size()), argv.data(), parsed.get(), true);
+  if (parsed->command != PosixCommand::kRun || parsed->request.programArgs == nullptr) return;
+  size_t first = 1;
+  while (first < args.size() && args[first] != "--") ++first;
+  const std::string line = std::string("p ") + parsed->request.programArgs;
+  std::vector<char> storage(2 * line.size() + 2);
+  std::vector<char*> split(line.size() / 2 + 2);
+  const int n = PosixSplitCommandLine(line.c_str(), storage.data(), split.data());
+  if (static_cast<size_t>(n) != args.size() - first) abort();
+  for (int i = 1; i < n; ++i)
+    if (args[first + static_cast<size_t>(i)] != split[static_cast<size_t>(i)]) abort();
 }
 
 }  // namespace
@@ -57,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 1; i < args.size(); ++i) found = found || request.folder == argv[i];
     if (!found) abort();
   }
+  CheckProgramArguments(args, argv);
   if (parsed->command != PosixCommand::kRun) return 0;
   // Every letter in the order given, from the arguments before any "--".
   std::string all;

@@ -165,6 +165,12 @@ void MakeFolders(WrittenRecord* record, const char* folderPath) {
 
 namespace {
 
+// Tells the progress hook; Cancel when it asks to stop.
+Result TellProgress(DiskOutput* out, const FileRecord* opened, uint32_t written) {
+  if (out->progress.hook == nullptr || out->progress.hook(out->progress.self, opened, written)) return kOk;
+  return NoteFault(out->faults, kStopCancelled);
+}
+
 Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* write) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
   (void)index;
@@ -197,6 +203,16 @@ Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* wri
     }
   }
 
+  Result told = TellProgress(out, &entry, 0);
+  if (!told.ok()) return told;
+  if (out->temporaryNames) {
+    // The old file stays untouched until the new one is complete.
+    if (!FreeTemporaryName(target, out->temporary)) return NoteFault(out->faults, kErrorCannotOpen, target);
+    out->file = PlatformOpenFile(out->temporary, "wb+");
+    if (out->file == nullptr) return NoteFault(out->faults, kErrorCannotOpen, target);
+    *write = true;
+    return kOk;
+  }
   MakeWritable(target);
   out->file = PlatformOpenFile(target, "wb+");
   if (out->file == nullptr) return NoteFault(out->faults, kErrorCannotOpen, target);
@@ -205,9 +221,24 @@ Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* wri
   return kOk;
 }
 
+// The file as it is on disk while being written: its temporary name, or the target.
+const char* WrittenName(const DiskOutput* out) { return out->temporaryNames ? out->temporary : out->path; }
+
+// A complete file under its temporary name takes the target's name.
+Result PutInPlace(DiskOutput* out) {
+  char aside[kPathSize];
+  if (!FreeTemporaryName(out->path, aside)) aside[0] = '\0';
+  if (!PlatformReplaceFile(out->temporary, out->path, aside)) {
+    PlatformDeleteFile(out->temporary);
+    return NoteFault(out->faults, kErrorCannotOpen, out->path);
+  }
+  RecordWrittenPath(&out->written, out->path);
+  return kOk;
+}
+
 Result WriteTarget(void* self, const uint8_t* bytes, uint32_t count) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
-  if (fwrite(bytes, 1, count, out->file) == count) return kOk;
+  if (fwrite(bytes, 1, count, out->file) == count) return TellProgress(out, nullptr, count);
   return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, errno);
 }
 
@@ -219,27 +250,27 @@ Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool co
   const int error = errno;
   const bool closed = fclose(out->file) == 0;
   out->file = nullptr;
+  const char* name = WrittenName(out);
+  // A file under a temporary name that is not complete goes: nothing partial stays.
+  if ((!flushed || !closed || !complete) && out->temporaryNames) PlatformDeleteFile(name);
   if (!flushed || !closed) return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, error);
   if (!complete) return kOk;
-  if (OptionField(out->optionWord, kKeepOriginalFileAttrib) == 0) {
-    PlatformMarkProgram(out->path);
-    return kOk;
+  if (OptionField(out->optionWord, kKeepOriginalFileAttrib) != 0) {
+    MakeWritable(name);  // times can only be set while the file is writable
+    PlatformSetFileTime(name, entry.time);
+    // The stored attribute byte is applied as it stands; what the system
+    // refuses (a folder bit, say), it refuses.
+    PlatformSetAttributes(name, entry.attributes);
   }
-
-  MakeWritable(out->path);  // times can only be set while the file is writable
-  PlatformSetFileTime(out->path, entry.time);
-  // The stored attribute byte is applied as it stands; what the system
-  // refuses (a folder bit, say), it refuses.
-  PlatformSetAttributes(out->path, entry.attributes);
-  PlatformMarkProgram(out->path);
-  return kOk;
+  PlatformMarkProgram(name);
+  return out->temporaryNames ? PutInPlace(out) : kOk;
 }
 
 void RemoveTarget(void* self) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
   if (out->file != nullptr) fclose(out->file);
   out->file = nullptr;
-  PlatformDeleteFile(out->path);
+  PlatformDeleteFile(WrittenName(out));
 }
 
 }  // namespace
@@ -254,6 +285,18 @@ void StartDiskOutput(DiskOutput* out, const char* folder, uint32_t optionWord, O
   out->askSelf = askSelf;
   out->faults = faults;
   out->written.sorted = true;
+}
+
+bool FreeTemporaryName(const char* target, char* out) {
+  const uint32_t folderLength = FolderPartLength(target);
+  for (unsigned n = 0; n < kTemporaryNames; ++n) {
+    char name[16];
+    snprintf(name, sizeof name, kTemporaryNameForm, n);
+    if (folderLength + strlen(name) >= kPathSize) return false;
+    snprintf(out, kPathSize, "%.*s%s", static_cast<int>(folderLength), target, name);
+    if (!PlatformPathExists(out)) return true;
+  }
+  return false;
 }
 
 OutputSink DiskSink(DiskOutput* out) {

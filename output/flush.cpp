@@ -13,9 +13,11 @@ namespace {
 // An output failure: noted, and unless the run goes on after errors, the
 // expansion halts and the open file is removed. When it goes on, the current
 // file is closed as it stands and its remaining bytes are passed over.
+// Cancel halts whatever the run's policy.
 bool OutputFailed(Expansion* x, Result failure) {
+  const bool goOn = x->faults->goOn && failure.error != kStopCancelled;
   if (x->fileOpen) {
-    if (x->faults->goOn) {
+    if (goOn) {
       Result closed = x->sink.finish(x->sink.self, x->nextFile - 1, x->files->records[x->nextFile - 1], false);
       (void)closed;  // the failure that led here is the one that counts
     } else {
@@ -24,7 +26,7 @@ bool OutputFailed(Expansion* x, Result failure) {
     x->fileOpen = false;
   }
   x->writing = false;
-  if (x->faults->goOn) return true;
+  if (goOn) return true;
   x->halted = true;
   x->failure = failure;
   return false;

@@ -142,20 +142,44 @@ void MakeFolders(WrittenRecord* record, const char* folderPath);
 // The overwrite question: returns 'Y', 'N', 'A' or 'C'.
 typedef int (*OverwriteQuestion)(void* self, const char* question);
 
+// Who is told how the disk output gets on (a progress line or window): of
+// each file it opens for writing (opened: its record, written 0) and of each
+// write (opened null), and by the run of the end of the extraction (opened
+// null, written 0). A hook that returns false stops the extraction as
+// Cancel does. A null hook: nobody is told.
+typedef bool (*ProgressHook)(void* self, const FileRecord* opened, uint32_t written);
+struct DiskProgress {
+  ProgressHook hook;
+  void* self;
+};
+
 // The stub's output: files below the extraction folder, with the overwrite
 // question, stored times and attributes. Invariants: file is the open output
 // file or null, path its target; overwriteAll is raised by "Yes to all".
+// With temporaryNames, the open file is written under the name in temporary
+// (a free name in the target's folder) and takes the target's name only
+// when it is complete, so that a failure leaves the old file as it was.
 struct DiskOutput {
   const char* folder;       // the extraction folder
   uint32_t optionWord;
   bool overwriteAll;
+  bool temporaryNames;
   OverwriteQuestion ask;
   void* askSelf;
   Faults* faults;
   FILE* file;
   char path[kPathSize];
+  char temporary[kPathSize];
   WrittenRecord written;
+  DiskProgress progress;
 };
 void StartDiskOutput(DiskOutput* out, const char* folder, uint32_t optionWord, OverwriteQuestion ask,
                      void* askSelf, Faults* faults);
 OutputSink DiskSink(DiskOutput* out);
+// The name a file is written under until it is complete, by its number
+// (0 to kTemporaryNames - 1): "~dolm" and three digits, an 8.3 name.
+constexpr char kTemporaryNameForm[] = "~dolm%03u.tmp";
+constexpr unsigned kTemporaryNames = 1000;
+// A temporary name in the folder of target that nothing bears yet, in out
+// (kPathSize bytes); false when none fits or is free.
+bool FreeTemporaryName(const char* target, char* out);

@@ -268,6 +268,15 @@ bool PlatformRemoveFolder(const char* path);
 // Waits about `milliseconds` before going on.
 void PlatformSleep(unsigned milliseconds);
 
+// True when anything bears the name path (a file, a folder, a link).
+bool PlatformPathExists(const char* path);
+// Gives the complete file `from` the name `to` in the same folder, in place
+// of what bore it; false when `to` keeps what it had. POSIX: one rename (a
+// folder, or a file the runner cannot read, is refused as PosixCreateFile
+// refuses it). Windows: the old file moves to aside (a free name in that
+// folder, "" for none) first and is deleted once the new one bears the name.
+bool PlatformReplaceFile(const char* from, const char* to, const char* aside);
+
 // Current folder of the process (at most size-1 characters), and making a
 // folder or a drive current. PlatformSetCurrentDrive takes a drive number
 // (A = 1); on POSIX there are no drives and it succeeds.

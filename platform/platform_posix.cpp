@@ -338,6 +338,20 @@ bool PlatformDeleteFile(const char* path) {
   return unlink(host) == 0;
 }
 
+bool PlatformPathExists(const char* path) {
+  char host[PATH_MAX];
+  struct stat st;
+  // A name that cannot be looked at is taken as borne: it is not one to write.
+  return !HostPath(path, host, sizeof host) || lstat(host, &st) == 0 || errno != ENOENT;
+}
+
+bool PlatformReplaceFile(const char* from, const char* to, const char* aside) {
+  (void)aside;  // a rename replaces in one step
+  char hostFrom[PATH_MAX], hostTo[PATH_MAX];
+  return HostPath(from, hostFrom, sizeof hostFrom) && HostPath(to, hostTo, sizeof hostTo) &&
+         PosixReplaceFile(hostFrom, hostTo);
+}
+
 bool PlatformRemoveFolder(const char* path) {
   char host[PATH_MAX];
   if (!HostPath(path, host, sizeof host)) return false;

@@ -31,6 +31,9 @@ bool PosixHostPath(const char* path, char* out, size_t size);
 // PosixRemoveFileBeingWritten removes a file that a run left unfinished.
 bool PosixCreateFolder(const char* host);
 int PosixCreateFile(const char* host);
+// Renames the file from to the name to in the same folder, replacing what
+// bears that name by the rules of PosixCreateFile; false with errno.
+bool PosixReplaceFile(const char* from, const char* to);
 void PosixFileClosed();
 void PosixRemoveFileBeingWritten();
 

@@ -262,6 +262,29 @@ bool PlatformRemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0
 
 void PlatformSleep(unsigned milliseconds) { Sleep(milliseconds); }
 
+bool PlatformPathExists(const char* path) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path, &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool PlatformReplaceFile(const char* from, const char* to, const char* aside) {
+  if (MoveFileA(from, to)) return true;
+  // Windows 95 has no MoveFileExA: the old file moves aside, the new one takes
+  // its name, and only then is the old one deleted (moved back on failure;
+  // one that cannot be deleted, a running program, stays under aside).
+  if (aside[0] == '\0' || !MoveFileA(to, aside)) return false;
+  if (!MoveFileA(from, to)) {
+    MoveFileA(aside, to);
+    return false;
+  }
+  SetFileAttributesA(aside, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(aside);
+  return true;
+}
+
 bool PlatformGetCurrentFolder(char* buf, int size) {
   if (size <= 0) return false;
   const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), buf);

@@ -246,6 +246,29 @@ int PosixCreateFile(const char* host) {
   return fd;
 }
 
+bool PosixReplaceFile(const char* from, const char* to) {
+  char folder[PATH_MAX];
+  const char* leaf;
+  const char* fromLeaf = std::strrchr(from, '/');
+  if (!SplitLast(to, folder, sizeof folder, &leaf) || std::strchr(leaf, '/') != nullptr) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  const int folderFd = OpenFolderSafely(folder);
+  if (folderFd < 0) return false;
+  struct stat st;
+  const bool borne = fstatat(folderFd, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  bool replaced = false;
+  if (borne && S_ISDIR(st.st_mode)) errno = EISDIR;
+  // A file the runner cannot read (the overwrite question never saw it) stays.
+  else if (borne && !S_ISLNK(st.st_mode) && faccessat(folderFd, leaf, R_OK, AT_EACCESS) != 0) replaced = false;
+  else replaced = renameat(folderFd, fromLeaf != nullptr ? fromLeaf + 1 : from, folderFd, leaf) == 0;
+  const int error = errno;
+  close(folderFd);
+  errno = error;
+  return replaced;
+}
+
 void PosixFileClosed() { ForgetFileBeingWritten(); }
 
 void PosixRemoveFileBeingWritten() {

@@ -9,13 +9,20 @@ namespace {
 
 // Loads the profile, reads the solid header and expands the blocks into the
 // files; every step goes on after a failure only when the run does.
-Result ExtractFiles(StubRun* run, OutputSink sink) {
+// goOn: the run's own policy, which holds again once a check asked for has
+// passed.
+Result ExtractFiles(StubRun* run, OutputSink sink, bool goOn) {
   Faults* faults = &run->faults;
   Result result = PrepareDecoder(&run->engine, run->archive.header, faults);
   // Decoder memory that cannot be had ends the run whatever the options say.
   if (result.error == kErrorCannotProcess || (!result.ok() && !faults->goOn)) return result;
   Result header = ReadSolidHeader(run->archive.file, &run->files, faults);
   if (!header.ok()) return header.error == kSilentFailure ? result : header;
+  if (Asks(run->options, kBehaveCheckFirst)) {
+    Result checked = CheckBeforeWriting(run);
+    if (!checked.ok()) return checked;
+    faults->goOn = goOn;
+  }
   StartExpansion(&run->expansion, &run->engine, &run->files, sink, faults);
   run->expansion.stages = run->stages;
   Result expanded = BeginFiles(&run->expansion, run->archive.file);
@@ -32,13 +39,27 @@ uint8_t StagesFromSetting(const char* text) {
   return 0;
 }
 
+Result CheckBeforeWriting(StubRun* run) {
+  const long firstBlock = std::ftell(run->archive.file);
+  Result checked = ExpandInto(run, NullSink());
+  if (checked.ok() && (firstBlock < 0 || std::fseek(run->archive.file, firstBlock, SEEK_SET) != 0))
+    checked = NoteFault(&run->faults, kErrorRewind, "", firstBlock);
+  return checked;
+}
+
 Result ExtractArchive(StubRun* run, OutputSink sink) {
   Faults* faults = &run->faults;
+  // An archive that asks to be checked first is not written from after a
+  // failure whatever IgnoreErrors says: its damage ends the run with its
+  // message before the first file (the run goes on after errors only once
+  // the check has passed).
+  const bool goOn = faults->goOn;
+  if (Asks(run->options, kBehaveCheckFirst)) faults->goOn = false;
   Result result = OpenArchive(run->ownPath, &run->archive, faults);
   if (!result.ok()) return result;
   result = CheckArchiveHeader(&run->archive, &run->options, faults);
   if (result.ok() || faults->goOn) {
-    Result extracted = ExtractFiles(run, sink);
+    Result extracted = ExtractFiles(run, sink, goOn);
     if (result.ok()) result = extracted;
   }
   CloseArchive(&run->archive);

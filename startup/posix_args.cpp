@@ -38,7 +38,42 @@ void ReadLongOption(PosixArguments* parsed, const char* arg) {
   else if (std::strcmp(arg, "--version") == 0) parsed->command = PosixCommand::kVersion;
   else if (std::strcmp(arg, "--list") == 0) parsed->command = PosixCommand::kList;
   else if (std::strcmp(arg, "--check") == 0) parsed->command = PosixCommand::kCheck;
+  else if (std::strcmp(arg, "--noexec") == 0) parsed->request.noExec = true;
+  else if (std::strcmp(arg, "--accept") == 0) parsed->accept = true;
   else Refuse(parsed, "unknown option ", arg);
+}
+
+// Appends arg to text (size bytes) as the program's argv entry would be read
+// back by the Windows rules: quoted when it is empty or holds a blank, a tab
+// or a quote, with the backslashes before a quote (or the closing one)
+// doubled and the quote escaped. False when it does not fit.
+bool AppendQuoted(char* text, size_t size, const char* arg) {
+  size_t n = std::strlen(text);
+  auto put = [&](char c) {
+    if (n + 1 >= size) return false;
+    text[n++] = c;
+    text[n] = '\0';
+    return true;
+  };
+  if (n > 0 && !put(' ')) return false;
+  const bool quoted = arg[0] == '\0' || std::strpbrk(arg, " \t\"") != nullptr;
+  if (!quoted) {
+    for (const char* c = arg; *c; ++c)
+      if (!put(*c)) return false;
+    return true;
+  }
+  if (!put('"')) return false;
+  for (const char* c = arg;; ++c) {
+    size_t backslashes = 0;
+    while (*c == '\\') ++backslashes, ++c;
+    // Before a quote or the closing quote, each backslash is doubled.
+    const size_t copies = (*c == '"' || *c == '\0') ? 2 * backslashes : backslashes;
+    for (size_t i = 0; i < copies; ++i)
+      if (!put('\\')) return false;
+    if (*c == '\0') break;
+    if ((*c == '"' && !put('\\')) || !put(*c)) return false;
+  }
+  return put('"');
 }
 
 // One group of switch letters after its '-'.
@@ -55,14 +90,18 @@ void ReadLetters(PosixArguments* parsed, const char* letters) {
 
 }  // namespace
 
-void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed) {
-  std::memset(parsed, 0, sizeof *parsed);
+void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed, bool toProgram) {
+  *parsed = PosixArguments{};
   parsed->command = PosixCommand::kRun;
   parsed->request.ownPath = "";
   bool switchesDone = false;
   for (int i = 1; i < argc && parsed->command == PosixCommand::kRun; ++i) {
     const char* arg = argv[i];
-    if (!switchesDone && std::strcmp(arg, "--") == 0) switchesDone = true;
+    if (switchesDone && toProgram) {
+      if (!AppendQuoted(parsed->programText, sizeof parsed->programText, arg))
+        Refuse(parsed, "the arguments after -- are too long for the program's command line: ", arg);
+      parsed->request.programArgs = parsed->programText;
+    } else if (!switchesDone && std::strcmp(arg, "--") == 0) switchesDone = true;
     else if (!switchesDone && std::strcmp(arg, "-h") == 0) parsed->command = PosixCommand::kHelp;
     else if (!switchesDone && arg[0] == '-' && arg[1] == '-') ReadLongOption(parsed, arg);
     else if (!switchesDone && arg[0] == '-' && arg[1] != '\0') ReadLetters(parsed, arg + 1);

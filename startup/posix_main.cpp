@@ -2,6 +2,7 @@
 // it (switch letters grouped as getopt groups them, --help, --version,
 // --list, --check) into the run's request; the run, and what it ends with.
 // The process ends when main returns.
+#include <strings.h>
 #include <unistd.h>
 
 #include <climits>
@@ -21,7 +22,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: %s [-adikopqrs] [FOLDER]\n"
+    "Usage: %s [-adikopqrs] [--noexec] [--accept] [FOLDER]\n"
+    "       %s [SWITCHES] [FOLDER] -- PROGRAM-ARGUMENTS...\n"
     "       %s --list | --check | --help | --version\n"
     "\n"
     "A self-extracting archive: extracts its files into FOLDER (default: the\n"
@@ -38,6 +40,13 @@ const char kUsage[] =
     "  -s, -q      silent\n"
     "  -i          show no error messages and go on after errors\n"
     "  -a          show the stored options and end\n"
+    "  --noexec    extract only: start nothing, remove nothing\n"
+    "  --accept    accept the archive's licence without showing it (unattended\n"
+    "              runs; without it the licence is shown and asked for on the\n"
+    "              terminal, and declined when there is none)\n"
+    "  --          what follows goes to the program, after its stored arguments\n"
+    "              (archives made by dolm pack without --classic; else the one\n"
+    "              argument after it is the FOLDER, which may then begin with -)\n"
     "  --list      show the stored options and files, extracting nothing\n"
     "  --check     read and check the whole archive, writing nothing\n"
     "  -h, --help  show this text\n"
@@ -45,9 +54,13 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 all was extracted and the program (if any) exited 0; the\n"
     "program's own status when it exited non-zero (128 + N after signal N);\n"
-    "1 Cancel at the overwrite question; 2 wrong command line; 3 no memory for\n"
-    "the list of files; 4 an error message was shown (--check: the archive is\n"
-    "damaged); 126 the program could not be started; 127 it was not extracted.\n"
+    "1 Cancel at the overwrite question, or the licence declined; 2 wrong\n"
+    "command line; 3 no memory for the list of files; 4 an error message was\n"
+    "shown (--check: the archive is damaged; an archive made by dolm pack is\n"
+    "checked whole first and then writes nothing); 126 the program could not\n"
+    "be started; 127 it was not extracted (--noexec: 0 when all was extracted).\n"
+    "On a terminal, an archive made by dolm pack shows a progress line unless\n"
+    "-s or -q is given.\n"
     "\n"
     "'dolm list', 'dolm test' and 'dolm extract' inspect this file without\n"
     "running anything.\n";
@@ -189,16 +202,15 @@ int CheckFreeSpace(const FileTable& files, bool folders, const char* host, const
 // a private folder of this run inside it (its stub-form path in made, and
 // request->folder points there), and an archive that does not fit is
 // refused before anything is written (unless errors are passed over).
+// probe: the archive as read before the run (opened: it could be read).
 // Returns the exit code when the run ends here, else -1. (-a, an archive that
 // cannot be read and a folder refused go to the run, which tells why.)
-int PrepareFolder(RunRequest* request, char* made, size_t size) {
-  static StubRun probe;
+int PrepareFolder(StubRun* probe, bool opened, RunRequest* request, char* made, size_t size) {
   made[0] = '\0';
   int exitCode = -1;
   bool report = false;
-  if (OpenForInspection(&probe, request->ownPath, false).ok() && ApplySwitches(&probe, *request, &report).ok() &&
-      !report) {
-    const char* folder = probe.tempFolder;
+  if (opened && ApplySwitches(probe, *request, &report).ok() && !report) {
+    const char* folder = probe->tempFolder;
     char host[PATH_MAX];
     if (folder[0] == '\0') {
       // The run makes its private folder in the system's temporary folder.
@@ -218,14 +230,101 @@ int PrepareFolder(RunRequest* request, char* made, size_t size) {
         request->folder = made;
       }
     }
-    if (exitCode < 0 && OptionField(probe.options.record.optionWord, kIgnoreErrors) == 0)
-      exitCode = CheckFreeSpace(probe.files, OptionField(probe.options.record.optionWord, kRecreateOriginalFolders) != 0,
+    if (exitCode < 0 && OptionField(probe->options.record.optionWord, kIgnoreErrors) == 0)
+      exitCode = CheckFreeSpace(probe->files, OptionField(probe->options.record.optionWord, kRecreateOriginalFolders) != 0,
                                 host, folder);
     if (exitCode >= 0 && made[0] != '\0') PlatformRemoveFolder(made);
   }
-  EndInspection(&probe);
   return exitCode;
 }
+
+// One byte of a stored text for the terminal: control bytes but line breaks
+// and tabs as \xNN, so that no stored text steers the terminal.
+void PutForTerminal(unsigned char c) {
+  if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) std::fprintf(stderr, "\\x%02x", c);
+  else std::fputc(c, stderr);
+}
+
+// Reads one answer line; false at the end of input. A line longer than the
+// buffer is read to its end and answers nothing.
+bool ReadAnswer(char* line, size_t size) {
+  if (!std::fgets(line, static_cast<int>(size), stdin)) return false;
+  const size_t n = std::strlen(line);
+  for (int c; n > 0 && line[n - 1] != '\n' && (c = std::fgetc(stdin)) != EOF && c != '\n';) line[0] = '\0';
+  line[std::strcspn(line, " \t\r\n")] = '\0';
+  return true;
+}
+
+// The archive's licence before anything is written: shown on the terminal
+// and accepted with y; n, the end of input or no terminal to ask on declines.
+// --accept accepts it unseen (unattended runs), and the options report (-a)
+// writes nothing. Returns the exit code when the run ends here, else -1.
+int AskLicence(const ExtensionRecord& record, const PosixArguments& parsed, const char* program) {
+  if (!record.present || record.licenceLength == 0 || parsed.accept ||
+      std::strpbrk(parsed.request.switches, "aA") != nullptr)
+    return -1;
+  const int declined = PlatformExitCode(kEndCancelled, 0);
+  if (!isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "%s: the licence of this archive must be accepted first, and standard input is no "
+                         "terminal to ask on: nothing was extracted (--accept accepts it)\n", program);
+    return declined;
+  }
+  for (uint32_t i = 0; i < record.licenceLength; ++i) {
+    const uint8_t c = record.licence[i];
+    if (c != '\r' || i + 1 == record.licenceLength || record.licence[i + 1] != '\n') PutForTerminal(c);
+  }
+  std::fputc('\n', stderr);
+  for (char line[64];;) {
+    std::fputs("Do you accept the licence? [y/n] ", stderr);
+    std::fflush(stderr);
+    if (!ReadAnswer(line, sizeof line)) break;
+    if (strcasecmp(line, "y") == 0 || strcasecmp(line, "yes") == 0) return -1;
+    if (strcasecmp(line, "n") == 0 || strcasecmp(line, "no") == 0) break;
+  }
+  std::fprintf(stderr, "\n%s: the licence was declined: nothing was extracted\n", program);
+  return declined;
+}
+
+// The progress line on a terminal: the overall percent and the file being
+// written, redrawn when either changes, and cleared at the end.
+struct TerminalProgress {
+  const FileTable* files;
+  uint64_t total;
+  uint64_t done;
+  int shown;     // the percent drawn last, -1 for none
+  char name[48];
+  bool counted;  // total holds the table's bytes
+};
+
+bool DrawProgress(void* self, const FileRecord* opened, uint32_t written) {
+  TerminalProgress* p = static_cast<TerminalProgress*>(self);
+  if (opened == nullptr && written == 0) {
+    if (p->shown >= 0) std::fputs("\r\033[K", stderr);
+    p->shown = -1;
+    return true;
+  }
+  if (opened != nullptr && !p->counted) {
+    for (uint32_t i = 0; i < p->files->count; ++i) p->total += p->files->records[i].size;
+    p->counted = true;
+  }
+  if (opened != nullptr) {
+    char shortened[kPathSize];
+    std::snprintf(p->name, sizeof p->name, "%s", ShortenForDisplay(opened->name, sizeof p->name - 1, shortened));
+    for (char* c = p->name; *c; ++c)
+      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+      else if (*c == '\\') *c = '/';
+  }
+  p->done += written;
+  const int percent = p->total == 0 ? 100 : static_cast<int>(p->done * 100 / p->total);
+  if (opened == nullptr && percent == p->shown) return true;
+  p->shown = percent;
+  std::fprintf(stderr, "\r\033[Kextracting %3d%% %s", percent, p->name);
+  std::fflush(stderr);
+  return true;
+}
+
+// Whether the switches typed ask for a silent run (-s, -q).
+bool TypedSilent(const RunRequest& request) { return std::strpbrk(request.switches, "sSqQ") != nullptr; }
 
 // A write that failed: the file and the system's reason, after the error box.
 void TellWriteFailure(const RunOutcome& outcome, const Fault& fault) {
@@ -235,14 +334,56 @@ void TellWriteFailure(const RunOutcome& outcome, const Fault& fault) {
   PlatformNotice(notice);
 }
 
+// What comes before the run, nothing written until the last step: the
+// licence, the arguments for the program, the progress line, the stop
+// signals' guard and the folder (PrepareFolder). probe: the archive as read
+// before the run (opened: it could be read). Returns the exit code when the
+// run ends here, else -1.
+int PrepareRun(StubRun* probe, bool opened, PosixArguments* parsed, StubRun* run, char* privateFolder,
+               const char* program) {
+  const StoredOptions& options = probe->options;
+  if (opened) {
+    const int declined = AskLicence(options.extension, *parsed, program);
+    if (declined >= 0) return declined;
+  }
+  static TerminalProgress progress;
+  const bool showProgress =
+      opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request);
+  if (showProgress) {
+    progress = TerminalProgress{&run->files, 0, 0, -1, "", false};
+    run->progress = DiskProgress{DrawProgress, &progress};
+  }
+  // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
+  // file being written and the run's private folder.
+  PosixWatchStopSignals();
+  const int exitCode = PrepareFolder(probe, opened, &parsed->request, privateFolder, kPathSize);
+  // The check before writing has no percent of its own: the line says it runs
+  // until the first file's line takes its place.
+  if (exitCode < 0 && showProgress && Asks(options, kBehaveCheckFirst)) {
+    std::fputs("checking the archive...", stderr);
+    std::fflush(stderr);
+    progress.shown = 0;
+  }
+  return exitCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* program = argc > 0 ? argv[0] : "sfx";
   static PosixArguments parsed;
   ParsePosixArguments(argc, argv, &parsed);
+  // The archive as read before the run: its record decides what follows "--".
+  static StubRun probe;
+  static char own[PATH_MAX];
+  bool opened = false;
+  if (parsed.command == PosixCommand::kRun || parsed.command == PosixCommand::kUsageError) {
+    RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
+    opened = OpenForInspection(&probe, own, false).ok();
+    if (opened && Asks(probe.options, kBehaveSwitches)) ParsePosixArguments(argc, argv, &parsed, true);
+  }
   switch (parsed.command) {
-    case PosixCommand::kHelp: return std::printf(kUsage, program, program), 0;
+    case PosixCommand::kHelp: return std::printf(kUsage, program, program, program), 0;
     case PosixCommand::kVersion: return std::printf("dolmsfx %s\n", DOLM_VERSION), 0;
     case PosixCommand::kList: return Inspect(program, false);
     case PosixCommand::kCheck: return Inspect(program, true);
@@ -251,20 +392,23 @@ int main(int argc, char** argv) {
   }
   // One run per process; kept out of the stack for its size.
   static StubRun run;
-  static char own[PATH_MAX];
   static char privateFolder[kPathSize];
-  RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
   parsed.request.ownPath = own;
   run.stages = StagesFromSetting(std::getenv("DOLM_STAGES"));
-  // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
-  // file being written and the run's private folder.
-  PosixWatchStopSignals();
-  const int refused = PrepareFolder(&parsed.request, privateFolder, sizeof privateFolder);
+  const int refused = PrepareRun(&probe, opened, &parsed, &run, privateFolder, program);
+  EndInspection(&probe);
   if (refused >= 0) return refused;
   const RunOutcome outcome = RunStub(&run, parsed.request);
+  // A progress line still shown (a run that ended before its extraction) goes.
+  if (run.progress.hook != nullptr) run.progress.hook(run.progress.self, nullptr, 0);
   // A file that the run left open is one it could not finish.
   PosixRemoveFileBeingWritten();
   PosixEndExtraction();
+  if (parsed.request.noExec && outcome.exitCode == 0 && run.ownFolder) {
+    char notice[kPathSize + 40];
+    std::snprintf(notice, sizeof notice, "the files were extracted into %s", run.tempFolder);
+    PlatformNotice(notice);
+  }
   ShowOutcome(outcome);
   TellWriteFailure(outcome, run.faults.first);
   // A private folder that holds nothing (a run that wrote nothing) goes.

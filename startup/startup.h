@@ -22,6 +22,7 @@ struct RunRequest {
   const char* programArgs;  // what follows "--", for the program after the stored arguments, or null
   const char* logPath;      // /log FILE: every message also goes to FILE, or null
   bool accept;              // /accept: the licence counts as accepted
+  bool noExec;              // extract only: the program is not started
 };
 
 // The command line read by the typed switch rules (an archive with the
@@ -56,6 +57,7 @@ struct StubRun {
   uint8_t stages;            // of the extraction (OpenBlockSource): 0 as the processors allow
   TypedSwitches typed;       // the command line by the typed rules, when the archive asks for them
   FILE* log;                 // /log FILE, open while the run lasts, or null
+  DiskProgress progress;     // set by the entry: who the disk output tells how it gets on
 };
 
 // How a run ended: the exit code, and what the entry shows before it ends
@@ -139,14 +141,18 @@ struct PosixArguments {
   const char* problem; // kUsageError: what is wrong, worded to be followed by detail
   const char* detail;  // kUsageError: the argument concerned
   char letter[3];      // "-x": the detail for an unknown switch letter
+  bool accept;         // --accept: the archive's licence is accepted unseen
+  char programText[520];  // request.programArgs points here when there are any
 };
 // Reads argv as Linux users write it: switch letters grouped as getopt
 // groups them, "--" ending the switches, --help, --version, --list and
-// --check (whichever comes first decides), at most one folder. Any other
-// argument is the folder, one that starts with '/' too. A letter given again
-// moves to the end, since only its last place can change what the switches
-// do: any number of letters fits the request.
-void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed);
+// --check (whichever comes first decides), --noexec and --accept, at most one
+// folder. Any other argument is the folder, one that starts with '/' too. A
+// letter given again moves to the end, since only its last place can change
+// what the switches do: any number of letters fits the request. With
+// toProgram (an archive that asks for it), the arguments after "--" are the
+// program's, quoted by the Windows rules into programText.
+void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed, bool toProgram = false);
 
 // ---- messages.cpp: errors and the overwrite question ---------------------------
 // The text of a numbered error as its box shows it ("Error #2\n...").
@@ -185,6 +191,11 @@ const char* ShortenForDisplay(const char* path, int n, char* out);
 // the profile, reads the solid header and expands every file into sink (the
 // run's disk output, or the fuzz target's output in memory).
 Result ExtractArchive(StubRun* run, OutputSink sink);
+// What ExtractArchive does first for an archive that asks for it
+// (kBehaveCheckFirst): with the archive just past its solid header, expands
+// every block into nothing (ExpandInto: every block's CRC, the data filling
+// the file table exactly), then goes back to the first block.
+Result CheckBeforeWriting(StubRun* run);
 // The stages of an extraction from the text of DOLM_STAGES, which the Linux
 // stub and dolm read: "1" or "2", else 0 (as the processors allow).
 uint8_t StagesFromSetting(const char* text);

@@ -251,15 +251,13 @@ const char* NextArgument(CommandLineParser* parser) {
 void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParser* parser, RunRequest* request) {
   static_assert(sizeof request->switches >= sizeof parser->switches, "every parsed letter fits the request");
   BuildCommandLineParser(parser, argText);
+  *request = RunRequest{};
   request->ownPath = ownPath;
   size_t count = 0;
   for (char letter; (letter = NextSwitch(parser)) != 0;) request->switches[count++] = letter;
   request->switches[count] = '\0';
   request->folder = NextArgument(parser);
   request->argText = argText;
-  request->programArgs = nullptr;
-  request->logPath = nullptr;
-  request->accept = false;
 }
 
 Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {

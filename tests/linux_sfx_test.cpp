@@ -5,6 +5,7 @@
 // stop signals, free space and control bytes in stored texts.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -358,6 +359,118 @@ TEST(LinuxSfx, StoredTextsAreEscaped) {
     RunResult r = RunProgram(args);
     EXPECT_EQ((r.out + r.err).find_first_of("\x1b\x07"), std::string::npos) << args[1] << ": " << r.out + r.err;
     EXPECT_TRUE(Contains(r.out + r.err, "\\x1b")) << args[1];
+  }
+}
+
+// A self-extractor whose option block carries the extension record asking for
+// every behaviour, with the licence text when one is given.
+std::string MakeRecordSfx(const std::string& dir, const std::vector<PackFile>& files, const std::string& exec,
+                          const std::string& licence = "") {
+  StoredOptions options = {};
+  options.record.optionWord = kOverwriteKeepRecreate;
+  packer::SetOptionText(options.execFile, exec);
+  packer::SetOptionText(options.execArgs, "stored");
+  options.extension.present = true;
+  options.extension.behaviour = kBehaveAll;
+  options.extension.licence = reinterpret_cast<const uint8_t*>(licence.data());
+  options.extension.licenceLength = static_cast<uint32_t>(licence.size());
+  EXPECT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock(options), 1)));
+  return dir + "/sfx";
+}
+
+// Runs argv on a terminal of its own, typing input and then the end of
+// input; out holds everything the terminal showed.
+RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string& input) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  RunResult r{};
+  if (pid < 0) return r.exitCode = -1, r;
+  const std::string typed = input + "\x04";
+  EXPECT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  char buffer[4096];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) r.out.append(buffer, static_cast<size_t>(n));
+  close(terminal);
+  r.exitCode = ExitStatusOf(pid);
+  return r;
+}
+
+// An archive with the record over existing files: a damaged copy (with -i
+// too) or a write that fails leaves every old file as it was, no partial or
+// temporary file, and exits 4; a whole one replaces them.
+TEST(RecordArchive, NothingOnDiskIsHarmedByADamagedCopyOrAFailedWrite) {
+  const std::string dir = MakeTempDir("record-damage");
+  const std::vector<PackFile> files = {{"a.txt", Text("new"), 0, 0x20},
+                                       {"big.txt", TextLikeBytes(300000, 7), 0, 0x20},
+                                       {"c.txt", Text("new"), 0, 0x20}};
+  const Bytes whole = ReadFileBytes(MakeRecordSfx(dir, files, ""));
+  struct Case { const char* label; size_t keep, flip; const char* switches; long fileLimit; int status; const char* after; } cases[] = {
+      {"whole", whole.size(), 0, "-s", 0, 0, "new new new"},
+      {"a bit flipped in the last block", whole.size(), whole.size() - 30, "-s", 0, 4, "old old old"},
+      {"the same with -i", whole.size(), whole.size() - 30, "-si", 0, 4, "old old old"},
+      {"cut short", whole.size() - 30, 0, "-s", 0, 4, "old old old"},
+      {"a write that fails in big.txt", whole.size(), 0, "-s", 100000, 4, "new old old"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = MakeTempDir("record-out");
+    Bytes bytes(whole.begin(), whole.begin() + static_cast<long>(c.keep));
+    if (c.flip != 0) bytes[c.flip] ^= 0x10;
+    ASSERT_TRUE(WriteProgram(dir + "/copy", bytes));
+    for (const PackFile& f : files) WriteText(out + "/" + f.name, "old");
+    RunOptions options;
+    options.fileLimitBytes = c.fileLimit;
+    const RunResult r = RunProgram({dir + "/copy", c.switches, out}, options);
+    std::string after;
+    for (const PackFile& f : files) after += ReadText(out + "/" + f.name) == "old" ? " old" : " new";
+    EXPECT_EQ(std::tuple(r.exitCode, after.substr(1), FolderEntries(out).size()), std::tuple(c.status, c.after, files.size()))
+        << c.label << ": " << r.err;
+  }
+}
+
+// With the record: "--" hands what follows to the program, --noexec starts
+// nothing, and the licence must be accepted (y on a terminal, --accept)
+// before anything is written; a progress line shows on a terminal only.
+// Without the record, the argument after "--" is the folder, as ever.
+TEST(RecordArchive, DashDashNoexecAndTheLicence) {
+  const std::string dir = MakeTempDir("record-args"), report = dir + "/args";
+  const std::vector<PackFile> files = {
+      {"setup.sh", Text("#!/bin/sh\nprintf '%s\\n' \"$@\" > " + report + "\n"), 0, 0x20}};
+  const std::string licence = "Terms of use\r\nline two\x1b[31m\n";
+  const std::string record = MakeRecordSfx(dir, files, "setup.sh", licence);
+  ASSERT_EQ(rename(record.c_str(), (dir + "/record").c_str()), 0);
+  StoredOptions plain = {};
+  plain.record.optionWord = kOverwriteKeepRecreate;
+  packer::SetOptionText(plain.execFile, "setup.sh");
+  packer::SetOptionText(plain.execArgs, "stored");
+  ASSERT_TRUE(WriteProgram(dir + "/classic", LinuxStubWith(files, packer::WriteOptionBlock(plain), 1)));
+  struct Case { const char* sfx; std::vector<std::string> args; bool terminal; const char* input; int status; const char* ran; bool progress; } cases[] = {
+      {"record", {"--accept", "OUT", "--", "--prefix=/x", "a \"b\""}, false, "", 0, "stored\n--prefix=/x\na \"b\"\n", false},
+      {"record", {"--accept", "--noexec", "OUT"}, false, "", 0, nullptr, false},
+      {"record", {"OUT"}, false, "y\n", 1, nullptr, false},
+      {"record", {"OUT", "--", "x"}, true, "maybe\ny\n", 0, "stored\nx\n", true},
+      {"record", {"OUT"}, true, "n\n", 1, nullptr, false},
+      {"record", {"OUT"}, true, "", 1, nullptr, false},
+      {"classic", {"--", "OUT"}, false, "", 0, "stored\n", false},
+  };
+  for (const Case& c : cases) {
+    const std::string out = MakeTempDir("record-args-out") + "/new";
+    std::vector<std::string> argv = {dir + "/" + c.sfx};
+    for (const std::string& a : c.args) argv.push_back(a == "OUT" ? out : a);
+    RemoveTree(report);
+    const RunResult r = c.terminal ? RunOnTerminal(argv, c.input) : RunProgram(argv, c.input);
+    const std::string label = std::string(c.sfx) + " " + c.args[0] + " " + c.input;
+    EXPECT_EQ(r.exitCode, c.status) << label << ": " << r.out << r.err;
+    EXPECT_EQ(PathExists(report) ? ReadText(report) : "(not run)", c.ran ? c.ran : "(not run)") << label;
+    EXPECT_EQ(PathExists(out), c.status == 0) << label << ": nothing is written before the licence is accepted";
+    EXPECT_EQ(Contains(r.out + r.err, "extracting 100% setup.sh"), c.progress) << label;
+    if (c.terminal) EXPECT_TRUE(Contains(r.out, "line two\\x1b[31m") && !Contains(r.out, "\x1b[31m")) << r.out;
+    if (!c.terminal && c.status == 1) EXPECT_TRUE(Contains(r.err, "--accept")) << r.err;
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -19,6 +20,7 @@
 #include "format/format.h"
 #include "launch/launch.h"
 #include "packer/packer.h"
+#include "startup/startup.h"
 #include "support/test_support.h"
 
 namespace {
@@ -133,6 +135,43 @@ TEST(ExtractEndToEnd, ErrorBoxes) {
     EXPECT_EQ(std::tuple(r.exitCode, r.err), std::tuple(c.exitCode, c.err));
     const bool goesOn = c.args[1] == "-i";  // after the failure, and starts the execute file
     for (const char* made : {"/started", "/after.txt"}) EXPECT_EQ(PathExists(folder + made), goesOn) << made << r.err;
+  }
+}
+
+// Cancel from the progress hook in the middle of a file, with and without
+// -i, under temporary names: the extraction stops there, the file keeps its
+// old version and no temporary file stays. (The record's behaviour is set in
+// the stored options, as the loader fills it.)
+TEST(CheckFirst, CancelInTheMiddleOfAFileKeepsItsOldVersion) {
+  const std::vector<PackFile> files = {{"a.txt", Text("new"), 0, 0x20},
+                                       {"big.txt", TextLikeBytes(300000, 7), 0, 0x20},
+                                       {"c.txt", Text("new"), 0, 0x20}};
+  const std::vector<uint8_t> whole = LinuxStubWith(files, packer::WriteOptionBlock(kOverwrite, "", ""), 0);
+  for (const char* switches : {"", "i"}) {
+    const std::string out = MakeTempDir("check-first"), sfx = out + "/setup";
+    WriteFileBytes(sfx, whole);
+    for (const PackFile& f : files) WriteText(out + "/" + f.name, "old");
+    auto run = std::make_unique<StubRun>();
+    RunRequest request = {};
+    request.ownPath = sfx.c_str();
+    std::strcpy(request.switches, switches);
+    request.folder = out.c_str();
+    RunOutcome outcome;
+    ASSERT_TRUE(StartRun(run.get(), request, &outcome));
+    run->options.extension.present = true;
+    run->options.extension.behaviour = kBehaveCheckFirst;
+    StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run.get(), &run->faults);
+    run->output.temporaryNames = true;
+    static int writes;
+    writes = 0;  // the second write is big.txt's first
+    run->output.progress = {[](void*, const FileRecord*, uint32_t n) { return n == 0 || ++writes != 2; }, nullptr};
+    EXPECT_EQ(ExtractArchive(run.get(), DiskSink(&run->output)).error, kStopCancelled) << switches;
+    std::string after;
+    for (const PackFile& f : files) after += ReadText(out + "/" + f.name) + " ";
+    EXPECT_EQ(std::tuple(after, FolderEntries(out).size()), std::tuple("new old old ", files.size() + 1)) << switches;
+    ForgetWrittenPaths(&run->output.written);
+    ReleaseDecoderMemory(&run->engine);
+    ReleaseFileTable(&run->files);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -176,14 +177,26 @@ TEST(ToolRoundTrip, PackListTestExtractReproduceAndSign) {
 
 // A write that fails (here beyond a file size limit) ends extract with exit
 // code 1, naming the file and the system's reason; the partial file is removed.
+// With --overwrite over an old big.bin: without the record the old file is
+// replaced at once and the partial one removed; with it, the old one stays.
 TEST(ToolRoundTrip, FailedWriteRemovesThePartialFile) {
-  const std::string root = MakeTempDir("tool-full");
   std::vector<packer::PackFile> files = {{"small.txt", {'x'}}, {"big.bin", TextLikeBytes(3 << 20, 7)}};
-  ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock({}), 0)));
-  RunResult r = RunDolm({"extract", root + "/sfx", "-C", root + "/out"}, {}, 1 << 20);
-  EXPECT_TRUE(Exited(r, 1, "big.bin"));
-  EXPECT_TRUE(Contains(r.err, "File too large")) << r.err;
-  EXPECT_EQ(FolderEntries(root + "/out"), Args{"small.txt"});
+  for (bool record : {false, true}) {
+    const std::string root = MakeTempDir("tool-full"), out = root + "/out";
+    StoredOptions options = {};
+    options.extension.present = record;
+    options.extension.behaviour = kBehaveAll;
+    ASSERT_TRUE(WriteProgram(root + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock(options), 0)));
+    mkdir(out.c_str(), 0755);
+    WriteText(out + "/big.bin", "old");
+    RunResult r = RunDolm({"extract", root + "/sfx", "-C", out, "--overwrite"}, {}, 1 << 20);
+    EXPECT_TRUE(Exited(r, 1, "big.bin"));
+    EXPECT_TRUE(Contains(r.err, "File too large")) << r.err;
+    Args left = FolderEntries(out);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (record ? Args{"big.bin", "small.txt"} : Args{"small.txt"}));
+    if (record) EXPECT_EQ(ReadText(out + "/big.bin"), "old");
+  }
 }
 
 // Archives made with the packer directly can hold any name; the tool must
@@ -217,9 +230,9 @@ TEST(ToolNames, ListFlagsTestFailsExtractRefusesUnsafeStoredNames) {
   EXPECT_TRUE(PathExists(root + "/evil.txt"));
 }
 
-TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractLeavesNoPartialFile) {
+TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractWritesNothing) {
   const std::string root = MakeTempDir("tool-damage");
-  const std::vector<Input> inputs = MakeInputs(root);
+  MakeInputs(root);
   ASSERT_EQ(Pack(root, root + "/good", {"--window", "32K"}).exitCode, 0);
   const std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
   const long stub = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size());
@@ -247,10 +260,9 @@ TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractLeavesNoPartialFile) {
     EXPECT_TRUE(Exited(test, 1, error));
     EXPECT_GE(offset, earliest) << test.err;
     EXPECT_LE(offset, static_cast<long>(damaged.size())) << test.err;
-    // Whatever extract leaves behind is complete.
+    // The record asks for the whole archive to be checked first: nothing is written.
     EXPECT_TRUE(Exited(extract, 1, error));
-    for (const auto& in : inputs)
-      if (PathExists(out + "/" + in.relative)) EXPECT_EQ(ReadFileBytes(out + "/" + in.relative), in.data);
+    EXPECT_FALSE(PathExists(out)) << extract.err;
   }
 }
 

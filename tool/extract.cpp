@@ -28,10 +28,14 @@ const char kExtractHelp[] =
     "file is opened below DIR without following symbolic links, and an archive\n"
     "whose declared size, files and folders (one block and one entry each) do\n"
     "not fit the free space of DIR is refused before anything is written.\n"
+    "An archive with the extension record (dolm pack's default) is read and\n"
+    "checked whole first: a damaged one writes nothing; and each file is\n"
+    "written under a temporary name and takes its own only when complete.\n"
     "\n"
     "  -C, --directory DIR    extract below DIR (created when missing)\n"
-    "  --overwrite            replace files that exist already (removed and\n"
-    "                         created anew, never written through)\n"
+    "  --overwrite            replace files that exist already (never written\n"
+    "                         through: removed and created anew, or with the\n"
+    "                         record renamed over once the new one is whole)\n"
     "  --max-size SIZE        refuse an archive that needs more than SIZE bytes,\n"
     "                         counting a block for each file and folder\n"
     "                         (suffixes K, M, G: powers of 1024)\n"
@@ -166,6 +170,18 @@ int ExtractCommand(const std::vector<std::string>& args) {
 
   Archive archive;
   OpenIntact(&archive, path, Reading::kData);
+  // An archive that asks for it is read whole before the first file (or
+  // folder) is written, and its files are written under temporary names.
+  const bool checkFirst = Asks(Options(archive), kBehaveCheckFirst);
+  if (checkFirst) {
+    Result checked;
+    {
+      ProgressLine progress([&] { return ProgressText("checking", archive); });
+      checked = CheckBeforeWriting(archive.run.get());
+    }
+    if (!checked.ok())
+      throw Failure("nothing was extracted: " + Describe(archive) + SubjectDetail(archive));
+  }
   MakeFolderPath(dir);
   ExtractTarget target;
   target.rootFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -176,6 +192,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   } closeRoot{target.rootFd};
   target.root = dir;
   target.overwrite = parsed.Has("--overwrite");
+  target.temporaryNames = checkFirst;
   target.umask = umask(0);
   umask(target.umask);
   target.faults = &archive.run->faults;

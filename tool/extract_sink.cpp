@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -92,13 +93,23 @@ Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* writ
     if (!target->overwrite) return Fail(target, kErrorCannotOpen, "exists already (use --overwrite to replace it)");
     if (S_ISDIR(st.st_mode)) return Fail(target, kErrorCannotOpen, "is a folder");
     // The old entry is replaced, never written through: a hard link to a
-    // file elsewhere or a link keeps what it points at.
-    if (unlinkat(target->folderFd, target->name.c_str(), 0) != 0)
+    // file elsewhere or a link keeps what it points at. Under temporary
+    // names it stays until the new file is complete.
+    if (!target->temporaryNames && unlinkat(target->folderFd, target->name.c_str(), 0) != 0)
       return Fail(target, kErrorCannotOpen, std::string("cannot replace it: ") + std::strerror(errno));
   }
   target->headLength = 0;
-  target->fileFd = openat(target->folderFd, target->name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  target->writtenName = target->name;
+  for (unsigned n = 0; n < kTemporaryNames; ++n) {
+    if (target->temporaryNames) {
+      char temporary[16];
+      std::snprintf(temporary, sizeof temporary, kTemporaryNameForm, n);
+      target->writtenName = temporary;
+    }
+    target->fileFd = openat(target->folderFd, target->writtenName.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (target->fileFd >= 0 || !target->temporaryNames || errno != EEXIST) break;
+  }
   if (target->fileFd < 0) return Fail(target, kErrorCannotOpen, std::strerror(errno), errno);
   *write = true;
   return kOk;
@@ -142,9 +153,19 @@ Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete)
     fchmod(fd, mode);
   }
   const int closed = close(fd);
-  const int error = errno;
+  int error = errno;
+  // A complete file takes its name only now; an incomplete one under a
+  // temporary name goes.
+  bool placed = true;
+  if (target->temporaryNames && closed == 0 && complete) {
+    placed = renameat(target->folderFd, target->writtenName.c_str(), target->folderFd, target->name.c_str()) == 0;
+    error = errno;
+  }
+  if (target->temporaryNames && (closed != 0 || !complete || !placed))
+    unlinkat(target->folderFd, target->writtenName.c_str(), 0);
   CloseFolder(target);
   if (closed != 0) return Fail(target, kErrorWriteFailed, std::strerror(error), error);
+  if (!placed) return Fail(target, kErrorCannotOpen, std::string("cannot replace it: ") + std::strerror(error), error);
   ++target->written;
   return kOk;
 }
@@ -153,8 +174,9 @@ void RemoveFile(void* self) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
   if (target->fileFd >= 0) close(target->fileFd);
   target->fileFd = -1;
-  if (target->folderFd >= 0) unlinkat(target->folderFd, target->name.c_str(), 0);
-  target->removed = target->shownPath;
+  if (target->folderFd >= 0) unlinkat(target->folderFd, target->writtenName.c_str(), 0);
+  // Under a temporary name, what bore the file's own name is as it was.
+  if (!target->temporaryNames) target->removed = target->shownPath;
   CloseFolder(target);
 }
 

@@ -21,7 +21,9 @@ struct ExtractTarget {
   std::vector<std::string> names;  // the name of each file to create, by table index
   int folderFd = -1;
   int fileFd = -1;
+  bool temporaryNames = false;  // each file written under a free temporary name, renamed when complete
   std::string name;       // the open file's name in its folder
+  std::string writtenName;  // the name it is written under (name, or its temporary name)
   std::string shownPath;  // root/name of the file being written
   std::string reason;     // why the last call failed
   std::string removed;    // an incomplete file that was removed
