@@ -173,7 +173,10 @@ bool FlushWindow(Expansion* x, uint32_t n) {
 
 bool FinishEmptyTail(Expansion* x) {
   if (x->halted) return false;
-  if (x->nextFile > 0 && x->remaining == 0 && !FinishCurrent(x)) return false;
+  // A file whose bytes did not all arrive stays open as it is, and the files
+  // after it are not created.
+  if (x->nextFile > 0 && x->remaining != 0) return true;
+  if (x->nextFile > 0 && !FinishCurrent(x)) return false;
   while (x->nextFile < x->files->count && x->files->records[x->nextFile].size == 0) {
     if (!OpenNext(x) || !FinishCurrent(x)) return false;
   }
