@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz and
-# runs each for SECONDS, two at a time. Usage:
+# runs each for SECONDS, FUZZ_JOBS at a time (default 2), at niceness
+# FUZZ_NICE (default 19). Usage:
 #   fuzz/run_fuzzers.sh SECONDS [TARGET ...]
 # Each target works on a copy of its seed corpus (build-fuzz/work/<target>)
 # in one process; after a finding (crash, timeout, out of memory) it is
@@ -15,7 +16,7 @@ seconds=${1:?usage: run_fuzzers.sh SECONDS [TARGET ...]}
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(model_decoder splay_decoder solid_header block_reader stub_run examine pe_resources posix_args)
+  targets=(model_decoder splay_decoder solid_header block_reader stub_run examine pe_resources posix_args extension_record)
 fi
 build=$here/build-fuzz
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DDOLM_WINDOWS_STUBS=OFF -DDOLM_FUZZ=ON >/dev/null
@@ -41,7 +42,7 @@ run_one() {
     # reuse the memory of earlier inputs (a use after free within one input
     # is still caught).
     (cd "$build" && ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:quarantine_size_mb=32 \
-      "${timer[@]}" -o "$logs/cpu.$n" nice -n 19 "$build/fuzz/${t}_fuzzer" -max_total_time=$((seconds - (SECONDS - start))) \
+      "${timer[@]}" -o "$logs/cpu.$n" nice -n "${FUZZ_NICE:-19}" "$build/fuzz/${t}_fuzzer" -max_total_time=$((seconds - (SECONDS - start))) \
         -timeout=10 -rss_limit_mb=2560 -max_len=$maxlen -print_final_stats=1 \
         -dict="$here/fuzz/dolm.dict" -artifact_prefix="$art" "$work" </dev/null >"$logs/$n.log" 2>&1) || true
   done
@@ -52,7 +53,7 @@ i=0
 for t in "${targets[@]}"; do
   run_one "$t" &
   i=$((i + 1))
-  if [ $((i % 2)) -eq 0 ]; then wait; fi
+  if [ $((i % ${FUZZ_JOBS:-2})) -eq 0 ]; then wait; fi
 done
 wait
 
