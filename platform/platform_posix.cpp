@@ -709,3 +709,18 @@ bool PlatformIsNativeProgram(const char* path) {
   char host[PATH_MAX];
   return HostPath(path, host, sizeof host) && StartsLikeProgram(host);
 }
+
+// ---- the windows of an archive with the extension record -----------------------
+// None on POSIX: the Linux stub asks on its terminal instead.
+
+bool PlatformHasWindows() { return false; }
+
+WindowAnswer PlatformLicenceWindow(PlatformText, PlatformText) { return WindowAnswer::kNoWindow; }
+
+WindowAnswer PlatformExtractToWindow(PlatformText, char*) { return WindowAnswer::kNoWindow; }
+
+PlatformProgress* PlatformOpenProgress(PlatformText) { return nullptr; }
+
+bool PlatformShowProgress(PlatformProgress*, const char*, unsigned) { return true; }
+
+void PlatformCloseProgress(PlatformProgress*) {}
