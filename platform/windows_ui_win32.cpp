@@ -40,16 +40,17 @@ ShownWindows gShown = {};
 
 // The archive's UTF-8 text in the system's code page, with each line feed
 // after no carriage return made CR LF (the line break of an edit field).
-// Where the system cannot read UTF-8 (Windows 95) the bytes stay as they
-// are. On the heap; null for an empty text or when no memory can be had.
+// Bytes that are not UTF-8, or a system that cannot read it (Windows 95),
+// leave the text as it is. On the heap; null for an empty text or when no
+// memory can be had.
 char* SystemText(PlatformText text) {
   if (text.length == 0) return nullptr;
   const char* bytes = reinterpret_cast<const char*>(text.bytes);
   int length = static_cast<int>(text.length);
   char* converted = nullptr;
-  const int wideLength = MultiByteToWideChar(CP_UTF8, 0, bytes, length, nullptr, 0);
+  const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, nullptr, 0);
   WCHAR* wide = wideLength > 0 ? static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * wideLength)) : nullptr;
-  if (wide != nullptr && MultiByteToWideChar(CP_UTF8, 0, bytes, length, wide, wideLength) == wideLength) {
+  if (wide != nullptr && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, wide, wideLength) == wideLength) {
     const int narrow = WideCharToMultiByte(CP_ACP, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
     converted = narrow > 0 ? static_cast<char*>(std::malloc(static_cast<size_t>(narrow))) : nullptr;
     if (converted != nullptr && WideCharToMultiByte(CP_ACP, 0, wide, wideLength, converted, narrow, nullptr, nullptr) == narrow) {
