@@ -80,7 +80,7 @@ FILE* OpenBlocks(const Bytes& blocks) {
   return fmemopen(const_cast<uint8_t*>(blocks.data()), blocks.size(), "rb");
 }
 
-const FileTable kNoFiles = {nullptr, 0, 0};
+const FileTable kNoFiles = {nullptr, nullptr, 0, 0};
 
 void Expand(benchmark::State& state) {
   Engine* engine = TheEngine();

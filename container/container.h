@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "container/extension.h"
 #include "format/format.h"
 #include "platform/platform.h"
 
@@ -17,12 +18,15 @@ struct OptionsRecord {
 
 // The option block as stored; the run sequence then applies the switches to
 // record.optionWord and may replace tempFolder. Invariant: the three texts
-// are NUL-terminated within their buffers.
+// are NUL-terminated within their buffers; extension.present only with
+// extensionBytes, the record's bytes that its texts point into.
 struct StoredOptions {
   OptionsRecord record;
   char tempFolder[kPathSize];  // the stored folder (before any marker), "" for none
   char execFile[528];
   char execArgs[520];
+  ExtensionRecord extension;  // absent for an archive without the record
+  uint8_t* extensionBytes;    // heap, kept until ReleaseExtension; null without a record
 };
 
 // The archive file of one run. Invariants: file is null or the one open
@@ -47,8 +51,14 @@ void CloseArchive(ArchiveFile* archive);
 Result LoadStoredOptions(const char* ownPath, ArchiveFile* archive, StoredOptions* options,
                          Faults* faults);
 
+// Frees the extension record's bytes and marks the record absent (a copy of
+// options must not be used for the record after this).
+void ReleaseExtension(StoredOptions* options);
+
 // Puts the file at P; while P is 0, searches the file for the overlay
-// signature and reads the option block into options first.
+// signature and reads the option block into options first, with the
+// extension record in front of the signature when the third field leads to
+// one (kStopDamagedRecord, kStopNeedsNewer when it cannot be used).
 Result LocateArchive(ArchiveFile* archive, StoredOptions* options, Faults* faults);
 // Locates the archive and reads and checks the archive header into
 // archive->header, leaving the file just behind it.

@@ -18,6 +18,7 @@ enum class ExtensionStatus {
 // A record as read. Invariants: when present, title and licence point into
 // the record's bytes (not NUL-terminated; their lengths are given) or are
 // null with length 0; unknownRequired is the first unknown required type.
+// present is set only for a valid record.
 struct ExtensionRecord {
   bool present;
   uint32_t size;        // S, the whole record
@@ -30,5 +31,13 @@ struct ExtensionRecord {
 };
 
 // Reads the record from bytes [0, size) that end right before the archive's
-// signature; size is the options record's third field.
+// signature; size is the options record's third field. Bytes that do not
+// end in the magic are no record (kAbsent); the record is filled only when
+// the result is kValid and cleared otherwise (unknownRequired is kept for
+// kNeedsNewer).
 ExtensionStatus ParseExtensionRecord(const uint8_t* bytes, uint32_t size, ExtensionRecord* record);
+
+struct StoredOptions;
+// Whether the archive asks for behaviour `bit` (one of kBehave*): never for
+// an archive without the record. The one way the run asks.
+bool Asks(const StoredOptions& options, uint32_t bit);

@@ -37,9 +37,41 @@ Result ReadOptionTexts(FILE* file, StoredOptions* options, Faults* faults) {
   return kOk;
 }
 
+// Reads the extension record that ends at the signature (at A): the third
+// field gives its size. A size the record cannot have is still taken as a
+// damaged record when the magic stands right before the signature.
+Result LoadExtension(FILE* file, long at, StoredOptions* options, Faults* faults) {
+  const uint32_t size = options->record.unused;
+  if (size == 0) return kOk;
+  const int64_t start = static_cast<int64_t>(at) - size;
+  if (size < kExtensionTrailerSize || size > kExtensionMaxSize || start < 0) {
+    uint8_t magic[4];
+    if (at < 4 || std::fseek(file, at - 4, SEEK_SET) != 0 || std::fread(magic, 1, 4, file) != 4 ||
+        LoadLe32(magic) != kExtensionMagic)
+      return kOk;
+    return NoteFault(faults, kStopDamagedRecord, "", at - 4);
+  }
+  uint8_t* bytes = static_cast<uint8_t*>(std::malloc(size));
+  if (bytes == nullptr) return NoteFault(faults, kErrorNoMemory);
+  if (std::fseek(file, static_cast<long>(start), SEEK_SET) != 0 || std::fread(bytes, 1, size, file) != size) {
+    std::free(bytes);
+    return NoteFault(faults, kErrorReadOptions, "", start);
+  }
+  const ExtensionStatus status = ParseExtensionRecord(bytes, size, &options->extension);
+  if (status == ExtensionStatus::kValid) {
+    options->extensionBytes = bytes;
+    return kOk;
+  }
+  std::free(bytes);
+  if (status == ExtensionStatus::kDamaged) return NoteFault(faults, kStopDamagedRecord, "", start);
+  if (status == ExtensionStatus::kNeedsNewer) return NoteFault(faults, kStopNeedsNewer, "", start);
+  return kOk;
+}
+
 // Searches the file and reads the option block, leaving the file at P.
 Result SearchAndLoad(ArchiveFile* archive, StoredOptions* options, uint8_t* window, Faults* faults) {
   FILE* file = archive->file;
+  ReleaseExtension(options);
   // A shorter file leaves the rest of the window zero, which can never match
   // a signature character: only the bytes read are searched.
   const size_t got = std::fread(window, 1, kSearchWindow, file);
@@ -61,11 +93,21 @@ Result SearchAndLoad(ArchiveFile* archive, StoredOptions* options, uint8_t* wind
     return NoteFault(faults, kErrorReadOptions);
   Result texts = ReadOptionTexts(file, options, faults);
   if (!texts.ok()) return texts;
-  archive->optionBlockPos = static_cast<int32_t>(std::ftell(file));
+  const long position = std::ftell(file);
+  Result extension = LoadExtension(file, at, options, faults);
+  if (!extension.ok()) return extension;
+  std::fseek(file, position, SEEK_SET);
+  archive->optionBlockPos = static_cast<int32_t>(position);
   return kOk;
 }
 
 }  // namespace
+
+void ReleaseExtension(StoredOptions* options) {
+  std::free(options->extensionBytes);
+  options->extensionBytes = nullptr;
+  options->extension = ExtensionRecord{};
+}
 
 Result OpenArchive(const char* path, ArchiveFile* archive, Faults* faults) {
   std::memset(archive->name, 0, sizeof archive->name);

@@ -100,6 +100,20 @@ struct SplayTree {
   uint16_t up[2 * kSplayFirstLeaf];
 };
 void ResetSplayTree(SplayTree* tree);
+// The contexts whose trees one header has reset. A header meets few of the
+// 256 contexts, so each tree is reset when its context first comes up
+// rather than all of them at the start.
+struct FreshContexts {
+  uint64_t reset[kSplayTreeCount / 64];
+};
+inline void ResetOnFirstUse(SplayTree* tree, uint32_t context, FreshContexts* fresh) {
+  uint64_t& word = fresh->reset[context >> 6];
+  const uint64_t bit = uint64_t{1} << (context & 63);
+  if ((word & bit) == 0) {
+    ResetSplayTree(tree);
+    word |= bit;
+  }
+}
 // Adapts the tree after symbol s was coded.
 void SplaySymbol(SplayTree* tree, int s);
 // Decodes the packed bytes with the order-1 splay decoder into output (at most

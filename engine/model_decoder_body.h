@@ -62,12 +62,29 @@ struct alignas(64) FrequencyModel {
 };
 #endif
 
+// The bit buffer is a machine word: 64 bits where registers are that wide,
+// 32 bits on 32-bit processors, where a 64-bit buffer costs two registers
+// and several instructions per shift. A refill tops it up to at least
+// kRefillBits bits, which serve kBytesPerRefill bytes of at most
+// 2 x kMaxRenormBits bits each. DOLM_NARROW_BIT_BUFFER takes the 32-bit
+// buffer anywhere, for the tests.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(DOLM_NARROW_BIT_BUFFER)
+using BitWord = uint64_t;
+constexpr uint32_t kRefillBits = 56;
+#else
+using BitWord = uint32_t;
+constexpr uint32_t kRefillBits = 24;
+#endif
+constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
+constexpr uint32_t kBytesPerRefill = kRefillBits / (2 * kMaxRenormBits);
+static_assert(kBytesPerRefill >= 1, "a refill serves at least one byte");
+
 // One stream being decoded. `bits` holds the next `available` bits of the
 // stream at its top; `next` is the next byte to load and `end` the end of the
 // stored bytes, after which kStreamPadding zero bytes follow; loads at or past
 // `end` take those zero bytes, so input that runs out reads as zero bits.
 struct Lane {
-  uint64_t bits;
+  BitWord bits;
   uint32_t available;
   uint32_t range;
   uint32_t code;
@@ -214,31 +231,33 @@ void Rescale(FrequencyModel* model) {
 #endif
 }
 
-ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, 8);
+ALWAYS_INLINE BitWord LoadBigEndian(const uint8_t* p) {
+  BitWord word;
+  std::memcpy(&word, p, sizeof(word));
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  return __builtin_bswap64(word);
+  return sizeof(word) == 8 ? static_cast<BitWord>(__builtin_bswap64(word))
+                           : static_cast<BitWord>(__builtin_bswap32(static_cast<uint32_t>(word)));
 #else
   word = 0;
-  for (int j = 0; j < 8; ++j) word = (word << 8) | p[j];
+  for (unsigned j = 0; j < sizeof(word); ++j) word = (word << 8) | p[j];
   return word;
 #endif
 }
 
-// Tops the bit buffer up to at least 56 bits. The bits below the whole bytes
-// counted in are the stream's own following bits, which the next refill ORs
-// in again unchanged. Entry: available < 64.
+// Tops the bit buffer up to at least kRefillBits bits. The bits below the
+// whole bytes counted in are the stream's own following bits, which the next
+// refill ORs in again unchanged. Entry: available < kWordBits.
 ALWAYS_INLINE void Refill(Lane* lane) {
   const uint8_t* from = lane->next < lane->end ? lane->next : lane->end;
-  lane->bits |= LoadBigEndian64(from) >> lane->available;
-  lane->next += (63 - lane->available) >> 3;
-  lane->available |= 56;
+  lane->bits |= LoadBigEndian(from) >> lane->available;
+  lane->next += (kWordBits - 1 - lane->available) >> 3;
+  lane->available |= kRefillBits;
 }
 
-// Takes k bits (0 <= k <= 32). Entry: available >= k.
+// Takes k bits (0 <= k <= 26, k < kWordBits). Entry: available >= k.
 ALWAYS_INLINE uint32_t TakeBits(Lane* lane, uint32_t k) {
-  const uint32_t value = static_cast<uint32_t>((lane->bits >> 32) >> (32 - k));
+  // Two shifts, so that k = 0 shifts by less than the word's width.
+  const uint32_t value = static_cast<uint32_t>((lane->bits >> 1) >> (kWordBits - 1 - k));
   lane->bits <<= k;
   lane->available -= k;
   return value;
@@ -381,7 +400,6 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uin
 
 // One byte: a class and, for classes 3..13, an offset from model c - 2.
 // Entry: the lane holds at least 2 * kMaxRenormBits bits.
-static_assert(56 >= 4 * kMaxRenormBits, "a refill serves two bytes");
 ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models, const uint64_t* reciprocal) {
   const uint32_t c = DecodeSymbol<2>(&models[0], lane, reciprocal);
   uint32_t s = 0;
@@ -403,9 +421,12 @@ void StartLane(Lane* lane, const StreamJob* job, const DecoderState* state, Freq
   lane->left = job->decodedCount;
   Refill(lane);
   // Bit 7 of the first stored byte is never read; the code starts with the
-  // next 25 bits.
+  // next 25 bits, taken in two parts for a 32-bit buffer.
   TakeBits(lane, 1);
-  lane->code = TakeBits(lane, kStartBits);
+  Refill(lane);
+  const uint32_t high = TakeBits(lane, kStartBits - 12);
+  Refill(lane);
+  lane->code = (high << 12) | TakeBits(lane, 12);
   lane->range = kTopRange;
 }
 
@@ -427,7 +448,8 @@ void RunLanes(DecoderState* state, Lane* const* lanes) {
   uint32_t turns = l[0].left;
   for (int j = 1; j < N; ++j) turns = l[j].left < turns ? l[j].left : turns;
   for (int j = 0; j < N; ++j) l[j].left -= turns;
-  // One refill (56 bits or more) serves two bytes of at most 40 bits.
+  // One refill serves two bytes of at most 20 bits each with a 64-bit
+  // buffer; a 32-bit buffer is refilled before each byte.
   for (; turns >= 2; turns -= 2) {
     uint8_t value[N];
 #pragma GCC unroll 4
@@ -436,6 +458,10 @@ void RunLanes(DecoderState* state, Lane* const* lanes) {
     for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(state, l, j), reciprocal);
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) l[j].out[0] = value[j];
+    if (kBytesPerRefill < 2) {
+#pragma GCC unroll 4
+      for (int j = 0; j < N; ++j) Refill(&l[j]);
+    }
 #pragma GCC unroll 4
     for (int j = 0; j < N; ++j) value[j] = DecodeValue(&l[j], LaneModels<N>(state, l, j), reciprocal);
 #pragma GCC unroll 4

@@ -47,9 +47,9 @@ void SplaySymbol(SplayTree* tree, int s) {
 // know whether more was asked for gives a buffer larger than any valid result.
 uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* output,
                       uint32_t outputSize, SplayTree* const* trees) {
-  for (uint32_t i = 0; i < kSplayTreeCount; ++i) ResetSplayTree(trees[i]);
-
+  FreshContexts fresh = {};
   uint32_t context = 0, node = kSplayRoot, produced = 0;
+  ResetOnFirstUse(trees[context], context, &fresh);
   for (uint32_t i = 0; i < packedLength && produced < outputSize; ++i) {
     const uint32_t byte = packed[i];
     for (int bit = 0; bit < 8; ++bit) {
@@ -60,6 +60,7 @@ uint32_t UnpackHeader(uint32_t packedLength, const uint8_t* packed, uint8_t* out
         SplaySymbol(trees[context], static_cast<int>(s));
         output[produced++] = static_cast<uint8_t>(s);
         context = s;
+        ResetOnFirstUse(trees[context], context, &fresh);
         node = kSplayRoot;
         if (produced == outputSize) break;
       }

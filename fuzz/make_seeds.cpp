@@ -152,6 +152,24 @@ int main(int argc, char** argv) {
     ++n;
   }
 
+  // The extension record: alone (with and without texts), and in front of a
+  // whole archive's signature.
+  const std::string title = "Acme Setup", licence = "Terms\r\nAccept them?\r\n";
+  ExtensionRecord record{true, 0, kBehaveAll, nullptr, 0, nullptr, 0, 0};
+  // The first byte: 1, the trailer is mended before reading; 0, read as it stands.
+  Put("extension_record", 0, Join({0}, packer::WriteExtensionRecord(record)));
+  record.title = reinterpret_cast<const uint8_t*>(title.data());
+  record.titleLength = static_cast<uint32_t>(title.size());
+  record.licence = reinterpret_cast<const uint8_t*>(licence.data());
+  record.licenceLength = static_cast<uint32_t>(licence.size());
+  Put("extension_record", 1, Join({1}, packer::WriteExtensionRecord(record)));
+  StoredOptions stored{};
+  stored.record.optionWord = 0x115u;
+  stored.extension = record;
+  const Bytes withRecord = packer::BuildArchive(Files(1), packer::WriteOptionBlock(stored), 0, 5);
+  Put("stub_run", n, Join(image, withRecord));
+  Put("examine", n, Join(image, withRecord));
+
   // Resource writer: a whole stub (first byte 0), among them the resource
   // section over the headers; field patches (1); an icon file (2).
   n = 0;

@@ -1,6 +1,7 @@
 // Fuzz target: the adaptive model decoder. Input: decoded count (u32 LE),
 // then the stored stream bytes. With bit 31 of the count clear, DecodeStream
-// decodes the bytes as one stream. With it set, the bytes are two streams
+// decodes the bytes as one stream: with bit 30 set, the count in bits 0-29
+// (above a stream buffer's 65,536 bytes: refused), else at most 4,095. With it set, the bytes are two streams
 // decoded together by DecodeStreams, as the block reader does: a second
 // count (u32 LE) and the length of the first stream (u16 LE) follow the
 // first count; each stream must decode to exactly what DecodeStream gives
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint32_t count = FuzzLe32(data);
   if ((count & 0x80000000u) == 0)
-    DecodeAlone(data + 4, static_cast<uint32_t>(size - 4), count);
+    DecodeAlone(data + 4, static_cast<uint32_t>(size - 4), (count & 0x40000000u) != 0 ? count & 0x3FFFFFFFu : count & 0xFFFu);
   else
     DecodeTogether(data, size);
   return 0;

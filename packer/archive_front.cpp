@@ -1,6 +1,7 @@
 // The front of an appended archive: overlay signature, options record, the two
 // stored texts and the 36-byte archive header.
 #include <cstring>
+#include <stdexcept>
 
 #include "format/crc.h"
 #include "format/format.h"
@@ -33,9 +34,45 @@ Bytes WriteOptionBlock(uint32_t optionWord, const std::string& tempText, const s
   return out;
 }
 
+namespace {
+
+void AppendEntry(Bytes& out, uint16_t type, const uint8_t* value, uint32_t length) {
+  out.push_back(static_cast<uint8_t>(type));
+  out.push_back(static_cast<uint8_t>(type >> 8));
+  AppendLe32(out, length);
+  out.insert(out.end(), value, value + length);
+}
+
+}  // namespace
+
+Bytes WriteExtensionRecord(const ExtensionRecord& record) {
+  Bytes out;
+  if (!record.present) return out;
+  uint8_t behaviour[4];
+  StoreLe32(behaviour, record.behaviour);
+  AppendEntry(out, kEntryBehaviour, behaviour, 4);
+  if (record.titleLength != 0) AppendEntry(out, kEntryTitle, record.title, record.titleLength);
+  if (record.licenceLength != 0) AppendEntry(out, kEntryLicence, record.licence, record.licenceLength);
+  const uint32_t size = static_cast<uint32_t>(out.size()) + kExtensionTrailerSize;
+  if (size > kExtensionMaxSize) throw std::length_error("the extension record is larger than a reader takes");
+  AppendLe32(out, size);
+  out.push_back(static_cast<uint8_t>(kExtensionVersion));
+  out.push_back(static_cast<uint8_t>(kExtensionVersion >> 8));
+  out.push_back(0);
+  out.push_back(0);
+  AppendLe32(out, Crc32Of(out.data(), size - 8));
+  AppendLe32(out, kExtensionMagic);
+  return out;
+}
+
 Bytes WriteOptionBlock(const StoredOptions& options) {
-  return WriteOptionBlock(options.record.optionWord, options.tempFolder,
-                          MakeExecuteText(options.execFile, options.execArgs), options.record.unused);
+  // With the record, the third field is its size; without, what was stored.
+  Bytes out = WriteExtensionRecord(options.extension);
+  const uint32_t third = options.extension.present ? static_cast<uint32_t>(out.size()) : options.record.unused;
+  const Bytes block = WriteOptionBlock(options.record.optionWord, options.tempFolder,
+                                       MakeExecuteText(options.execFile, options.execArgs), third);
+  out.insert(out.end(), block.begin(), block.end());
+  return out;
 }
 
 std::array<uint8_t, 36> MakeArchiveHeader(uint8_t profileIndex, uint8_t solidFlag) {

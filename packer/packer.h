@@ -34,9 +34,16 @@ bool SetOptionText(char (&field)[N], const std::string& text) {
 }
 
 // ---- archive_front.cpp: signature, options record, texts, archive header ----
+// The extension record of `record` (the one reader is container/extension.cpp's):
+// the behaviour entry, then the title and the licence when they are not
+// empty, then the trailer. Empty when the record is not present; throws
+// std::length_error above kExtensionMaxSize.
+Bytes WriteExtensionRecord(const ExtensionRecord& record);
 // The option block of `options` (the one reader is container/locate.cpp's):
 // the folder text as it stands, the execute text formed from the file and its
-// arguments, and the record with their lengths.
+// arguments, and the record with their lengths; when options.extension is
+// present, its record comes first and the third field is its size. The
+// option block then starts before the signature, at the record.
 Bytes WriteOptionBlock(const StoredOptions& options);
 // The same with the two texts given byte for byte, also texts the
 // self-extractor refuses or reads in part (for damaged and hostile archives).

@@ -10,7 +10,7 @@ namespace packer {
 
 Bytes PackHeaderBytes(const Bytes& entries) {
   std::unique_ptr<SplayTree[]> trees(new SplayTree[kSplayTreeCount]);
-  for (unsigned i = 0; i < kSplayTreeCount; ++i) ResetSplayTree(&trees[i]);
+  FreshContexts fresh = {};
 
   Bytes out;
   unsigned bitCount = 0;  // bits emitted so far
@@ -18,6 +18,7 @@ Bytes PackHeaderBytes(const Bytes& entries) {
   uint8_t path[kSplayFirstLeaf];  // bits leaf-to-root; a path is at most 255 steps
   for (uint8_t symbol : entries) {
     SplayTree& tree = trees[context];
+    ResetOnFirstUse(&tree, context, &fresh);
     unsigned depth = 0;
     for (unsigned node = kSplayFirstLeaf + symbol; node != kSplayRoot; node = tree.up[node]) {
       const unsigned parent = tree.up[node];

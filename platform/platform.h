@@ -56,6 +56,8 @@ enum ErrorNumber : int16_t {
   kNoAssociation = 27,         // a document that no program opens: string 43 in a box
   kNotWrittenByRun = 28,       // the execute file is not one this run wrote: not started
   kCannotStart = 29,           // the execute file could not be started
+  kStopDamagedRecord = 30,     // the extension record fails its check: the archive is refused
+  kStopNeedsNewer = 31,        // the extension record asks for more than this stub knows
 };
 
 struct [[nodiscard]] Result {
@@ -244,6 +246,9 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults);
 bool PlatformStartsOnlyWrittenFiles();
 // One line for the user on standard error (POSIX); nothing on Windows.
 void PlatformNotice(const char* text);
+// True when a start failed for want of permission to run the file (a
+// folder mounted noexec), rather than because the file is no program.
+bool PlatformStartWasDenied(int startError);
 
 // Creates one folder; true when a new folder was made.
 bool PlatformCreateFolder(const char* path);

@@ -308,6 +308,8 @@ Result PlatformMakeRunFolder(char* buf, int size, bool* made, Faults* faults) {
 
 bool PlatformStartsOnlyWrittenFiles() { return true; }
 
+bool PlatformStartWasDenied(int startError) { return startError == EACCES || startError == EPERM; }
+
 void PlatformNotice(const char* text) {
   PutForUser(text);
   std::fputc('\n', stderr);

@@ -54,6 +54,7 @@ void PosixEndExtraction();
 // when the private folder cannot be made.
 int PosixPrivateFolderIfShared(const char* host, char* made, size_t size);
 
-// The free bytes for an unprivileged writer and the block size of the file
-// system that holds host (or the nearest folder above it that exists).
-bool PosixFreeSpace(const char* host, uint64_t* freeBytes, uint64_t* blockSize);
+// The free bytes and entries (inodes; UINT64_MAX where the file system counts
+// none) for an unprivileged writer and the block size of the file system
+// that holds host (or the nearest folder above it that exists).
+bool PosixFreeSpace(const char* host, uint64_t* freeBytes, uint64_t* freeEntries, uint64_t* blockSize);

@@ -188,6 +188,8 @@ bool PlatformStartsOnlyWrittenFiles() { return false; }
 
 void PlatformNotice(const char* text) { (void)text; }
 
+bool PlatformStartWasDenied(int startError) { return startError == ERROR_ACCESS_DENIED; }
+
 bool PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
 
 bool PlatformSetAttributes(const char* path, unsigned attributes) {

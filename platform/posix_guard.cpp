@@ -321,7 +321,7 @@ int PosixPrivateFolderIfShared(const char* host, char* made, size_t size) {
   return 1;
 }
 
-bool PosixFreeSpace(const char* host, uint64_t* freeBytes, uint64_t* blockSize) {
+bool PosixFreeSpace(const char* host, uint64_t* freeBytes, uint64_t* freeEntries, uint64_t* blockSize) {
   char path[PATH_MAX];
   std::snprintf(path, sizeof path, "%s", host[0] ? host : ".");
   struct statvfs fs;
@@ -335,6 +335,7 @@ bool PosixFreeSpace(const char* host, uint64_t* freeBytes, uint64_t* blockSize) 
     if (std::strcmp(path, "/") == 0 || std::strcmp(path, ".") == 0) return false;
   }
   *freeBytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  *freeEntries = fs.f_files != 0 ? static_cast<uint64_t>(fs.f_favail) : UINT64_MAX;
   *blockSize = fs.f_frsize ? fs.f_frsize : 4096;
   return true;
 }

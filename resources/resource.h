@@ -9,7 +9,9 @@
 #define IDS_FIRST_ERROR 12        // "Error #0 ..."; see ErrorStringId in messages.cpp
 #define IDS_ULEB_MARKER 41        // error 21, formatted by the caller
 #define IDS_NO_APPLICATION 43     // document without an associated program
-#define IDS_LAST 43
+#define IDS_DAMAGED_RECORD 44     // the extension record fails its check
+#define IDS_NEEDS_NEWER 45        // the extension record asks for an unknown entry
+#define IDS_LAST 45
 
 // Dialogs.
 #define IDD_MAIN 101

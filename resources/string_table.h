@@ -4,5 +4,7 @@
 // string (0 and the unused numbers) hold "".
 #pragma once
 
-constexpr unsigned kStringTableSize = 44;
+#include "resources/resource.h"
+
+constexpr unsigned kStringTableSize = IDS_LAST + 1;
 extern const char* const kStringTable[kStringTableSize];

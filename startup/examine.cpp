@@ -26,6 +26,7 @@ Result OpenForInspection(StubRun* run, const char* path, bool load) {
   CloseArchive(&run->archive);
   run->archive.optionBlockPos = 0;
   run->files.count = 0;
+  ReleaseExtension(&run->options);
   std::memset(&run->options, 0, sizeof run->options);
   Result result = OpenArchive(path, &run->archive, faults);
   if (result.ok()) result = CheckArchiveHeader(&run->archive, &run->options, faults);
@@ -70,6 +71,7 @@ Result ExpandInto(StubRun* run, OutputSink sink) {
 
 void EndInspection(StubRun* run) {
   CloseArchive(&run->archive);
+  ReleaseExtension(&run->options);
   ReleaseDecoderMemory(&run->engine);
   ReleaseFileTable(&run->files);
 }

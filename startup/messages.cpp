@@ -34,6 +34,11 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
   char format[kPathSize] = {};
   const int code = fault.error;
   out[0] = '\0';
+  if (code == kStopDamagedRecord || code == kStopNeedsNewer) {
+    PlatformLoadString(code == kStopDamagedRecord ? IDS_DAMAGED_RECORD : IDS_NEEDS_NEWER, format, sizeof format);
+    std::snprintf(out, static_cast<size_t>(size), format, archiveName);
+    return;
+  }
   if (code < 0 || code > kLastErrorNumber) return;
   PlatformLoadString(ErrorStringId(code), format, sizeof format);
   char shortened[kPathSize];

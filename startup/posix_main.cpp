@@ -145,17 +145,42 @@ void RunOwnPath(const char* argv0, char* out, size_t size) {
 
 const char kErrorCaption[] = " DOLM Self Extractor Error ";
 
+// The folders that the names open: each backslash of a name at which it
+// differs from the name before. Exact for a table in folder order; a table
+// that returns to a folder counts it again, which errs on the side of room.
+uint64_t CountNewFolders(const FileTable& files) {
+  uint64_t folders = 0;
+  const char* previous = "";
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const char* name = files.records[i].name;
+    size_t same = 0;
+    while (name[same] != '\0' && name[same] == previous[same]) ++same;
+    while (same > 0 && name[same - 1] != '\\') --same;  // back to the start of a component
+    for (const char* p = name + same; *p; ++p) folders += *p == '\\' && p[1] != '\0' && p != name;
+    previous = name;
+  }
+  return folders;
+}
+
 // Refuses an archive whose files do not fit in the folder's file system
-// (their declared bytes and a block for each): the exit code, or -1.
-int CheckFreeSpace(const FileTable& files, const char* host, const char* shown) {
-  uint64_t free = 0, block = 0;
-  if (!PosixFreeSpace(host, &free, &block)) return -1;
+// (their declared bytes and a block for each, and an entry for each file and,
+// when folders are made, each folder): the exit code, or -1.
+int CheckFreeSpace(const FileTable& files, bool folders, const char* host, const char* shown) {
+  uint64_t free = 0, entries = 0, block = 0;
+  if (!PosixFreeSpace(host, &free, &entries, &block)) return -1;
   uint64_t needed = 0;
   for (uint32_t i = 0; i < files.count; ++i) needed += files.records[i].size + block;
-  if (needed <= free) return -1;
-  char text[PATH_MAX + 160];
-  std::snprintf(text, sizeof text, "%s: not enough free space: %llu bytes needed, %llu bytes free", shown,
-                static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+  const uint64_t made = folders ? CountNewFolders(files) : 0, wanted = files.count + made;
+  needed += made * block;
+  char text[PATH_MAX + 200];
+  if (wanted > entries)
+    std::snprintf(text, sizeof text, "%s: room for only %llu more files and folders, %llu needed", shown,
+                  static_cast<unsigned long long>(entries), static_cast<unsigned long long>(wanted));
+  else if (needed > free)
+    std::snprintf(text, sizeof text, "%s: not enough free space: %llu bytes needed, %llu bytes free", shown,
+                  static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+  else
+    return -1;
   PlatformMessageBox(text, kErrorCaption, kMbOk);
   return PlatformExitCode(kEndErrorShown, 0);
 }
@@ -194,7 +219,8 @@ int PrepareFolder(RunRequest* request, char* made, size_t size) {
       }
     }
     if (exitCode < 0 && OptionField(probe.options.record.optionWord, kIgnoreErrors) == 0)
-      exitCode = CheckFreeSpace(probe.files, host, folder);
+      exitCode = CheckFreeSpace(probe.files, OptionField(probe.options.record.optionWord, kRecreateOriginalFolders) != 0,
+                                host, folder);
     if (exitCode >= 0 && made[0] != '\0') PlatformRemoveFolder(made);
   }
   EndInspection(&probe);

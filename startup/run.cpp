@@ -56,7 +56,7 @@ int LaunchAndCleanUp(StubRun* run) {
   if (launched.error == kCannotStart) {
     Tell(outcome.path, "cannot be started: ",
          outcome.startError != 0 ? std::strerror(outcome.startError) : "its path or command line is too long");
-    if (outcome.startError != 0)
+    if (PlatformStartWasDenied(outcome.startError))
       PlatformNotice("(the folder may not allow programs to run: give a folder on another file system as the argument)");
     exitCode = PlatformExitCode(kEndCannotStart, 0);
   }

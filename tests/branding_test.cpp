@@ -112,14 +112,16 @@ TEST(Branding, WriterRoundTripsOnBothStubsAndWrestoolAgrees) {
   }
 }
 
-TEST(Branding, PackIsReproducibleSignsAndExtracts) {
+TEST(Branding, PackIsReproducibleSignsKeepingTheRecordAndExtracts) {
   if (!HaveWindowsStubs()) GTEST_SKIP() << "Windows stubs missing";
   std::string root = MakeTempDir("branding-pack");
   mkdir((root + "/in").c_str(), 0755);
   WriteFileBytes(root + "/in/data.bin", TextLikeBytes(50000, 3));
   WriteFileBytes(root + "/app.ico", MakeIco({16, 256}, 9));
+  WriteText(root + "/licence.txt", "Terms of use\r\n");
   std::vector<std::string> pack = {"pack", "--stub", "win64", "--icon", root + "/app.ico", "--version-info",
-                                   "ProductName=Acme", "--execution-level", "asInvoker", root + "/in", "-o"};
+                                   "ProductName=Acme", "--execution-level", "asInvoker", "--title", "Acme Setup",
+                                   "--confirm", root + "/licence.txt", root + "/in", "-o"};
   for (const char* out : {"/a.exe", "/b.exe"}) {
     pack.push_back(root + out);
     RunResult r = RunDolm(pack);
@@ -130,11 +132,17 @@ TEST(Branding, PackIsReproducibleSignsAndExtracts) {
   EXPECT_EQ(a, ReadFileBytes(root + "/b.exe"));
   const size_t field = (a[0x3C] | a[0x3D] << 8) + 24 + 64;  // the checksum covers the whole file
   EXPECT_EQ(packer::PeChecksum(a, {}), a[field] | a[field + 1] << 8 | a[field + 2] << 16 | uint32_t{a[field + 3]} << 24);
+  if (!PathExists("/usr/bin/osslsigncode")) GTEST_SKIP() << "osslsigncode missing: signing not tried";
   ASSERT_EQ(RunProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + "/key.pem",
                         "-out", root + "/cert.pem", "-days", "2", "-subj", "/CN=dolm test"}).exitCode, 0);
   RunResult sign = RunProgram({"/usr/bin/osslsigncode", "sign", "-certs", root + "/cert.pem", "-key",
                                root + "/key.pem", "-in", root + "/a.exe", "-out", root + "/signed.exe"});
   ASSERT_EQ(sign.exitCode, 0) << sign.out << sign.err;
+  // Signing appends after the archive: the settings record before the signature is read as written.
+  const std::string json = RunDolm({"list", "--json", root + "/signed.exe"}).out;
+  EXPECT_TRUE(Contains(json, "\"behaviour\": 31") && Contains(json, "\"title\": \"Acme Setup\"") &&
+              Contains(json, "\"licence\": \"Terms of use\\u000d\\u000a\"")) << json;
+  EXPECT_GT(ReadFileBytes(root + "/signed.exe").size(), a.size());
   ASSERT_EQ(RunDolm({"extract", root + "/signed.exe", "-C", root + "/out"}).exitCode, 0);
   EXPECT_EQ(ReadFileBytes(root + "/out/in/data.bin"), TextLikeBytes(50000, 3));
 }

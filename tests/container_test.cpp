@@ -8,8 +8,10 @@
 #include <tuple>
 
 #include "container/container.h"
+#include "format/crc.h"
 #include "format/format.h"
 #include "packer/packer.h"
+#include "startup/startup.h"
 #include "support/append_stub.h"
 #include "support/test_support.h"
 
@@ -111,6 +113,100 @@ TEST(LocateArchive, DamagedFrontsGiveTheirErrorAndOffset) {
     Opened f(c.image, c.tail);
     EXPECT_EQ(ReadArchiveSettings(&f.archive, &f.options, &f.faults).error, c.error) << c.what;
     EXPECT_EQ(std::tuple(f.faults.first.error, f.faults.first.offset), std::tuple(c.error, c.offset)) << c.what;
+  }
+}
+
+// A record around `entries` (type, length, value each), with the trailer's
+// fields as given: by default those a correct record has.
+Bytes Record(const Bytes& entries, int64_t size = -1, uint16_t version = kExtensionVersion, uint32_t crcFlip = 0) {
+  Bytes out = entries;
+  AppendLe32(out, size < 0 ? static_cast<uint32_t>(entries.size() + kExtensionTrailerSize) : static_cast<uint32_t>(size));
+  out.insert(out.end(), {static_cast<uint8_t>(version), static_cast<uint8_t>(version >> 8), 0, 0});
+  AppendLe32(out, Crc32Of(out.data(), static_cast<uint32_t>(out.size())) ^ crcFlip);
+  AppendLe32(out, kExtensionMagic);
+  return out;
+}
+Bytes Entry(uint16_t type, const std::string& value) {
+  Bytes out = {static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8)};
+  AppendLe32(out, static_cast<uint32_t>(value.size()));
+  return Join(out, Text(value));
+}
+
+TEST(ExtensionRecord, ParsesWhatTheWriterWritesAndRefusesDamage) {
+  ExtensionRecord written{true, 0, kBehaveExitCodes | kBehaveProgress, nullptr, 0, nullptr, 0, 0};
+  const std::string title = "Acme Setup", licence = "Terms\r\nline 2";
+  written.title = reinterpret_cast<const uint8_t*>(title.data());
+  written.titleLength = static_cast<uint32_t>(title.size());
+  written.licence = reinterpret_cast<const uint8_t*>(licence.data());
+  written.licenceLength = static_cast<uint32_t>(licence.size());
+  const Bytes good = packer::WriteExtensionRecord(written);
+  const std::string behaviour("\x11\0\0\0", 4);
+  const Bytes cut = Entry(kEntryTitle, "abc");
+  const Bytes known = Join(Entry(kEntryBehaviour, behaviour), Entry(kEntryTitle, "T"));
+  const struct { const char* what; Bytes bytes; ExtensionStatus status; uint16_t unknown; } cases[] = {
+      {"as written", good, ExtensionStatus::kValid, 0},
+      {"no magic: a classic archive", Bytes(good.begin(), good.end() - 1), ExtensionStatus::kAbsent, 0},
+      {"too short for the magic", Bytes(3, 0), ExtensionStatus::kAbsent, 0},
+      {"magic alone", Text("DLMX"), ExtensionStatus::kDamaged, 0},
+      {"size field wrong", Record(known, 99), ExtensionStatus::kDamaged, 0},
+      {"CRC wrong", Record(known, -1, 1, 4), ExtensionStatus::kDamaged, 0},
+      {"version 0", Record(known, -1, 0), ExtensionStatus::kDamaged, 0},
+      {"later version, known entries", Record(known, -1, 7), ExtensionStatus::kValid, 0},
+      {"entry header cut", Record(Join(known, Bytes(5, 0))), ExtensionStatus::kDamaged, 0},
+      {"entry runs past the end", Record(Bytes(cut.begin(), cut.end() - 1)),
+       ExtensionStatus::kDamaged, 0},
+      {"behaviour shorter than 4", Record(Entry(kEntryBehaviour, "ab")), ExtensionStatus::kDamaged, 0},
+      {"title twice", Record(Join(known, Entry(kEntryTitle, "U"))), ExtensionStatus::kDamaged, 0},
+      {"unknown optional entry", Record(Join(Entry(77, "xyz"), known)), ExtensionStatus::kValid, 0},
+      {"unknown required entry", Record(Join(known, Entry(kExtensionRequired | 77, ""))), ExtensionStatus::kNeedsNewer, 77},
+      {"required and damaged", Record(Join(Entry(kExtensionRequired | 9, ""), Bytes(2, 0))), ExtensionStatus::kDamaged, 0},
+  };
+  for (const auto& c : cases) {
+    ExtensionRecord read;
+    EXPECT_EQ(ParseExtensionRecord(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &read), c.status) << c.what;
+    EXPECT_EQ(std::tuple(read.present, read.unknownRequired), std::tuple(c.status == ExtensionStatus::kValid, c.unknown))
+        << c.what;
+  }
+  ExtensionRecord read;
+  ASSERT_EQ(ParseExtensionRecord(good.data(), static_cast<uint32_t>(good.size()), &read), ExtensionStatus::kValid);
+  EXPECT_EQ(std::tuple(read.size, read.behaviour, std::string(reinterpret_cast<const char*>(read.title), read.titleLength),
+                       std::string(reinterpret_cast<const char*>(read.licence), read.licenceLength)),
+            std::tuple(static_cast<uint32_t>(good.size()), written.behaviour, title, licence));
+  EXPECT_EQ(packer::WriteExtensionRecord(read), good);
+}
+
+TEST(LocateArchive, LoadsTheRecordInFrontOfTheSignatureThroughTheThirdField) {
+  const Bytes image = FakeImage(), header = Front();
+  const Bytes record = Record(Entry(kEntryBehaviour, std::string("\x1F\0\0\0", 4)));
+  const uint32_t s = static_cast<uint32_t>(record.size());
+  auto front = [&](uint32_t third) {
+    return Join(packer::WriteOptionBlock(kWord, "", "\"[setup.exe]\"", third), Bytes(header.end() - 36, header.end()));
+  };
+  const Bytes newer = Record(Entry(kExtensionRequired | 99, ""));
+  Bytes damaged = record;
+  damaged[0] ^= 1;
+  const struct { const char* what; Bytes image, tail; ErrorNumber error; bool present; } cases[] = {
+      {"record", image, Join(record, front(s)), kNoError, true},
+      {"third field 0: classic", image, Join(record, front(0)), kNoError, false},
+      {"third field of another maker", image, front(12345), kNoError, false},
+      {"third field past the file's start", image, front(0x7FFFFFF0), kNoError, false},
+      {"damaged record", image, Join(damaged, front(s)), kStopDamagedRecord, false},
+      {"magic with a size out of bounds", image, Join(record, front(kExtensionMaxSize + 1)), kStopDamagedRecord, false},
+      {"unknown required entry", image, Join(newer, front(static_cast<uint32_t>(newer.size()))), kStopNeedsNewer, false},
+  };
+  for (const auto& c : cases) {
+    Opened f(c.image, c.tail);
+    EXPECT_EQ(ReadArchiveSettings(&f.archive, &f.options, &f.faults).error, c.error) << c.what;
+    EXPECT_EQ(std::tuple(f.options.extension.present, Asks(f.options, kBehaveProgress), !c.present || f.options.extension.size == s),
+              std::tuple(c.present, c.present, true)) << c.what;
+    if (c.error == kNoError) EXPECT_EQ(f.archive.optionBlockPos, static_cast<long>(c.image.size() + c.tail.size() - 36)) << c.what;
+    ReleaseExtension(&f.options);
+  }
+  // Both refusals have a message that names the archive.
+  for (ErrorNumber stop : {kStopDamagedRecord, kStopNeedsNewer}) {
+    char text[520];
+    FormatErrorText(Fault{stop, 0, -1, {}, {}}, "setup.exe", text, sizeof text);
+    EXPECT_TRUE(Contains(text, "Archive 'setup.exe' ")) << stop;
   }
 }
 

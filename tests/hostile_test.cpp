@@ -24,8 +24,8 @@ namespace {
 using packer::Bytes;
 
 // An archive whose file table declares `entries` while its data is `data`.
-Bytes CraftedArchive(const std::vector<packer::FileEntry>& entries, const Bytes& data) {
-  Bytes out = packer::WriteOptionBlock({});
+Bytes CraftedArchive(const std::vector<packer::FileEntry>& entries, const Bytes& data, uint32_t optionWord = 0) {
+  Bytes out = packer::WriteOptionBlock(optionWord, "", "");
   const auto header = packer::MakeArchiveHeader(2, 1);
   out.insert(out.end(), header.begin(), header.end());
   const Bytes table = packer::WriteSolidHeader(entries), blocks = packer::WriteDataBlocks(data, 2, 5);
@@ -214,21 +214,30 @@ TEST(HostileArchive, ExpansionBombIsRefusedAtOnceByEveryReader) {
   }
 }
 
-// Refused before anything is written, beyond --max-size and the free room of
-// a small file system: a declared total, and 100 empty files 80 folders deep
-// (no bytes declared, 8,100 entries).
+// Refused before anything is written, by dolm beyond --max-size and by dolm
+// and the stub beyond the free room of a small file system: a declared
+// total, and 100 empty files 80 folders deep (no bytes declared, 8,100 entries).
 TEST(HostileArchive, WhatDoesNotFitIsRefusedBeforeWriting) {
   std::vector<packer::FileEntry> deep;
   std::string chain;
   for (int i = 0; i < 79; ++i) chain += "\\d";
   for (int i = 0; i < 100; ++i) deep.push_back({std::to_string(i) + chain + "\\empty", 0, 0, 0x20});
-  const std::vector<std::tuple<std::vector<packer::FileEntry>, Bytes, const char*, const char*, const char*, const char*>>
-      cases = {  // entries, data, what list shows, file system, refusals beyond --max-size 1M and the file system
-          {{{"a.txt", 100, 0, 0x20}, {"big.bin", 1u << 30, 0, 0x20}}, TextLikeBytes(3000, 5), "1073741924 bytes declared",
-           "size=64m", "more than --max-size 1048576", "declares 1073741924 bytes, but"},
-          {deep, {}, "0 bytes declared", "size=4m,nr_inodes=200", "100 files and 8000 folders", "more entries"}};
-  for (const auto& [entries, data, listed, fileSystem, overLimit, overFree] : cases) {
-    const std::string dir = MakeTempDir("declared"), small = dir + "/small", sfx = Write(dir + "/sfx", CraftedArchive(entries, data));
+  struct Case {
+    std::vector<packer::FileEntry> entries;
+    Bytes data;
+    const char* listed;     // what list shows
+    const char* fileSystem;
+    const char* overLimit;  // dolm's refusal beyond --max-size 1M
+    const char* overFree;   // dolm's refusal beyond the file system
+    const char* stubFree;   // the stub's
+  } cases[] = {
+      {{{"a.txt", 100, 0, 0x20}, {"big.bin", 1u << 30, 0, 0x20}}, TextLikeBytes(3000, 5), "1073741924 bytes declared",
+       "size=64m", "more than --max-size 1048576", "declares 1073741924 bytes, but", "not enough free space: 1073750116 bytes needed"},
+      {deep, {}, "0 bytes declared", "size=4m,nr_inodes=200", "100 files and 8000 folders", "more entries",
+       "more files and folders, 8100 needed"}};
+  for (const auto& [entries, data, listed, fileSystem, overLimit, overFree, stubFree] : cases) {
+    const std::string dir = MakeTempDir("declared"), small = dir + "/small";
+    const std::string sfx = Write(dir + "/sfx", CraftedArchive(entries, data, OptionWord({kRecreateOriginalFolders})));
     mkdir(small.c_str(), 0755);
     RunResult r = Dolm({"extract", sfx, "-C", small, "--max-size", "1M"});
     EXPECT_TRUE(Exited(r, 1, overLimit));
@@ -237,8 +246,11 @@ TEST(HostileArchive, WhatDoesNotFitIsRefusedBeforeWriting) {
     if (mount("tmpfs", small.c_str(), "tmpfs", 0, fileSystem) != 0) GTEST_SKIP() << "no tmpfs mount here";
     r = Dolm({"extract", sfx, "-C", small});
     EXPECT_TRUE(FolderEntries(small).empty());
+    RunResult stub = RunProgram({sfx, "-s", small});
+    EXPECT_TRUE(FolderEntries(small).empty());
     umount(small.c_str());
     EXPECT_TRUE(Exited(r, 1, overFree));
+    EXPECT_TRUE(Exited(stub, 4, stubFree));
   }
 }
 

@@ -10,12 +10,14 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/crafted_pe.h"
 #include "support/test_support.h"
+#include "tool/sha256.h"
 
 namespace {
 
@@ -308,6 +310,76 @@ TEST_F(PackCli, RestubMovesTheArchiveByteForByte) {
   WriteFileBytes(part, ReadFileBytes(sfx));
   EXPECT_TRUE(Contains(Dolm({"restub", part, "-o", root + "/o.sh", "--stub", "linux"}).err, "is the input"));
   EXPECT_EQ(ReadFileBytes(part), ReadFileBytes(sfx));
+}
+
+// SHA-256 of a self-extractor's bytes behind the Linux stub: its archive.
+std::string ArchiveDigest(const std::string& sfx) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(sfx);
+  const size_t stub = ReadFileBytes(StubPath("dolmsfx-linux")).size();
+  tool::Sha256 sha;
+  sha.Add(bytes.data() + stub, bytes.size() - stub);
+  return sha.Hex();
+}
+
+TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
+  // The archive the tool wrote before the record existed, for these inputs.
+  const std::string kClassicDigest = "e1d059373a726444fc1ac439b3829c7e22cde4e2fff22c1707c1016a42818b8e";
+  WriteFileBytes(root + "/app/data.bin", TextLikeBytes(20000, 5));
+  WriteText(root + "/licence.txt", "Terms\nAccept?\n");
+  WriteText(root + "/long.txt", std::string(70000, 'x'));
+  // A stand-in stub (its one signature copy, then zeros) with room for a record without texts, not for the licence.
+  std::vector<uint8_t> big = Text(DOLM_OVERLAY_SIGNATURE);
+  big.resize(kMaxArchiveStart - 40, 0);
+  WriteFileBytes(root + "/big-stub", big);
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  auto pack = [&](const std::string& name, Args extra) {
+    Args args = {"pack", "--stub", "linux", "--exec", "setup.sh", "-o", root + "/" + name, "-C", root + "/app", "."};
+    args.insert(args.begin() + 5, extra.begin(), extra.end());
+    return Dolm(args);
+  };
+  const std::string all = R"("behaviours": ["exitCodes", "privateFolder", "switches", "checkFirst", "progress"])";
+  const struct { const char* name; Args extra; int code; std::string shown; } cases[] = {
+      {"default", {}, 0, all},
+      {"classic", {"--classic"}, 0, R"("record": null)"},
+      {"texts", {"--title", "Acme Setup", "--confirm", root + "/licence.txt"}, 0,
+       R"("title": "Acme Setup", "licence": "Terms\u000aAccept?\u000a")"},
+      {"classic-title", {"--classic", "--title", "x"}, 2, "takes no --title"},
+      {"long-licence", {"--confirm", root + "/long.txt"}, 2, "is 70000 bytes long as stored; at most 65536"},
+      {"no-licence", {"--confirm", root + "/none.txt"}, 1, "cannot read the --confirm text"},
+      {"near-window", {"--stub", root + "/big-stub"}, 0, all},
+      {"past-window", {"--stub", root + "/big-stub", "--confirm", root + "/licence.txt"}, 1, "past the 250478"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = pack(c.name, c.extra);
+    ASSERT_TRUE(Exited(r, c.code, c.code ? c.shown : "")) << c.name;
+    if (c.code != 0) continue;
+    const std::string json = std::regex_replace(Dolm({"list", root + "/" + c.name, "--json"}).out, std::regex("\\s+"), " ");
+    EXPECT_TRUE(Contains(json, c.shown)) << c.name << json;
+    EXPECT_TRUE(Exited(Dolm({"test", root + "/" + c.name}), 0)) << c.name;
+  }
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(ArchiveDigest(root + "/classic"), kClassicDigest);
+
+  // restub keeps the record, changes a text, or drops the record for exactly the classic archive.
+  const std::string texts = root + "/texts";
+  ASSERT_TRUE(Exited(Dolm({"restub", texts, "-o", root + "/kept", "--stub", "linux"}), 0));
+  EXPECT_EQ(ReadFileBytes(root + "/kept"), ReadFileBytes(texts));
+  ASSERT_TRUE(Exited(Dolm({"restub", texts, "-o", root + "/retitled", "--stub", "linux", "--title", "New"}), 0));
+  const std::string retitled = Dolm({"list", root + "/retitled", "--json"}).out;
+  EXPECT_TRUE(Contains(retitled, R"("title": "New")") && Contains(retitled, R"("licence": "Terms\u000aAccept?\u000a")")) << retitled;
+  ASSERT_TRUE(Exited(Dolm({"restub", root + "/default", "-o", root + "/dropped", "--stub", "linux", "--classic"}), 0));
+  EXPECT_EQ(ArchiveDigest(root + "/dropped"), kClassicDigest);
+
+  // A damaged record: restub and the stub refuse the archive with the record's message.
+  std::vector<uint8_t> bytes = ReadFileBytes(texts);
+  bytes[ReadFileBytes(StubPath("dolmsfx-linux")).size() + 8] ^= 0x20;
+  WriteFileBytes(root + "/damaged", bytes);
+  chmod((root + "/damaged").c_str(), 0755);
+  for (const Args& args : {Args{BuildDir() + "/dolm", "restub", root + "/damaged", "-o", root + "/x", "--stub", "linux"},
+                           Args{root + "/damaged", "--list"}}) {
+    const RunResult r = RunProgram(args);
+    EXPECT_TRUE(Contains(r.err + r.out, "settings record fails its check")) << args[1];
+  }
 }
 
 }  // namespace

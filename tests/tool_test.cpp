@@ -222,10 +222,12 @@ TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractLeavesNoPartialFile) {
   const std::vector<Input> inputs = MakeInputs(root);
   ASSERT_EQ(Pack(root, root + "/good", {"--window", "32K"}).exitCode, 0);
   const std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
-  const long header = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size()) + 73;  // no texts
+  const long stub = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size());
+  const long header = stub + 26 + 73;  // the settings record of one behaviour entry; no texts
   const long end = static_cast<long>(bytes.size());
   // The byte to flip or the length to cut at, the error, the earliest offset reported.
   const std::tuple<long, bool, const char*, long> cases[] = {
+      {stub + 8, false, "settings record fails its check", stub},
       {header, false, "Error #21", header},               // marker
       {header + 33, false, "Error #1", header},           // archive header CRC
       {header + 36 + 12, false, "Error #6", header + 36},  // solid header

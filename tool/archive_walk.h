@@ -22,6 +22,12 @@ struct ArchiveLayout {
 inline uint64_t OptionBlockStart(uint64_t headerStart, const OptionsRecord& record) {
   return headerStart - kSignatureLength - kOptionsRecordSize - record.tempLength - record.execLength;
 }
+// Where the stub image ends: the option block's start, or the extension
+// record's in front of it.
+inline uint64_t StubImageEnd(uint64_t headerStart, const StoredOptions& options) {
+  const uint64_t block = OptionBlockStart(headerStart, options.record);
+  return options.extension.present ? block - options.extension.size : block;
+}
 ArchiveLayout WalkArchive(const packer::Bytes& bytes, uint64_t headerStart, const std::string& what);
 
 }  // namespace tool

@@ -4,6 +4,7 @@
 
 #include "format/format.h"
 #include "tool/checksums.h"
+#include "tool/codepage.h"
 #include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/open_archive.h"
@@ -16,7 +17,8 @@ const char kListHelp[] =
     "Usage: dolm list FILE [--json] [--checksums]\n"
     "\n"
     "Shows the stored options (option word fields, temporary folder, execute\n"
-    "file and arguments, size profile) and every stored file with its size,\n"
+    "file and arguments, size profile, the settings record that 'dolm pack'\n"
+    "writes unless told to make a classic archive) and every stored file with its size,\n"
     "time (UTC) and attributes. Nothing is extracted or run. Names that would be\n"
     "unsafe to extract are marked.\n"
     "\n"
@@ -35,6 +37,56 @@ const unsigned kFieldShifts[] = {kOverWriteExistingFiles, kKeepOriginalFileAttri
                                  kRecreateOriginalFolders, kDeleteSFXwhenDone,
                                  kPromptUserForOptions,    kIgnoreErrors};
 
+const char* const kBehaviourNames[] = {"exitCodes", "privateFolder", "switches", "checkFirst", "progress"};
+static_assert(sizeof kBehaviourNames / sizeof kBehaviourNames[0] == 5 && kBehaveAll == 31u,
+              "a name for every behaviour bit");
+
+std::string RecordText(const uint8_t* text, uint32_t length) {
+  return length == 0 ? std::string() : std::string(reinterpret_cast<const char*>(text), length);
+}
+
+// A record text as UTF-8 read in the code page (its bytes when it cannot be read so).
+std::string RecordJson(const uint8_t* text, uint32_t length, int codePage) {
+  const std::string stored = RecordText(text, length);
+  std::string utf8;
+  return JsonString(DecodeName(stored, codePage, &utf8).empty() ? utf8 : stored);
+}
+
+// The behaviours the record asks for, by name, with `separator` between.
+std::string BehaviourList(uint32_t bits, const char* separator, const char* quote) {
+  std::string list;
+  for (unsigned i = 0; i < 5; ++i)
+    if (bits & (1u << i)) list += (list.empty() ? "" : separator) + std::string(quote) + kBehaviourNames[i] + quote;
+  return list;
+}
+
+// "record": null for a classic archive, else its size, place, behaviour bits and texts.
+void PrintRecordJson(const Archive& archive, int codePage) {
+  const ExtensionRecord& record = Options(archive).extension;
+  if (!record.present) {
+    printf("  \"record\": null,\n");
+    return;
+  }
+  printf("  \"record\": {\n    \"size\": %u,\n    \"offset\": %ld,\n    \"behaviour\": %u,\n    \"behaviours\": [%s],\n",
+         record.size, archive.archiveStart - static_cast<long>(record.size), record.behaviour,
+         BehaviourList(record.behaviour, ", ", "\"").c_str());
+  printf("    \"title\": %s,\n    \"licence\": %s\n  },\n", RecordJson(record.title, record.titleLength, codePage).c_str(),
+         RecordJson(record.licence, record.licenceLength, codePage).c_str());
+}
+
+void PrintRecordText(const Archive& archive, int codePage) {
+  const ExtensionRecord& record = Options(archive).extension;
+  if (!record.present) {
+    printf("Settings record:    none (a classic archive)\n");
+    return;
+  }
+  printf("Settings record:    %u bytes at byte %ld, asks for: %s\n", record.size,
+         archive.archiveStart - static_cast<long>(record.size),
+         record.behaviour ? BehaviourList(record.behaviour, " ", "").c_str() : "nothing");
+  printf("  Title:            %s\n", ShownStored(RecordText(record.title, record.titleLength), codePage).c_str());
+  printf("  Licence text:     %u bytes\n", record.licenceLength);
+}
+
 // ", "crc32": "...", "sha256": "..."" of file i, or nothing without checksums.
 std::string JsonSums(const std::vector<FileSums>& sums, uint32_t i) {
   if (sums.empty()) return "";
@@ -49,6 +101,7 @@ void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage, 
   uint32_t word = stored.record.optionWord;
   printf("{\n  \"archive\": %s,\n", JsonString(archive.path).c_str());
   printf("  \"archiveOffset\": %ld,\n", archive.archiveStart);
+  PrintRecordJson(archive, codePage);
   printf("  \"profile\": \"%uK\",\n  \"profileIndex\": %u,\n  \"windowSize\": %u,\n",
          WindowKibOf(archive.profile), archive.profile, WindowSizeOf(archive.profile));
   printf("  \"solidFlag\": %u,\n  \"optionWord\": %u,\n  \"options\": {", SolidFlagOf(archive.run->archive.header), word);
@@ -77,6 +130,7 @@ void PrintText(const Archive& archive, const ArchiveNames& names, int codePage, 
   uint32_t word = stored.record.optionWord;
   printf("Archive:            %s\n", Shown(archive.path).c_str());
   printf("Archive begins at:  byte %ld\n", archive.archiveStart);
+  PrintRecordText(archive, codePage);
   printf("Size profile:       %uK (index %u, window %u bytes)\n", WindowKibOf(archive.profile),
          archive.profile, WindowSizeOf(archive.profile));
   printf("Option word:        0x%08X\n", word);

@@ -78,6 +78,19 @@ const char kPackHelp[] =
     "  --codepage N            Windows code page of the stored names, the execute\n"
     "                          file, its arguments and the folder: 1252 (default),\n"
     "                          1250-1258, 874, 932, 936, 949, 950, 65001 (UTF-8)\n"
+    "Settings record (what the self-extractor does beyond the classic format):\n"
+    "  --classic               write no settings record: the same bytes as before the\n"
+    "                          record existed, an archive that behaves as the format\n"
+    "                          always did (exit code 0 after errors, files straight\n"
+    "                          into the temporary folder); see README on which to choose\n"
+    "  --title TEXT            caption of the self-extractor's windows (at most 259\n"
+    "                          characters as stored)\n"
+    "  --confirm FILE          a licence or other text the user must accept before\n"
+    "                          anything is written (at most 65536 bytes as stored)\n"
+    "  Without --classic the record asks for: exit codes scripts can use and no box\n"
+    "  in a silent run, a fresh folder of its own per run under the temporary\n"
+    "  folder, switches as people type them, the whole archive checked before the\n"
+    "  first file is written (files written under temporary names), and progress.\n"
     "Windows stubs only (resources of the self-extractor):\n"
     "  --icon FILE.ico         application icon (replaces the stub's own)\n"
     "  --version-info NAME=VALUE  version text (repeatable); NAME is CompanyName,\n"
@@ -202,6 +215,7 @@ std::vector<OptionDef> PackOptions() {
       {"--help", "-h", false},
   };
   defs.insert(defs.end(), kStoredOptionDefs.begin(), kStoredOptionDefs.end());
+  defs.insert(defs.end(), kExtensionOptionDefs.begin(), kExtensionOptionDefs.end());
   defs.insert(defs.end(), kBrandingOptionDefs.begin(), kBrandingOptionDefs.end());
   return defs;
 }
@@ -220,11 +234,14 @@ int PackCommand(const std::vector<std::string>& args) {
   int profile = parsed.Has("--window") ? ParseProfile(parsed.Value("--window")) : -1;
   StoredOptions stored = DefaultStoredOptions();
   const int codePage = ApplyStoredFlags(parsed, stored);
+  RecordTexts texts;
+  ApplyExtensionFlags(parsed, codePage, true, stored, texts);
   const Epoch epoch = ReadEpoch();
   const std::string stubPath = FindStub(parsed.Value("--stub", "win32"));
   packer::Bytes image = BrandedStub(parsed, parsed.Value("--stub", "win32"), stubPath);
   const bool branded = !image.empty();
   if (!branded) image = ReadStubImage(stubPath);
+  CheckRecordFits(image.size(), stored);
   CheckOutputPath(out);
 
   // Every check on names and the output comes before the first byte is read.

@@ -15,6 +15,7 @@
 #include "startup/startup.h"
 #include "tool/archive_walk.h"
 #include "tool/brand.h"
+#include "tool/codepage.h"
 #include "tool/commands.h"
 #include "tool/display.h"
 #include "tool/output_file.h"
@@ -46,7 +47,12 @@ const char kRestubHelp[] =
     "  --prompt, --silent, --ignore-errors\n"
     "                          change the stored option of that name (see\n"
     "                          'dolm pack --help'); --exec alone clears the arguments\n"
-    "  --codepage N            the code page --exec, --args and --temp are stored\n"
+    "  --classic               drop IN's settings record (the classic archive)\n"
+    "  --title TEXT, --confirm FILE\n"
+    "                          replace the record's caption or licence text ('' removes\n"
+    "                          it); either adds the record, with every behaviour, to\n"
+    "                          a classic IN. Without these, IN's record is kept as is\n"
+    "  --codepage N            the code page --exec, --args, --temp and --title are stored\n"
     "                          in (default 1252): that of IN's names. The stored\n"
     "                          names are copied as they are, so --codepage alone is\n"
     "                          refused; pack again to store them in another one\n"
@@ -149,7 +155,8 @@ void WarnWindowsProgram(const std::string& in, const StoredOptions& stored) {
 // --codepage only says how the texts given here are stored: the names inside
 // the copied archive keep their bytes, so alone it would change nothing.
 void CheckCodePageUse(const ParsedArgs& parsed) {
-  if (parsed.Has("--codepage") && !parsed.Has("--exec") && !parsed.Has("--args") && !parsed.Has("--temp"))
+  if (parsed.Has("--codepage") && !parsed.Has("--exec") && !parsed.Has("--args") && !parsed.Has("--temp") &&
+      !parsed.Has("--title") && !parsed.Has("--confirm"))
     throw UsageError("restub copies the stored names as they are and cannot convert them to another code "
                      "page; --codepage only says how --exec, --args and --temp are stored. Pack again "
                      "with --codepage to store the names in another code page");
@@ -161,6 +168,7 @@ std::vector<OptionDef> RestubOptions() {
   std::vector<OptionDef> defs = {
       {"--output", "-o", true, "FILE"}, {"--stub", "", true, kStubWords}, {"--help", "-h", false}};
   defs.insert(defs.end(), kStoredOptionDefs.begin(), kStoredOptionDefs.end());
+  defs.insert(defs.end(), kExtensionOptionDefs.begin(), kExtensionOptionDefs.end());
   defs.insert(defs.end(), kBrandingOptionDefs.begin(), kBrandingOptionDefs.end());
   return defs;
 }
@@ -183,11 +191,13 @@ int RestubCommand(const std::vector<std::string>& args) {
   RefuseOutputAmongInputs(out, {{in, static_cast<uint64_t>(inStat.st_dev), static_cast<uint64_t>(inStat.st_ino)}});
 
   StoredOptions stored{};
+  // IN's record bytes, which stored.extension points into, live to the end of the command.
+  std::unique_ptr<StoredOptions, void (*)(StoredOptions*)> keep(&stored, ReleaseExtension);
   const uint64_t headerStart = ReadStoredOptions(in, stored);
   const packer::Bytes original = ReadSelfExtractor(in);
   const ArchiveLayout layout = WalkArchive(original, headerStart, in);
-  // IN's stub image ends where its option block begins (the block as read, before the flags change it).
-  const uint64_t stubEnd = OptionBlockStart(headerStart, stored.record);
+  // IN's stub image ends where its option block (or record) begins, as read before the flags change it.
+  const uint64_t stubEnd = StubImageEnd(headerStart, stored);
   const packer::Bytes oldImage(original.begin(), original.begin() + static_cast<long>(stubEnd <= headerStart ? stubEnd : 0));
   // Only what the flags change is checked: IN's own texts are carried as the stub reads them.
   ParsedArgs changes;
@@ -195,13 +205,16 @@ int RestubCommand(const std::vector<std::string>& args) {
     if (option.first != "--output" && option.first != "--stub" && option.first != "--icon" &&
         option.first != "--version-info" && option.first != "--execution-level")
       changes.options.push_back(option);
-  if (!changes.options.empty()) ApplyStoredFlags(changes, stored);
+  const int codePage = changes.options.empty() ? kDefaultPackCodePage : ApplyStoredFlags(changes, stored);
+  RecordTexts texts;
+  ApplyExtensionFlags(changes, codePage, false, stored, texts);
   if (parsed.Has("--exec"))
     CheckExecuteStored(stored.execFile, NamesIn(in), OptionField(stored.record.optionWord, kRecreateOriginalFolders) == 0);
 
   bool branded = false;
   packer::Bytes image = RestubImage(parsed, stubChoice, stubPath, oldImage, in, &branded);
   if (packer::IsElfImage(image)) WarnWindowsProgram(in, stored);
+  CheckRecordFits(image.size(), stored);
 
   packer::Bytes archive = packer::WriteOptionBlock(stored);
   archive.insert(archive.end(), original.begin() + static_cast<long>(layout.headerStart),

@@ -5,7 +5,9 @@
 #include <cctype>
 
 #include "format/format.h"
+#include "packer/packer.h"
 #include "tool/codepage.h"
+#include "tool/display.h"
 #include "tool/stored_options.h"
 #include "tool/util.h"
 
@@ -135,6 +137,76 @@ int ApplyStoredFlags(const ParsedArgs& parsed, StoredOptions& options) {
   StoreText(options.execFile, sizeof options.execFile, exec, "--exec");
   StoreText(options.execArgs, sizeof options.execArgs, args, "--args");
   return codePage;
+}
+
+const std::vector<OptionDef> kExtensionOptionDefs = {
+    {"--classic", "", false}, {"--title", "", true}, {"--confirm", "", true, "FILE"}};
+
+namespace {
+
+std::string RecordText(const uint8_t* text, uint32_t length) {
+  return length == 0 ? std::string() : std::string(reinterpret_cast<const char*>(text), length);
+}
+
+// A stored text: in the code page, without a zero byte (the stub would cut it
+// there), at most `limit` bytes.
+std::string StoredRecordText(const std::string& utf8, int codePage, size_t limit, const std::string& what) {
+  if (!IsStrictUtf8(utf8)) throw UsageError(what + " is not UTF-8 text; convert it first (iconv -t UTF-8)");
+  std::string stored = StoredForm(utf8, codePage, what);
+  if (stored.find('\0') != std::string::npos) throw UsageError(what + " must not hold a zero byte");
+  if (stored.size() > limit)
+    throw UsageError(what + " is " + std::to_string(stored.size()) + " bytes long as stored; at most " +
+                     std::to_string(limit) + " are kept");
+  return stored;
+}
+
+}  // namespace
+
+void ApplyExtensionFlags(const ParsedArgs& parsed, int codePage, bool byDefault, StoredOptions& options,
+                         RecordTexts& texts) {
+  ExtensionRecord& record = options.extension;
+  if (parsed.Has("--classic")) {
+    if (parsed.Has("--title") || parsed.Has("--confirm"))
+      throw UsageError("--classic writes no settings record, so it takes no --title or --confirm");
+    // The third field held the record's size: a classic archive has 0 there.
+    if (record.present) options.record.unused = 0;
+    record = ExtensionRecord{};
+    return;
+  }
+  texts.title = RecordText(record.title, record.titleLength);
+  texts.licence = RecordText(record.licence, record.licenceLength);
+  if (parsed.Has("--title")) texts.title = StoredRecordText(parsed.Value("--title"), codePage, kMaxTitle, "--title");
+  if (parsed.Has("--confirm")) {
+    const std::string path = parsed.Value("--confirm");
+    std::string text;
+    if (!path.empty()) {
+      // Four bytes of UTF-8 make at most one stored byte: a longer file cannot fit.
+      const packer::Bytes bytes = ReadWholeFile(path, "the --confirm text", kMaxLicence * 4);
+      if (bytes.size() > kMaxLicence * 4)
+        throw UsageError("the --confirm text '" + path + "' is longer than the " + std::to_string(kMaxLicence) +
+                         " bytes a self-extractor shows");
+      text.assign(bytes.begin(), bytes.end());
+    }
+    texts.licence = StoredRecordText(text, codePage, kMaxLicence, "the --confirm text '" + path + "'");
+  }
+  if (!record.present && (byDefault || parsed.Has("--title") || parsed.Has("--confirm"))) {
+    record.present = true;
+    record.behaviour = kBehaveAll;
+  }
+  // Empty texts point nowhere, as the reader gives them.
+  record.title = texts.title.empty() ? nullptr : reinterpret_cast<const uint8_t*>(texts.title.data());
+  record.titleLength = static_cast<uint32_t>(texts.title.size());
+  record.licence = texts.licence.empty() ? nullptr : reinterpret_cast<const uint8_t*>(texts.licence.data());
+  record.licenceLength = static_cast<uint32_t>(texts.licence.size());
+}
+
+void CheckRecordFits(size_t imageSize, const StoredOptions& options) {
+  const size_t record = packer::WriteExtensionRecord(options.extension).size();
+  if (record != 0 && imageSize + record > kMaxArchiveStart)
+    throw Failure("the stub (" + std::to_string(imageSize) + " bytes) and the settings record (" +
+                  std::to_string(record) + " bytes, the --confirm text included) put the archive at byte " +
+                  std::to_string(imageSize + record) + ", past the " + std::to_string(kMaxArchiveStart) +
+                  " where the self-extractor looks for it: shorten the --confirm text, or use --classic");
 }
 
 }  // namespace tool

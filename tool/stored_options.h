@@ -19,4 +19,25 @@ StoredOptions DefaultStoredOptions();
 // or start.
 int ApplyStoredFlags(const ParsedArgs& parsed, StoredOptions& options);
 
+// The extension record's flags: --classic, --title TEXT, --confirm FILE.
+extern const std::vector<OptionDef> kExtensionOptionDefs;
+constexpr size_t kMaxTitle = 259;       // the stub's caption buffers
+constexpr size_t kMaxLicence = 65536;   // the --confirm text, as stored
+// The texts the record of StoredOptions points into; they must outlive every
+// use of the options and not change after ApplyExtensionFlags.
+struct RecordTexts {
+  std::string title;
+  std::string licence;
+};
+// Applies the record's flags to `options` (already holding IN's record for
+// restub, or none): --classic drops the record; without it the record is
+// kept, or made with every behaviour when absent and `byDefault` (pack) or a
+// text is given. The texts are stored in `codePage`; throws UsageError for a
+// text too long or holding a zero byte.
+void ApplyExtensionFlags(const ParsedArgs& parsed, int codePage, bool byDefault, StoredOptions& options,
+                         RecordTexts& texts);
+// Throws Failure when the stub and the record put the archive's signature
+// past where the self-extractor searches for it.
+void CheckRecordFits(size_t imageSize, const StoredOptions& options);
+
 }  // namespace tool

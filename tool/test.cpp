@@ -16,7 +16,8 @@ namespace {
 const char kTestHelp[] =
     "Usage: dolm test FILE [--json]\n"
     "\n"
-    "Reads and checks the whole archive: the archive header, the list of files,\n"
+    "Reads and checks the whole archive: the settings record (when there is\n"
+    "one), the archive header, the list of files,\n"
     "every data block and the full expansion, without writing anything. Reports\n"
     "the first damage with its error number, message and byte offset. Exit code\n"
     "0 only when the archive is whole and every stored name is safe.\n"
@@ -52,6 +53,8 @@ void PrintJson(const Archive& archive, const std::string& path, const std::strin
     printf(",\n  \"fileCount\": %u,\n  \"totalSize\": %llu,\n  \"profile\": \"%uK\",\n  \"bytesAfterLastBlock\": %llu",
            Files(archive).count, static_cast<unsigned long long>(TotalSize(archive)), WindowKibOf(archive.profile),
            static_cast<unsigned long long>(trailing));
+    // 0: a classic archive, without the settings record.
+    printf(",\n  \"recordSize\": %u", Options(archive).extension.present ? Options(archive).extension.size : 0u);
     printf(",\n  \"unsafeNames\": [");
     bool first = true;
     for (const NameProblem& problem : names.problems) {
@@ -93,6 +96,8 @@ int TestCommand(const std::vector<std::string>& args) {
     printf("'%s': archive is whole: %s, %llu bytes, window %uK\n", Shown(path).c_str(),
            CountText(Files(archive).count, "file").c_str(), static_cast<unsigned long long>(TotalSize(archive)),
            WindowKibOf(archive.profile));
+    if (Options(archive).extension.present)
+      printf("settings record of %u bytes checked\n", Options(archive).extension.size);
     if (trailing > 0)
       printf("%llu bytes after the last block (for example a signature) are not part of it\n",
              static_cast<unsigned long long>(trailing));

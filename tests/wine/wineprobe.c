@@ -9,7 +9,7 @@
  *   wineprobe [-t ms] close          close the dialog (WM_CLOSE)
  *   wineprobe [-t ms] settext <id> <text>  put <text> into control <id>
  *   wineprobe [-t ms] none           succeed when no dialog shows up in time
- *   wineprobe strings <exe>          print string table entries 1..43 of <exe>
+ *   wineprobe strings <exe>          print string table entries 1..IDS_LAST of <exe>
  *
  * Every dialog action first waits up to -t milliseconds (default 20000) for a
  * dialog and exits with 2 when none appears; -c <caption> before the action
@@ -27,6 +27,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "resources/resource.h"
 
 #define MAX_CONTROLS 64
 
@@ -123,7 +125,7 @@ static int print_strings(const char* path) {
     fprintf(stderr, "wineprobe: cannot load %s\n", path);
     return 1;
   }
-  for (id = 1; id <= 43; ++id) {
+  for (id = 1; id <= IDS_LAST; ++id) {
     char text[1024] = "";
     LoadStringA(module, id, text, sizeof text);
     printf("%u: ", id);
