@@ -94,11 +94,10 @@ bool EndsModal(HWND dialog, UINT message, WPARAM wParam) {
 INT_PTR CALLBACK LicenceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetCaption(dialog);
-    HWND text = GetDlgItem(dialog, ID_LICENCE_TEXT);
-    SetWindowTextA(text, gShown.licence);
+    SetDlgItemTextA(dialog, ID_LICENCE_TEXT, gShown.licence);
     // The text has the focus, for the keys that scroll it, without a selection.
-    SetFocus(text);
-    SendMessageA(text, EM_SETSEL, 0, 0);
+    SetFocus(GetDlgItem(dialog, ID_LICENCE_TEXT));
+    SendDlgItemMessageA(dialog, ID_LICENCE_TEXT, EM_SETSEL, 0, 0);
     return FALSE;
   }
   return EndsModal(dialog, message, wParam) ? TRUE : FALSE;

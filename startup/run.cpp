@@ -123,8 +123,10 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
 
 RunOutcome RunStub(StubRun* run, const RunRequest& request) {
   RunOutcome outcome;
-  if (!StartRun(run, request, &outcome)) return outcome;
+  if (!StartRun(run, request, &outcome) || !AskBeforeWriting(run, &outcome)) return outcome;
   StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, &run->faults);
-  if (EndsRun(run, ExtractArchive(run, DiskSink(&run->output)), &outcome)) return outcome;
+  ProgressOutput progress;
+  const Result extracted = ExtractArchive(run, StartProgress(run, &progress, DiskSink(&run->output)));
+  if (EndsRun(run, EndProgress(run, &progress, extracted), &outcome)) return outcome;
   return EndsWithCode(LaunchAndCleanUp(run));
 }

@@ -27,6 +27,34 @@ void AddArgument(CommandLineParser* parser, uint32_t* count, const char* start, 
   parser->arguments[(*count)++] = text;
 }
 
+// "/accept", "-accept" or "--accept" in any case: a word of its own.
+bool IsAcceptWord(const char* word, size_t length) {
+  const size_t dashes = length > 2 && word[0] == '-' && word[1] == '-' ? 2 : 1;
+  if (length != dashes + 6 || (word[0] != '/' && word[0] != '-')) return false;
+  const char* name = "accept";
+  for (size_t i = 0; i < 6; ++i)
+    if ((word[dashes + i] | 0x20) != name[i]) return false;
+  return true;
+}
+
+// Copies text into out (as long as text) with each accept word blanked;
+// true when it held one.
+bool BlankAcceptWords(const char* text, char* out) {
+  bool found = false;
+  std::strcpy(out, text);
+  for (char* word = out; *word != '\0';) {
+    size_t length = 0;
+    while (word[length] != '\0' && word[length] != ' ') ++length;
+    if (IsAcceptWord(word, length)) {
+      std::memset(word, ' ', length);
+      found = true;
+    }
+    word += length;
+    while (*word == ' ') ++word;
+  }
+  return found;
+}
+
 }  // namespace
 
 RunOutcome OptionsReport(const StubRun* run) {
@@ -113,9 +141,12 @@ void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParse
   for (char letter; (letter = NextSwitch(parser)) != 0;) request->switches[count++] = letter;
   request->switches[count] = '\0';
   request->folder = NextArgument(parser);
+  request->argText = argText;
 }
 
-Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
+namespace {
+
+Result ApplyRequest(StubRun* run, const RunRequest& request, bool* report) {
   uint32_t* word = &run->options.record.optionWord;
   *report = false;
   for (const char* letter = request.switches; *letter != '\0'; ++letter) {
@@ -140,4 +171,29 @@ Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
   std::memset(run->tempFolder, 0, sizeof run->tempFolder);
   std::strcpy(run->tempFolder, folder);
   return kOk;
+}
+
+}  // namespace
+
+Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
+  run->licenceAccepted = false;
+  run->folderGiven = request.folder != nullptr;
+  // An archive with the extension record reads "/accept" as the word that
+  // accepts its licence, not as the letters and the folder it would give.
+  char* text = nullptr;
+  if (run->options.extension.present && request.argText != nullptr)
+    text = static_cast<char*>(std::malloc(std::strlen(request.argText) + 1));
+  if (text == nullptr || !BlankAcceptWords(request.argText, text)) {
+    std::free(text);
+    return ApplyRequest(run, request, report);
+  }
+  CommandLineParser parser;
+  RunRequest accepted;
+  ReadArgumentText(text, request.ownPath, &parser, &accepted);
+  run->licenceAccepted = true;
+  run->folderGiven = accepted.folder != nullptr;
+  const Result applied = ApplyRequest(run, accepted, report);
+  DestroyCommandLineParser(&parser);
+  std::free(text);
+  return applied;
 }

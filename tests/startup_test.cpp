@@ -84,6 +84,29 @@ TEST(Switches, ChangeTheOptionWordAndTheFolder) {
   }
 }
 
+// "/accept" is a word of its own only in an archive with the extension record;
+// in any other it gives the letter and the folder it always gave.
+TEST(Switches, AcceptWordOnlyWithTheRecord) {
+  struct Case { bool record; const char* text; bool accepted; bool report; const char* folder; uint32_t word; } cases[] = {
+      {true, "/accept", true, false, "stored", 0x100}, {true, "-S --ACCEPT D:\\x", true, false, "D:\\x", 0},
+      {true, "/accepted", false, true, "ccepted", 0x100}, {false, "/accept", false, true, "ccept", 0x100},
+  };
+  for (const Case& c : cases) {
+    auto run = std::make_unique<StubRun>();
+    run->options.extension.present = c.record;
+    run->options.record.optionWord = 0x100;
+    std::strcpy(run->tempFolder, "stored");
+    bool report = false;
+    CommandLineParser parser;
+    RunRequest request;
+    ReadArgumentText(c.text, "", &parser, &request);
+    EXPECT_TRUE(ApplySwitches(run.get(), request, &report).ok());
+    DestroyCommandLineParser(&parser);
+    EXPECT_EQ(std::tuple(run->licenceAccepted, report, std::string(run->tempFolder), run->options.record.optionWord),
+              std::tuple(c.accepted, c.report, std::string(c.folder), c.word)) << c.text;
+  }
+}
+
 // The stored execute text '"[' file ']' arguments '"' and temporary folder.
 TEST(StoredTexts, ExecuteTextAndTemporaryFolder) {
   const std::string huge = "\"[" + std::string(770, 'f') + "]" + std::string(600, 'a') + "\"";
