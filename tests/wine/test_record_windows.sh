@@ -63,7 +63,21 @@ else
 fi
 expect_exit "Extract to" 0
 expect_eq "Extract to: files in the folder typed in" "$(written "$WORK/chosen")" "./payload/a.bin ./payload/b.bin "
+# Browse opens the shell's folder browser (Wine's caption) under the label;
+# its Cancel leaves the field as it was; then Cancel ends the run.
 start_win "$WORK/plain.exe"
+probe -c "$title" dump >/dev/null 2>&1 || fail "Extract to: no window to browse from"
+probe -c "$title" click 1112 >/dev/null &
+browse=$!
+if probe -c "Browse for Folder" dump >"$WORK/dialog.txt" 2>"$WORK/probe.err"; then
+  expect_eq "Browse: the label as its title" "$(dialog_controls | grep -c '^[0-9]* Static Extract the files to this folder:$')" 1
+  probe -c "Browse for Folder" click 2 >/dev/null
+  wait "$browse"
+  probe -c "$title" dump >"$WORK/dialog.txt" 2>"$WORK/probe.err"
+  expect_eq "Browse cancelled: the field as it was" "$(dialog_control 1111)" 'C:\\acme'
+else
+  fail "Browse: no folder browser"
+fi
 probe -c "$title" click 2 >/dev/null || fail "Extract to: no window to cancel"
 expect_exit "Extract to cancelled" 1
 expect_eq "Extract to cancelled: the stored folder not made" "$([ -e "$WINEPREFIX/drive_c/acme" ] && echo made)" ""
