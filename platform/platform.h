@@ -218,6 +218,36 @@ void PlatformMessageBox(const char* text, const char* caption, unsigned style);
 // case) from standard input; end of input answers 'N', as closing the dialog.
 bool PlatformOverwriteDialog(const char* text, bool silent, int* answer);
 
+// ---- the windows of an archive with the extension record --------------------
+
+// True where the stub shows windows (Windows); the POSIX stub shows none of
+// the three below (their POSIX versions do nothing).
+bool PlatformHasWindows();
+
+// A text as the archive stores it (UTF-8, not NUL-terminated); an empty one
+// leaves a window's own caption.
+struct PlatformText {
+  const uint8_t* bytes;
+  uint32_t length;
+};
+enum class WindowAnswer { kAccepted, kDeclined, kNoWindow };
+
+// The licence window (dialog 110): text in a scrollable read-only field,
+// Accept and Decline; closing it declines.
+WindowAnswer PlatformLicenceWindow(PlatformText caption, PlatformText text);
+// The "Extract to" window (dialog 111): folder (kPathSize bytes) in its field
+// and a Browse button; on kAccepted folder holds the field's text.
+WindowAnswer PlatformExtractToWindow(PlatformText caption, char* folder);
+
+// The progress window (dialog 112), shown while the files are written.
+struct PlatformProgress;
+// Null when it cannot be shown.
+PlatformProgress* PlatformOpenProgress(PlatformText caption);
+// Shows the file's name and the overall percent and handles the window's
+// pending messages; false once its Cancel has been pressed.
+bool PlatformShowProgress(PlatformProgress* window, const char* name, unsigned percent);
+void PlatformCloseProgress(PlatformProgress* window);  // null is allowed
+
 // ---- file system ---------------------------------------------------------
 
 // fopen with the path in the stub's form.

@@ -734,3 +734,17 @@ Result PlatformMakePrivateFolder(char* buf, int size, Faults* faults) {
 bool PlatformExpandEnvironment(const char* text, char* out, int size) {
   return size > 0 && std::snprintf(out, static_cast<size_t>(size), "%s", text) < size;
 }
+// ---- the windows of an archive with the extension record -----------------------
+// None on POSIX: the Linux stub asks on its terminal instead.
+
+bool PlatformHasWindows() { return false; }
+
+WindowAnswer PlatformLicenceWindow(PlatformText, PlatformText) { return WindowAnswer::kNoWindow; }
+
+WindowAnswer PlatformExtractToWindow(PlatformText, char*) { return WindowAnswer::kNoWindow; }
+
+PlatformProgress* PlatformOpenProgress(PlatformText) { return nullptr; }
+
+bool PlatformShowProgress(PlatformProgress*, const char*, unsigned) { return true; }
+
+void PlatformCloseProgress(PlatformProgress*) {}

@@ -17,6 +17,10 @@
 #define IDD_MAIN 101
 #define IDD_OVERWRITE 103
 #define IDD_PROGRESS 105
+// The windows of an archive with the extension record (windows_win32.cpp).
+#define IDD_LICENCE 110
+#define IDD_EXTRACT_TO 111
+#define IDD_EXTRACTING 112
 
 // Controls of the "Overwrite file" dialog.
 #define ID_OW_CANCEL 1000
@@ -37,3 +41,13 @@
 #define ID_PROGRESS_STATUS_FRAME 1009
 #define ID_PROGRESS_STATUS_TEXT 1010
 #define ID_PROGRESS_DETAIL_TEXT 1011
+
+// Controls of the extension record's windows. The "Extract to" label is also
+// the Browse window's title; the percent text is the format of the percent.
+#define ID_LICENCE_TEXT 1100
+#define ID_EXTRACT_LABEL 1110
+#define ID_EXTRACT_FOLDER 1111
+#define ID_EXTRACT_BROWSE 1112
+#define ID_EXTRACTING_FILE 1120
+#define ID_EXTRACTING_BAR 1121
+#define ID_EXTRACTING_PERCENT 1122

@@ -133,14 +133,15 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
 
 RunOutcome RunStub(StubRun* run, const RunRequest& request) {
   RunOutcome outcome;
-  if (!StartRun(run, request, &outcome)) return outcome;
+  if (!StartRun(run, request, &outcome) || !AskBeforeWriting(run, &outcome)) return outcome;
   StartDiskOutput(&run->output, run->tempFolder, run->options.record.optionWord, AskOverwrite, run, &run->faults);
   run->output.temporaryNames = Asks(run->options, kBehaveCheckFirst);
   run->output.progress = run->progress;
-  Result extracted = ExtractArchive(run, DiskSink(&run->output));
+  ProgressOutput progress;
+  const Result extracted = ExtractArchive(run, StartProgress(run, &progress, DiskSink(&run->output)));
   // The end of the extraction, told before the program starts.
   if (run->progress.hook != nullptr) run->progress.hook(run->progress.self, nullptr, 0);
-  if (EndsRun(run, extracted, &outcome)) return outcome;
+  if (EndsRun(run, EndProgress(run, &progress, extracted), &outcome)) return outcome;
   if (request.noExec) return EndsWithCode(PlatformExitCode(kEndNormal, 0));
   return EndsWithCode(LaunchAndCleanUp(run));
 }

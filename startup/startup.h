@@ -58,6 +58,8 @@ struct StubRun {
   TypedSwitches typed;       // the command line by the typed rules, when the archive asks for them
   FILE* log;                 // /log FILE, open while the run lasts, or null
   DiskProgress progress;     // set by the entry: who the disk output tells how it gets on
+  bool licenceAccepted;      // "/accept" (an archive with the extension record)
+  bool folderGiven;          // the command line named the extraction folder
 };
 
 // How a run ended: the exit code, and what the entry shows before it ends
@@ -110,7 +112,8 @@ const char* NextArgument(CommandLineParser* parser);
 void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParser* parser, RunRequest* request);
 // Applies the request's switches to the option word and its folder to the
 // temporary folder; *report is set when the options report was asked for
-// ('a'). Error 0 for a folder argument too long for its buffer.
+// ('a'). Error 0 for a folder argument too long for its buffer. With the
+// extension record, "/accept" in the argument text sets licenceAccepted.
 Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report);
 // The options report ('a'): a box, and the run ends with exit code 0.
 RunOutcome OptionsReport(const StubRun* run);
@@ -199,6 +202,36 @@ Result CheckBeforeWriting(StubRun* run);
 // The stages of an extraction from the text of DOLM_STAGES, which the Linux
 // stub and dolm read: "1" or "2", else 0 (as the processors allow).
 uint8_t StagesFromSetting(const char* text);
+
+// ---- windows_ui.cpp: the windows of an archive with the extension record ---------
+// Before anything is written: the licence (accepted in its window or by
+// "/accept"; a silent run without "/accept" declines without a window), then
+// the "Extract to" window when the run asks for options and no folder was
+// given. False when the run ends there (declined, cancelled: exit code 1).
+// Nothing where the platform has no windows.
+bool AskBeforeWriting(StubRun* run, RunOutcome* outcome);
+// The progress window's output: every call goes on to the inner output
+// after the window has shown the file and the percent, until its Cancel.
+// Invariants: opened counts the bytes of the files opened so far, done those
+// of the files before the open one and what it got; window is null when the
+// window is not shown, and then the inner output is used as it is.
+struct ProgressOutput {
+  OutputSink inner;
+  PlatformProgress* window;
+  const FileTable* files;
+  Faults* faults;
+  uint64_t total;   // bytes of every stored file, counted at the first open
+  uint64_t opened;
+  uint64_t done;
+  const char* name;
+  bool cancelled;
+};
+// The output that the extraction writes through: the progress window's
+// when the record asks for progress and the run is not silent, else inner.
+OutputSink StartProgress(StubRun* run, ProgressOutput* progress, OutputSink inner);
+// Closes the window. After its Cancel the files the run wrote are removed
+// and the result is kStopCancelled; else it is result.
+Result EndProgress(StubRun* run, ProgressOutput* progress, Result result);
 
 // ---- examine.cpp: reading an archive without running it ------------------------
 // An output that writes nothing.

@@ -261,6 +261,8 @@ void ReadArgumentText(const char* argText, const char* ownPath, CommandLineParse
 }
 
 Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
+  run->licenceAccepted = request.accept;
+  run->folderGiven = request.folder != nullptr;
   uint32_t* word = &run->options.record.optionWord;
   *report = false;
   for (const char* letter = request.switches; *letter != '\0'; ++letter) {

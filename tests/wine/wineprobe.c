@@ -7,11 +7,13 @@
  *   wineprobe [-t ms] enter          send the Enter key to the dialog
  *   wineprobe [-t ms] escape         send the Escape key to the dialog
  *   wineprobe [-t ms] close          close the dialog (WM_CLOSE)
+ *   wineprobe [-t ms] settext <id> <text>  put <text> into control <id>
  *   wineprobe [-t ms] none           succeed when no dialog shows up in time
  *   wineprobe strings <exe>          print string table entries 1..IDS_LAST of <exe>
  *
  * Every dialog action first waits up to -t milliseconds (default 20000) for a
- * dialog and exits with 2 when none appears. Texts are printed with \n, \r,
+ * dialog and exits with 2 when none appears; -c <caption> before the action
+ * takes only a dialog with that caption (when several show at once). Texts are printed with \n, \r,
  * \t, \\ and \" escaped, one item per line:
  *   caption: <text>
  *   topmost: 0|1
@@ -31,6 +33,7 @@
 #define MAX_CONTROLS 64
 
 static HWND found_dialog;
+static const char* wanted_caption; /* null: any dialog */
 
 static BOOL CALLBACK find_dialog(HWND window, LPARAM unused) {
   char name[64];
@@ -38,6 +41,11 @@ static BOOL CALLBACK find_dialog(HWND window, LPARAM unused) {
   if (!IsWindowVisible(window)) return TRUE;
   if (!GetClassNameA(window, name, sizeof name)) return TRUE;
   if (strcmp(name, "#32770") != 0) return TRUE;
+  if (wanted_caption) {
+    char caption[256];
+    GetWindowTextA(window, caption, sizeof caption);
+    if (strcmp(caption, wanted_caption) != 0) return TRUE;
+  }
   found_dialog = window;
   return FALSE;
 }
@@ -78,7 +86,7 @@ static BOOL CALLBACK collect_control(HWND window, LPARAM parent) {
 }
 
 static void dump(HWND dialog) {
-  char text[1024];
+  char text[4096];
   RECT rect;
   int i;
   GetWindowTextA(dialog, text, sizeof text);
@@ -94,7 +102,9 @@ static void dump(HWND dialog) {
   for (i = 0; i < control_count; ++i) {
     char name[64];
     GetClassNameA(controls[i], name, sizeof name);
-    GetWindowTextA(controls[i], text, sizeof text);
+    /* WM_GETTEXT, since GetWindowText does not read another process's edit field. */
+    text[0] = '\0';
+    SendMessageTimeoutA(controls[i], WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, NULL);
     printf("control: %d %s ", GetDlgCtrlID(controls[i]) & 0xFFFF, name);
     print_escaped(text);
   }
@@ -126,7 +136,7 @@ static int print_strings(const char* path) {
 }
 
 static int usage(void) {
-  fputs("usage: wineprobe [-t ms] dump|click <id>|enter|escape|close|none\n"
+  fputs("usage: wineprobe [-t ms] [-c caption] dump|click <id>|settext <id> <text>|enter|escape|close|none\n"
         "       wineprobe strings <exe>\n", stderr);
   return 1;
 }
@@ -139,9 +149,10 @@ int main(int argc, char** argv) {
 
   /* Plain line feeds, so that the shell tests compare lines as written. */
   _setmode(_fileno(stdout), _O_BINARY);
-  if (arg + 1 < argc && strcmp(argv[arg], "-t") == 0) {
-    timeout_ms = (DWORD)strtoul(argv[arg + 1], NULL, 10);
-    arg += 2;
+  for (; arg + 1 < argc && argv[arg][0] == '-'; arg += 2) {
+    if (strcmp(argv[arg], "-t") == 0) timeout_ms = (DWORD)strtoul(argv[arg + 1], NULL, 10);
+    else if (strcmp(argv[arg], "-c") == 0) wanted_caption = argv[arg + 1];
+    else return usage();
   }
   if (arg >= argc) return usage();
   action = argv[arg++];
@@ -172,6 +183,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  } else if (strcmp(action, "settext") == 0) {
+    DWORD_PTR ignored;
+    if (arg + 1 >= argc || !GetDlgItem(dialog, atoi(argv[arg]))) return usage();
+    SendMessageTimeoutA(GetDlgItem(dialog, atoi(argv[arg])), WM_SETTEXT, 0, (LPARAM)argv[arg + 1],
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
   } else if (strcmp(action, "enter") == 0) {
     send_key(dialog, VK_RETURN, '\r');
   } else if (strcmp(action, "escape") == 0) {
