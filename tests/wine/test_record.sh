@@ -89,6 +89,24 @@ expect_exit "silent, damaged" 4
 expect_eq "silent, damaged: the log" "$(grep -c '^Error #' "$WORK/damaged.log"), $(tail -n1 "$WORK/damaged.log" | tr -d '\r')" \
   "1, exit code 4"
 
+# ---- a damaged copy run by hand over files that exist: the whole archive is checked first,
+# so no overwrite question comes, one error box does, and the files stay as they were
+mkdir -p "$WORK/out-kept/docs"
+printf 'old' >"$WORK/out-kept/docs/a.txt"
+printf 'old' >"$WORK/out-kept/echoargs.exe"
+start_win "$WORK/damaged.exe" "$(win_path "$WORK/out-kept")"
+caption=" DOLM Self Extractor Error "
+if probe -c "$caption" dump >"$WORK/dialog.txt" 2>"$WORK/probe.err"; then
+  text=$(dialog_control 65535)
+  expect_eq "damaged, by hand: an error box" "${text:0:7}" "Error #"
+  probe -c "$caption" click 1 >/dev/null
+else
+  fail "damaged, by hand: no error box"
+fi
+expect_exit "damaged, by hand" 4
+expect_eq "damaged, by hand: the files that were there" \
+  "$(cat "$WORK/out-kept/docs/a.txt") $(cat "$WORK/out-kept/echoargs.exe") $(find "$WORK/out-kept" -type f | wc -l)" "old old 2"
+
 # ---- --: the rest of the command line after the stored arguments; a silent run ----------
 # asks nothing and keeps the files that exist (the log names them)
 start_win "$WORK/rec.exe" /s "$(win_path "$WORK/out")" /log "$(win_path "$WORK/run.log")" -- --prefix=x "a b"
