@@ -23,6 +23,10 @@ constexpr uint64_t kMaxHeaderReservation = 1ull << 31;
 // Largest header buffer tried: beyond it a count is treated like a
 // reservation that failed (a 32-bit address space could not hold it either).
 constexpr uint64_t kMaxHeaderBuffer = 0xFFFFFFFFull;
+// A header cut short is unpacked with zero bytes for what is missing only
+// when at most this much is missing; a file that stops megabytes short of
+// its header is damage, not a tail to decode for minutes.
+constexpr uint32_t kMaxMissingHeaderBytes = 1u << 20;
 
 // The tree pool of the context splay decoder: 256 trees reserved one by one.
 // Invariant: either all pointers are null or all point to reserved trees.
@@ -183,7 +187,8 @@ bool ReadPackedHeader(FILE* file, uint16_t check, Faults* faults, HeaderWork* wo
   if (got == work->packedLength) return true;
   Result shortRead = NoteFault(faults, kHeaderError, "", ftell(file));
   if (result->ok()) *result = shortRead;
-  *damaged = !faults->goOn || Crc16WithZeros(work->packed, got, work->packedLength) != check;
+  *damaged = !faults->goOn || work->packedLength - got > kMaxMissingHeaderBytes ||
+             Crc16WithZeros(work->packed, got, work->packedLength) != check;
   if (*damaged) return true;
   uint8_t* whole = static_cast<uint8_t*>(realloc(work->packed, static_cast<size_t>(work->packedLength) + 1));
   if (whole == nullptr) return false;
