@@ -1,8 +1,8 @@
 // Fuzz target: the adaptive model decoder. Input: decoded count (u32 LE),
 // then the stored stream bytes. With bit 31 of the count clear, DecodeStream
 // decodes the bytes as one stream: with bit 30 set, the count in bits 0-29
-// (above a stream buffer's 65,536 bytes: refused), else at most 4,095. With it set, the bytes are two streams
-// decoded together by DecodeStreams, as the block reader does: a second
+// (above a stream buffer's 65,536 bytes: refused), else at most 1,023. With
+// bit 31 set, the bytes are two streams decoded together by DecodeStreams, as the block reader does: a second
 // count (u32 LE) and the length of the first stream (u16 LE) follow the
 // first count; each stream must decode to exactly what DecodeStream gives
 // for it alone.
@@ -46,10 +46,10 @@ void DecodeAlone(const uint8_t* stored, uint32_t storedLength, uint32_t count) {
 }
 
 // A count for DecodeStreams: with bit 30 set any count up to a full stream
-// buffer, else at most 4,095 (many times the symbols after which the models
+// buffer, else at most 1,023 (many times the symbols after which the models
 // are rescaled, at a fraction of the time).
 uint32_t Count(uint32_t field) {
-  return (field & 0x40000000u) != 0 ? field % (kStreamBufferSize + 1) : field & 0xFFFu;
+  return (field & 0x40000000u) != 0 ? field % (kStreamBufferSize + 1) : field & 0x3FFu;
 }
 
 void DecodeTogether(const uint8_t* data, size_t size) {
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint32_t count = FuzzLe32(data);
   if ((count & 0x80000000u) == 0)
-    DecodeAlone(data + 4, static_cast<uint32_t>(size - 4), (count & 0x40000000u) != 0 ? count & 0x3FFFFFFFu : count & 0xFFFu);
+    DecodeAlone(data + 4, static_cast<uint32_t>(size - 4), (count & 0x40000000u) != 0 ? count & 0x3FFFFFFFu : count & 0x3FFu);
   else
     DecodeTogether(data, size);
   return 0;
