@@ -22,7 +22,7 @@
 # the extension record whole before writing costs against decode-only.
 #
 # WINE_ROW (default 1; 0: none; "only": this row alone): the Wine row packs
-# the payload at level 6 behind each Windows stub and extracts it under Wine,
+# the payload at level 6 (--classic) behind each Windows stub and extracts it under Wine,
 # the 32-bit stub under the 32-bit loader and the 64-bit stub under wine64, in
 # turns (WINE_RUNS, default 5), in the prefix BUILD_DIR/wineprefix (made by
 # the Wine tests, or here); win32/win64 is the best 32-bit time over the best
@@ -113,7 +113,7 @@ wine_row() {
   local outwin="Z:${outdir//\//\\}"
   for arch in win32 win64; do
     "$dolm" pack -o "$work/wine-$arch.exe" --stub "$build/stubs/dolmsfx-$arch.exe" --window 8192K \
-      --level 6 --silent "$payload" >/dev/null
+      --level 6 --silent --classic "$payload" >/dev/null
   done
   local all_runs=$runs; runs=1
   prepare="rm -rf '$outdir' && mkdir '$outdir'"
