@@ -24,7 +24,7 @@
 # WINE_ROW (default 1; 0: none; "only": this row alone): the Wine row packs
 # the payload at level 6 (--classic) behind each Windows stub and extracts it under Wine,
 # the 32-bit stub under the 32-bit loader and the 64-bit stub under wine64, in
-# turns (WINE_RUNS, default 5), in the prefix BUILD_DIR/wineprefix (made by
+# turns (WINE_RUNS, default 9), in the prefix BUILD_DIR/wineprefix (made by
 # the Wine tests, or here); win32/win64 is the best 32-bit time over the best
 # 64-bit time.
 #
@@ -117,7 +117,7 @@ wine_row() {
   done
   local all_runs=$runs; runs=1
   prepare="rm -rf '$outdir' && mkdir '$outdir'"
-  for ((turn = 0; turn < ${WINE_RUNS:-5}; turn++)); do
+  for ((turn = 0; turn < ${WINE_RUNS:-9}; turn++)); do
     for arch in win32 win64; do
       timed "wine $arch extract" "${loader[$arch]}" "$work/wine-$arch.exe" -s "$outwin"
       if [ "$turn" = 0 ] && ! diff -r "$payload" "$outdir/payload" >/dev/null; then
@@ -131,7 +131,7 @@ wine_row() {
   "$(dirname "$wine64")/wineserver" -k || true
   rm -rf "$outdir"
   wine32_s=${best_of[win32]}; wine64_s=${best_of[win64]}
-  echo "wine: level 6, best of ${WINE_RUNS:-5} turns: win32 ${wine32_s} s, win64 ${wine64_s} s," \
+  echo "wine: level 6, best of ${WINE_RUNS:-9} turns: win32 ${wine32_s} s, win64 ${wine64_s} s," \
        "win32/win64 $(awk "BEGIN{printf \"%.3f\", $wine32_s / $wine64_s}")"
 }
 wine32_s=

@@ -62,18 +62,45 @@ struct alignas(64) FrequencyModel {
 };
 #endif
 
-// The bit buffer is a machine word: 64 bits where registers are that wide,
-// 32 bits on 32-bit processors, where a 64-bit buffer costs two registers
-// and several instructions per shift. A refill tops it up to at least
-// kRefillBits bits, which serve kBytesPerRefill bytes of at most
-// 2 x kMaxRenormBits bits each. DOLM_NARROW_BIT_BUFFER takes the 32-bit
-// buffer anywhere, for the tests.
-#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(DOLM_NARROW_BIT_BUFFER)
+// Two word-size choices. The bit buffer is a machine word: 64 bits where
+// registers are that wide, 32 bits on 32-bit processors, where a 64-bit
+// buffer costs two registers and several instructions per shift. A refill
+// tops it up to at least kRefillBits bits, which serve kBytesPerRefill bytes
+// of at most 2 x kMaxRenormBits bits each. And range / d comes from a table
+// of reciprocals (one division per symbol instead of two), exact for every
+// range <= 2^25 and d <= kModelLimit, as one multiply of the machine's width.
+// DOLM_NARROW_WORDS takes the 32-bit choices anywhere, for the tests.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(DOLM_NARROW_WORDS)
 using BitWord = uint64_t;
 constexpr uint32_t kRefillBits = 56;
+// m = ceil(2^36 / d): the rounding error range * (1 - 2^36 mod d / d) / 2^36
+// stays below 1 / d, so it never carries the quotient past the next integer.
+struct Reciprocal {
+  uint64_t m;
+};
+ALWAYS_INLINE uint32_t DivideRange(uint32_t range, Reciprocal q) {
+  return static_cast<uint32_t>((uint64_t{range} * q.m) >> 36);
+}
+Reciprocal ReciprocalOf(uint32_t d) { return Reciprocal{((uint64_t{1} << 36) + d - 1) / d}; }
 #else
 using BitWord = uint32_t;
 constexpr uint32_t kRefillBits = 24;
+// One 32 x 32-bit multiply (the 64-bit product of the form above takes three
+// on a 32-bit processor): with s = ceil(log2 d) and m = ceil(2^(26 + s) / d)
+// < 2^28, (range * 64) * m / 2^(32 + s) exceeds range / d by less than
+// 2^31 / 2^(32 + s) <= 1 / (2d), so again never past the next integer.
+struct Reciprocal {
+  uint32_t m;
+  uint32_t shift;
+};
+ALWAYS_INLINE uint32_t DivideRange(uint32_t range, Reciprocal q) {
+  return static_cast<uint32_t>((uint64_t{range << 6} * q.m) >> 32) >> q.shift;
+}
+Reciprocal ReciprocalOf(uint32_t d) {
+  uint32_t s = 0;
+  while ((1u << s) < d) ++s;
+  return Reciprocal{static_cast<uint32_t>(((uint64_t{1} << (26 + s)) + d - 1) / d), s};
+}
 #endif
 constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
 constexpr uint32_t kBytesPerRefill = kRefillBits / (2 * kMaxRenormBits);
@@ -96,15 +123,14 @@ struct Lane {
 };
 
 // The state of one decoder (one per engine): the models of both lanes, the
-// models as they start, the reciprocals of every total a model can reach
-// (reciprocal[d] = ceil(2^36 / d)), and the padded input buffer that
-// DecodeOne copies a stream into. Reserved zeroed; ready is 0 until the
-// tables are filled on first use. (Classes 15 and 16 of a damaged stream give
+// models as they start, the reciprocals of every total a model can reach,
+// and the padded input buffer that DecodeOne copies a stream into. Reserved
+// zeroed; ready is 0 until the tables are filled on first use. (Classes 15 and 16 of a damaged stream give
 // the byte 0 through kClassBase, and the block CRC reports the damage.)
 struct DecoderState {
   FrequencyModel models[kStreamLanes][kModelCount];
   FrequencyModel fresh[kModelCount];
-  uint64_t reciprocal[kModelLimit + 1];
+  Reciprocal reciprocal[kModelLimit + 1];
   uint8_t input[kStreamBufferSize + kStreamPadding];
   int ready;
 };
@@ -154,13 +180,8 @@ void Prepare(DecoderState* state) {
   for (unsigned m = 0; m < kModelCount; ++m) {
     InitModel(&state->fresh[m], kModelShapes[m].symbols, kModelShapes[m].initialCount);
   }
-  // range / d = (range * ceil(2^36 / d)) >> 36 for every range <= 2^25 and
-  // d <= 1024: the rounding error range * (1 - 2^36 mod d / d) / 2^36 stays
-  // below 1 / d, so it never carries the quotient past the next integer.
-  state->reciprocal[0] = 0;
-  for (uint32_t d = 1; d <= kModelLimit; ++d) {
-    state->reciprocal[d] = ((uint64_t{1} << 36) + d - 1) / d;
-  }
+  state->reciprocal[0] = Reciprocal{};
+  for (uint32_t d = 1; d <= kModelLimit; ++d) state->reciprocal[d] = ReciprocalOf(d);
   state->ready = 1;
 }
 
@@ -292,9 +313,8 @@ ALWAYS_INLINE void Narrow(Lane* lane, uint32_t r, uint32_t lowCum, uint32_t high
 // portable path finds the group itself.
 #if defined(DOLM_DECODER_SSE2)
 template <int kVectors>
-ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uint64_t* reciprocal) {
-  const uint32_t r =
-      static_cast<uint32_t>((uint64_t{lane->range} * reciprocal[model->total]) >> 36);
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const Reciprocal* reciprocal) {
+  const uint32_t r = DivideRange(lane->range, reciprocal[model->total]);
   const uint32_t t = lane->code / r;
   __m128i* cum = reinterpret_cast<__m128i*>(model->cum);
   const __m128i c0 = _mm_load_si128(cum);
@@ -343,9 +363,8 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uin
 
 #else
 template <int kVectors>
-ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uint64_t* reciprocal) {
-  const uint32_t r =
-      static_cast<uint32_t>((uint64_t{lane->range} * reciprocal[model->total]) >> 36);
+ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const Reciprocal* reciprocal) {
+  const uint32_t r = DivideRange(lane->range, reciprocal[model->total]);
   const uint32_t t = lane->code / r;
   const uint32_t n = model->n;
   uint32_t s;
@@ -400,7 +419,7 @@ ALWAYS_INLINE uint32_t DecodeSymbol(FrequencyModel* model, Lane* lane, const uin
 
 // One byte: a class and, for classes 3..13, an offset from model c - 2.
 // Entry: the lane holds at least 2 * kMaxRenormBits bits.
-ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models, const uint64_t* reciprocal) {
+ALWAYS_INLINE uint8_t DecodeValue(Lane* lane, FrequencyModel* models, const Reciprocal* reciprocal) {
   const uint32_t c = DecodeSymbol<2>(&models[0], lane, reciprocal);
   uint32_t s = 0;
   if (LIKELY(c - 3u <= 10u)) s = DecodeSymbol<4>(&models[c - 2], lane, reciprocal);
@@ -442,7 +461,7 @@ ALWAYS_INLINE FrequencyModel* LaneModels(DecoderState* state, const Lane* l, int
 // produced all its bytes.
 template <int N>
 void RunLanes(DecoderState* state, Lane* const* lanes) {
-  const uint64_t* reciprocal = state->reciprocal;
+  const Reciprocal* reciprocal = state->reciprocal;
   Lane l[N];
   for (int j = 0; j < N; ++j) l[j] = *lanes[j];
   uint32_t turns = l[0].left;
