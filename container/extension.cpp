@@ -9,14 +9,18 @@ namespace {
 
 constexpr uint16_t kTypeMask = 0x7FFF;
 
+bool IsKnown(uint16_t kind) {
+  return kind == kEntryBehaviour || kind == kEntryTitle || kind == kEntryLicence || kind == kEntryUtf8Names ||
+         kind == kEntryUnixModes;
+}
+
 // Takes one entry's value into the record. False for a known entry whose
-// value cannot be one (a behaviour shorter than four bytes, or the same
-// entry twice, which would leave it open which one counts).
+// value cannot be one (a behaviour shorter than four bytes, a names entry
+// shorter than two, or the same entry twice, which would leave it open
+// which one counts).
 bool TakeEntry(uint16_t type, const uint8_t* value, uint32_t length, uint32_t* seen, ExtensionRecord* record) {
-  if (type == kEntryBehaviour || type == kEntryTitle || type == kEntryLicence) {
-    if ((*seen & (1u << type)) != 0) return false;
-    *seen |= 1u << type;
-  }
+  if ((*seen & (1u << type)) != 0) return false;
+  *seen |= 1u << type;
   switch (type) {
     case kEntryBehaviour:
       // Later versions may append bytes; the first four are the bits known here.
@@ -30,6 +34,14 @@ bool TakeEntry(uint16_t type, const uint8_t* value, uint32_t length, uint32_t* s
     case kEntryLicence:
       record->licence = length != 0 ? value : nullptr;
       record->licenceLength = length;
+      return true;
+    case kEntryUtf8Names:
+      if (length < 2) return false;
+      record->utf8Names = true;
+      record->ansiCodePage = LoadLe16(value);
+      return true;
+    case kEntryUnixModes:
+      record->unixModes = true;
       return true;
     default:
       return true;
@@ -48,7 +60,7 @@ ExtensionStatus ReadEntries(const uint8_t* bytes, uint32_t end, ExtensionRecord*
     at += kExtensionEntryHeader;
     if (length > end - at) return ExtensionStatus::kDamaged;
     const uint16_t kind = type & kTypeMask;
-    const bool known = kind == kEntryBehaviour || kind == kEntryTitle || kind == kEntryLicence;
+    const bool known = IsKnown(kind);
     if (!known && (type & kExtensionRequired) != 0 && status == ExtensionStatus::kValid) {
       record->unknownRequired = kind;
       status = ExtensionStatus::kNeedsNewer;

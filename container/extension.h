@@ -27,6 +27,9 @@ struct ExtensionRecord {
   uint32_t titleLength;
   const uint8_t* licence;
   uint32_t licenceLength;
+  bool utf8Names;          // kEntryUtf8Names: names and texts are UTF-8
+  uint16_t ansiCodePage;   // its value (0 without the entry)
+  bool unixModes;          // kEntryUnixModes: file entries carry modes
   uint16_t unknownRequired;
 };
 

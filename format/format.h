@@ -162,6 +162,24 @@ constexpr uint16_t kExtensionRequired = 0x8000;        // type bit: a reader mus
 constexpr uint16_t kEntryBehaviour = 1;  // u32: kBehave* bits
 constexpr uint16_t kEntryTitle = 2;      // text: the caption of the stub's windows
 constexpr uint16_t kEntryLicence = 3;    // text: shown before anything is written
+// Names entry, written required (a reader that would take the names as 8-bit
+// text must refuse): every stored name, the execute text, the folder text,
+// the title and the licence are UTF-8. Its value is a u16, the ANSI code
+// page a Windows without wide file functions converts the names to.
+constexpr uint16_t kEntryUtf8Names = 4;
+// Unix entry, written required (no value): the first two reserved bytes of
+// every file entry of the solid header hold the file's mode as Unix stores
+// it (type and permission bits, LE; 0: none stored, a regular file whose
+// permissions the reader chooses). A symbolic link's data is its target
+// (relative, '/' separators); a folder's name is the folder, its size 0.
+constexpr uint16_t kEntryUnixModes = 5;
+constexpr unsigned kStoredModeOffset = 10;  // in a file entry of the solid header
+constexpr uint16_t kModeTypeMask = 0170000;
+constexpr uint16_t kModeRegular = 0100000;
+constexpr uint16_t kModeFolder = 0040000;
+constexpr uint16_t kModeLink = 0120000;
+constexpr uint16_t kModeSpecialBits = 07000;  // setuid, setgid, sticky
+constexpr uint16_t kModePermissionBits = 0777;
 // Behaviour bits of kEntryBehaviour.
 constexpr uint32_t kBehaveExitCodes = 1u << 0;      // exit codes scripts can use, no box when silent
 constexpr uint32_t kBehavePrivateFolder = 1u << 1;  // a fresh folder per run under the temporary folder

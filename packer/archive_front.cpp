@@ -53,6 +53,11 @@ Bytes WriteExtensionRecord(const ExtensionRecord& record) {
   AppendEntry(out, kEntryBehaviour, behaviour, 4);
   if (record.titleLength != 0) AppendEntry(out, kEntryTitle, record.title, record.titleLength);
   if (record.licenceLength != 0) AppendEntry(out, kEntryLicence, record.licence, record.licenceLength);
+  if (record.utf8Names) {
+    uint8_t codePage[2] = {static_cast<uint8_t>(record.ansiCodePage), static_cast<uint8_t>(record.ansiCodePage >> 8)};
+    AppendEntry(out, kExtensionRequired | kEntryUtf8Names, codePage, 2);
+  }
+  if (record.unixModes) AppendEntry(out, kExtensionRequired | kEntryUnixModes, nullptr, 0);
   const uint32_t size = static_cast<uint32_t>(out.size()) + kExtensionTrailerSize;
   if (size > kExtensionMaxSize) throw std::length_error("the extension record is larger than a reader takes");
   AppendLe32(out, size);

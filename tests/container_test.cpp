@@ -133,7 +133,7 @@ Bytes Entry(uint16_t type, const std::string& value) {
 }
 
 TEST(ExtensionRecord, ParsesWhatTheWriterWritesAndRefusesDamage) {
-  ExtensionRecord written{true, 0, kBehaveExitCodes | kBehaveProgress, nullptr, 0, nullptr, 0, 0};
+  ExtensionRecord written{true, 0, kBehaveExitCodes | kBehaveProgress, nullptr, 0, nullptr, 0, true, 932, true, 0};
   const std::string title = "Acme Setup", licence = "Terms\r\nline 2";
   written.title = reinterpret_cast<const uint8_t*>(title.data());
   written.titleLength = static_cast<uint32_t>(title.size());
@@ -157,6 +157,8 @@ TEST(ExtensionRecord, ParsesWhatTheWriterWritesAndRefusesDamage) {
        ExtensionStatus::kDamaged, 0},
       {"behaviour shorter than 4", Record(Entry(kEntryBehaviour, "ab")), ExtensionStatus::kDamaged, 0},
       {"title twice", Record(Join(known, Entry(kEntryTitle, "U"))), ExtensionStatus::kDamaged, 0},
+      {"names entry without its code page", Record(Join(known, Entry(kExtensionRequired | kEntryUtf8Names, "x"))),
+       ExtensionStatus::kDamaged, 0},
       {"unknown optional entry", Record(Join(Entry(77, "xyz"), known)), ExtensionStatus::kValid, 0},
       {"unknown required entry", Record(Join(known, Entry(kExtensionRequired | 77, ""))), ExtensionStatus::kNeedsNewer, 77},
       {"required and damaged", Record(Join(Entry(kExtensionRequired | 9, ""), Bytes(2, 0))), ExtensionStatus::kDamaged, 0},
@@ -170,8 +172,9 @@ TEST(ExtensionRecord, ParsesWhatTheWriterWritesAndRefusesDamage) {
   ExtensionRecord read;
   ASSERT_EQ(ParseExtensionRecord(good.data(), static_cast<uint32_t>(good.size()), &read), ExtensionStatus::kValid);
   EXPECT_EQ(std::tuple(read.size, read.behaviour, std::string(reinterpret_cast<const char*>(read.title), read.titleLength),
-                       std::string(reinterpret_cast<const char*>(read.licence), read.licenceLength)),
-            std::tuple(static_cast<uint32_t>(good.size()), written.behaviour, title, licence));
+                       std::string(reinterpret_cast<const char*>(read.licence), read.licenceLength), read.utf8Names,
+                       read.ansiCodePage, read.unixModes),
+            std::tuple(static_cast<uint32_t>(good.size()), written.behaviour, title, licence, true, uint16_t{932}, true));
   EXPECT_EQ(packer::WriteExtensionRecord(read), good);
 }
 
