@@ -11,36 +11,27 @@
 #include "format/format.h"
 #include "engine/engine.h"
 
-namespace {
-
-struct PlainBuffers {
+// The plain decoder's buffers, one set per decoder (two threads decode side
+// by side).
+struct ModelDecoder {
   uint8_t input[kStreamBufferSize];
   uint8_t output[kStreamBufferSize];
   uint8_t work[409600];
 };
-PlainBuffers gPlain;
-
-}  // namespace
-
-// The plain stub keeps its buffers above; the state the engine holds is a
-// token.
-struct ModelDecoder {
-  int unused;
-};
 ModelDecoder* NewModelDecoder() { return static_cast<ModelDecoder*>(std::calloc(1, sizeof(ModelDecoder))); }
 void FreeModelDecoder(ModelDecoder* decoder) { std::free(decoder); }
 
-void DecodeStream(ModelDecoder*, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
+void DecodeStream(ModelDecoder* plain, uint32_t decodedCount, const uint8_t* stored, uint32_t* length,
                   uint8_t* destination) {
   if (decodedCount > kStreamBufferSize) {
     *length = 0;
     return;
   }
   const uint32_t storedLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  if (storedLength != 0) std::memcpy(gPlain.input, stored, storedLength);
-  ReferenceDecodeStream(decodedCount, gPlain.input, length, gPlain.output);
-  std::memcpy(gPlain.work, gPlain.output, decodedCount);
-  std::memcpy(destination, gPlain.work, decodedCount);
+  if (storedLength != 0) std::memcpy(plain->input, stored, storedLength);
+  ReferenceDecodeStream(decodedCount, plain->input, length, plain->output);
+  std::memcpy(plain->work, plain->output, decodedCount);
+  std::memcpy(destination, plain->work, decodedCount);
 }
 
 void DecodeStreams(ModelDecoder* decoder, const StreamJob* jobs, uint32_t count) {

@@ -35,7 +35,6 @@ struct ReferenceDecoder {
   uint16_t mask;
   FrequencyModel models[kModelCount];
 };
-ReferenceDecoder gRef;
 
 void InitModel(FrequencyModel* model, uint32_t n, uint32_t count, uint32_t limit) {
   for (uint32_t i = 1; i <= n; ++i) model->counts[i] = count;
@@ -47,19 +46,19 @@ void InitModel(FrequencyModel* model, uint32_t n, uint32_t count, uint32_t limit
   model->limit = limit;
 }
 
-uint32_t NextBit() {
-  gRef.mask = static_cast<uint16_t>(gRef.mask >> 1);
-  if (gRef.mask == 0) {
-    gRef.currentByte = gRef.index < gRef.inputLength ? gRef.input[gRef.index] : 0;
-    ++gRef.index;
-    gRef.mask = 0x80;
+uint32_t NextBit(ReferenceDecoder* ref) {
+  ref->mask = static_cast<uint16_t>(ref->mask >> 1);
+  if (ref->mask == 0) {
+    ref->currentByte = ref->index < ref->inputLength ? ref->input[ref->index] : 0;
+    ++ref->index;
+    ref->mask = 0x80;
   }
-  return (gRef.currentByte & gRef.mask) != 0 ? 1u : 0u;
+  return (ref->currentByte & ref->mask) != 0 ? 1u : 0u;
 }
 
-uint32_t DecodeSymbol(const FrequencyModel* model) {
-  const uint32_t r = gRef.range / model->total;
-  uint32_t t = gRef.code / r;
+uint32_t DecodeSymbol(ReferenceDecoder* ref, const FrequencyModel* model) {
+  const uint32_t r = ref->range / model->total;
+  uint32_t t = ref->code / r;
   if (t > model->total - 1) t = model->total - 1;
   uint32_t s = 1;
   uint32_t cum = model->counts[1];
@@ -68,15 +67,15 @@ uint32_t DecodeSymbol(const FrequencyModel* model) {
     cum += model->counts[s];
   }
   const uint32_t low = (cum - model->counts[s]) * r;
-  gRef.code -= low;
+  ref->code -= low;
   if (cum < model->total) {
-    gRef.range = model->counts[s] * r;
+    ref->range = model->counts[s] * r;
   } else {
-    gRef.range -= low;
+    ref->range -= low;
   }
-  while (gRef.range <= kBottomRange) {
-    gRef.range <<= 1;
-    gRef.code = (gRef.code << 1) + NextBit();
+  while (ref->range <= kBottomRange) {
+    ref->range <<= 1;
+    ref->code = (ref->code << 1) + NextBit(ref);
   }
   return s;
 }
@@ -94,12 +93,12 @@ void UpdateModel(FrequencyModel* model, uint32_t s) {
   }
 }
 
-uint8_t DecodeValue() {
-  const uint32_t c = DecodeSymbol(&gRef.models[0]);
-  UpdateModel(&gRef.models[0], c);
+uint8_t DecodeValue(ReferenceDecoder* ref) {
+  const uint32_t c = DecodeSymbol(ref, &ref->models[0]);
+  UpdateModel(&ref->models[0], c);
   if (c < 3 || c > 13) return kClassBase[c];
-  FrequencyModel* offsetModel = &gRef.models[c - 2];
-  const uint32_t s = DecodeSymbol(offsetModel);
+  FrequencyModel* offsetModel = &ref->models[c - 2];
+  const uint32_t s = DecodeSymbol(ref, offsetModel);
   UpdateModel(offsetModel, s);
   return static_cast<uint8_t>(kClassBase[c] + s);
 }
@@ -112,17 +111,20 @@ void ReferenceDecodeStream(uint32_t decodedCount, const uint8_t* stored, uint32_
     *length = 0;
     return;
   }
+  // The decoder's state lives on this call's stack: threads decode side by side.
+  ReferenceDecoder state;
+  ReferenceDecoder* ref = &state;
   for (unsigned m = 0; m < kModelCount; ++m) {
-    InitModel(&gRef.models[m], kModelShapes[m].symbols, kModelShapes[m].initialCount, kModelLimit);
+    InitModel(&ref->models[m], kModelShapes[m].symbols, kModelShapes[m].initialCount, kModelLimit);
   }
-  gRef.range = kTopRange;
-  gRef.input = stored;
-  gRef.inputLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
-  gRef.mask = 0x80;
-  gRef.code = 0;
-  gRef.currentByte = gRef.inputLength != 0 ? stored[0] : 0;
-  gRef.index = 1;
-  for (int i = 0; i < kStartBits; ++i) gRef.code = (gRef.code << 1) + NextBit();
-  for (uint32_t i = 0; i < decodedCount; ++i) destination[i] = DecodeValue();
+  ref->range = kTopRange;
+  ref->input = stored;
+  ref->inputLength = *length < kStreamBufferSize ? *length : kStreamBufferSize;
+  ref->mask = 0x80;
+  ref->code = 0;
+  ref->currentByte = ref->inputLength != 0 ? stored[0] : 0;
+  ref->index = 1;
+  for (int i = 0; i < kStartBits; ++i) ref->code = (ref->code << 1) + NextBit(ref);
+  for (uint32_t i = 0; i < decodedCount; ++i) destination[i] = DecodeValue(ref);
   *length = decodedCount;
 }

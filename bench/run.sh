@@ -8,7 +8,9 @@
 # same stub with the decoding steps done one by one as they are written: the
 # step-by-step decoder, the byte-at-a-time CRC and the byte-by-byte expansion)
 # and extracted with it, in turns with the real stub; u/plain is the real
-# stub's extraction time over the plain one's.
+# stub's extraction time over the plain one's, both on one stage
+# (DOLM_STAGES=1: one thread reads, decodes and writes), so that it compares
+# the decoding steps and not how two threads share them out.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build)
 # Environment: RUNS (timed runs per figure, default 3), EXTRACT_RUNS (turns
@@ -92,7 +94,7 @@ timed() {
   done
 }
 
-declare -A size pack unpack packmem unpackmem unpackplain unpackxz unpackport
+declare -A size pack unpack packmem unpackmem unpackplain unpackone unpackxz unpackport
 
 # One target line: the value, its limit, and whether it is met.
 check() {  # LABEL VALUE LIMIT
@@ -185,13 +187,14 @@ for level in $levels; do
   # The two stubs and xz -d take turns, so that all three meet the machine in
   # the same state; each extraction must give back the payload byte for byte.
   all_runs=$runs; runs=1
-  unpack[$name]=; unpackplain[$name]=; unpackxz[$name]=; unpackport[$name]=; unpackmem[$name]=0
+  unpack[$name]=; unpackplain[$name]=; unpackone[$name]=; unpackxz[$name]=; unpackport[$name]=; unpackmem[$name]=0
   for ((turn = 0; turn < extract_runs; turn++)); do
-    for which in stub plain portable xz; do
+    for which in stub one plain portable xz; do
       prepare="rm -rf '$outdir' && mkdir '$outdir'"
       case $which in
         stub) timed "$name extract" "$sfx" -s "$outdir"; keep=unpack ;;
-        plain) timed "$name extract (plain stub)" "$plainsfx" -s "$outdir"; keep=unpackplain ;;
+        one) timed "$name extract (one stage)" env DOLM_STAGES=1 "$sfx" -s "$outdir"; keep=unpackone ;;
+        plain) timed "$name extract (plain stub)" env DOLM_STAGES=1 "$plainsfx" -s "$outdir"; keep=unpackplain ;;
         portable) timed "$name extract (portable decoder)" "$portsfx" -s "$outdir"; keep=unpackport ;;
         xz) prepare=; timed "xz -d" xz -d -c "$tarball.xz"; keep=unpackxz ;;
       esac
@@ -330,7 +333,7 @@ fi
 # ---- the table ---------------------------------------------------------------
 payload_bytes=$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 echo "payload: $payload_bytes bytes in $(find "$payload" -type f | wc -l) files; best of $runs runs" \
-     "(extractions: best of $extract_runs turns of stub, plain stub, portable-decoder stub and xz -d);" \
+     "(extractions: best of $extract_runs turns of stub, stub on one stage, plain stub on one stage, portable-decoder stub and xz -d);" \
      "extraction into $(dirname "$outdir") ($(stat -f -c %T "$(dirname "$outdir")"))"
 printf '%-8s %11s %6s %6s %6s %6s %8s %8s %6s %6s %6s %8s %7s %9s %9s\n' \
   method bytes /in /gz /bz2 /xz pack_s unpack_s u/gz u/bz2 u/xz plain_s u/plain pack_KiB unpk_KiB
@@ -339,11 +342,11 @@ for name in gzip bzip2 xz $(for l in $levels; do echo dolm-$l; done); do
       -v gz="${size[gzip]}" -v bz="${size[bzip2]}" -v xz="${size[xz]}" \
       -v p="${pack[$name]}" -v u="${unpack[$name]}" \
       -v ugz="${unpack[gzip]}" -v ubz="${unpack[bzip2]}" -v uxz="${unpack[xz]}" \
-      -v up="${unpackplain[$name]:-}" -v uxl="${unpackxz[$name]:-}" \
+      -v up="${unpackplain[$name]:-}" -v uo="${unpackone[$name]:-}" -v uxl="${unpackxz[$name]:-}" \
       -v pm="${packmem[$name]}" -v um="${unpackmem[$name]}" 'BEGIN {
     # plain_s and u/plain only for the dolm rows ("-" elsewhere).
     ps = (up == "" ? "-" : sprintf("%.2f", up))
-    pr = (up == "" ? "-" : (up > 0 ? sprintf("%.2f", u / up) : "0.00"))
+    pr = (up == "" ? "-" : (up > 0 ? sprintf("%.2f", uo / up) : "0.00"))
     # u/xz of the dolm rows: against xz -d timed in the same turns.
     if (uxl != "") uxz = uxl
     printf "%-8s %11d %6.3f %6.3f %6.3f %6.3f %8.2f %8.2f %6.2f %6.2f %6.2f %8s %7s %9d %9d\n",
@@ -405,11 +408,16 @@ for level in $levels; do
   if [ -n "$peers" ] && [ -n "${peerbest[$name]:-}" ]; then
     check "$name extraction time / fastest peer ($fastest)" "$(awk "BEGIN{print ${peerbest[$name]} / ${peerbest[$fastest]}}")" 0.8
   fi
-  check "$name extraction time / plain stub" "$(awk "BEGIN{print ${unpack[$name]} / ${unpackplain[$name]}}")" 0.5
+  check "$name extraction time / plain stub (one stage)" "$(awk "BEGIN{print ${unpackone[$name]} / ${unpackplain[$name]}}")" 0.5
   check "$name portable decoder extraction / xz -d" "$(awk "BEGIN{print ${unpackport[$name]} / ${unpackxz[$name]}}")" 1
   check "$name stub peak KiB" "${unpackmem[$name]}" "$stub_budget"
   check "$name packer peak KiB" "${packmem[$name]}" "$packer_budget"
 done
+if [ -n "${peerbest[dolm-$default_level-1cpu]:-}" ] && [ -n "${unpackone[dolm-$default_level]:-}" ]; then
+  # One processor gives one stage: the same work as DOLM_STAGES=1.
+  check "dolm-$default_level on one processor / one stage" \
+    "$(awk "BEGIN{print ${peerbest[dolm-$default_level-1cpu]} / ${unpackone[dolm-$default_level]}}")" 1.03
+fi
 if [ -n "${size[dolm-$default_level]:-}" ]; then
   check "dolm-$default_level size / gzip -9" "$(awk "BEGIN{print ${size[dolm-$default_level]} / ${size[gzip]}}")" 1
   check "dolm-$default_level pack time / xz -6" "$(awk "BEGIN{print ${pack[dolm-$default_level]} / ${pack[xz]}}")" 1

@@ -76,66 +76,86 @@ void LoadLowBitTable(FILE* file, Engine* engine, BlockState* block, int bits) {
   Crc32Update(cells, 2 * matchCount, &block->runningCrc);
 }
 
-// Loads the five streams in block order, decodes the compressed ones and
-// chains every stream's bytes into the running CRC in block order. Stops at
-// the first stream that fails.
-Result LoadStreams(FILE* file, Engine* engine, BlockState* block, const uint8_t* header) {
+// Loads the five streams in block order, leaving the compressed ones as
+// jobs for the decoder. Stops at the first stream that fails.
+Result LoadStreams(FILE* file, Engine* engine, BlockState* block, const uint8_t* header, PendingBlock* pending) {
   uint32_t* counts[kStreamCount] = {&block->flagCount, &block->literalCount, &block->lengthCount,
                                     &block->matchCount, &block->middleCount};
   uint8_t* buffers[kStreamCount] = {engine->flagStream, engine->literalStream, engine->lengthStream,
                                     engine->highStream, engine->middleStream};
-  StreamJob jobs[kStreamCount];
-  uint32_t jobCount = 0;
-  uint32_t lengths[kStreamCount];
   for (unsigned i = 0; i < kStreamCount; ++i) {
     uint8_t* slot = IsStreamCoded(header, i) ? engine->work + i * kSlotSize : nullptr;
-    const uint32_t coded = jobCount;
-    Result loaded = LoadStream(file, counts[i], buffers[i], slot, jobs, &jobCount, &lengths[i]);
+    const uint32_t coded = pending->jobCount;
+    Result loaded = LoadStream(file, counts[i], buffers[i], slot, pending->jobs, &pending->jobCount,
+                               &pending->lengths[i]);
     if (!loaded.ok()) return loaded;
     // A decoded stream has the rest of its stored bytes behind it (below).
-    block->written[i] = lengths[i];
-    if (jobCount != coded && jobs[coded].storedLength > lengths[i]) block->written[i] = jobs[coded].storedLength;
+    block->written[i] = pending->lengths[i];
+    if (pending->jobCount != coded && pending->jobs[coded].storedLength > pending->lengths[i])
+      block->written[i] = pending->jobs[coded].storedLength;
   }
-  DecodeStreams(engine->decoder, jobs, jobCount);
-  for (uint32_t j = 0; j < jobCount; ++j) {
-    const StreamJob& job = jobs[j];
+  return kOk;
+}
+
+// After the decoding: copies the stored bytes that a decoded stream leaves
+// behind it, and chains every stream's bytes into the running CRC in block
+// order.
+void FinishStreams(Engine* engine, BlockState* block, const PendingBlock* pending) {
+  for (uint32_t j = 0; j < pending->jobCount; ++j) {
+    const StreamJob& job = pending->jobs[j];
     if (job.decodedCount < job.storedLength)
       std::memcpy(job.destination + job.decodedCount, job.stored + job.decodedCount,
                   job.storedLength - job.decodedCount);
   }
-  for (unsigned i = 0; i < kStreamCount; ++i) Crc32Update(buffers[i], lengths[i], &block->runningCrc);
-  return kOk;
+  const uint8_t* buffers[kStreamCount] = {engine->flagStream, engine->literalStream, engine->lengthStream,
+                                          engine->highStream, engine->middleStream};
+  for (unsigned i = 0; i < kStreamCount; ++i) Crc32Update(buffers[i], pending->lengths[i], &block->runningCrc);
 }
 
 }  // namespace
 
-Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults) {
+void LoadBlock(FILE* file, Engine* engine, BlockState* block, PendingBlock* pending) {
   block->runningCrc = 0xFFFFFFFFu;
+  pending->jobCount = 0;
+  pending->result = kOk;
   uint8_t header[kBlockHeaderSize] = {};
-  Result result = kOk;
-  if (ReadBytes(file, header, kBlockHeaderSize) != kBlockHeaderSize) result = Result{kErrorEndOfFile};
+  if (ReadBytes(file, header, kBlockHeaderSize) != kBlockHeaderSize) pending->result = Result{kErrorEndOfFile};
   block->lastBits = static_cast<uint8_t>(header[0] & 0x1Fu);
   block->blockCrc = LoadLe32(header + kBlockCrcOffset);
-
+  if (pending->result.ok()) pending->result = LoadStreams(file, engine, block, header, pending);
   // A block that came short or broke a limit is abandoned where it failed:
-  // nothing more is read.
-  if (result.ok()) result = LoadStreams(file, engine, block, header);
+  // nothing more is read, and nothing decoded.
+  if (!pending->result.ok()) pending->jobCount = 0;
+}
+
+Result FinishBlock(FILE* file, Engine* engine, BlockState* block, const PendingBlock* pending, Faults* faults) {
+  const Result result = pending->result;
   if (!result.ok()) {
     block->flagCount = block->literalCount = block->lengthCount = 0;
     block->matchCount = block->middleCount = 0;
-  } else if (engine->distanceWidth > 8) {
-    // The match count comes from the distance-high stream; it was checked
-    // against the table's 65,536 cells with that stream's decoded count.
-    LoadLowBitTable(file, engine, block, engine->distanceWidth - 8);
-    block->written[kStreamCount] = block->matchCount;
   } else {
-    engine->lowBitTable[0] = 0;
-    engine->lowBitTable[1] = 0;
-    block->written[kStreamCount] = 2;
+    FinishStreams(engine, block, pending);
+    if (engine->distanceWidth > 8) {
+      // The match count comes from the distance-high stream; it was checked
+      // against the table's 65,536 cells with that stream's decoded count.
+      LoadLowBitTable(file, engine, block, engine->distanceWidth - 8);
+      block->written[kStreamCount] = block->matchCount;
+    } else {
+      engine->lowBitTable[0] = 0;
+      engine->lowBitTable[1] = 0;
+      block->written[kStreamCount] = 2;
+    }
   }
   block->literalCursor = block->lengthCursor = block->highCursor = 0;
   block->middleCursor = block->tableCursor = 0;
   if (!result.ok()) return NoteFault(faults, result.error, "", std::ftell(file));
   if (block->runningCrc != block->blockCrc) return NoteFault(faults, kErrorDamaged, "", std::ftell(file));
   return kOk;
+}
+
+Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults) {
+  PendingBlock pending;
+  LoadBlock(file, engine, block, &pending);
+  DecodeStreams(engine->decoder, pending.jobs, pending.jobCount);
+  return FinishBlock(file, engine, block, &pending, faults);
 }

@@ -150,6 +150,21 @@ struct BlockState {
 // a stream breaks a limit, error 2 when the CRC does not match.
 Result ReadBlock(FILE* file, Engine* engine, BlockState* block, Faults* faults);
 
+// ReadBlock in its three steps, for a source that shares the decoding out:
+// LoadBlock reads the block's stored bytes and lists the streams to decode
+// as jobs (none after a failure, which `result` holds); the jobs are then
+// decoded, in any split and on any threads, each with a model decoder of its
+// own; FinishBlock completes the streams, reads the low-bit table and checks
+// the CRC, with ReadBlock's result.
+struct PendingBlock {
+  StreamJob jobs[kStreamCount];
+  uint32_t jobCount;
+  uint32_t lengths[kStreamCount];  // the bytes each stream leaves in its buffer
+  Result result;
+};
+void LoadBlock(FILE* file, Engine* engine, BlockState* block, PendingBlock* pending);
+Result FinishBlock(FILE* file, Engine* engine, BlockState* block, const PendingBlock* pending, Faults* faults);
+
 // ---- block_source.cpp: where the expansion takes its blocks from ---------------
 // One stage reads and decodes each block on the calling thread when it is
 // asked for. Two stages read and decode the next block on a second thread

@@ -24,9 +24,10 @@ constexpr uint64_t kMaxHeaderReservation = 1ull << 31;
 // reservation that failed (a 32-bit address space could not hold it either).
 constexpr uint64_t kMaxHeaderBuffer = 0xFFFFFFFFull;
 // A header cut short is unpacked with zero bytes for what is missing only
-// when at most this much is missing; a file that stops megabytes short of
-// its header is damage, not a tail to decode for minutes.
-constexpr uint32_t kMaxMissingHeaderBytes = 1u << 20;
+// when at most this much (a stream buffer's worth) is missing; a file that
+// stops further short of its header is damage, not a tail of zeros to
+// decode into thousands of made-up names (1 MiB of them took a second).
+constexpr uint32_t kMaxMissingHeaderBytes = 1u << 16;
 
 // The tree pool of the context splay decoder: 256 trees reserved one by one.
 // Invariant: either all pointers are null or all point to reserved trees.
