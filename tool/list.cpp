@@ -111,13 +111,14 @@ Result GatherWrite(void* self, const uint8_t* bytes, uint32_t count) {
 Result GatherFinish(void*, uint32_t, const FileRecord&, bool) { return kOk; }
 void GatherRemove(void*) {}
 
-// The links' targets by table index ("" for every other entry); reads the
-// archive's data only when it holds a link. A damaged archive ends the listing.
+// The links' targets by table index ("" for every other entry), or none
+// when the archive holds no link (its data is then not read). A damaged
+// archive ends the listing.
 std::vector<std::string> LinkTargets(Archive& archive) {
-  std::vector<std::string> targets(Files(archive).count);
   bool links = false;
   for (uint32_t i = 0; i < Files(archive).count; ++i) links = links || KindOf(Files(archive).records[i]) == EntryKind::kLink;
-  if (!links) return targets;
+  if (!links) return {};
+  std::vector<std::string> targets(Files(archive).count);
   OpenIntact(&archive, archive.path, Reading::kData);
   TargetGathering gathering{&targets, 0, false};
   Result read = ExpandInto(archive.run.get(), OutputSink{&gathering, GatherOpen, GatherWrite, GatherFinish, GatherRemove});
