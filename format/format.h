@@ -180,6 +180,9 @@ constexpr uint16_t kModeFolder = 0040000;
 constexpr uint16_t kModeLink = 0120000;
 constexpr uint16_t kModeSpecialBits = 07000;  // setuid, setgid, sticky
 constexpr uint16_t kModePermissionBits = 0777;
+// A link's target is 1 to kLinkTargetMax bytes (the system's own path limit
+// less its zero); a longer or empty one is damage.
+constexpr uint32_t kLinkTargetMax = 4095;
 // Behaviour bits of kEntryBehaviour.
 constexpr uint32_t kBehaveExitCodes = 1u << 0;      // exit codes scripts can use, no box when silent
 constexpr uint32_t kBehavePrivateFolder = 1u << 1;  // a fresh folder per run under the temporary folder

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "format/format.h"
+#include "format/link_target.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -144,9 +145,10 @@ void ForgetWrittenPaths(WrittenRecord* record) {
   *record = WrittenRecord{nullptr, 0, 0, nullptr, 0, 0, true};
 }
 
-void MakeFolders(WrittenRecord* record, const char* folderPath) {
+bool MakeFolders(WrittenRecord* record, const char* folderPath) {
   char work[kPathSize];
   uint32_t used = 0;
+  bool made = false;
   work[0] = '\0';
   // Each level is created when its separator is reached, outermost first:
   // at a backslash, and on POSIX also at a slash. A slash on Windows makes no
@@ -154,11 +156,13 @@ void MakeFolders(WrittenRecord* record, const char* folderPath) {
   for (const char* p = folderPath; *p != '\0' && used + 1 < kPathSize; ++p) {
     if (PlatformIsFolderBreak(*p) && used > 0) {
       // Only folders that did not exist before are recorded for the clean-up.
-      if (PlatformCreateFolder(work)) RecordWrittenPath(record, work);
+      made = PlatformCreateFolder(work);
+      if (made) RecordWrittenPath(record, work);
     }
     work[used++] = *p;
     work[used] = '\0';
   }
+  return made;
 }
 
 // ---- the disk output ----------------------------------------------------------
@@ -169,6 +173,83 @@ namespace {
 Result TellProgress(DiskOutput* out, const FileRecord* opened, uint32_t written) {
   if (out->progress.hook == nullptr || out->progress.hook(out->progress.self, opened, written)) return kOk;
   return NoteFault(out->faults, kStopCancelled);
+}
+
+// The overwrite question for a target that exists: *replace is set when it
+// is to be replaced; Cancel ends the extraction.
+Result AskToReplace(DiskOutput* out, const char* target, bool* replace) {
+  *replace = true;
+  if (out->overwriteAll) return kOk;
+  switch (out->ask(out->askSelf, target)) {
+    case 'Y':
+      return kOk;
+    case 'A':
+      out->overwriteAll = true;
+      return kOk;
+    case 'C':
+      return NoteFault(out->faults, kStopCancelled);
+    default:  // 'N', also when the dialog was closed
+      *replace = false;
+      return kOk;
+  }
+}
+
+bool Flat(const DiskOutput* out) { return OptionField(out->optionWord, kRecreateOriginalFolders) == 0; }
+
+// A folder entry of its own: made with the folders above it (not when every
+// file goes into one folder), and given its stored mode when this run made
+// it. Nothing is written.
+Result MakeStoredFolder(DiskOutput* out, const FileRecord& entry) {
+  if (Flat(out)) return kOk;
+  char folder[kPathSize];
+  if (snprintf(folder, sizeof folder, "%s\\", out->path) >= static_cast<int>(sizeof folder))
+    return NoteFault(out->faults, kErrorCannotOpen, out->path);
+  if (MakeFolders(&out->written, folder) && PlatformHasUnixFiles()) PlatformSetFolderMode(out->path, entry.mode);
+  return kOk;
+}
+
+// A symbolic link: passed over where the platform has none (counted, and
+// said once after the extraction); else its target is gathered as its data
+// arrives and the link made after every file.
+Result OpenLink(DiskOutput* out, const FileRecord& entry, bool* write) {
+  LinkWork& links = out->links;
+  if (!PlatformHasUnixFiles()) {
+    if (links.passed++ == 0) snprintf(links.firstPassed, sizeof links.firstPassed, "%s", out->path);
+    return kOk;
+  }
+  bool replace = true;
+  Result asked = PlatformPathExists(out->path) ? AskToReplace(out, out->path, &replace) : kOk;
+  if (!asked.ok() || !replace) return asked;
+  Result told = TellProgress(out, &entry, 0);
+  if (!told.ok()) return told;
+  links.kind = EntryKind::kLink;
+  links.targetLength = 0;
+  *write = true;
+  return kOk;
+}
+
+// A link whose target is complete: held back for MakePendingLinks, unless it
+// leads out of the extraction folder.
+Result HoldLink(DiskOutput* out, const FileRecord& entry) {
+  LinkWork& links = out->links;
+  const uint32_t depth = StoredFolderDepth(StoredTail(out->optionWord, entry.name));
+  if (!LinkTargetStaysInside(reinterpret_cast<const uint8_t*>(links.target), links.targetLength, depth))
+    return NoteFault(out->faults, kStopUnsafeLink, out->path);
+  if (links.count == links.capacity) {
+    const uint32_t capacity = links.capacity ? 2 * links.capacity : 16;
+    PendingLink* grown = static_cast<PendingLink*>(realloc(links.pending, capacity * sizeof(PendingLink)));
+    if (grown == nullptr) return NoteFault(out->faults, kErrorCannotOpen, out->path);
+    links.pending = grown;
+    links.capacity = capacity;
+  }
+  const size_t pathLength = strlen(out->path);
+  char* block = static_cast<char*>(malloc(pathLength + links.targetLength + 2));
+  if (block == nullptr) return NoteFault(out->faults, kErrorCannotOpen, out->path);
+  memcpy(block, out->path, pathLength + 1);
+  memcpy(block + pathLength + 1, links.target, links.targetLength);
+  block[pathLength + 1 + links.targetLength] = '\0';
+  links.pending[links.count++] = PendingLink{block, block + pathLength + 1};
+  return kOk;
 }
 
 Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* write) {
@@ -184,22 +265,16 @@ Result OpenTarget(void* self, uint32_t index, const FileRecord& entry, bool* wri
   memcpy(folder, target, folderLength);
   folder[folderLength] = '\0';
   MakeFolders(&out->written, folder);
+  if (KindOf(entry) == EntryKind::kFolder) return MakeStoredFolder(out, entry);
+  if (KindOf(entry) == EntryKind::kLink) return OpenLink(out, entry, write);
 
   if (!out->overwriteAll) {
     FILE* existing = PlatformOpenFile(target, "rb");
     if (existing != nullptr) {
       fclose(existing);
-      switch (out->ask(out->askSelf, target)) {
-        case 'Y':
-          break;
-        case 'A':
-          out->overwriteAll = true;
-          break;
-        case 'C':
-          return NoteFault(out->faults, kStopCancelled);
-        default:  // 'N', also when the dialog was closed
-          return kOk;
-      }
+      bool replace = true;
+      Result asked = AskToReplace(out, target, &replace);
+      if (!asked.ok() || !replace) return asked;
     }
   }
 
@@ -238,6 +313,14 @@ Result PutInPlace(DiskOutput* out) {
 
 Result WriteTarget(void* self, const uint8_t* bytes, uint32_t count) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
+  if (out->links.kind == EntryKind::kLink) {
+    // The table's check keeps a link's size within the buffer.
+    LinkWork& links = out->links;
+    const uint32_t room = kLinkTargetMax - links.targetLength;
+    memcpy(links.target + links.targetLength, bytes, count < room ? count : room);
+    links.targetLength += count < room ? count : room;
+    return TellProgress(out, nullptr, count);
+  }
   if (fwrite(bytes, 1, count, out->file) == count) return TellProgress(out, nullptr, count);
   return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, errno);
 }
@@ -245,9 +328,17 @@ Result WriteTarget(void* self, const uint8_t* bytes, uint32_t count) {
 Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool complete) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
   (void)index;
+  if (out->links.kind == EntryKind::kLink) {
+    out->links.kind = EntryKind::kFile;
+    return complete ? HoldLink(out, entry) : kOk;
+  }
   // Buffered bytes that cannot be written show up when the file is closed.
   const bool flushed = fflush(out->file) == 0;
   const int error = errno;
+  // A stored mode is given through the descriptor, before the file is
+  // closed, and stands instead of the attributes and the content's guess.
+  const bool modeGiven = complete && flushed && entry.mode != 0 && PlatformHasUnixFiles() &&
+                         PlatformSetWrittenFileMode(entry.mode);
   const bool closed = fclose(out->file) == 0;
   out->file = nullptr;
   const char* name = WrittenName(out);
@@ -256,18 +347,22 @@ Result FinishTarget(void* self, uint32_t index, const FileRecord& entry, bool co
   if (!flushed || !closed) return NoteFault(out->faults, kErrorWriteFailed, out->path, -1, error);
   if (!complete) return kOk;
   if (OptionField(out->optionWord, kKeepOriginalFileAttrib) != 0) {
-    MakeWritable(name);  // times can only be set while the file is writable
+    if (!modeGiven) MakeWritable(name);  // times can only be set while the file is writable
     PlatformSetFileTime(name, entry.time);
     // The stored attribute byte is applied as it stands; what the system
     // refuses (a folder bit, say), it refuses.
-    PlatformSetAttributes(name, entry.attributes);
+    if (!modeGiven) PlatformSetAttributes(name, entry.attributes);
   }
-  PlatformMarkProgram(name);
+  if (!modeGiven) PlatformMarkProgram(name);
   return out->temporaryNames ? PutInPlace(out) : kOk;
 }
 
 void RemoveTarget(void* self) {
   DiskOutput* out = static_cast<DiskOutput*>(self);
+  if (out->links.kind == EntryKind::kLink) {
+    out->links.kind = EntryKind::kFile;  // nothing of it was made yet
+    return;
+  }
   if (out->file != nullptr) fclose(out->file);
   out->file = nullptr;
   PlatformDeleteFile(WrittenName(out));
@@ -301,4 +396,28 @@ bool FreeTemporaryName(const char* target, char* out) {
 
 OutputSink DiskSink(DiskOutput* out) {
   return OutputSink{out, OpenTarget, WriteTarget, FinishTarget, RemoveTarget};
+}
+
+Result MakePendingLinks(DiskOutput* out) {
+  Result result = kOk;
+  for (uint32_t i = 0; i < out->links.count; ++i) {
+    const PendingLink& link = out->links.pending[i];
+    if (PlatformCreateLink(link.path, link.target)) {
+      RecordWrittenPath(&out->written, link.path);
+    } else {
+      Result failed = NoteFault(out->faults, kErrorCannotOpen, link.path, -1, errno);
+      if (result.ok()) result = failed;
+      if (!out->faults->goOn) break;
+    }
+  }
+  ForgetPendingLinks(out);
+  return result;
+}
+
+void ForgetPendingLinks(DiskOutput* out) {
+  for (uint32_t i = 0; i < out->links.count; ++i) free(out->links.pending[i].path);
+  free(out->links.pending);
+  out->links.pending = nullptr;
+  out->links.count = 0;
+  out->links.capacity = 0;
 }

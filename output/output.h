@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/engine.h"
+#include "format/format.h"
 #include "platform/platform.h"
 
 // ---- solid_header.cpp --------------------------------------------------------
@@ -13,8 +14,16 @@ struct FileRecord {
   uint32_t time;        // seconds since 1970 UTC
   uint32_t size;
   uint8_t attributes;
+  uint16_t mode;        // Unix type and permission bits; 0 when none is stored
   const char* name;     // NUL-terminated, at most 255 bytes, in the table's name arena
 };
+// The kind of entry a record stands for: a file (also every entry without a
+// mode), a folder of its own or a symbolic link whose data is its target.
+enum class EntryKind { kFile, kFolder, kLink };
+inline EntryKind KindOf(const FileRecord& record) {
+  const uint16_t type = record.mode & kModeTypeMask;
+  return type == kModeFolder ? EntryKind::kFolder : type == kModeLink ? EntryKind::kLink : EntryKind::kFile;
+}
 // The list of stored files. Invariants: records holds capacity entries
 // (3000 + k × 2000) or is null with capacity 0; count <= capacity, and
 // records 0..count-1 are the files of the last solid header read
@@ -30,8 +39,12 @@ void ReleaseFileTable(FileTable* files);
 // Reads, checks and unpacks the solid header at the file's position into
 // files. Error 6 for a damaged header; kStopNoTreePool when the decoder's
 // trees cannot be reserved, kStopNoTableMemory when the table cannot grow,
-// kSilentFailure when the header's buffers cannot be reserved.
-Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults);
+// kSilentFailure when the header's buffers cannot be reserved. unixModes
+// (the archive's record has kEntryUnixModes): each entry's mode is read
+// from its reserved bytes, and a mode of no known type, a folder with data
+// or a link whose target is empty or longer than kLinkTargetMax is a damaged
+// header; without it every mode is 0.
+Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults, bool unixModes = false);
 
 
 // ---- the output interface ------------------------------------------------------
@@ -107,6 +120,10 @@ void DefaultTemporaryFolder(char* folder);  // kPathSize bytes
 // Fills target (kPathSize bytes) with the path a stored name is written to
 // below folder ("" = the current folder); false when it would not fit.
 bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedName, char* target);
+// The part of a stored name that goes below the folder: its file name alone
+// when folders are not recreated, else the name less anything up to the
+// temporary-folder marker.
+const char* StoredTail(uint32_t optionWord, const char* storedName);
 // Joins a relative path to the current folder (a rooted one, "\\x", to the
 // current drive only) into out; false when it does not fit.
 bool ResolveAgainstCurrentFolder(const char* path, char* out, size_t size);
@@ -114,6 +131,21 @@ bool ResolveAgainstCurrentFolder(const char* path, char* out, size_t size);
 // then everything up to and including the last backslash or slash); the file
 // name and extension start there.
 uint32_t FolderPartLength(const char* path);
+
+// ---- links.cpp: the links checked before anything is written ------------------
+// An output that writes nothing and checks the target of every symbolic link
+// as its data arrives: kStopUnsafeLink, naming the link, for one that would
+// lead out of the extraction folder (LinkTargetStaysInside, the link as deep
+// as StoredTail of its name under optionWord puts it). Invariants: target
+// holds the bytes of the open link so far; kind is that of the open entry.
+struct LinkCheck {
+  uint32_t optionWord;
+  Faults* faults;
+  EntryKind kind;
+  char target[kLinkTargetMax];
+  uint32_t length;
+};
+OutputSink LinkCheckSink(LinkCheck* check, uint32_t optionWord, Faults* faults);
 
 // ---- files.cpp: the stub's files on disk ----------------------------------------
 // Paths written and folders created by one run, for the clean-up. Each is
@@ -136,8 +168,8 @@ bool IsWrittenPath(WrittenRecord* record, const char* path);
 bool HasWrittenPathBelow(WrittenRecord* record, const char* folder);
 void ForgetWrittenPaths(WrittenRecord* record);
 // Creates every missing folder of folderPath, outermost first, and records
-// the ones it made.
-void MakeFolders(WrittenRecord* record, const char* folderPath);
+// the ones it made; true when it made the innermost one.
+bool MakeFolders(WrittenRecord* record, const char* folderPath);
 
 // The overwrite question: returns 'Y', 'N', 'A' or 'C'.
 typedef int (*OverwriteQuestion)(void* self, const char* question);
@@ -159,6 +191,27 @@ struct DiskProgress {
 // With temporaryNames, the open file is written under the name in temporary
 // (a free name in the target's folder) and takes the target's name only
 // when it is complete, so that a failure leaves the old file as it was.
+// A symbolic link of the archive, made once every file is written: its path
+// and its target, both NUL-terminated, in one block.
+struct PendingLink {
+  char* path;
+  const char* target;  // inside path's block
+};
+// The links and the folders of an archive with kEntryUnixModes. Invariants:
+// pending[0..count-1] are the links to make, each block of its own; target
+// holds the open link's bytes so far (targetLength, at most kLinkTargetMax);
+// passed counts the links a platform without them passed over, the first
+// one's path in firstPassed.
+struct LinkWork {
+  EntryKind kind;  // of the entry open now
+  char target[kLinkTargetMax + 1];
+  uint32_t targetLength;
+  PendingLink* pending;
+  uint32_t count;
+  uint32_t capacity;
+  uint32_t passed;
+  char firstPassed[kPathSize];
+};
 struct DiskOutput {
   const char* folder;       // the extraction folder
   uint32_t optionWord;
@@ -172,10 +225,16 @@ struct DiskOutput {
   char temporary[kPathSize];
   WrittenRecord written;
   DiskProgress progress;
+  LinkWork links;
 };
 void StartDiskOutput(DiskOutput* out, const char* folder, uint32_t optionWord, OverwriteQuestion ask,
                      void* askSelf, Faults* faults);
 OutputSink DiskSink(DiskOutput* out);
+// Makes the links the extraction held back (the last step of writing, so that
+// no file is ever written through one) and records them for the clean-up;
+// error 0 naming a link that cannot be made. Frees what it held either way.
+Result MakePendingLinks(DiskOutput* out);
+void ForgetPendingLinks(DiskOutput* out);
 // The name a file is written under until it is complete, by its number
 // (0 to kTemporaryNames - 1): "~dolm" and three digits, an 8.3 name.
 constexpr char kTemporaryNameForm[] = "~dolm%03u.tmp";

@@ -46,6 +46,13 @@ void DefaultTemporaryFolder(char* folder) {
     folder[length] = '\\';
 }
 
+const char* StoredTail(uint32_t optionWord, const char* storedName) {
+  if (OptionField(optionWord, kRecreateOriginalFolders) == 0)
+    return storedName + FolderPartLength(storedName);  // file name and extension only
+  const char* marker = strstr(storedName, DOLM_TEMP_MARKER);
+  return marker != nullptr ? marker + kTempMarkerLength : storedName;
+}
+
 bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedName, char* target) {
   memset(target, 0, kPathSize);
   if (folder[0] != '\0') {
@@ -58,13 +65,7 @@ bool TargetPathFor(const char* folder, uint32_t optionWord, const char* storedNa
   // On Windows only a backslash ends the folder: "D:/out/" gets one behind it.
   if (length > 0 && !PlatformIsFolderBreak(target[length - 1])) fits = AppendText(target, kPathSize, "\\");
 
-  const char* tail = storedName;
-  if (OptionField(optionWord, kRecreateOriginalFolders) == 0) {
-    tail = storedName + FolderPartLength(storedName);  // file name and extension only
-  } else {
-    const char* marker = strstr(storedName, DOLM_TEMP_MARKER);
-    if (marker != nullptr) tail = marker + kTempMarkerLength;
-  }
+  const char* tail = StoredTail(optionWord, storedName);
   // A path beyond 259 characters is refused; target keeps its first 259
   // characters so that the error can name it.
   return AppendText(target, kPathSize, tail) && fits;

@@ -66,6 +66,24 @@ bool EntriesFit(const uint8_t* entries, uint32_t size, uint32_t count) {
   return true;
 }
 
+// Checks the mode of each of `count` entries (they fit the buffer): none, or
+// a regular file, a folder without data or a link with a target that a
+// system can hold.
+bool ModesValid(const uint8_t* entries, uint32_t count) {
+  uint64_t offset = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = entries + offset;
+    const uint16_t mode = LoadLe16(entry + kStoredModeOffset);
+    const uint32_t size = LoadLe32(entry + 4);
+    const uint16_t type = mode & kModeTypeMask;
+    const bool valid = mode == 0 || type == kModeRegular || (type == kModeFolder && size == 0) ||
+                       (type == kModeLink && size > 0 && size <= kLinkTargetMax);
+    if (!valid) return false;
+    offset += kEntryFixedSize + entry[8];
+  }
+  return true;
+}
+
 // Makes room for entry index, growing the table in steps of 2000 records.
 Result ReserveEntry(FileTable* files, uint32_t index, Faults* faults) {
   uint32_t capacity = files->capacity;
@@ -125,7 +143,8 @@ static bool ReadPacked(FILE* file, uint32_t length, uint8_t** out, uint32_t* got
 // table's name arena: each name stays where it was unpacked and is ended in
 // place by a zero over the first byte of the entry behind it, which is read
 // before it is overwritten. The buffer holds at least unpacked + 1 bytes.
-static Result RegisterEntries(uint8_t* entries, uint32_t count, FileTable* files, Faults* faults) {
+static Result RegisterEntries(uint8_t* entries, uint32_t count, bool unixModes, FileTable* files,
+                              Faults* faults) {
   free(files->names);
   files->names = reinterpret_cast<char*>(entries);
   uint32_t offset = 0;
@@ -139,6 +158,7 @@ static Result RegisterEntries(uint8_t* entries, uint32_t count, FileTable* files
     record.time = (LoadLe32(entry) & ~0xFFu) | firstByte;
     record.size = LoadLe32(entry + 4);
     record.attributes = entry[9];
+    record.mode = unixModes ? LoadLe16(entry + kStoredModeOffset) : 0;
     record.name = reinterpret_cast<const char*>(entry + kEntryFixedSize);
     offset += kEntryFixedSize + nameLength;
     firstByte = entries[offset];
@@ -202,8 +222,8 @@ bool ReadPackedHeader(FILE* file, uint16_t check, Faults* faults, HeaderWork* wo
 // one per packed bit) and checks it: *damaged when the check fails, the
 // packed bytes ask for more than the buffer holds, or `count` entries do not
 // fit the unpacked bytes. False when memory runs out.
-bool UnpackChecked(uint32_t count, uint16_t check, uint64_t budget, HeaderWork* work, uint32_t* unpacked,
-                   bool* damaged) {
+bool UnpackChecked(uint32_t count, uint16_t check, uint64_t budget, bool unixModes, HeaderWork* work,
+                   uint32_t* unpacked, bool* damaged) {
   const uint64_t bits = static_cast<uint64_t>(work->packedLength) * 8;
   const uint64_t entryLimit = budget < bits ? budget : bits;
   if (entryLimit + kPaddingSlack > kMaxHeaderBuffer) return false;
@@ -213,13 +233,14 @@ bool UnpackChecked(uint32_t count, uint16_t check, uint64_t budget, HeaderWork* 
   *unpacked = UnpackHeader(work->packedLength, work->packed, work->entries, entrySize, work->pool.trees);
   // A full entry buffer means the packed bytes asked for more than it holds.
   *damaged = Crc16Of(work->packed, work->packedLength) != check || *unpacked == entrySize ||
-             !EntriesFit(work->entries, *unpacked, count);
+             !EntriesFit(work->entries, *unpacked, count) || (unixModes && !ModesValid(work->entries, count));
   return true;
 }
 
 // Reads everything behind the file count, checks and unpacks it and registers
 // the entries. What it reserves stays in work for the caller to release.
-Result ReadEntries(FILE* file, uint32_t count, FileTable* files, Faults* faults, HeaderWork* work) {
+Result ReadEntries(FILE* file, uint32_t count, bool unixModes, FileTable* files, Faults* faults,
+                   HeaderWork* work) {
   if (2 * static_cast<uint64_t>(count) * kEntryBudget > kMaxHeaderReservation) return Result{kSilentFailure};
   Result result = ReserveEntry(files, 0, faults);
   if (!result.ok()) return result;
@@ -238,7 +259,7 @@ Result ReadEntries(FILE* file, uint32_t count, FileTable* files, Faults* faults,
   uint32_t unpacked = 0;
   const bool haveMemory =
       damaged || (ReadPackedHeader(file, check, faults, work, &result, &damaged) &&
-                  (damaged || UnpackChecked(count, check, budget, work, &unpacked, &damaged)));
+                  (damaged || UnpackChecked(count, check, budget, unixModes, work, &unpacked, &damaged)));
   if (!haveMemory) return result.ok() ? Result{kSilentFailure} : result;
   if (damaged) {
     Result bad = NoteFault(faults, kHeaderError, "", ftell(file));
@@ -249,20 +270,20 @@ Result ReadEntries(FILE* file, uint32_t count, FileTable* files, Faults* faults,
   if (kept != nullptr) work->entries = kept;
   // A header that passes its check is read, also after a short read that
   // the run went on from (that error stays noted in faults).
-  Result registered = RegisterEntries(work->entries, count, files, faults);
+  Result registered = RegisterEntries(work->entries, count, unixModes, files, faults);
   work->entries = nullptr;  // the table's name arena now
   return registered;
 }
 
 }  // namespace
 
-Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults) {
+Result ReadSolidHeader(FILE* file, FileTable* files, Faults* faults, bool unixModes) {
   files->count = 0;
   uint32_t count = 0;
   if (!ReadU32(file, &count)) count = 0xFFFFFFFFu;
   HeaderWork work = {};
   if (!ReserveTreePool(&work.pool)) return NoteFault(faults, kStopNoTreePool);
-  Result result = ReadEntries(file, count, files, faults, &work);
+  Result result = ReadEntries(file, count, unixModes, files, faults, &work);
   ReleaseHeaderWork(&work);
   return result;
 }

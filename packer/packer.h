@@ -21,6 +21,7 @@ struct PackFile {
   Bytes data;
   uint32_t time = 0;          // seconds since 1970 UTC
   uint8_t attributes = 0x20;  // Windows attribute byte
+  uint16_t mode = 0;          // Unix mode (kEntryUnixModes), 0: none stored
 };
 
 // Forms the execute text '"' '[' file ']' arguments '"' (empty file: empty text).
@@ -86,6 +87,7 @@ struct FileEntry {
   uint32_t size;
   uint32_t time;
   uint8_t attributes;
+  uint16_t mode = 0;  // in the first two reserved bytes; 0 (every classic archive): none
 };
 Bytes WriteSolidHeader(const std::vector<FileEntry>& entries);
 Bytes WriteSolidHeader(const std::vector<PackFile>& files);  // with the files' own sizes

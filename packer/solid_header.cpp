@@ -16,7 +16,7 @@ std::vector<FileEntry> EntriesOf(const std::vector<PackFile>& files) {
   for (const PackFile& file : files) {
     if (file.data.size() > 0x7FFFFFFFu)
       throw std::invalid_argument("file larger than 2 GiB: " + file.name);
-    entries.push_back({file.name, static_cast<uint32_t>(file.data.size()), file.time, file.attributes});
+    entries.push_back({file.name, static_cast<uint32_t>(file.data.size()), file.time, file.attributes, file.mode});
   }
   return entries;
 }
@@ -32,9 +32,13 @@ Bytes WriteSolidHeader(const std::vector<FileEntry>& files) {
     AppendLe32(entries, file.size);
     entries.push_back(static_cast<uint8_t>(file.name.size()));
     entries.push_back(file.attributes);
-    // The six reserved bytes are written as zeros: the stub never reads them,
-    // and zeros cost the fewest bits once the coder has seen a few.
-    entries.insert(entries.end(), 6, 0);
+    // The six reserved bytes are written as zeros (the classic stub never
+    // reads them, and zeros cost the fewest bits once the coder has seen a
+    // few), but for the mode in the first two when one is stored.
+    static_assert(kStoredModeOffset == 10, "the mode follows the attribute byte");
+    entries.push_back(static_cast<uint8_t>(file.mode));
+    entries.push_back(static_cast<uint8_t>(file.mode >> 8));
+    entries.insert(entries.end(), 4, 0);
     entries.insert(entries.end(), file.name.begin(), file.name.end());
   }
   const Bytes packed = PackHeaderBytes(entries);

@@ -58,6 +58,7 @@ enum ErrorNumber : int16_t {
   kCannotStart = 29,           // the execute file could not be started
   kStopDamagedRecord = 30,     // the extension record fails its check: the archive is refused
   kStopNeedsNewer = 31,        // the extension record asks for more than this stub knows
+  kStopUnsafeLink = 32,        // a stored symbolic link points outside the extraction folder
 };
 
 struct [[nodiscard]] Result {
@@ -283,6 +284,23 @@ bool PlatformStartWasDenied(int startError);
 
 // Creates one folder; true when a new folder was made.
 bool PlatformCreateFolder(const char* path);
+
+// ---- Unix modes and symbolic links (an archive with kEntryUnixModes) ---------
+// True where stored modes are given and symbolic links made (POSIX); the
+// Windows stubs pass links over and leave modes alone.
+bool PlatformHasUnixFiles();
+// Gives the file being written (the last one PlatformOpenFile opened with
+// "wb+", still open) the permission bits of mode (07777), through its
+// descriptor. Nothing on Windows.
+bool PlatformSetWrittenFileMode(unsigned mode);
+// Gives the folder path, a folder itself and not a link, the permission bits
+// of mode. Nothing on Windows.
+bool PlatformSetFolderMode(const char* path, unsigned mode);
+// Makes path a symbolic link to target (bytes as stored, '/' separators),
+// relative to the descriptor of the folder above it as PlatformOpenFile
+// opens folders; what bears the name (not a folder) is replaced, never
+// followed. False on Windows.
+bool PlatformCreateLink(const char* path, const char* target);
 
 // Sets the Windows attributes of a path. POSIX: read-only removes the write
 // permission bits, anything else gives the owner write permission back;

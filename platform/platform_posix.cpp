@@ -311,6 +311,20 @@ bool PlatformCreateFolder(const char* path) {
   return HostPath(path, host, sizeof host) && PosixCreateFolder(host);
 }
 
+bool PlatformHasUnixFiles() { return true; }
+
+bool PlatformSetWrittenFileMode(unsigned mode) { return PosixSetFileBeingWrittenMode(static_cast<mode_t>(mode)); }
+
+bool PlatformSetFolderMode(const char* path, unsigned mode) {
+  char host[PATH_MAX];
+  return HostPath(path, host, sizeof host) && PosixSetFolderMode(host, static_cast<mode_t>(mode));
+}
+
+bool PlatformCreateLink(const char* path, const char* target) {
+  char host[PATH_MAX];
+  return HostPath(path, host, sizeof host) && PosixCreateLink(host, target);
+}
+
 bool PlatformSetAttributes(const char* path, unsigned attributes) {
   char host[PATH_MAX];
   struct stat st;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <sys/types.h>
+
 // Splits a command line by the Windows rules: the program name runs to the
 // closing quote (quoted) or to the first blank or tab; after it, blanks and
 // tabs separate arguments outside quotes, 2n backslashes before a quote give n
@@ -31,6 +33,12 @@ bool PosixHostPath(const char* path, char* out, size_t size);
 // PosixRemoveFileBeingWritten removes a file that a run left unfinished.
 bool PosixCreateFolder(const char* host);
 int PosixCreateFile(const char* host);
+// The mode of the file being written, through its descriptor; the mode of
+// a folder opened without following a link; a symbolic link made in place
+// of what bears its name (by ClearName's rules). False with errno.
+bool PosixSetFileBeingWrittenMode(mode_t mode);
+bool PosixSetFolderMode(const char* host, mode_t mode);
+bool PosixCreateLink(const char* host, const char* target);
 // Renames the file from to the name to in the same folder, replacing what
 // bears that name by the rules of PosixCreateFile; false with errno.
 bool PosixReplaceFile(const char* from, const char* to);

@@ -239,6 +239,12 @@ bool PlatformStartWasDenied(int startError) { return startError == ERROR_ACCESS_
 
 bool PlatformCreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
 
+// Unix modes and symbolic links: passed over on Windows.
+bool PlatformHasUnixFiles() { return false; }
+bool PlatformSetWrittenFileMode(unsigned) { return false; }
+bool PlatformSetFolderMode(const char*, unsigned) { return false; }
+bool PlatformCreateLink(const char*, const char*) { return false; }
+
 bool PlatformSetAttributes(const char* path, unsigned attributes) {
   return SetFileAttributesA(path, attributes) != 0;
 }

@@ -32,17 +32,18 @@ struct Identity {
 
 // Invariants: ids holds count identities of files this run created, in the
 // order they were made; fileFolderFd is -1 exactly when no file is being
-// written; runFolderParentFd is -1 exactly when no private folder is guarded.
+// written, fileFd the file's own descriptor then; runFolderParentFd is -1 exactly when no private folder is guarded.
 struct Guard {
   Identity* ids;
   size_t count;
   size_t capacity;
   int fileFolderFd;
+  int fileFd;
   char fileName[NAME_MAX + 1];
   int runFolderParentFd;
   char runFolderName[NAME_MAX + 1];
 };
-Guard gGuard = {nullptr, 0, 0, -1, "", -1, ""};
+Guard gGuard = {nullptr, 0, 0, -1, -1, "", -1, ""};
 
 // The stop signals are held while the guard changes, so that the handler
 // never sees half a record.
@@ -180,6 +181,7 @@ void ForgetFileBeingWritten() {
   HoldStopSignals(&old);
   if (gGuard.fileFolderFd >= 0) close(gGuard.fileFolderFd);
   gGuard.fileFolderFd = -1;
+  gGuard.fileFd = -1;
   gGuard.fileName[0] = '\0';
   ReleaseStopSignals(&old);
 }
@@ -236,6 +238,7 @@ int PosixCreateFile(const char* host) {
   const int error = errno;
   if (fd >= 0) {
     gGuard.fileFolderFd = folderFd;
+    gGuard.fileFd = fd;
     std::snprintf(gGuard.fileName, sizeof gGuard.fileName, "%s", leaf);
     RememberIdentity(fd);
   } else {
@@ -244,6 +247,55 @@ int PosixCreateFile(const char* host) {
   ReleaseStopSignals(&old);
   errno = error;
   return fd;
+}
+
+bool PosixSetFileBeingWrittenMode(mode_t mode) {
+  if (gGuard.fileFd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  return fchmod(gGuard.fileFd, mode & 07777) == 0;
+}
+
+namespace {
+
+// The folder above host opened safely, and host's last component; -1 with
+// errno when either cannot be had.
+int OpenParent(const char* host, const char** leaf) {
+  char folder[PATH_MAX];
+  if (!SplitLast(host, folder, sizeof folder, leaf) || std::strchr(*leaf, '/') != nullptr) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  return OpenFolderSafely(folder);
+}
+
+}  // namespace
+
+bool PosixSetFolderMode(const char* host, mode_t mode) {
+  char trimmed[PATH_MAX];
+  std::snprintf(trimmed, sizeof trimmed, "%s", host);
+  for (size_t n = std::strlen(trimmed); n > 1 && trimmed[n - 1] == '/';) trimmed[--n] = '\0';
+  const char* leaf;
+  const int parentFd = OpenParent(trimmed, &leaf);
+  if (parentFd < 0) return false;
+  const int fd = openat(parentFd, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  close(parentFd);
+  if (fd < 0) return false;
+  const bool set = fchmod(fd, mode & 07777) == 0;
+  close(fd);
+  return set;
+}
+
+bool PosixCreateLink(const char* host, const char* target) {
+  const char* leaf;
+  const int folderFd = OpenParent(host, &leaf);
+  if (folderFd < 0) return false;
+  const bool made = ClearName(folderFd, leaf) && symlinkat(target, folderFd, leaf) == 0;
+  const int error = errno;
+  close(folderFd);
+  errno = error;
+  return made;
 }
 
 bool PosixReplaceFile(const char* from, const char* to) {

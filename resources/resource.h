@@ -11,7 +11,10 @@
 #define IDS_NO_APPLICATION 43     // document without an associated program
 #define IDS_DAMAGED_RECORD 44     // the extension record fails its check
 #define IDS_NEEDS_NEWER 45        // the extension record asks for an unknown entry
-#define IDS_LAST 45
+#define IDS_LINKS_PASSED 53      // the symbolic links a Windows stub passed over
+#define IDS_UNSAFE_LINK 54       // a symbolic link that leads out of the extraction folder
+#define IDS_LINKS_CAPTION 55     // caption of the passed-over links' message
+#define IDS_LAST 55
 
 // Dialogs.
 #define IDD_MAIN 101

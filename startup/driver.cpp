@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/format.h"
 #include "startup/startup.h"
 
 namespace {
@@ -16,7 +17,7 @@ Result ExtractFiles(StubRun* run, OutputSink sink, bool goOn) {
   Result result = PrepareDecoder(&run->engine, run->archive.header, faults);
   // Decoder memory that cannot be had ends the run whatever the options say.
   if (result.error == kErrorCannotProcess || (!result.ok() && !faults->goOn)) return result;
-  Result header = ReadSolidHeader(run->archive.file, &run->files, faults);
+  Result header = ReadSolidHeader(run->archive.file, &run->files, faults, run->options.extension.unixModes);
   if (!header.ok()) return header.error == kSilentFailure ? result : header;
   if (Asks(run->options, kBehaveCheckFirst)) {
     Result checked = CheckBeforeWriting(run);
@@ -40,8 +41,15 @@ uint8_t StagesFromSetting(const char* text) {
 }
 
 Result CheckBeforeWriting(StubRun* run) {
+  // Where links are passed over (Windows), none can lead anywhere.
+  if (!run->options.extension.unixModes || !PlatformHasUnixFiles()) return CheckBeforeWriting(run, NullSink());
+  LinkCheck check;
+  return CheckBeforeWriting(run, LinkCheckSink(&check, run->options.record.optionWord, &run->faults));
+}
+
+Result CheckBeforeWriting(StubRun* run, OutputSink sink) {
   const long firstBlock = std::ftell(run->archive.file);
-  Result checked = ExpandInto(run, NullSink());
+  Result checked = ExpandInto(run, sink);
   if (checked.ok() && (firstBlock < 0 || std::fseek(run->archive.file, firstBlock, SEEK_SET) != 0))
     checked = NoteFault(&run->faults, kErrorRewind, "", firstBlock);
   return checked;

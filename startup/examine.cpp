@@ -41,7 +41,7 @@ Result OpenForInspection(StubRun* run, const char* path, bool load) {
     result = PrepareDecoder(&run->engine, header, faults);
     if (!result.ok()) return result;
   }
-  result = ReadSolidHeader(run->archive.file, &run->files, faults);
+  result = ReadSolidHeader(run->archive.file, &run->files, faults, run->options.extension.unixModes);
   // A header whose buffers cannot be had reads as a damaged one here.
   if (result.error == kSilentFailure) return NoteFault(faults, kErrorMeltingNames, "", std::ftell(run->archive.file));
   return result;

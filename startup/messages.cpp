@@ -138,6 +138,11 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
     std::snprintf(out, static_cast<size_t>(size), format, archiveName);
     return;
   }
+  if (code == kStopUnsafeLink) {
+    PlatformLoadString(IDS_UNSAFE_LINK, format, sizeof format);
+    std::snprintf(out, static_cast<size_t>(size), format, archiveName, fault.subject);
+    return;
+  }
   if (code < 0 || code > kLastErrorNumber) return;
   PlatformLoadString(ErrorStringId(code), format, sizeof format);
   char shortened[kPathSize];
@@ -194,9 +199,10 @@ RunOutcome FailureOutcome(const StubRun* run, Result failure) {
   }
   // A record that is there but cannot be used was written to ask for the
   // exit codes of scripts.
-  if (failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer)
+  if (failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer || failure.error == kStopUnsafeLink)
     outcome.exitCode = ScriptExitCode(kEndErrorShown, 0);
-  if (!run->faults.goOn) {
+  // A link that would lead out of the folder is said whatever IgnoreErrors asks.
+  if (!run->faults.goOn || failure.error == kStopUnsafeLink) {
     // The first failure of the run is the one shown.
     const Fault& fault = run->faults.first.error != kNoError ? run->faults.first : Fault{failure.error, 0, -1, {}, {}};
     outcome.show = Showing::kBox;

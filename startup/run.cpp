@@ -29,6 +29,31 @@ void ShowNoAssociation(const StubRun* run) {
   Say(run, text, caption);
 }
 
+// The links an archive holds that this platform passed over: one message
+// after the extraction (in the log only when the run is silent).
+void TellPassedLinks(const StubRun* run) {
+  const LinkWork& links = run->output.links;
+  if (links.passed == 0) return;
+  char format[kPathSize], caption[kPathSize], text[2 * kPathSize + 32];
+  PlatformLoadString(IDS_LINKS_PASSED, format, sizeof format);
+  PlatformLoadString(IDS_LINKS_CAPTION, caption, sizeof caption);
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(links.passed), links.firstPassed);
+  if (OptionField(run->options.record.optionWord, kPromptUserForOptions) == 0) LogMessage(run, text);
+  else Say(run, text, caption);
+}
+
+// The links held back until every file was written are made now, unless the
+// extraction failed and the run does not go on.
+Result MakeHeldLinks(StubRun* run, Result extracted) {
+  if (!extracted.ok() && !run->faults.goOn) {
+    ForgetPendingLinks(&run->output);
+    return extracted;
+  }
+  Result linked = MakePendingLinks(&run->output);
+  TellPassedLinks(run);
+  return extracted.ok() ? linked : extracted;
+}
+
 RunOutcome EndsWithCode(int exitCode) {
   RunOutcome outcome = {};
   outcome.exitCode = exitCode;
@@ -138,7 +163,8 @@ RunOutcome RunStub(StubRun* run, const RunRequest& request) {
   run->output.temporaryNames = Asks(run->options, kBehaveCheckFirst);
   run->output.progress = run->progress;
   ProgressOutput progress;
-  const Result extracted = ExtractArchive(run, StartProgress(run, &progress, DiskSink(&run->output)));
+  const Result extracted =
+      MakeHeldLinks(run, ExtractArchive(run, StartProgress(run, &progress, DiskSink(&run->output))));
   // The end of the extraction, told before the program starts.
   if (run->progress.hook != nullptr) run->progress.hook(run->progress.self, nullptr, 0);
   if (EndsRun(run, EndProgress(run, &progress, extracted), &outcome)) return outcome;

@@ -197,8 +197,12 @@ Result ExtractArchive(StubRun* run, OutputSink sink);
 // What ExtractArchive does first for an archive that asks for it
 // (kBehaveCheckFirst): with the archive just past its solid header, expands
 // every block into nothing (ExpandInto: every block's CRC, the data filling
-// the file table exactly), then goes back to the first block.
+// the file table exactly), then goes back to the first block. An archive
+// with Unix entries is expanded into LinkCheckSink instead, so that a link
+// that would lead out of the extraction folder is refused before anything
+// is written; `sink` says where the check's bytes go instead (dolm extract).
 Result CheckBeforeWriting(StubRun* run);
+Result CheckBeforeWriting(StubRun* run, OutputSink sink);
 // The stages of an extraction from the text of DOLM_STAGES, which the Linux
 // stub and dolm read: "1" or "2", else 0 (as the processors allow).
 uint8_t StagesFromSetting(const char* text);

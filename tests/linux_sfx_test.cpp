@@ -484,4 +484,40 @@ TEST(TemporaryFolder, AFullLengthSystemPathIsTakenAsItIs) {
   EXPECT_EQ(std::string(folder), path + "/");
 }
 
+// Crafted archives: a link out of the folder in an archive that does not ask
+// to be checked first is still never made (the stub ends with status 4, dolm
+// extract with 1); without the record, bytes in the entries' reserved field
+// mean nothing and the files come out by today's rules.
+TEST(LinuxSfx, UnixEntriesOfCraftedArchives) {
+  const std::string dir = MakeTempDir("unix-crafted");
+  ExtensionRecord record = {};
+  record.present = true;
+  record.unixModes = true;  // and no behaviour: nothing is checked before writing
+  const Bytes entry = packer::WriteExtensionRecord(record);
+  const uint32_t word = OptionWord({kKeepOriginalFileAttrib, kRecreateOriginalFolders});
+  const std::vector<PackFile> files = {{"a.txt", Text("a"), 0, 0x20, 0100600},
+                                       {"d\\lnk", Text("../../x"), 0, 0x20, 0120777}};
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct Case { const char* label; Bytes front; int stub, tool; unsigned mode; bool lnkFile; } cases[] = {
+      {"record", Join(entry, packer::WriteOptionBlock(word, "", "", static_cast<uint32_t>(entry.size()))), 4, 1,
+       0100600, false},
+      {"classic", packer::WriteOptionBlock(word, "", ""), 0, 0, S_IFREG | (0666 & ~mask), true},
+  };
+  for (const Case& c : cases) {
+    const std::string sfx = dir + "/" + c.label + ".sh", out = dir + "/" + c.label, tool = out + "-tool";
+    ASSERT_TRUE(WriteProgram(sfx, LinuxStubWith(files, c.front, 1)));
+    const RunResult stub = RunProgram({sfx, out}), extract = RunProgram({BuildDir() + "/dolm", "extract", sfx, "-C", tool});
+    EXPECT_TRUE(Exited(stub, c.stub, c.stub ? "points outside the extraction folder" : "")) << c.label;
+    EXPECT_TRUE(Exited(extract, c.tool, c.tool ? "points outside the extraction folder" : "")) << c.label;
+    for (const std::string& folder : {out, tool}) {
+      struct stat st;
+      EXPECT_TRUE(lstat((folder + "/a.txt").c_str(), &st) == 0 && st.st_mode == c.mode) << folder;
+      const bool made = lstat((folder + "/d/lnk").c_str(), &st) == 0;
+      EXPECT_EQ(made, c.lnkFile) << folder;
+      if (made) EXPECT_TRUE(S_ISREG(st.st_mode)) << folder;
+    }
+  }
+}
+
 }  // namespace

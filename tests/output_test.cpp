@@ -174,6 +174,30 @@ TEST(SolidHeader, FixedVectorsAndRoundTrips) {
   ReleaseFileTable(&table);
 }
 
+// The mode in the reserved bytes is read only for an archive whose record says
+// so; there a mode of no known type, a folder with data or a link without a
+// target is damage.
+TEST(SolidHeader, ModesOfUnixEntries) {
+  struct Case { uint16_t mode; size_t size; bool valid; } cases[] = {
+      {0, 3, true},       {0100600, 3, true},  {0040755, 0, true},  {0120777, 3, true},
+      {0000644, 3, false}, {0060644, 3, false}, {0040755, 3, false}, {0120777, 0, false},
+  };
+  FileTable table{};
+  for (const Case& c : cases) {
+    const Bytes header = packer::WriteSolidHeader(std::vector<packer::PackFile>{{"n", Text(std::string(c.size, 'x')), 0, 0x20, c.mode}});
+    for (bool unixModes : {false, true}) {
+      Faults faults;
+      ClearFaults(&faults, false);
+      FILE* file = TempFileWith(header);
+      const Result read = ReadSolidHeader(file, &table, &faults, unixModes);
+      std::fclose(file);
+      EXPECT_EQ(read.ok(), c.valid || !unixModes) << std::oct << c.mode << " " << unixModes;
+      if (read.ok()) EXPECT_EQ(table.records[0].mode, unixModes ? c.mode : 0) << std::oct << c.mode;
+    }
+  }
+  ReleaseFileTable(&table);
+}
+
 TEST(Expansion, HandMadeBlocks) {
   // w = 13, h = 1, m = 2, l = 3: D = 8259, the copy starts 8260 bytes back; the length 255 0x10 0x01 copies 0x0110 +
   // 4 bytes.

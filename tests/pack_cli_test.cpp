@@ -95,7 +95,7 @@ TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
       {{"-o", out, "--temp", std::string(260, 't'), app}, 2, "260 characters long"},
       {{"-o", out, "--stub", "win23", app}, 2, "(win32, win64, linux)"},
       {{"-o", out, "--exclude", "a?p", app}, 1, "no file to pack"},
-      {{"-o", out, root + "/links"}, 1, "which does not exist"},
+      {{"-o", out, "--classic", root + "/links"}, 1, "which does not exist"},  // followed without the record
       {{"-o", out, "--no-follow", root + "/links"}, 1, "--no-follow refuses links"},
       {{"-o", out, "-T", root + "/abs.list"}, 1, "names read with -T are stored as given, relative to the current"},
   };
@@ -112,7 +112,7 @@ TEST_F(PackCli, RefusalsLeaveEveryFileAsItWas) {
   }
   unlink((root + "/links/dangling").c_str());
   symlink("loop", (root + "/links/loop").c_str());
-  EXPECT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "-o", out, root + "/links"}), 1, "link that loops"));
+  EXPECT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "--classic", "-o", out, root + "/links"}), 1, "link that loops"));
 }
 
 TEST_F(PackCli, InputSelection) {
@@ -247,7 +247,7 @@ TEST_F(PackCli, FifosAndFoldersSharedThroughLinksNeverHang) {
   struct Case { Args args; int code; std::string message; } cases[] = {
       {{"--stub", root + "/stub.exe", "--icon", fifo, app}, 1, "the icon '" + fifo + "' is not a regular file"},
       {{"--stub", "linux", "--icon", fifo, app}, 2, "the Linux stub has none"},
-      {{"--stub", "linux", root + "/l24"}, 1, "a/b' leads to the folder already stored as 'l24\\a\\a\\a"},
+      {{"--stub", "linux", "--classic", root + "/l24"}, 1, "a/b' leads to the folder already stored as 'l24\\a\\a\\a"},
   };
   RunOptions limited;
   limited.timeoutSeconds = 60;
@@ -271,10 +271,83 @@ TEST_F(PackCli, FifosAndFoldersSharedThroughLinksNeverHang) {
   EXPECT_TRUE(Exited(swapped, 1, "/z' changed while it was packed"));
 }
 
+// An extracted entry as the tests compare it: type and mode, and a link's target.
+std::string EntryAt(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return "missing";
+  char mode[16];
+  snprintf(mode, sizeof mode, "%06o", static_cast<unsigned>(st.st_mode));
+  return S_ISLNK(st.st_mode) ? mode + (" -> " + std::filesystem::read_symlink(path).string()) : mode;
+}
+
+// Modes, links and an empty folder through pack, dolm extract and the Linux
+// stub (and its clean-up); the classic archive as before.
+TEST_F(PackCli, UnixFilesComeBackAsTheyWere) {
+  const std::string u = root + "/u", sfx = root + "/u.sh";
+  for (const char* folder : {"/u", "/u/sub", "/u/empty"}) mkdir((root + folder).c_str(), 0755);
+  const struct { const char* name; unsigned mode; } files[] = {{"secret", 0600}, {"run", 0755}, {"group", 0640}};
+  for (const auto& f : files) WriteText(u + "/" + f.name, "no #! here\n"), chmod((u + "/" + f.name).c_str(), f.mode);
+  chmod((u + "/empty").c_str(), 0750);
+  symlink("../secret", (u + "/sub/lnk").c_str());
+  symlink("sub", (u + "/top").c_str());
+  const std::map<std::string, std::string> expected = {
+      {"empty", "040750"}, {"group", "100640"}, {"run", "100755"}, {"secret", "100600"},
+      {"sub/lnk", "120777 -> ../secret"}, {"top", "120777 -> sub"}};
+  ASSERT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "-o", sfx, "-C", u, "."}), 0));
+  const std::string listing = Dolm({"list", sfx}).out, json = Dolm({"list", sfx, "--json"}).out;
+  for (const char* shown : {"-rw-r-----  ---A  group", "drwxr-x---  ----  empty", "lrwxrwxrwx  ---A  sub\\lnk -> ../secret"})
+    EXPECT_TRUE(Contains(listing, shown)) << shown << "\n" << listing;
+  EXPECT_TRUE(Contains(json, R"("type": "link", "mode": 41471, "modeText": "lrwxrwxrwx", "linkTarget": "sub")")) << json;
+  EXPECT_TRUE(Exited(Dolm({"test", sfx}), 0));
+
+  mkdir((root + "/x3").c_str(), 0755);
+  WriteText(root + "/x3/mine.txt", "kept");
+  ASSERT_TRUE(Exited(Dolm({"extract", sfx, "-C", root + "/x1"}), 0));
+  ASSERT_TRUE(Exited(RunProgram({sfx, "-s", root + "/x2"}), 0));
+  ASSERT_TRUE(Exited(RunProgram({sfx, "-s", "-d", root + "/x3"}), 0));
+  for (const char* out : {"/x1", "/x2"})
+    for (const auto& [name, entry] : expected) EXPECT_EQ(EntryAt(root + out + "/" + name), entry) << out << " " << name;
+  EXPECT_EQ(FolderEntries(root + "/x3"), std::vector<std::string>{"mine.txt"}) << "-d removes the links and folders it made";
+
+  // Links out of the tree and special bits: refused at pack unless asked for; a link out is refused at extraction
+  // before anything is written (dolm extract unless asked for, the stub always), and fails dolm test.
+  symlink("../../outside", (u + "/sub/out").c_str());
+  const std::string unsafe = root + "/unsafe.sh";
+  EXPECT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "-o", unsafe, "-C", u, "."}), 1, "outside the packed tree"));
+  ASSERT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "--allow-unsafe-links", "-o", unsafe, "-C", u, "."}), 0));
+  EXPECT_TRUE(Exited(Dolm({"extract", unsafe, "-C", root + "/x4"}), 1, "points outside the extraction folder"));
+  EXPECT_EQ(EntryAt(root + "/x4/secret"), "missing");
+  EXPECT_TRUE(Exited(RunProgram({unsafe, "-s", root + "/x5"}), 4, "points outside the extraction folder"));
+  EXPECT_EQ(EntryAt(root + "/x5/secret"), "missing");
+  EXPECT_TRUE(Exited(Dolm({"test", unsafe}), 1, "points outside"));
+  ASSERT_TRUE(Exited(Dolm({"extract", unsafe, "--allow-unsafe-links", "-C", root + "/x4"}), 0));
+  EXPECT_EQ(EntryAt(root + "/x4/sub/out"), "120777 -> ../../outside");
+  unlink((u + "/sub/out").c_str());
+  chmod((u + "/run").c_str(), 04755);
+  EXPECT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "-o", unsafe, "-C", u, "."}), 1, "--keep-special-modes"));
+  ASSERT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "--keep-special-modes", "-o", unsafe, "-C", u, "."}), 0));
+  ASSERT_TRUE(Exited(Dolm({"extract", unsafe, "-C", root + "/x6"}), 0));
+  EXPECT_EQ(EntryAt(root + "/x6/run"), "104755");
+
+  // Classic: links followed, no empty folder, permissions by today's rules (no execute bit without "#!").
+  unlink((u + "/top").c_str());
+  const mode_t mask = umask(0);
+  umask(mask);
+  char regular[16];
+  snprintf(regular, sizeof regular, "%06o", static_cast<unsigned>(S_IFREG | (0666 & ~mask)));
+  ASSERT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "--classic", "-o", root + "/c.sh", "-C", u, "."}), 0));
+  ASSERT_TRUE(Exited(Dolm({"extract", root + "/c.sh", "-C", root + "/x7"}), 0));
+  for (const char* name : {"run", "secret", "sub/lnk"}) EXPECT_EQ(EntryAt(root + "/x7/" + name), regular) << name;
+  EXPECT_EQ(EntryAt(root + "/x7/empty"), "missing");
+}
+
 TEST_F(PackCli, MessagesShowNamesEscaped) {
   mkdir((root + "/app/e\x1b]52;c;QQ==\x07").c_str(), 0755);
-  RunResult r = Dolm({"pack", "--stub", "linux", "-o", root + "/out/s\x1b[2J.sh", root + "/app"});
+  // A classic archive passes the empty folder over with a message; with the record its name is refused.
+  RunResult r = Dolm({"pack", "--stub", "linux", "--classic", "-o", root + "/out/s\x1b[2J.sh", root + "/app"});
   ASSERT_TRUE(Exited(r, 0, "empty folder '" + root + "/app/e\\x1b]52;c;QQ==\\x07'"));
+  EXPECT_TRUE(Exited(Dolm({"pack", "--stub", "linux", "-o", root + "/out/r.sh", root + "/app"}), 1,
+                     "cannot be stored as 'app\\e\\x1b]52;c;QQ==\\x07'"));
   EXPECT_TRUE(Contains(r.out, "wrote '" + root + "/out/s\\x1b[2J.sh'")) << r.out;
 }
 
@@ -360,15 +433,15 @@ TEST_F(PackCli, SettingsRecordByDefaultClassicAsBeforeKeptByRestub) {
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_EQ(ArchiveDigest(root + "/classic"), kClassicDigest);
 
-  // restub keeps the record, changes a text, or drops the record for exactly the classic archive.
+  // restub keeps the record and changes a text; it cannot drop a record whose Unix modes the file entries hold.
   const std::string texts = root + "/texts";
   ASSERT_TRUE(Exited(Dolm({"restub", texts, "-o", root + "/kept", "--stub", "linux"}), 0));
   EXPECT_EQ(ReadFileBytes(root + "/kept"), ReadFileBytes(texts));
   ASSERT_TRUE(Exited(Dolm({"restub", texts, "-o", root + "/retitled", "--stub", "linux", "--title", "New"}), 0));
   const std::string retitled = Dolm({"list", root + "/retitled", "--json"}).out;
   EXPECT_TRUE(Contains(retitled, R"("title": "New")") && Contains(retitled, R"("licence": "Terms\u000aAccept?\u000a")")) << retitled;
-  ASSERT_TRUE(Exited(Dolm({"restub", root + "/default", "-o", root + "/dropped", "--stub", "linux", "--classic"}), 0));
-  EXPECT_EQ(ArchiveDigest(root + "/dropped"), kClassicDigest);
+  EXPECT_TRUE(Exited(Dolm({"restub", root + "/default", "-o", root + "/dropped", "--stub", "linux", "--classic"}), 1,
+                     "a classic archive cannot carry"));
 
   // A damaged record: restub and the stub refuse the archive with the record's message.
   std::vector<uint8_t> bytes = ReadFileBytes(texts);

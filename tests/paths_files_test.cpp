@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "format/format.h"
+#include "format/link_target.h"
 #include "output/output.h"
 
 namespace {
@@ -62,6 +63,31 @@ TEST(WrittenRecord, PathsCompareInNormalisedForm) {
     EXPECT_EQ(std::tuple(IsWrittenPath(&r, c.path), HasWrittenPathBelow(&r, c.path)), std::tuple(c.written, c.below))
         << "written, below: " << c.path;
   ForgetWrittenPaths(&r);
+}
+
+// A link made below a folder may only lead to what lies below it: the rule
+// that pack, dolm extract and the Linux stub apply alike.
+TEST(LinkTarget, StaysBelowTheFolderItIsMadeIn) {
+  const struct { const char* name; const char* target; bool inside; } cases[] = {
+      {"lnk", "a.txt", true},                  {"lnk", "sub/./a.txt", true},
+      {"lnk", "..", false},                    {"lnk", "../a.txt", false},
+      {"lnk", "/etc/passwd", false},           {"lnk", "", false},
+      {"d\\lnk", "../a.txt", true},            {"d\\e/lnk", "../../a.txt", true},
+      {"d\\lnk", "../../a.txt", false},        {"d\\lnk", "x/../../a.txt", false},
+      {"d\\lnk", "x/../a.txt", false},         // ".." after a name: that name may be a link
+      {"d\\.\\lnk", "../a.txt", true},        {"d\\..\\lnk", "../a.txt", false},
+      {"..\\d\\lnk", "../a.txt", false},      // a name that climbs first allows no ".."
+      {"d\\\\\\lnk", "../a.txt", true},       {"d\\lnk", "./../a.txt", true},
+  };
+  for (const auto& c : cases) {
+    const std::string target = c.target;
+    EXPECT_EQ(LinkTargetStaysInside(reinterpret_cast<const uint8_t*>(target.data()), static_cast<uint32_t>(target.size()),
+                                    StoredFolderDepth(c.name)),
+              c.inside)
+        << c.name << " -> " << c.target;
+  }
+  const uint8_t zero[] = {'a', 0, 'b'};
+  EXPECT_FALSE(LinkTargetStaysInside(zero, 3, 5)) << "a zero byte would cut the target short";
 }
 
 }  // namespace

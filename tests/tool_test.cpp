@@ -236,7 +236,7 @@ TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractWritesNothing) {
   ASSERT_EQ(Pack(root, root + "/good", {"--window", "32K"}).exitCode, 0);
   const std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
   const long stub = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size());
-  const long header = stub + 26 + 73;  // the settings record of one behaviour entry; no texts
+  const long header = stub + 32 + 73;  // the settings record of the behaviour and Unix entries; no texts
   const long end = static_cast<long>(bytes.size());
   // The byte to flip or the length to cut at, the error, the earliest offset reported.
   const std::tuple<long, bool, const char*, long> cases[] = {

@@ -22,6 +22,7 @@ namespace {
 
 const char kExtractHelp[] =
     "Usage: dolm extract FILE [-C DIR] [--overwrite] [--max-size SIZE] [--allow-unsafe-paths]\n"
+    "                    [--allow-unsafe-links]\n"
     "\n"
     "Extracts the stored files below DIR (default: the current folder), with\n"
     "their stored folders, times and attributes. Nothing is run. Every folder and\n"
@@ -41,6 +42,10 @@ const char kExtractHelp[] =
     "                         (suffixes K, M, G: powers of 1024)\n"
     "  --allow-unsafe-paths   extract names with '..', absolute paths, drive\n"
     "                         letters or device names\n"
+    "  --allow-unsafe-links   make symbolic links that lead out of DIR (absolute,\n"
+    "                         or '..' above DIR or after a name); refused without\n"
+    "With Unix entries (dolm pack's default) files get their stored modes, empty\n"
+    "folders are made, and links are made last, never written through.\n"
     "  --codepage N           read stored names in Windows code page N (default:\n"
     "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
     "  -h, --help             show this text\n";
@@ -87,6 +92,11 @@ void CheckDeclaredSize(const Archive& archive, uint64_t folders, int rootFd, con
     throw Failure(what + ", but '" + Shown(dir) + "' has only " + std::to_string(free) + " bytes free" + counted);
 }
 
+
+// What a refused link adds to its message.
+std::string LinkHint(const Archive& archive) {
+  return archive.run->faults.first.error == kStopUnsafeLink ? "\n(use --allow-unsafe-links to make it anyway)" : "";
+}
 
 // No file is written under a name that is not what its maker meant.
 void RefuseUnreadable(const std::string& path, const ArchiveNames& names) {
@@ -137,6 +147,9 @@ std::vector<std::string> CheckTargets(const Archive& archive, int codePage, int 
     while (!target.empty() && target[0] == '/') target.erase(0, 1);
     struct stat st;
     if (fstatat(rootFd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    // A stored folder that is there already is simply used.
+    const size_t index = static_cast<size_t>(&name - names.data());
+    if (S_ISDIR(st.st_mode) && KindOf(Files(archive).records[index]) == EntryKind::kFolder) continue;
     if (S_ISDIR(st.st_mode))
       throw Failure("cannot extract '" + Shown(name) + "': '" + Shown(dir + "/" + target) + "' is a folder");
     existing.push_back(dir + "/" + target);
@@ -154,6 +167,7 @@ std::vector<OptionDef> ExtractOptions() {
   return {{"--directory", "-C", true, "DIR"},
           {"--overwrite", "", false},
           {"--allow-unsafe-paths", "", false},
+          {"--allow-unsafe-links", "", false},
           {"--max-size", "", true},
           {"--codepage", "", true, CodePageWords()},
           {"--help", "-h", false}};
@@ -173,14 +187,17 @@ int ExtractCommand(const std::vector<std::string>& args) {
   // An archive that asks for it is read whole before the first file (or
   // folder) is written, and its files are written under temporary names.
   const bool checkFirst = Asks(Options(archive), kBehaveCheckFirst);
+  const bool allowUnsafeLinks = parsed.Has("--allow-unsafe-links");
   if (checkFirst) {
     Result checked;
     {
       ProgressLine progress([&] { return ProgressText("checking", archive); });
-      checked = CheckBeforeWriting(archive.run.get());
+      // The check also refuses a link that would lead out of DIR, unless allowed.
+      checked = allowUnsafeLinks ? CheckBeforeWriting(archive.run.get(), NullSink())
+                                 : CheckBeforeWriting(archive.run.get());
     }
     if (!checked.ok())
-      throw Failure("nothing was extracted: " + Describe(archive) + SubjectDetail(archive));
+      throw Failure("nothing was extracted: " + Describe(archive) + SubjectDetail(archive) + LinkHint(archive));
   }
   MakeFolderPath(dir);
   ExtractTarget target;
@@ -193,6 +210,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
   target.root = dir;
   target.overwrite = parsed.Has("--overwrite");
   target.temporaryNames = checkFirst;
+  target.allowUnsafeLinks = allowUnsafeLinks;
   target.umask = umask(0);
   umask(target.umask);
   target.faults = &archive.run->faults;
@@ -205,6 +223,8 @@ int ExtractCommand(const std::vector<std::string>& args) {
   {
     ProgressLine progress([&] { return ProgressText("extracting", archive); });
     extracted = ExpandInto(archive.run.get(), ExtractSink(&target));
+    // The links last: no file is written through one.
+    if (extracted.ok()) extracted = MakeHeldLinks(&target);
   }
   // A file whose bytes did not all arrive is removed, so that no
   // half-written file is left behind.
@@ -215,7 +235,7 @@ int ExtractCommand(const std::vector<std::string>& args) {
     std::string removed = target.removed.empty() ? "" : "; the incomplete '" + Shown(target.removed) + "' was removed";
     if (fault.error == kErrorCannotOpen || fault.error == kErrorWriteFailed)
       throw Failure("cannot write '" + Shown(fault.subject) + "': " + target.reason + removed);
-    throw Failure("extraction stopped: " + Describe(archive) + SubjectDetail(archive) + removed);
+    throw Failure("extraction stopped: " + Describe(archive) + SubjectDetail(archive) + removed + LinkHint(archive));
   }
   printf("extracted %s (%llu bytes) from '%s' into '%s'\n", CountText(Files(archive).count, "file").c_str(),
          static_cast<unsigned long long>(TotalSize(archive)), Shown(path).c_str(), Shown(dir).c_str());

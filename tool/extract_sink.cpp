@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "format/format.h"
+#include "format/link_target.h"
 #include "tool/extract_sink.h"
 #include "tool/names.h"
 #include "tool/util.h"
@@ -56,6 +57,11 @@ Result Fail(ExtractTarget* target, ErrorNumber error, const std::string& why, in
   return NoteFault(target->faults, error, target->shownPath.c_str(), -1, systemError);
 }
 
+void CloseFolder(ExtractTarget* target) {
+  if (target->folderFd >= 0) close(target->folderFd);
+  target->folderFd = -1;
+}
+
 // Opens (creating when missing) every folder of parts but the last, each
 // relative to the one before it; returns the innermost descriptor or -1.
 int OpenFolders(ExtractTarget* target, const std::vector<std::string>& parts) {
@@ -78,6 +84,21 @@ int OpenFolders(ExtractTarget* target, const std::vector<std::string>& parts) {
   return fd;
 }
 
+// A folder entry of its own: made, and given its stored mode when this
+// extraction made it. Nothing is written.
+Result MakeStoredFolder(ExtractTarget* target, const FileRecord& record) {
+  const char* name = target->name.c_str();
+  const bool made = mkdirat(target->folderFd, name, 0700) == 0;
+  if (!made && errno != EEXIST) return Fail(target, kErrorCannotOpen, std::strerror(errno), errno);
+  const int fd = openat(target->folderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  CloseFolder(target);
+  if (fd < 0) return Fail(target, kErrorCannotOpen, "is a symbolic link or not a folder");
+  if (made) fchmod(fd, record.mode & 07777);
+  close(fd);
+  ++target->written;
+  return kOk;
+}
+
 Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* write) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
   *write = false;
@@ -88,6 +109,16 @@ Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* writ
   target->folderFd = OpenFolders(target, parts);
   if (target->folderFd < 0) return Fail(target, kErrorCannotOpen, target->reason);
   target->name = parts.back();
+  target->kind = KindOf(record);
+  if (target->kind == EntryKind::kFolder) return MakeStoredFolder(target, record);
+  if (target->kind == EntryKind::kLink) {
+    // Made after every file, so that no file is ever written through it.
+    CloseFolder(target);
+    target->linkTarget.clear();
+    target->links.emplace_back(parts, std::string());
+    *write = true;
+    return kOk;
+  }
   struct stat st;
   if (fstatat(target->folderFd, target->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!target->overwrite) return Fail(target, kErrorCannotOpen, "exists already (use --overwrite to replace it)");
@@ -117,6 +148,10 @@ Result OpenFile(void* self, uint32_t index, const FileRecord& record, bool* writ
 
 Result WriteFile(void* self, const uint8_t* bytes, uint32_t count) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  if (target->kind == EntryKind::kLink) {
+    target->linkTarget.append(reinterpret_cast<const char*>(bytes), count);
+    return kOk;
+  }
   for (uint32_t i = 0; i < count && target->headLength < sizeof target->head; ++i)
     target->head[target->headLength++] = bytes[i];
   while (count > 0) {
@@ -129,13 +164,23 @@ Result WriteFile(void* self, const uint8_t* bytes, uint32_t count) {
   return kOk;
 }
 
-void CloseFolder(ExtractTarget* target) {
-  if (target->folderFd >= 0) close(target->folderFd);
-  target->folderFd = -1;
-}
-
 Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  if (target->kind == EntryKind::kLink) {
+    target->kind = EntryKind::kFile;
+    if (!complete) {
+      target->links.pop_back();
+      return kOk;
+    }
+    target->links.back().second = target->linkTarget;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(target->linkTarget.data());
+    const uint32_t length = static_cast<uint32_t>(target->linkTarget.size());
+    // A zero byte would cut the target short: refused even when allowed.
+    if (target->linkTarget.find('\0') != std::string::npos ||
+        (!target->allowUnsafeLinks && !LinkTargetStaysInside(bytes, length, StoredFolderDepth(EffectiveName(record.name).c_str()))))
+      return Fail(target, kStopUnsafeLink, "the symbolic link leads out of the folder, to '" + target->linkTarget + "'");
+    return kOk;
+  }
   int fd = target->fileFd;
   target->fileFd = -1;
   if (complete) {
@@ -150,6 +195,8 @@ Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete)
     const bool program = (target->headLength >= 2 && h[0] == '#' && h[1] == '!') ||
                          (target->headLength == 4 && h[0] == 0x7F && h[1] == 'E' && h[2] == 'L' && h[3] == 'F');
     if (program) mode |= ((mode & 0444) >> 2) & ~target->umask;
+    // A stored mode (an archive with Unix entries) is given as it was.
+    if (record.mode != 0) mode = record.mode & 07777;
     fchmod(fd, mode);
   }
   const int closed = close(fd);
@@ -172,6 +219,11 @@ Result FinishFile(void* self, uint32_t, const FileRecord& record, bool complete)
 
 void RemoveFile(void* self) {
   ExtractTarget* target = static_cast<ExtractTarget*>(self);
+  if (target->kind == EntryKind::kLink) {
+    target->kind = EntryKind::kFile;
+    target->links.pop_back();
+    return;
+  }
   if (target->fileFd >= 0) close(target->fileFd);
   target->fileFd = -1;
   if (target->folderFd >= 0) unlinkat(target->folderFd, target->writtenName.c_str(), 0);
@@ -184,6 +236,32 @@ void RemoveFile(void* self) {
 
 OutputSink ExtractSink(ExtractTarget* target) {
   return OutputSink{target, OpenFile, WriteFile, FinishFile, RemoveFile};
+}
+
+Result MakeHeldLinks(ExtractTarget* target) {
+  for (const auto& link : target->links) {
+    const std::vector<std::string>& parts = link.first;
+    target->shownPath = target->root;
+    for (const auto& part : parts) target->shownPath += "/" + part;
+    target->folderFd = OpenFolders(target, parts);
+    if (target->folderFd < 0) return Fail(target, kErrorCannotOpen, target->reason);
+    const char* name = parts.back().c_str();
+    struct stat st;
+    // CheckTargets refused what existed without --overwrite; a folder stays.
+    bool clear = fstatat(target->folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0;
+    if (!clear && S_ISDIR(st.st_mode)) {
+      CloseFolder(target);
+      return Fail(target, kErrorCannotOpen, "is a folder");
+    }
+    if (!clear && target->overwrite) clear = unlinkat(target->folderFd, name, 0) == 0;
+    const bool made = clear && symlinkat(link.second.c_str(), target->folderFd, name) == 0;
+    const int error = errno;
+    CloseFolder(target);
+    if (!made) return Fail(target, kErrorCannotOpen, std::string("cannot make the link: ") + std::strerror(error), error);
+    ++target->written;
+  }
+  target->links.clear();
+  return kOk;
 }
 
 uint64_t CountFolders(const std::vector<std::string>& names) {

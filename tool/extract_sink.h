@@ -30,8 +30,18 @@ struct ExtractTarget {
   uint8_t head[4] = {};   // the first bytes of the file being written
   uint32_t headLength = 0;
   uint32_t written = 0;
+  // Unix entries: the kind of the open entry, the open link's target so far,
+  // and the links to make once every file is written (its parts, its target).
+  EntryKind kind = EntryKind::kFile;
+  bool allowUnsafeLinks = false;  // links that lead out of the root are made too
+  std::string linkTarget;
+  std::vector<std::pair<std::vector<std::string>, std::string>> links;
 };
 OutputSink ExtractSink(ExtractTarget* target);
+// Makes the links the extraction held back, each relative to its folder's
+// descriptor (opened without following links), in place of what bears its
+// name with --overwrite. Result as the sink's, the reason in target->reason.
+Result MakeHeldLinks(ExtractTarget* target);
 
 // How many folders an extraction of these names creates at most: each folder
 // once, whether or not it exists already. Linear in the names' length, after

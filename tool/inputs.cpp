@@ -13,6 +13,8 @@
 #include <cstring>
 #include <map>
 
+#include "format/format.h"
+#include "format/link_target.h"
 #include "tool/display.h"
 #include "tool/inputs.h"
 
@@ -76,6 +78,9 @@ namespace {
 
 struct Walker {
   bool followLinks = true;
+  bool unixEntries = false;   // links stored as links, empty folders stored, modes kept
+  bool allowUnsafeLinks = false;
+  bool keepSpecialModes = false;
   std::vector<std::string> excludes;
   std::vector<std::pair<dev_t, ino_t>> ancestors;  // open folders, against link loops
   // Every folder entered: its stored name and whether a link led there, so
@@ -107,6 +112,7 @@ struct Walker {
     if (!followLinks)
       throw Failure("'" + path + "' is a symbolic link (to '" + to +
                     "'); --no-follow refuses links: name what it points to instead");
+    if (unixEntries) return st;  // stored as a link
     if (stat(path.c_str(), &st) == 0) return st;
     if (errno == ELOOP) throw Failure("'" + path + "' is a symbolic link that loops ('" + to + "')");
     if (errno == ENOENT)
@@ -133,11 +139,13 @@ struct Walker {
     linked = linked || link;
     std::string name;
     for (const auto& component : components) name += (name.empty() ? "" : "\\") + component;
-    if (S_ISREG(st.st_mode)) {
+    if (S_ISREG(st.st_mode) || (link && unixEntries)) {
       if (components.empty()) throw Failure("'" + path + "' is a file; -C names a folder");
+      if (unixEntries) CheckSpecialBits(path, st);
       files.push_back({name, components, path, static_cast<uint64_t>(st.st_size),
                        static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                       ModificationNs(st), static_cast<uint32_t>(st.st_mode)});
+                       ModificationNs(st), static_cast<uint32_t>(st.st_mode), ""});
+      if (link && unixEntries) TakeLinkTarget(files.back());
       return;
     }
     if (!S_ISDIR(st.st_mode))
@@ -147,9 +155,15 @@ struct Walker {
         throw Failure("'" + path + "' is a link back to a folder that holds it");
     Enter(path, st, name, linked);
     std::vector<std::string> entries = ReadFolder(path);
+    if (entries.empty() && unixEntries && !components.empty()) {
+      CheckSpecialBits(path, st);
+      files.push_back({name, components, path, 0, static_cast<uint64_t>(st.st_dev),
+                       static_cast<uint64_t>(st.st_ino), ModificationNs(st), static_cast<uint32_t>(st.st_mode), ""});
+      return;
+    }
     if (entries.empty())
-      fprintf(stderr, "dolm: pack: the empty folder '%s' is not stored (archives hold files only)\n",
-              Shown(path).c_str());
+      fprintf(stderr, "dolm: pack: the empty folder '%s' is not stored (%s)\n", Shown(path).c_str(),
+              unixEntries ? "it has no name of its own" : "a classic archive holds files only");
     ancestors.emplace_back(st.st_dev, st.st_ino);
     for (const auto& entry : entries) {
       std::vector<std::string> child = components;
@@ -157,6 +171,35 @@ struct Walker {
       Add(JoinPath(path, entry), child, linked);
     }
     ancestors.pop_back();
+  }
+
+  // A setuid, setgid or sticky bit is stored only when asked for: the Linux
+  // self-extractor often runs as root.
+  void CheckSpecialBits(const std::string& path, const struct stat& st) const {
+    if ((st.st_mode & 07000) == 0 || keepSpecialModes || S_ISLNK(st.st_mode)) return;
+    char mode[8];
+    snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    throw Failure("'" + path + "' has mode " + mode +
+                  " (setuid, setgid or sticky); --keep-special-modes stores such bits");
+  }
+
+  // A link's target, which is its stored data: refused when it leads out of
+  // the stored tree (a self-extractor would not make it) unless allowed.
+  void TakeLinkTarget(InputFile& input) const {
+    char target[kLinkTargetMax + 2];
+    const ssize_t length = readlink(input.path.c_str(), target, sizeof target);
+    if (length < 0) throw Failure("cannot read the symbolic link '" + input.path + "': " + Errno());
+    if (length == 0 || static_cast<size_t>(length) > kLinkTargetMax)
+      throw Failure("'" + input.path + "': a symbolic link's target must hold 1 to " +
+                    std::to_string(kLinkTargetMax) + " bytes");
+    input.linkTarget.assign(target, static_cast<size_t>(length));
+    input.size = input.linkTarget.size();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(input.linkTarget.data());
+    if (!allowUnsafeLinks &&
+        !LinkTargetStaysInside(bytes, static_cast<uint32_t>(length), StoredFolderDepth(input.name.c_str())))
+      throw Failure("'" + input.path + "' is a symbolic link to '" + Shown(input.linkTarget) +
+                    "', outside the packed tree (absolute, or '..' above its root or after a name); "
+                    "--allow-unsafe-links stores it (self-extractors refuse to make it)");
   }
 
   static std::vector<std::string> ReadFolder(const std::string& path) {
@@ -203,9 +246,12 @@ std::vector<std::string> ReadNameList(const std::string& list) {
 
 }  // namespace
 
-std::vector<InputFile> SelectInputs(const ParsedArgs& parsed) {
+std::vector<InputFile> SelectInputs(const ParsedArgs& parsed, bool unixEntries) {
   Walker walker;
   walker.followLinks = !parsed.Has("--no-follow");
+  walker.unixEntries = unixEntries;
+  walker.allowUnsafeLinks = parsed.Has("--allow-unsafe-links");
+  walker.keepSpecialModes = parsed.Has("--keep-special-modes");
   for (const auto& option : parsed.options)
     if (option.first == "--exclude") {
       std::string pattern = option.second;

@@ -19,7 +19,8 @@ const char kListHelp[] =
     "Shows the stored options (option word fields, temporary folder, execute\n"
     "file and arguments, size profile, the settings record that 'dolm pack'\n"
     "writes unless told to make a classic archive) and every stored file with its size,\n"
-    "time (UTC) and attributes. Nothing is extracted or run. Names that would be\n"
+    "time (UTC) and attributes, and with Unix entries its mode (a link with its\n"
+    "target). Nothing is extracted or run. Names that would be\n"
     "unsafe to extract are marked.\n"
     "\n"
     "  --json         print the listing as one JSON object\n"
@@ -87,6 +88,55 @@ void PrintRecordText(const Archive& archive, int codePage) {
   printf("  Licence text:     %u bytes\n", record.licenceLength);
 }
 
+// The data of each symbolic link of the table (its target), found by
+// expanding the archive into an output that keeps only those bytes.
+struct TargetGathering {
+  std::vector<std::string>* targets;
+  uint32_t index;
+  bool link;
+};
+
+Result GatherOpen(void* self, uint32_t index, const FileRecord& record, bool* write) {
+  TargetGathering* gathering = static_cast<TargetGathering*>(self);
+  gathering->index = index;
+  gathering->link = KindOf(record) == EntryKind::kLink;
+  *write = true;
+  return kOk;
+}
+Result GatherWrite(void* self, const uint8_t* bytes, uint32_t count) {
+  TargetGathering* gathering = static_cast<TargetGathering*>(self);
+  if (gathering->link) (*gathering->targets)[gathering->index].append(reinterpret_cast<const char*>(bytes), count);
+  return kOk;
+}
+Result GatherFinish(void*, uint32_t, const FileRecord&, bool) { return kOk; }
+void GatherRemove(void*) {}
+
+// The links' targets by table index ("" for every other entry), or none
+// when the archive holds no link (its data is then not read). A damaged
+// archive ends the listing.
+std::vector<std::string> LinkTargets(Archive& archive) {
+  bool links = false;
+  for (uint32_t i = 0; i < Files(archive).count; ++i) links = links || KindOf(Files(archive).records[i]) == EntryKind::kLink;
+  if (!links) return {};
+  std::vector<std::string> targets(Files(archive).count);
+  OpenIntact(&archive, archive.path, Reading::kData);
+  TargetGathering gathering{&targets, 0, false};
+  Result read = ExpandInto(archive.run.get(), OutputSink{&gathering, GatherOpen, GatherWrite, GatherFinish, GatherRemove});
+  if (!read.ok()) throw Failure(Describe(archive));
+  return targets;
+}
+
+// ", "type": ..., "mode": ..., "modeText": ...[, "linkTarget": ...]" of entry
+// i of an archive with Unix entries, or nothing.
+std::string JsonMode(const Archive& archive, const std::vector<std::string>& targets, uint32_t i) {
+  if (!Options(archive).extension.unixModes) return "";
+  const FileRecord& r = Files(archive).records[i];
+  std::string text = std::string(", \"type\": \"") + ModeKind(r.mode) + "\", \"mode\": " + std::to_string(r.mode) +
+                     ", \"modeText\": \"" + (r.mode != 0 ? ModeText(r.mode) : "") + "\"";
+  if (KindOf(r) == EntryKind::kLink) text += ", \"linkTarget\": " + JsonString(targets[i]);
+  return text;
+}
+
 // ", "crc32": "...", "sha256": "..."" of file i, or nothing without checksums.
 std::string JsonSums(const std::vector<FileSums>& sums, uint32_t i) {
   if (sums.empty()) return "";
@@ -95,7 +145,8 @@ std::string JsonSums(const std::vector<FileSums>& sums, uint32_t i) {
   return std::string(", \"crc32\": \"") + crc + "\", \"sha256\": \"" + sums[i].sha256 + "\"";
 }
 
-void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums) {
+void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums,
+               const std::vector<std::string>& targets) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -116,15 +167,17 @@ void PrintJson(const Archive& archive, const ArchiveNames& names, int codePage, 
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
     printf("%s\n    {%s, \"size\": %u, \"time\": \"%s\", \"timeSeconds\": %u, "
-           "\"attributes\": %u, \"attributeText\": \"%s\"%s, \"unsafe\": %s}",
+           "\"attributes\": %u, \"attributeText\": \"%s\"%s%s, \"unsafe\": %s}",
            i ? "," : "", JsonName(names[i]).c_str(), r.size, IsoTime(r.time).c_str(), r.time,
-           r.attributes, AttributeText(r.attributes).c_str(), JsonSums(sums, i).c_str(),
+           r.attributes, AttributeText(r.attributes).c_str(), JsonMode(archive, targets, i).c_str(),
+           JsonSums(sums, i).c_str(),
            names[i].problem.empty() ? "null" : JsonString(names[i].problem).c_str());
   }
   printf("%s]\n}\n", files.count ? "\n  " : "");
 }
 
-void PrintText(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums) {
+void PrintText(const Archive& archive, const ArchiveNames& names, int codePage, const std::vector<FileSums>& sums,
+               const std::vector<std::string>& targets) {
   const StoredOptions& stored = Options(archive);
   const FileTable& files = Files(archive);
   uint32_t word = stored.record.optionWord;
@@ -147,14 +200,19 @@ void PrintText(const Archive& archive, const ArchiveNames& names, int codePage, 
          static_cast<unsigned long long>(TotalSize(archive)), DeclaredRatio(archive));
   char sumHeads[96] = "";
   if (!sums.empty()) snprintf(sumHeads, sizeof sumHeads, "%-8s  %-64s  ", "CRC-32", "SHA-256");
-  printf("%12s  %-20s  %-4s  %s%s\n", "Size", "Modified (UTC)", "Attr", sumHeads, "Name");
+  // Archives with Unix entries have a mode column, and a link its target.
+  const bool unix = stored.extension.unixModes;
+  printf("%12s  %-20s  %s%-4s  %s%s\n", "Size", "Modified (UTC)", unix ? "Mode        " : "", "Attr", sumHeads, "Name");
   for (uint32_t i = 0; i < files.count; ++i) {
     const FileRecord& r = files.records[i];
     char crc[16] = "";
     if (!sums.empty()) snprintf(crc, sizeof crc, "%08x  ", sums[i].crc32);
-    printf("%12u  %-20s  %-4s  %s%s%s%s%s%s\n", r.size, IsoTime(r.time).c_str(),
+    std::string mode, name = Shown(names[i].utf8);
+    if (unix) mode = (r.mode != 0 ? ModeText(r.mode) : std::string(10, '?')) + "  ";
+    if (KindOf(r) == EntryKind::kLink) name += " -> " + Shown(targets[i]);
+    printf("%12u  %-20s  %s%-4s  %s%s%s%s%s%s\n", r.size, IsoTime(r.time).c_str(), mode.c_str(),
            AttributeText(r.attributes).c_str(), crc, sums.empty() ? "" : sums[i].sha256.c_str(),
-           sums.empty() ? "" : "  ", Shown(names[i].utf8).c_str(),
+           sums.empty() ? "" : "  ", name.c_str(),
            names[i].problem.empty() ? "" : "   [UNSAFE: ",
            names[i].problem.empty() ? "" : (Shown(names[i].problem) + "]").c_str());
   }
@@ -186,11 +244,14 @@ int ListCommand(const std::vector<std::string>& args) {
   int codePage = ReadingCodePage(parsed);
   Archive archive;
   const bool checksums = parsed.Has("--checksums");
-  OpenIntact(&archive, path, checksums ? Reading::kData : Reading::kList);
+  OpenIntact(&archive, path, Reading::kList);
+  const std::vector<std::string> targets = LinkTargets(archive);
+  // Each expansion reads the archive from its first block.
+  if (checksums) OpenIntact(&archive, path, Reading::kData);
   const std::vector<FileSums> sums = checksums ? ComputeChecksums(archive) : std::vector<FileSums>();
   ArchiveNames names = ReadNames(archive, codePage);
-  if (parsed.Has("--json")) PrintJson(archive, names, codePage, sums);
-  else PrintText(archive, names, codePage, sums);
+  if (parsed.Has("--json")) PrintJson(archive, names, codePage, sums, targets);
+  else PrintText(archive, names, codePage, sums, targets);
   ReportUnreadable("list", names);
   if (size_t unsafe = CountUnsafe(names))
     fprintf(stderr, "dolm: list: '%s' holds %zu stored name(s) that are unsafe to extract\n",

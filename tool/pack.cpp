@@ -55,8 +55,12 @@ const char kPackHelp[] =
     "  --exclude PATTERN       leave out files and folders whose stored name or any of\n"
     "                          its components matches the shell pattern (repeatable);\n"
     "                          excluded folders are not walked\n"
-    "  --no-follow             refuse symbolic links (by default they are followed;\n"
-    "                          a link that dangles or loops is refused)\n"
+    "  --no-follow             refuse symbolic links (with --classic they are\n"
+    "                          followed, and a link that dangles or loops is refused)\n"
+    "Unix files (without --classic: modes, symbolic links and empty folders kept):\n"
+    "  --allow-unsafe-links    store links that lead out of the packed tree (absolute,\n"
+    "                          or '..' above its root); self-extractors still refuse them\n"
+    "  --keep-special-modes    store setuid, setgid and sticky bits (refused without)\n"
     "Stored options:\n"
     "  --exec FILE             stored file to start after extraction; it must be\n"
     "                          one of the stored files\n"
@@ -222,6 +226,7 @@ std::vector<OptionDef> PackOptions() {
       {"--window", "", true, windows},   {"--level", "", true, "1 2 3 4 5 6 7 8 9"},
       {"--directory", "-C", true, "DIR"}, {"--files-from", "-T", true, "FILE"},
       {"--exclude", "", true},           {"--no-follow", "", false},
+      {"--allow-unsafe-links", "", false}, {"--keep-special-modes", "", false},
       {"--help", "-h", false},
   };
   defs.insert(defs.end(), kStoredOptionDefs.begin(), kStoredOptionDefs.end());
@@ -251,11 +256,14 @@ int PackCommand(const std::vector<std::string>& args) {
   packer::Bytes image = BrandedStub(parsed, parsed.Value("--stub", "win32"), stubPath);
   const bool branded = !image.empty();
   if (!branded) image = ReadStubImage(stubPath);
+  // With the record, every entry carries its Unix mode, and links and empty
+  // folders are entries of their own.
+  stored.extension.unixModes = stored.extension.present;
   CheckRecordFits(image.size(), stored);
   CheckOutputPath(out);
 
   // Every check on names and the output comes before the first byte is read.
-  std::vector<InputFile> inputs = SelectInputs(parsed);
+  std::vector<InputFile> inputs = SelectInputs(parsed, stored.extension.unixModes);
   if (inputs.empty()) throw Failure("no file to pack: the inputs are empty folders or excluded");
   // Names are stored in the code page: the checks below see the stored bytes.
   for (auto& input : inputs) input.name = StoredForm(input.name, codePage, "'" + input.path + "'");
@@ -268,7 +276,8 @@ int PackCommand(const std::vector<std::string>& args) {
     profile = 0;
     while (profile < kDefaultMaxProfile && (uint64_t{32768} << profile) < total) ++profile;
   }
-  const std::vector<packer::FileEntry> entries = FileList(inputs, epoch.text, epoch.seconds);
+  const std::vector<packer::FileEntry> entries =
+      FileList(inputs, epoch.text, epoch.seconds, stored.extension.unixModes);
   OutputFile output(out);
   uint64_t archive = 0;
   {

@@ -12,9 +12,10 @@
 namespace tool {
 
 // The file list of `inputs`, from what was seen when they were selected: the
-// times capped at `epoch` when `epochText` is set.
+// times capped at `epoch` when `epochText` is set, and with `modes` each
+// entry's Unix mode.
 std::vector<packer::FileEntry> FileList(const std::vector<InputFile>& inputs,
-                                        const char* epochText, uint64_t epoch);
+                                        const char* epochText, uint64_t epoch, bool modes = false);
 // Writes `image` and the archive to `output`, reading the inputs one at a
 // time while the data blocks are written; a branded image gets the PE
 // checksum of the whole file. Throws Failure naming an input that changed

@@ -168,6 +168,10 @@ void ApplyExtensionFlags(const ParsedArgs& parsed, int codePage, bool byDefault,
   if (parsed.Has("--classic")) {
     if (parsed.Has("--title") || parsed.Has("--confirm"))
       throw UsageError("--classic writes no settings record, so it takes no --title or --confirm");
+    // Its links and folders would read as files of a classic archive.
+    if (record.unixModes)
+      throw Failure("the archive keeps Unix modes, symbolic links and folders in its settings record, "
+                    "which a classic archive cannot carry; pack it again with --classic");
     // The third field held the record's size: a classic archive has 0 there.
     if (record.present) options.record.unused = 0;
     record = ExtensionRecord{};

@@ -18,7 +18,8 @@ const char kTestHelp[] =
     "\n"
     "Reads and checks the whole archive: the settings record (when there is\n"
     "one), the archive header, the list of files,\n"
-    "every data block and the full expansion, without writing anything. Reports\n"
+    "every data block and the full expansion (and, with Unix entries, that no\n"
+    "symbolic link leads out of the extraction folder), without writing anything. Reports\n"
     "the first damage with its error number, message and byte offset. Exit code\n"
     "0 only when the archive is whole and every stored name is safe.\n"
     "\n"
@@ -37,7 +38,11 @@ uint64_t CheckWhole(Archive& archive, const std::string& path) {
   Result checked;
   {
     ProgressLine progress([&] { return ProgressText("testing", archive); });
-    checked = ExpandInto(archive.run.get(), NullSink());
+    // With Unix entries, also every link's target: one that leads out of the
+    // folder it is extracted into fails the test.
+    LinkCheck links;
+    const bool unix = Options(archive).extension.unixModes;
+    checked = ExpandInto(archive.run.get(), unix ? LinkCheckSink(&links, Options(archive).record.optionWord, &archive.run->faults) : NullSink());
   }
   if (!checked.ok()) throw Failure(Describe(archive) + ExpansionDetail(archive, checked));
   long end = ftell(archive.run->archive.file);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tool/display.h"
+#include "format/format.h"
 #include "tool/util.h"
 
 namespace tool {
@@ -129,6 +130,27 @@ std::string AttributeText(uint8_t attributes) {
   if (attributes & 0x04) text[2] = 'S';
   if (attributes & 0x20) text[3] = 'A';
   return text;
+}
+
+std::string ModeText(uint16_t mode) {
+  const uint16_t type = mode & kModeTypeMask;
+  std::string text = type == kModeFolder ? "d" : type == kModeLink ? "l" : "-";
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += (mode >> shift) & 4 ? 'r' : '-';
+    text += (mode >> shift) & 2 ? 'w' : '-';
+    text += (mode >> shift) & 1 ? 'x' : '-';
+  }
+  // setuid, setgid and sticky stand in the execute places, as ls shows them.
+  const struct { uint16_t bit; size_t at; char on, off; } specials[] = {
+      {04000, 3, 's', 'S'}, {02000, 6, 's', 'S'}, {01000, 9, 't', 'T'}};
+  for (const auto& special : specials)
+    if (mode & special.bit) text[special.at] = text[special.at] == 'x' ? special.on : special.off;
+  return text;
+}
+
+const char* ModeKind(uint16_t mode) {
+  const uint16_t type = mode & kModeTypeMask;
+  return type == kModeFolder ? "folder" : type == kModeLink ? "link" : "file";
 }
 
 std::string OneLine(const std::string& message) {

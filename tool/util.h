@@ -59,6 +59,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<Opt
 std::string IsoTime(uint32_t seconds);            // "2000-01-01T00:00:00Z"
 std::string JsonString(const std::string& text);  // quoted and escaped
 std::string AttributeText(uint8_t attributes);    // "R--A" style
+std::string ModeText(uint16_t mode);              // "-rw-r--r--", "lrwxrwxrwx", "drwsr-x--T"
+const char* ModeKind(uint16_t mode);              // "file", "folder" or "link"
 std::string OneLine(const std::string& message);  // "Error #2\nX" -> "Error #2: X"
 // Folder of the running executable (from /proc/self/exe).
 std::string ExecutableFolder();
