@@ -155,7 +155,9 @@ int main(int argc, char** argv) {
   // The extension record: alone (with and without texts), and in front of a
   // whole archive's signature.
   const std::string title = "Acme Setup", licence = "Terms\r\nAccept them?\r\n";
-  ExtensionRecord record{true, 0, kBehaveAll, nullptr, 0, nullptr, 0, 0};
+  ExtensionRecord record{};
+  record.present = true;
+  record.behaviour = kBehaveAll;
   // The first byte: 1, the trailer is mended before reading; 0, read as it stands.
   Put("extension_record", 0, Join({0}, packer::WriteExtensionRecord(record)));
   record.title = reinterpret_cast<const uint8_t*>(title.data());
