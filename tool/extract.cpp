@@ -42,7 +42,9 @@ const char kExtractHelp[] =
     "  --allow-unsafe-paths   extract names with '..', absolute paths, drive\n"
     "                         letters or device names\n"
     "  --codepage N           read stored names in Windows code page N (default:\n"
-    "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
+    "                         UTF-8 where a name is valid UTF-8, else 1252); an\n"
+    "                         archive whose settings record stores its names as\n"
+    "                         UTF-8 is read so\n"
     "  -h, --help             show this text\n";
 
 // "1G", "500M", "4096": a size in bytes with an optional binary suffix.
