@@ -381,6 +381,8 @@ int main(int argc, char** argv) {
     RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
     opened = OpenForInspection(&probe, own, false).ok();
     if (opened && Asks(probe.options, kBehaveSwitches)) ParsePosixArguments(argc, argv, &parsed, true);
+    // The folder is made ready with the paths written as the run writes them.
+    PlatformUseUtf8Names(opened && probe.options.extension.utf8Names);
   }
   switch (parsed.command) {
     case PosixCommand::kHelp: return std::printf(kUsage, program, program, program), 0;

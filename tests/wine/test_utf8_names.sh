@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Names in three scripts in one archive: with the settings record `dolm pack`
+# stores them as UTF-8, and the Windows stub creates each under its own name
+# through the wide functions. The test build of the stub, told to take the
+# path of Windows 95/98 (DOLM_ANSI_NAMES=1), converts names to the ANSI code
+# page (1252 in Wine's default locale): it creates those the code page holds
+# and refuses the others by name, before anything is written.
+source "$(dirname "$0")/lib.sh"
+dolm="$BUILD/dolm"
+hooks="$WINTOOLS/dolmsfx-hooks.exe"
+require_file "$stub" "the $STUB_ARCH Windows stub is not built"
+require_file "$dolm" "the dolm tool is not built"
+require_file "$hooks" "the test build of the $STUB_ARCH stub is not built"
+
+names=("café.txt" "日本語.txt" "Ωmega.txt")
+mkdir -p "$WORK/src" "$WORK/all" "$WORK/ansi" "$WORK/cafe"
+for name in "${names[@]}"; do printf '%s\n' "$name" >"$WORK/src/$name"; done
+
+# pack <output> <stub> <input>...: a silent self-extractor with the record.
+pack() {
+  "$dolm" pack -o "$1" --stub "$2" --silent -C "$WORK/src" "${@:3}" >"$WORK/pack.log" 2>&1 ||
+    fail "dolm pack $1: $(cat "$WORK/pack.log")"
+}
+
+pack "$WORK/names.exe" "$stub" .
+start_win "$WORK/names.exe" "$(win_path "$WORK/all")"
+expect_exit "extraction" 0 120
+expect_eq "all three names" "$(cd "$WORK/all" && ls | LC_ALL=C sort)" "$(printf '%s\n' "${names[@]}" | LC_ALL=C sort)"
+for name in "${names[@]}"; do
+  expect_eq "$name: its own text" "$(cat "$WORK/all/$name" 2>/dev/null)" "$name"
+done
+
+# The path of Windows 95/98: names the code page lacks are refused together.
+pack "$WORK/ansi.exe" "$hooks" .
+export DOLM_ANSI_NAMES=1
+start_win "$WORK/ansi.exe" /log "$(win_path "$WORK/ansi.log")" "$(win_path "$WORK/ansi")"
+expect_exit "refused on the path of Windows 95/98" 4 120
+log=$(cat "$WORK/ansi.log" 2>/dev/null)
+expect_eq "the refusal" "$(grep -o 'cannot be created on this Windows' <<<"$log" | head -1)" \
+  "cannot be created on this Windows"
+for name in "日本語.txt" "Ωmega.txt"; do
+  expect_eq "the refusal names $name" "$(grep -q "$name" <<<"$log" && echo named)" "named"
+done
+expect_eq "café.txt is not among them" "$(grep -q "café" <<<"$log" && echo named)" ""
+expect_eq "nothing was written" "$(ls -A "$WORK/ansi")" ""
+
+# A name the code page holds is created under its own name on that path.
+pack "$WORK/cafe.exe" "$hooks" "café.txt"
+start_win "$WORK/cafe.exe" "$(win_path "$WORK/cafe")"
+expect_exit "café.txt on the path of Windows 95/98" 0 120
+expect_eq "café.txt with its text" "$(cat "$WORK/cafe/café.txt" 2>/dev/null)" "café.txt"
+unset DOLM_ANSI_NAMES
+finish
