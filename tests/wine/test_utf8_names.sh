@@ -30,6 +30,21 @@ for name in "${names[@]}"; do
   expect_eq "$name: its own text" "$(cat "$WORK/all/$name" 2>/dev/null)" "$name"
 done
 
+# The overwrite question shows the name in its own script (read wide).
+mkdir -p "$WORK/again"
+echo old >"$WORK/again/日本語.txt"
+"$dolm" pack -o "$WORK/ask.exe" --stub "$stub" -C "$WORK/src" "日本語.txt" >"$WORK/pack.log" 2>&1 ||
+  fail "dolm pack: $(cat "$WORK/pack.log")"
+start_win "$WORK/ask.exe" "$(win_path "$WORK/again")"
+if probe -c "Overwrite file" dumpw >"$WORK/dialog.txt" 2>"$WORK/probe.err"; then
+  expect_eq "the overwrite question names 日本語.txt" "$(dialog_control 1020 | grep -o '日本語.txt')" "日本語.txt"
+  probe -c "Overwrite file" click 1018 >/dev/null
+else
+  fail "no overwrite question: $(cat "$WORK/probe.err")"
+fi
+expect_exit "overwritten" 0 120
+expect_eq "日本語.txt overwritten" "$(cat "$WORK/again/日本語.txt")" "日本語.txt"
+
 # The path of Windows 95/98: names the code page lacks are refused together.
 pack "$WORK/ansi.exe" "$hooks" .
 export DOLM_ANSI_NAMES=1
@@ -43,6 +58,18 @@ for name in "日本語.txt" "Ωmega.txt"; do
 done
 expect_eq "café.txt is not among them" "$(grep -q "café" <<<"$log" && echo named)" ""
 expect_eq "nothing was written" "$(ls -A "$WORK/ansi")" ""
+# Its box shows each character the code page lacks by its number.
+"$dolm" pack -o "$WORK/box.exe" --stub "$hooks" -C "$WORK/src" . >"$WORK/pack.log" 2>&1 ||
+  fail "dolm pack: $(cat "$WORK/pack.log")"
+start_win "$WORK/box.exe" "$(win_path "$WORK/ansi")"
+if probe -c " DOLM Self Extractor Error " dump >"$WORK/dialog.txt" 2>"$WORK/probe.err"; then
+  expect_eq "the box names them readably" "$(dialog_control 65535 | grep -o '\\\\u03A9mega.txt\\n\\\\u65E5\\\\u672C\\\\u8A9E.txt')" \
+    '\\u03A9mega.txt\n\\u65E5\\u672C\\u8A9E.txt'
+  probe -c " DOLM Self Extractor Error " enter >/dev/null
+else
+  fail "no box for the refused names: $(cat "$WORK/probe.err")"
+fi
+expect_exit "refused with a box" 4 120
 
 # A name the code page holds is created under its own name on that path.
 pack "$WORK/cafe.exe" "$hooks" "café.txt"
