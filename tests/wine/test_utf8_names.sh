@@ -65,7 +65,7 @@ start_win "$WORK/box.exe" "$(win_path "$WORK/ansi")"
 if probe -c " DOLM Self Extractor Error " dump >"$WORK/dialog.txt" 2>"$WORK/probe.err"; then
   expect_eq "the box names them readably" "$(dialog_control 65535 | grep -o '\\\\u03A9mega.txt\\n\\\\u65E5\\\\u672C\\\\u8A9E.txt')" \
     '\\u03A9mega.txt\n\\u65E5\\u672C\\u8A9E.txt'
-  probe -c " DOLM Self Extractor Error " enter >/dev/null
+  probe -c " DOLM Self Extractor Error " click 1 >/dev/null
 else
   fail "no box for the refused names: $(cat "$WORK/probe.err")"
 fi
@@ -77,4 +77,17 @@ start_win "$WORK/cafe.exe" "$(win_path "$WORK/cafe")"
 expect_exit "café.txt on the path of Windows 95/98" 0 120
 expect_eq "café.txt with its text" "$(cat "$WORK/cafe/café.txt" 2>/dev/null)" "café.txt"
 unset DOLM_ANSI_NAMES
+
+# An execute file in a folder of another script starts through the wide
+# functions (echoargs reads its command line in the ANSI code page, so only
+# its form is checked), and -d removes what the run wrote.
+use_echoargs
+mkdir -p "$WORK/app/日本" "$WORK/run"
+cp "$echoargs" "$WORK/app/日本/起動.exe"
+pack "$WORK/launch.exe" "$stub" --delete-when-done --exec "日本/起動.exe" --args x -C "$WORK/app" .
+start_win "$WORK/launch.exe" "$(win_path "$WORK/run")"
+expect_exit "the execute file" 0 120
+expect_eq "started with its arguments" "$(tr -d '\r' <"$report" 2>/dev/null | sed -n 's/^cmdline=".*\.exe" x $/started/p')" \
+  "started"
+expect_eq "removed when done" "$(ls -A "$WORK/run")" ""
 finish
