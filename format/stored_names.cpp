@@ -40,12 +40,7 @@ bool PutCp1252(const char* text, size_t length, char* out, size_t size, size_t* 
 }
 
 bool IsStrictUtf8Part(const char* text, size_t start, size_t end) {
-  for (size_t i = start; i < end;) {
-    const size_t length = StrictUtf8Length(text, i, end);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
+  return FirstNonUtf8Byte(text + start, end - start) == end - start;
 }
 
 }  // namespace
@@ -72,7 +67,31 @@ bool Cp1252ToUtf8(const char* text, size_t length, char* out, size_t size) {
   return true;
 }
 
-bool StoredNameToUtf8(const char* stored, size_t length, char* out, size_t size) {
+unsigned Utf8Character(const char* text, size_t i, size_t length) {
+  const unsigned char* c = reinterpret_cast<const unsigned char*>(text + i);
+  if (length == 1) return c[0];
+  static const unsigned kLeadBits[5] = {0, 0, 0x1F, 0x0F, 0x07};
+  unsigned point = c[0] & kLeadBits[length];
+  for (size_t k = 1; k < length; ++k) point = (point << 6) | (c[k] & 0x3Fu);
+  return point;
+}
+
+size_t FirstNonUtf8Byte(const char* text, size_t length) {
+  for (size_t i = 0; i < length;) {
+    const size_t sequence = StrictUtf8Length(text, i, length);
+    if (sequence == 0) return i;
+    i += sequence;
+  }
+  return length;
+}
+
+bool StoredNameToUtf8(const char* stored, size_t length, StoredNames names, char* out, size_t size) {
+  if (names == StoredNames::kUtf8) {
+    if (FirstNonUtf8Byte(stored, length) != length || length >= size) return false;
+    for (size_t i = 0; i < length; ++i) out[i] = stored[i];
+    out[length] = '\0';
+    return true;
+  }
   size_t o = 0;
   for (size_t start = 0; start <= length;) {
     size_t end = start;

@@ -59,6 +59,8 @@ enum ErrorNumber : int16_t {
   kStopDamagedRecord = 30,     // the extension record fails its check: the archive is refused
   kStopNeedsNewer = 31,        // the extension record asks for more than this stub knows
   kStopUnsafeLink = 32,        // a stored symbolic link points outside the extraction folder
+  kStopNameNotUtf8 = 33,       // a name of an archive whose record says UTF-8 is not: damage
+  kStopNameNotOnSystem = 34,   // names the system's code page cannot hold (Windows 95/98)
 };
 
 struct [[nodiscard]] Result {
@@ -248,6 +250,26 @@ PlatformProgress* PlatformOpenProgress(PlatformText caption);
 // pending messages; false once its Cancel has been pressed.
 bool PlatformShowProgress(PlatformProgress* window, const char* name, unsigned percent);
 void PlatformCloseProgress(PlatformProgress* window);  // null is allowed
+
+// ---- names ------------------------------------------------------------------
+
+// Says how this run's paths are written, once the archive's record is read
+// (before any path of the extraction): as the classic archive stores names
+// (8-bit text; the run's paths are the system's), or, for an archive whose
+// record says its names are UTF-8, as UTF-8 throughout. Windows: UTF-8 paths
+// go to the wide functions on NT and later, and are converted to the ANSI
+// code page on Windows 95/98. POSIX: UTF-8 paths are used as they are, the
+// classic ones read by the stored-name rule.
+void PlatformUseUtf8Names(bool utf8);
+// False when the system cannot bear the stored name (UTF-8): only on a
+// Windows without wide file functions, for a name holding a character its
+// ANSI code page lacks.
+bool PlatformCanName(const char* name);
+// A text the system gave the run before the record was read (its own path, a
+// folder or a log file on the command line, words for the program) in the
+// run's form, into out (size bytes): as it is, or, in a UTF-8 run on
+// Windows, read from the ANSI code page. False when it does not fit.
+bool PlatformTakeSystemText(const char* text, char* out, int size);
 
 // ---- file system ---------------------------------------------------------
 

@@ -24,9 +24,14 @@
 
 namespace {
 
+// Backend state: how the run's paths are written (PlatformUseUtf8Names),
+// set by the run sequence before the first path of the extraction.
+StoredNames gPathNames = StoredNames::kCodePage;
+
 // Copies a path in the stub's form into out with every backslash turned into
 // a slash and each name made UTF-8 by the stored-name rule
-// (format/stored_names.h). False when it does not fit (errno = ENAMETOOLONG).
+// (format/stored_names.h); a UTF-8 run's path is taken as it is, the host's
+// own folders byte for byte. False when it does not fit (errno = ENAMETOOLONG).
 bool HostPath(const char* path, char* out, size_t size) {
   size_t n = std::strlen(path);
   char slashed[PATH_MAX];
@@ -35,6 +40,10 @@ bool HostPath(const char* path, char* out, size_t size) {
     return false;
   }
   for (size_t i = 0; i <= n; ++i) slashed[i] = path[i] == '\\' ? '/' : path[i];
+  if (gPathNames == StoredNames::kUtf8) {
+    std::memcpy(out, slashed, n + 1);
+    return true;
+  }
   if (StoredNameToUtf8(slashed, n, out, size)) return true;
   errno = ENAMETOOLONG;
   return false;
@@ -47,9 +56,17 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 // breaks and tabs as \xNN, as listings show names: no stored text steers
 // the terminal.
 void PutForUser(const char* text) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-    if ((*p < 0x20 && *p != '\n' && *p != '\t') || *p == 0x7F) std::fprintf(stderr, "\\x%02x", *p);
-    else std::fputc(*p == '\\' ? '/' : *p, stderr);
+  const size_t length = std::strlen(text);
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // A UTF-8 run's texts are UTF-8: a byte of no sequence (a damaged name) is shown by its number.
+    size_t sequence = c < 0x80 || gPathNames != StoredNames::kUtf8 ? 1 : StrictUtf8Length(text, i, length);
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F || sequence == 0) {
+      std::fprintf(stderr, "\\x%02x", c);
+    } else {
+      std::fputc(c == '\\' ? '/' : c, stderr);
+      for (; sequence > 1; --sequence) std::fputc(text[++i], stderr);
+    }
   }
 }
 
@@ -88,6 +105,17 @@ bool NextMatch(Search* s, PlatformFindEntry* entry) {
 }  // namespace
 
 bool PosixHostPath(const char* path, char* out, size_t size) { return HostPath(path, out, size); }
+
+void PlatformUseUtf8Names(bool utf8) { gPathNames = utf8 ? StoredNames::kUtf8 : StoredNames::kCodePage; }
+
+bool PlatformCanName(const char* name) {
+  (void)name;
+  return true;
+}
+
+bool PlatformTakeSystemText(const char* text, char* out, int size) {
+  return size > 0 && std::snprintf(out, static_cast<size_t>(size), "%s", text) < size;
+}
 
 // ---- command line --------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/names_win32.h"
 #include "platform/platform.h"
 #include "resources/resource.h"
 
@@ -41,14 +42,16 @@ ShownWindows gShown = {};
 // The archive's UTF-8 text in the system's code page, with each line feed
 // after no carriage return made CR LF (the line break of an edit field).
 // Bytes that are not UTF-8, or a system that cannot read it (Windows 95),
-// leave the text as it is. On the heap; null for an empty text or when no
+// leave the text as it is; in a run whose names are UTF-8 it stays UTF-8
+// for SetRunWindowText. On the heap; null for an empty text or when no
 // memory can be had.
 char* SystemText(PlatformText text) {
   if (text.length == 0) return nullptr;
   const char* bytes = reinterpret_cast<const char*>(text.bytes);
   int length = static_cast<int>(text.length);
   char* converted = nullptr;
-  const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, nullptr, 0);
+  const int wideLength = CurrentNameForm() != NameForm::kSystem
+                             ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, nullptr, 0);
   WCHAR* wide = wideLength > 0 ? static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * wideLength)) : nullptr;
   if (wide != nullptr && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, wide, wideLength) == wideLength) {
     const int narrow = WideCharToMultiByte(CP_ACP, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
@@ -73,7 +76,7 @@ char* SystemText(PlatformText text) {
 }
 
 void SetCaption(HWND dialog) {
-  if (gShown.caption != nullptr) SetWindowTextA(dialog, gShown.caption);
+  if (gShown.caption != nullptr) SetRunWindowText(dialog, gShown.caption);
 }
 
 // The dialog procedure's end of a modal window: IDOK accepts, IDCANCEL and
@@ -94,7 +97,7 @@ bool EndsModal(HWND dialog, UINT message, WPARAM wParam) {
 INT_PTR CALLBACK LicenceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetCaption(dialog);
-    SetDlgItemTextA(dialog, ID_LICENCE_TEXT, gShown.licence);
+    SetRunWindowText(GetDlgItem(dialog, ID_LICENCE_TEXT), gShown.licence);
     // The text has the focus, for the keys that scroll it, without a selection.
     SetFocus(GetDlgItem(dialog, ID_LICENCE_TEXT));
     SendDlgItemMessageA(dialog, ID_LICENCE_TEXT, EM_SETSEL, 0, 0);
@@ -123,11 +126,23 @@ void BrowseForFolder(HWND dialog) {
   }
 }
 
+// The folder field in the run's form (kPathSize bytes); false when it is
+// empty or does not fit.
+bool ReadFolderField(HWND dialog, char* folder) {
+  if (CurrentNameForm() == NameForm::kWide) {
+    WCHAR text[kPathSize];
+    return Wide().GetDlgItemTextW(dialog, ID_EXTRACT_FOLDER, text, kPathSize) != 0 &&
+           WideToUtf8(text, folder, kPathSize);
+  }
+  char text[kPathSize];
+  return GetDlgItemTextA(dialog, ID_EXTRACT_FOLDER, text, sizeof text) != 0 && FromSystemAnsi(text, folder, kPathSize);
+}
+
 INT_PTR CALLBACK ExtractToProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetCaption(dialog);
     SendDlgItemMessageA(dialog, ID_EXTRACT_FOLDER, EM_LIMITTEXT, kPathSize - 1, 0);
-    SetDlgItemTextA(dialog, ID_EXTRACT_FOLDER, gShown.folder);
+    SetRunWindowText(GetDlgItem(dialog, ID_EXTRACT_FOLDER), gShown.folder);
     return TRUE;
   }
   if (message != WM_COMMAND) return EndsModal(dialog, message, wParam) ? TRUE : FALSE;
@@ -138,7 +153,7 @@ INT_PTR CALLBACK ExtractToProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
   if (LOWORD(wParam) == IDOK) {
     char folder[kPathSize];
     // An empty field extracts nowhere: Extract waits for a folder.
-    if (GetDlgItemTextA(dialog, ID_EXTRACT_FOLDER, folder, sizeof folder) == 0) return TRUE;
+    if (!ReadFolderField(dialog, folder)) return TRUE;
     std::memcpy(gShown.folder, folder, sizeof folder);
   }
   return EndsModal(dialog, message, wParam) ? TRUE : FALSE;
@@ -212,7 +227,7 @@ PlatformProgress* PlatformOpenProgress(PlatformText caption) {
     return nullptr;
   }
   char* converted = SystemText(caption);
-  if (converted != nullptr) SetWindowTextA(window->dialog, converted);
+  if (converted != nullptr) SetRunWindowText(window->dialog, converted);
   std::free(converted);
   GetDlgItemTextA(window->dialog, ID_EXTRACTING_PERCENT, window->format, sizeof window->format);
   ShowWindow(window->dialog, SW_SHOWNORMAL);
@@ -223,7 +238,7 @@ PlatformProgress* PlatformOpenProgress(PlatformText caption) {
 bool PlatformShowProgress(PlatformProgress* window, const char* name, unsigned percent) {
   if (name != window->name) {
     window->name = name;
-    SetDlgItemTextA(window->dialog, ID_EXTRACTING_FILE, name);
+    SetRunWindowText(GetDlgItem(window->dialog, ID_EXTRACTING_FILE), name);
   }
   if (percent != window->percent) {
     window->percent = percent;

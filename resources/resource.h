@@ -11,6 +11,8 @@
 #define IDS_NO_APPLICATION 43     // document without an associated program
 #define IDS_DAMAGED_RECORD 44     // the extension record fails its check
 #define IDS_NEEDS_NEWER 45        // the extension record asks for an unknown entry
+#define IDS_NAME_NOT_UTF8 46      // a name recorded as UTF-8 that is not
+#define IDS_NAMES_NOT_ON_SYSTEM 47  // names the ANSI code page of Windows 95/98 lacks
 #define IDS_LINKS_PASSED 53      // the symbolic links a Windows stub passed over
 #define IDS_UNSAFE_LINK 54       // a symbolic link that leads out of the extraction folder
 #define IDS_LINKS_CAPTION 55     // caption of the passed-over links' message

@@ -4,9 +4,36 @@
 #include <cstring>
 
 #include "format/format.h"
+#include "format/stored_names.h"
 #include "startup/startup.h"
 
 namespace {
+
+// The names of an archive whose record says they are UTF-8, before anything
+// is written: one that is not strict UTF-8 is damage; those the system cannot
+// bear (Windows 95/98, whose code page lacks a character) are refused
+// together, by name, as many as the message holds.
+Result CheckRecordedNames(const FileTable& files, Faults* faults) {
+  for (uint32_t i = 0; i < files.count; ++i) {
+    const char* name = files.records[i].name;
+    const size_t length = std::strlen(name);
+    // The name goes to the message as it is: showing it escapes what is not UTF-8.
+    if (FirstNonUtf8Byte(name, length) != length) return NoteFault(faults, kStopNameNotUtf8, name);
+  }
+  char refused[sizeof faults->first.subject] = "";
+  size_t used = 0;
+  for (uint32_t i = 0; i < files.count; ++i) {
+    if (PlatformCanName(files.records[i].name)) continue;
+    const int added = std::snprintf(refused + used, sizeof refused - used, "%s%s", used > 0 ? "\n" : "",
+                                    files.records[i].name);
+    if (added < 0 || used + static_cast<size_t>(added) + 5 >= sizeof refused) {
+      std::snprintf(refused + used, sizeof refused - used, "\n...");
+      break;
+    }
+    used += static_cast<size_t>(added);
+  }
+  return refused[0] == '\0' ? kOk : NoteFault(faults, kStopNameNotOnSystem, refused);
+}
 
 // Loads the profile, reads the solid header and expands the blocks into the
 // files; every step goes on after a failure only when the run does.
@@ -19,6 +46,10 @@ Result ExtractFiles(StubRun* run, OutputSink sink, bool goOn) {
   if (result.error == kErrorCannotProcess || (!result.ok() && !faults->goOn)) return result;
   Result header = ReadSolidHeader(run->archive.file, &run->files, faults, run->options.extension.unixModes);
   if (!header.ok()) return header.error == kSilentFailure ? result : header;
+  if (run->options.extension.utf8Names) {
+    Result named = CheckRecordedNames(run->files, faults);
+    if (!named.ok()) return named;
+  }
   if (Asks(run->options, kBehaveCheckFirst)) {
     Result checked = CheckBeforeWriting(run);
     if (!checked.ok()) return checked;

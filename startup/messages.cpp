@@ -107,7 +107,9 @@ RunOutcome UsageOutcome(const StubRun* run, const char* problem, const char* wor
 
 bool OpenRunLog(StubRun* run, const char* path) {
   if (run->log != nullptr) return true;
-  run->log = PlatformOpenFile(path, "wb");
+  char taken[kPathSize];
+  if (!PlatformTakeSystemText(path, taken, sizeof taken)) return false;
+  run->log = PlatformOpenFile(taken, "wb");
   return run->log != nullptr;
 }
 
@@ -118,18 +120,20 @@ void CloseRunLog(StubRun* run, int exitCode) {
   run->log = nullptr;
 }
 
-const char* ShortenForDisplay(const char* path, int n, char* out) {
+const char* ShortenForDisplay(const char* path, int n, char* out, bool utf8) {
   // The buffer holds 259 characters, so wider limits count as 259; limits
   // below 2 still give the two dots.
   if (n > static_cast<int>(kPathSize) - 1) n = kPathSize - 1;
   if (n < 2) n = 2;
   const size_t length = std::strlen(path);
   if (length <= static_cast<size_t>(n)) return path;
-  std::snprintf(out, kPathSize, "..%s", path + length - static_cast<size_t>(n - 2));
+  const char* tail = path + length - static_cast<size_t>(n - 2);
+  while (utf8 && (static_cast<unsigned char>(*tail) & 0xC0) == 0x80) ++tail;
+  std::snprintf(out, kPathSize, "..%s", tail);
   return out;
 }
 
-void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size) {
+void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size, bool utf8) {
   char format[kPathSize] = {};
   const int code = fault.error;
   out[0] = '\0';
@@ -143,13 +147,18 @@ void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int
     std::snprintf(out, static_cast<size_t>(size), format, archiveName, fault.subject);
     return;
   }
+  if (code == kStopNameNotUtf8 || code == kStopNameNotOnSystem) {
+    PlatformLoadString(code == kStopNameNotUtf8 ? IDS_NAME_NOT_UTF8 : IDS_NAMES_NOT_ON_SYSTEM, format, sizeof format);
+    std::snprintf(out, static_cast<size_t>(size), format, fault.subject);
+    return;
+  }
   if (code < 0 || code > kLastErrorNumber) return;
   PlatformLoadString(ErrorStringId(code), format, sizeof format);
   char shortened[kPathSize];
   // A message longer than the buffer is cut there by snprintf.
   switch (code) {
     case kErrorCannotOpen:
-      std::snprintf(out, static_cast<size_t>(size), format, ShortenForDisplay(fault.subject, kErrorPathWidth, shortened));
+      std::snprintf(out, static_cast<size_t>(size), format, ShortenForDisplay(fault.subject, kErrorPathWidth, shortened, utf8));
       break;
     case kErrorNotArchive:
     case kErrorDamaged:
@@ -197,18 +206,21 @@ RunOutcome FailureOutcome(const StubRun* run, Result failure) {
     default:
       break;
   }
-  // A record that is there but cannot be used was written to ask for the
-  // exit codes of scripts.
-  if (failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer || failure.error == kStopUnsafeLink)
-    outcome.exitCode = ScriptExitCode(kEndErrorShown, 0);
-  // A link that would lead out of the folder is said whatever IgnoreErrors asks.
-  if (!run->faults.goOn || failure.error == kStopUnsafeLink) {
+  // The refusals that only archives with the record meet (a record that
+  // cannot be used, a link out of the folder, names the record's rule or the
+  // system refuses): such an archive was written to ask for the exit codes of
+  // scripts, and each ends the run whatever IgnoreErrors asks, so it is said.
+  const bool recordStop = failure.error == kStopDamagedRecord || failure.error == kStopNeedsNewer ||
+                          failure.error == kStopUnsafeLink || failure.error == kStopNameNotUtf8 ||
+                          failure.error == kStopNameNotOnSystem;
+  if (recordStop) outcome.exitCode = ScriptExitCode(kEndErrorShown, 0);
+  if (!run->faults.goOn || (recordStop && failure.error != kStopDamagedRecord && failure.error != kStopNeedsNewer)) {
     // The first failure of the run is the one shown.
     const Fault& fault = run->faults.first.error != kNoError ? run->faults.first : Fault{failure.error, 0, -1, {}, {}};
     outcome.show = Showing::kBox;
     outcome.style = kMbOk;
     PlatformLoadString(IDS_ERROR_CAPTION, outcome.caption, sizeof outcome.caption);
-    FormatErrorText(fault, run->archive.name, outcome.text, sizeof outcome.text);
+    FormatErrorText(fault, run->archive.name, outcome.text, sizeof outcome.text, run->options.extension.utf8Names);
     LogMessage(run, outcome.text);
     LogReason(run, fault);
     if (ShowsNoBox(run)) outcome.show = Showing::kNothing;
@@ -220,7 +232,7 @@ int AskOverwrite(void* self, const char* target) {
   StubRun* run = static_cast<StubRun*>(self);
   char shortened[kPathSize];
   std::memset(run->question, 0, sizeof run->question);
-  std::snprintf(run->question, sizeof run->question, "%s", ShortenForDisplay(target, kQuestionWidth, shortened));
+  std::snprintf(run->question, sizeof run->question, "%s", ShortenForDisplay(target, kQuestionWidth, shortened, run->options.extension.utf8Names));
   int answer = 'C';
   if (ShowsNoBox(run)) {
     // Nothing may wait for an answer: the user's file stays as it is.

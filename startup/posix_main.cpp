@@ -294,6 +294,7 @@ struct TerminalProgress {
   int shown;     // the percent drawn last, -1 for none
   char name[48];
   bool counted;  // total holds the table's bytes
+  bool utf8;     // the names are UTF-8: shortened between characters
 };
 
 bool DrawProgress(void* self, const FileRecord* opened, uint32_t written) {
@@ -309,7 +310,7 @@ bool DrawProgress(void* self, const FileRecord* opened, uint32_t written) {
   }
   if (opened != nullptr) {
     char shortened[kPathSize];
-    std::snprintf(p->name, sizeof p->name, "%s", ShortenForDisplay(opened->name, sizeof p->name - 1, shortened));
+    std::snprintf(p->name, sizeof p->name, "%s", ShortenForDisplay(opened->name, sizeof p->name - 1, shortened, p->utf8));
     for (char* c = p->name; *c; ++c)
       if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
       else if (*c == '\\') *c = '/';
@@ -350,7 +351,7 @@ int PrepareRun(StubRun* probe, bool opened, PosixArguments* parsed, StubRun* run
   const bool showProgress =
       opened && Asks(options, kBehaveProgress) && isatty(STDERR_FILENO) && !TypedSilent(parsed->request);
   if (showProgress) {
-    progress = TerminalProgress{&run->files, 0, 0, -1, "", false};
+    progress = TerminalProgress{&run->files, 0, 0, -1, "", false, options.extension.utf8Names};
     run->progress = DiskProgress{DrawProgress, &progress};
   }
   // SIGTERM, Ctrl-C and a closed terminal during the extraction remove the
@@ -381,6 +382,8 @@ int main(int argc, char** argv) {
     RunOwnPath(argc > 0 ? argv[0] : "", own, sizeof own);
     opened = OpenForInspection(&probe, own, false).ok();
     if (opened && Asks(probe.options, kBehaveSwitches)) ParsePosixArguments(argc, argv, &parsed, true);
+    // The folder is made ready with the paths written as the run writes them.
+    PlatformUseUtf8Names(opened && probe.options.extension.utf8Names);
   }
   switch (parsed.command) {
     case PosixCommand::kHelp: return std::printf(kUsage, program, program, program), 0;

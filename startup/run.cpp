@@ -93,6 +93,17 @@ int LaunchAndCleanUp(StubRun* run) {
   return exitCode;
 }
 
+// An archive whose record says its names are UTF-8 makes every path of the
+// run UTF-8: the own path, read from the system before, is read into it.
+bool TakeNameForm(StubRun* run) {
+  if (!run->options.extension.utf8Names) return true;
+  PlatformUseUtf8Names(true);
+  char own[sizeof run->ownPath];
+  if (!PlatformTakeSystemText(run->ownPath, own, sizeof own)) return false;
+  std::memcpy(run->ownPath, own, sizeof own);
+  return true;
+}
+
 }  // namespace
 
 bool EndsRun(const StubRun* run, Result result, RunOutcome* outcome) {
@@ -124,10 +135,15 @@ bool StartRun(StubRun* run, const RunRequest& request, RunOutcome* outcome) {
   // before it ends the run; after it, the stored IgnoreErrors decides.
   ClearFaults(&run->faults, false);
   run->archive.optionBlockPos = 0;
+  PlatformUseUtf8Names(false);
   Result loaded = LoadStoredOptions(run->ownPath, &run->archive, &run->options, &run->faults);
   std::memcpy(run->tempFolder, run->options.tempFolder, sizeof run->tempFolder);
   run->faults.goOn = OptionField(run->options.record.optionWord, kIgnoreErrors) != 0;
   if (EndsRun(run, loaded, outcome)) return false;
+  if (!TakeNameForm(run)) {
+    *outcome = FailureOutcome(run, NoteFault(&run->faults, kErrorCannotOpen, run->ownPath));
+    return false;
+  }
   // An archive with the extension record may ask for other switch rules.
   const RunRequest* asked = &request;
   if (!ChooseRequest(run, request, &asked, outcome)) return false;

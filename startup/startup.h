@@ -158,8 +158,9 @@ struct PosixArguments {
 void ParsePosixArguments(int argc, const char* const* argv, PosixArguments* parsed, bool toProgram = false);
 
 // ---- messages.cpp: errors and the overwrite question ---------------------------
-// The text of a numbered error as its box shows it ("Error #2\n...").
-void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size);
+// The text of a numbered error as its box shows it ("Error #2\n..."); with
+// utf8, a path it shortens is cut between characters of UTF-8.
+void FormatErrorText(const Fault& fault, const char* archiveName, char* out, int size, bool utf8 = false);
 // How the run ends after a failure that the run sequence does not go on
 // after: the error box (unless IgnoreErrors) and the code that belongs to it.
 RunOutcome FailureOutcome(const StubRun* run, Result failure);
@@ -186,8 +187,9 @@ void CloseRunLog(StubRun* run, int exitCode);
 // box asks nothing: the existing file is kept.
 int AskOverwrite(void* self, const char* target);
 // path itself when it has at most n characters, else ".." and its last n - 2
-// characters (in out, kPathSize bytes).
-const char* ShortenForDisplay(const char* path, int n, char* out);
+// characters (in out, kPathSize bytes); with utf8 (a run whose names are
+// UTF-8), the bytes of a character cut at the start are left out too.
+const char* ShortenForDisplay(const char* path, int n, char* out, bool utf8 = false);
 
 // ---- driver.cpp: extraction driver ------------------------------------------
 // Opens the stub's own file a second time, checks the archive header, loads

@@ -148,8 +148,12 @@ bool TakeTypedExtras(StubRun* run, const RunRequest& request, RunOutcome* outcom
     *outcome = UsageOutcome(run, "the log cannot be written: ", request.logPath);
     return false;
   }
-  const char* extra = request.programArgs;
-  if (extra == nullptr || *extra == '\0') return true;
+  if (request.programArgs == nullptr || *request.programArgs == '\0') return true;
+  char extra[sizeof run->options.execArgs];
+  if (!PlatformTakeSystemText(request.programArgs, extra, sizeof extra)) {
+    *outcome = UsageOutcome(run, "the arguments after -- are too long: ", request.programArgs);
+    return false;
+  }
   char* args = run->options.execArgs;
   const size_t length = std::strlen(args);
   // The program's arguments follow the stored ones after one blank.
@@ -280,11 +284,13 @@ Result ApplySwitches(StubRun* run, const RunRequest& request, bool* report) {
   }
   const char* folder = request.folder;
   if (folder == nullptr) return kOk;
-  if (std::strlen(folder) >= sizeof run->tempFolder) {
+  // The folder as the run writes paths (UTF-8 for names recorded so).
+  char taken[sizeof run->tempFolder];
+  if (!PlatformTakeSystemText(folder, taken, sizeof taken)) {
     // A folder too long for its 259 characters is refused (error 0 names it); the folder stays as it was.
     return NoteFault(&run->faults, kErrorCannotOpen, folder);
   }
   std::memset(run->tempFolder, 0, sizeof run->tempFolder);
-  std::strcpy(run->tempFolder, folder);
+  std::strcpy(run->tempFolder, taken);
   return kOk;
 }

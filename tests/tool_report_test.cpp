@@ -111,7 +111,7 @@ TEST(ToolReport, RestubWarnsOfAWindowsProgramAndRefusesACodePageAlone) {
   WriteText(root + "/in/run.sh", "#!/bin/sh\n");
   WriteText(root + "/in/setup.exe", "MZ");
   WriteText(root + "/in/tool", "MZ\x90");
-  ASSERT_EQ(RunDolm({"pack", "-o", sfx, "--stub", "linux", root + "/in"}).exitCode, 0);
+  ASSERT_EQ(RunDolm({"pack", "-o", sfx, "--stub", "linux", "--classic", root + "/in"}).exitCode, 0);
   const char* warning = "is a Windows program, which the Linux stub will not start";
   struct Case { Args options; int exitCode; std::string message; } cases[] = {
       {{"--exec", "in/setup.exe"}, 0, warning},

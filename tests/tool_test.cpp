@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "format/stored_names.h"
 #include "packer/packer.h"
 #include "support/test_support.h"
 
@@ -236,7 +237,7 @@ TEST(ToolDamage, TestNamesErrorAndOffsetAndExtractWritesNothing) {
   ASSERT_EQ(Pack(root, root + "/good", {"--window", "32K"}).exitCode, 0);
   const std::vector<uint8_t> bytes = ReadFileBytes(root + "/good");
   const long stub = static_cast<long>(ReadFileBytes(StubPath("dolmsfx-linux")).size());
-  const long header = stub + 32 + 73;  // the settings record of the behaviour and Unix entries; no texts
+  const long header = stub + 40 + 73;  // the settings record of the behaviour, names and Unix entries; no texts
   const long end = static_cast<long>(bytes.size());
   // The byte to flip or the length to cut at, the error, the earliest offset reported.
   const std::tuple<long, bool, const char*, long> cases[] = {
@@ -313,7 +314,7 @@ TEST(CodePage, PackConvertsOrRefusesEachName) {
     const std::string dir = MakeTempDir("codepage-pack"), input = dir + "/" + c.file.substr(0, c.file.find('/'));
     if (c.file.find('/') != std::string::npos) mkdir(input.c_str(), 0755);
     WriteText(dir + "/" + c.file, "x");
-    RunResult packed = RunDolm(Args{"pack", "-o", dir + "/out", "--stub", "linux", input}, c.options);
+    RunResult packed = RunDolm(Args{"pack", "-o", dir + "/out", "--stub", "linux", "--classic", input}, c.options);
     EXPECT_EQ(packed.exitCode, c.exit) << c.file << packed.err;
     const std::string shown = c.exit != 0 ? packed.err : RunDolm({"list", "--json", dir + "/out"}, c.options).out;
     EXPECT_TRUE(Contains(shown, c.expect)) << shown;
@@ -369,6 +370,77 @@ TEST(CodePage, HostileNamesPrintNoControlAndJsonStaysStrictUtf8) {
                               "'65 76 69 6C 1B 5B 32 4B 1B 5B 31 41 2E 74 78 74'"})
       EXPECT_TRUE(Contains(parsed.out, bytes)) << parsed.out;
   }
+}
+
+// The one name rule, both ways an archive stores names: recorded UTF-8 is
+// taken strictly as it is; 8-bit names part by part as before.
+TEST(StoredNameRule, RecordedUtf8IsStrictClassicNamesKeepTheirRule) {
+  const struct { std::string stored; StoredNames names; bool read; std::string utf8; } cases[] = {
+      {"café\\日本語\\Ωmega.txt", StoredNames::kUtf8, true, "café\\日本語\\Ωmega.txt"},
+      {"emoji-\xF0\x9F\x98\x80.txt", StoredNames::kUtf8, true, "emoji-😀.txt"},
+      {"caf\xE9.txt", StoredNames::kUtf8, false, ""},             // 1252 is no guess here
+      {"over\xC0\xAFlong", StoredNames::kUtf8, false, ""},        // overlong '/'
+      {"sur\xED\xA0\x80.txt", StoredNames::kUtf8, false, ""},     // a surrogate
+      {"cut\xE6\x97", StoredNames::kUtf8, false, ""},             // a sequence cut off
+      {"caf\xE9.txt", StoredNames::kCodePage, true, "café.txt"},
+      {"\xE9t\xE9\\utf8-é", StoredNames::kCodePage, true, "été\\utf8-é"},
+  };
+  for (const auto& c : cases) {
+    char out[64];
+    EXPECT_EQ(StoredNameToUtf8(c.stored.data(), c.stored.size(), c.names, out, sizeof out), c.read) << c.stored;
+    if (c.read) EXPECT_EQ(std::string(out), c.utf8);
+  }
+  char small[8];
+  EXPECT_FALSE(StoredNameToUtf8("日本語.txt", 13, StoredNames::kUtf8, small, sizeof small));
+  EXPECT_EQ(FirstNonUtf8Byte("ab\xE6\x97", 4), 2u);
+}
+
+// Names in three scripts in one archive: pack stores them as UTF-8 with the
+// record, and list, extract and the Linux stub give them back as they were.
+TEST(Utf8Names, OneArchiveHoldsEveryScriptAndReadsItBack) {
+  const Args names = {"café.txt", "日本語.txt", "Ωmega.txt"};
+  const std::string dir = MakeTempDir("utf8-names");
+  mkdir((dir + "/src").c_str(), 0755);
+  for (const auto& name : names) WriteText(dir + "/src/" + name, name);
+  ASSERT_TRUE(Exited(RunDolm({"pack", "-o", dir + "/sfx", "--stub", "linux", "--codepage", "932", "-C", dir + "/src", "."}), 0));
+  const std::string json = RunDolm({"list", "--json", dir + "/sfx"}).out;
+  for (const std::string& part : {R"("utf8Names": true)", R"("ansiCodePage": 932)", R"("name": "café.txt", "size")",
+                                  R"("name": "日本語.txt", "size")", R"("name": "Ωmega.txt", "size")"})
+    EXPECT_TRUE(Contains(json, part)) << part << json;
+  EXPECT_TRUE(Contains(RunDolm({"list", dir + "/sfx"}).out, "Names:            UTF-8 (Windows 95/98: code page 932)"));
+  EXPECT_TRUE(Exited(RunDolm({"test", dir + "/sfx"}), 0));
+  ASSERT_TRUE(Exited(RunDolm({"extract", dir + "/sfx", "-C", dir + "/tool"}), 0));
+  ASSERT_TRUE(Exited(RunProgram({dir + "/sfx", dir + "/stub"}), 0));
+  for (const char* out : {"/tool", "/stub"}) EXPECT_EQ(FilesBelow(dir + out), FilesBelow(dir + "/src")) << out;
+  // restub keeps the record; dropping it is refused while a name is not ASCII.
+  EXPECT_TRUE(Exited(RunDolm({"restub", dir + "/sfx", "-o", dir + "/kept", "--stub", "linux"}), 0));
+  EXPECT_EQ(ReadFileBytes(dir + "/kept"), ReadFileBytes(dir + "/sfx"));
+  EXPECT_TRUE(Exited(RunDolm({"restub", dir + "/sfx", "-o", dir + "/x", "--stub", "linux", "--classic"}), 2, "is not ASCII"));
+  EXPECT_TRUE(Exited(RunDolm({"restub", dir + "/sfx", "-o", dir + "/cp", "--stub", "linux", "--codepage", "1250"}), 0));
+  EXPECT_TRUE(Contains(RunDolm({"list", "--json", dir + "/cp"}).out, R"("ansiCodePage": 1250)"));
+  // A name on disk that is not UTF-8 is refused, shown escaped.
+  WriteText(dir + "/src/bad\xE9.txt", "x");
+  EXPECT_TRUE(Exited(RunDolm({"pack", "-o", dir + "/bad", "--stub", "linux", "-C", dir + "/src", "."}), 1,
+                     "bad\\xe9.txt' is not valid UTF-8"));
+}
+
+// A name that the record says is UTF-8 and is not: damage for every reader,
+// and nothing is written.
+TEST(Utf8Names, ANameThatIsNotUtf8IsDamage) {
+  const std::string dir = MakeTempDir("utf8-damage");
+  StoredOptions options{};
+  options.extension.present = true;
+  options.extension.utf8Names = true;
+  options.extension.ansiCodePage = 1252;
+  std::vector<packer::PackFile> files = {{"good.txt", {'d'}, 1000000000, 0x20}, {"caf\xE9.txt", {'d'}, 1000000000, 0x20}};
+  ASSERT_TRUE(WriteProgram(dir + "/sfx", LinuxStubWith(files, packer::WriteOptionBlock(options), 0)));
+  EXPECT_TRUE(Exited(RunDolm({"list", dir + "/sfx"}), 0, "0xE9 at offset 3 is not valid UTF-8"));
+  EXPECT_TRUE(Exited(RunDolm({"test", dir + "/sfx"}), 1));
+  EXPECT_TRUE(Exited(RunDolm({"extract", dir + "/sfx", "-C", dir + "/tool"}), 1, "0xE9 at offset 3"));
+  RunResult stub = RunProgram({dir + "/sfx", dir + "/stub"});
+  EXPECT_EQ(stub.exitCode, 4);
+  EXPECT_TRUE(Contains(stub.err, "The stored name 'caf\\xe9.txt' is not valid UTF-8")) << stub.err;
+  for (const char* out : {"/tool/good.txt", "/stub/good.txt"}) EXPECT_FALSE(PathExists(dir + out));
 }
 
 }  // namespace

@@ -104,8 +104,10 @@ std::string DecodeIn(const std::string& stored, int codePage, std::string* utf8,
     return "the byte " + ByteText(stored, offset) + " at offset " + std::to_string(base + offset);
   };
   if (codePage == kUtf8CodePage) {
-    for (; bad < stored.size(); bad += Utf8SequenceLength(stored, bad))
-      if (Utf8SequenceLength(stored, bad) == 0) return at(bad) + " is not valid UTF-8 (code page 65001)";
+    // The stored-name rule for names recorded as UTF-8: strict, no guess.
+    std::string buffer(stored.size() + 1, '\0');
+    if (!StoredNameToUtf8(stored.data(), stored.size(), StoredNames::kUtf8, &buffer[0], buffer.size()))
+      return at(FirstNonUtf8Byte(stored.data(), stored.size())) + " is not valid UTF-8 (code page 65001)";
     *utf8 = stored;
     return "";
   }

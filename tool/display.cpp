@@ -22,14 +22,6 @@ bool IsStrictUtf8(const std::string& text) {
 
 namespace {
 
-// The code point of a valid sequence of `length` bytes at text[i].
-unsigned CodePoint(const std::string& text, size_t i, size_t length) {
-  static const unsigned kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  unsigned point = static_cast<unsigned char>(text[i]) & kLeadMask[length];
-  for (size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-  return point;
-}
-
 bool IsHiddenControl(unsigned point) {
   return (point >= 0x80 && point <= 0x9F) || point == 0x200E || point == 0x200F ||
          (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
@@ -49,7 +41,7 @@ std::string Shown(const std::string& text) {
       ++i;
       continue;
     }
-    unsigned point = CodePoint(text, i, length);
+    unsigned point = Utf8Character(text.data(), i, length);
     if (IsHiddenControl(point)) {
       snprintf(escape, sizeof escape, "\\u%04x", point);
       out += escape;

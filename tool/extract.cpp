@@ -47,7 +47,9 @@ const char kExtractHelp[] =
     "With Unix entries (dolm pack's default) files get their stored modes, empty\n"
     "folders are made, and links are made last, never written through.\n"
     "  --codepage N           read stored names in Windows code page N (default:\n"
-    "                         UTF-8 where a name is valid UTF-8, else 1252)\n"
+    "                         UTF-8 where a name is valid UTF-8, else 1252); an\n"
+    "                         archive whose settings record stores its names as\n"
+    "                         UTF-8 is read so\n"
     "  -h, --help             show this text\n";
 
 // "1G", "500M", "4096": a size in bytes with an optional binary suffix.

@@ -28,7 +28,8 @@ const char kListHelp[] =
     "                 the whole archive in memory (nothing is written); a damaged\n"
     "                 archive then fails as in 'dolm test'\n"
     "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
-    "                 where a name is valid UTF-8, else 1252)\n"
+    "                 where a name is valid UTF-8, else 1252); an archive whose\n"
+    "                 settings record stores its names as UTF-8 is read so\n"
     "  -h, --help     show this text\n";
 
 const char* const kFieldNames[] = {"OverWriteExistingFiles",  "KeepOriginalFileAttrib",
@@ -71,6 +72,8 @@ void PrintRecordJson(const Archive& archive, int codePage) {
   printf("  \"record\": {\n    \"size\": %u,\n    \"offset\": %ld,\n    \"behaviour\": %u,\n    \"behaviours\": [%s],\n",
          record.size, archive.archiveStart - static_cast<long>(record.size), record.behaviour,
          BehaviourList(record.behaviour, ", ", "\"").c_str());
+  printf("    \"utf8Names\": %s,\n    \"ansiCodePage\": %s,\n", record.utf8Names ? "true" : "false",
+         record.utf8Names ? std::to_string(record.ansiCodePage).c_str() : "null");
   printf("    \"title\": %s,\n    \"licence\": %s\n  },\n", RecordJson(record.title, record.titleLength, codePage).c_str(),
          RecordJson(record.licence, record.licenceLength, codePage).c_str());
 }
@@ -84,6 +87,8 @@ void PrintRecordText(const Archive& archive, int codePage) {
   printf("Settings record:    %u bytes at byte %ld, asks for: %s\n", record.size,
          archive.archiveStart - static_cast<long>(record.size),
          record.behaviour ? BehaviourList(record.behaviour, " ", "").c_str() : "nothing");
+  if (record.utf8Names)
+    printf("  Names:            UTF-8 (Windows 95/98: code page %u)\n", static_cast<unsigned>(record.ansiCodePage));
   printf("  Title:            %s\n", ShownStored(RecordText(record.title, record.titleLength), codePage).c_str());
   printf("  Licence text:     %u bytes\n", record.licenceLength);
 }
@@ -245,6 +250,7 @@ int ListCommand(const std::vector<std::string>& args) {
   Archive archive;
   const bool checksums = parsed.Has("--checksums");
   OpenIntact(&archive, path, Reading::kList);
+  codePage = NamesCodePage(archive, codePage);
   const std::vector<std::string> targets = LinkTargets(archive);
   // Each expansion reads the archive from its first block.
   if (checksums) OpenIntact(&archive, path, Reading::kData);

@@ -48,10 +48,14 @@ void OpenIntact(Archive* archive, const std::string& path, Reading reading) {
 }
 
 
+int NamesCodePage(const Archive& archive, int asked) {
+  return Options(archive).extension.utf8Names ? kUtf8CodePage : asked;
+}
+
 ArchiveNames ReadNames(const Archive& archive, int codePage) {
   const FileTable* files = &Files(archive);
   return ReadStoredNames(files->count, [files](size_t i) { return std::string(files->records[i].name); },
-                         codePage);
+                         NamesCodePage(archive, codePage));
 }
 
 uint64_t TotalSize(const Archive& archive) {

@@ -36,7 +36,11 @@ enum class Reading { kList, kData };
 void OpenIntact(Archive* archive, const std::string& path, Reading reading);
 inline const FileTable& Files(const Archive& archive) { return archive.run->files; }
 inline const StoredOptions& Options(const Archive& archive) { return archive.run->options; }
-// The stored names, read from the file table one at a time.
+// The code page the archive's names and texts are read in: UTF-8 (65001)
+// when its record says they are, whatever --codepage asked; else `asked`.
+int NamesCodePage(const Archive& archive, int asked);
+// The stored names, read from the file table one at a time, in
+// NamesCodePage(archive, codePage).
 ArchiveNames ReadNames(const Archive& archive, int codePage);
 uint64_t TotalSize(const Archive& archive);
 // The declared total against the size of the archive: the file from the

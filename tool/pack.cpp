@@ -81,7 +81,10 @@ const char kPackHelp[] =
     "  --ignore-errors         show no error messages and go on after errors\n"
     "  --codepage N            Windows code page of the stored names, the execute\n"
     "                          file, its arguments and the folder: 1252 (default),\n"
-    "                          1250-1258, 874, 932, 936, 949, 950, 65001 (UTF-8)\n"
+    "                          1250-1258, 874, 932, 936, 949, 950, 65001 (UTF-8).\n"
+    "                          Without --classic every name is stored as UTF-8 and\n"
+    "                          N is the code page a Windows 95/98 self-extractor\n"
+    "                          converts names to (default 1252; 65001 gives 1252)\n"
     "Settings record (what the self-extractor does beyond the classic format):\n"
     "  --classic               write no settings record: the same bytes as before the\n"
     "                          record existed, an archive that behaves as the format\n"
@@ -91,7 +94,8 @@ const char kPackHelp[] =
     "                          characters as stored)\n"
     "  --confirm FILE          a licence or other text the user must accept before\n"
     "                          anything is written (at most 65536 bytes as stored)\n"
-    "  Without --classic the record asks for: exit codes scripts can use and no box\n"
+    "  Without --classic the record holds the names as UTF-8, so that names in any\n"
+    "  script go in one archive, and asks for: exit codes scripts can use and no box\n"
     "  in a silent run, a fresh folder of its own per run under the temporary\n"
     "  folder, switches as people type them, the whole archive checked before the\n"
     "  first file is written (files written under temporary names), and progress.\n"
@@ -248,6 +252,8 @@ int PackCommand(const std::vector<std::string>& args) {
   int level = ParseLevel(parsed.Value("--level", "6"));
   int profile = parsed.Has("--window") ? ParseProfile(parsed.Value("--window")) : -1;
   StoredOptions stored = DefaultStoredOptions();
+  // With the record, names and texts are stored as UTF-8, whatever their script.
+  if (!parsed.Has("--classic")) StoreNamesAsUtf8(stored);
   const int codePage = ApplyStoredFlags(parsed, stored);
   RecordTexts texts;
   ApplyExtensionFlags(parsed, codePage, true, stored, texts);
@@ -265,7 +271,8 @@ int PackCommand(const std::vector<std::string>& args) {
   // Every check on names and the output comes before the first byte is read.
   std::vector<InputFile> inputs = SelectInputs(parsed, stored.extension.unixModes);
   if (inputs.empty()) throw Failure("no file to pack: the inputs are empty folders or excluded");
-  // Names are stored in the code page: the checks below see the stored bytes.
+  // Names are stored in the code page (as UTF-8 with the record): the checks
+  // below see the stored bytes. A name that is not UTF-8 is refused.
   for (auto& input : inputs) input.name = StoredForm(input.name, codePage, "'" + input.path + "'");
   std::vector<InputIdentity> identities;
   for (const auto& input : inputs) identities.push_back({input.path, input.device, input.inode});

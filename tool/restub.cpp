@@ -55,7 +55,9 @@ const char kRestubHelp[] =
     "  --codepage N            the code page --exec, --args, --temp and --title are stored\n"
     "                          in (default 1252): that of IN's names. The stored\n"
     "                          names are copied as they are, so --codepage alone is\n"
-    "                          refused; pack again to store them in another one\n"
+    "                          refused; pack again to store them in another one.\n"
+    "                          When IN stores its names as UTF-8, the texts are UTF-8\n"
+    "                          too and N is the code page for Windows 95/98\n"
     "  --icon FILE.ico, --version-info NAME=VALUE, --execution-level LEVEL\n"
     "                          replace IN's icon, version text or manifest (Windows\n"
     "                          stubs only; see 'dolm pack --help')\n"
@@ -154,12 +156,32 @@ void WarnWindowsProgram(const std::string& in, const StoredOptions& stored) {
 
 // --codepage only says how the texts given here are stored: the names inside
 // the copied archive keep their bytes, so alone it would change nothing.
-void CheckCodePageUse(const ParsedArgs& parsed) {
-  if (parsed.Has("--codepage") && !parsed.Has("--exec") && !parsed.Has("--args") && !parsed.Has("--temp") &&
-      !parsed.Has("--title") && !parsed.Has("--confirm"))
+// With names stored as UTF-8 it sets the record's ANSI code page.
+void CheckCodePageUse(const ParsedArgs& parsed, const StoredOptions& stored) {
+  if (parsed.Has("--codepage") && !stored.extension.utf8Names && !parsed.Has("--exec") && !parsed.Has("--args") &&
+      !parsed.Has("--temp") && !parsed.Has("--title") && !parsed.Has("--confirm"))
     throw UsageError("restub copies the stored names as they are and cannot convert them to another code "
                      "page; --codepage only says how --exec, --args and --temp are stored. Pack again "
                      "with --codepage to store the names in another code page");
+}
+
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// --classic drops the record, and with it the word that the names are UTF-8:
+// that leaves the same archive only when every name and text is ASCII,
+// which reads alike in every code page.
+void CheckClassicNames(const ParsedArgs& parsed, const std::string& in, StoredOptions& stored) {
+  if (!parsed.Has("--classic") || !stored.extension.utf8Names) return;
+  std::vector<std::string> texts = NamesIn(in);
+  for (const char* text : {stored.execFile, stored.execArgs, stored.tempFolder}) texts.emplace_back(text);
+  for (const std::string& text : texts)
+    if (!IsAscii(text))
+      throw UsageError("'" + Shown(in) + "' stores its names as UTF-8, which only its settings record says, and '" +
+                       Shown(text) + "' is not ASCII: without the record a self-extractor would read it in a "
+                       "code page. Pack again with --classic and --codepage for a classic archive");
+  stored.extension.utf8Names = false;
 }
 
 }  // namespace
@@ -179,7 +201,6 @@ int RestubCommand(const std::vector<std::string>& args) {
     fputs(kRestubHelp, stdout);
     return kExitOk;
   }
-  CheckCodePageUse(parsed);
   if (parsed.operands.size() != 1) throw UsageError("restub needs exactly one input self-extractor");
   const std::string in = parsed.operands[0];
   const std::string out = parsed.Value("--output");
@@ -194,6 +215,7 @@ int RestubCommand(const std::vector<std::string>& args) {
   // IN's record bytes, which stored.extension points into, live to the end of the command.
   std::unique_ptr<StoredOptions, void (*)(StoredOptions*)> keep(&stored, ReleaseExtension);
   const uint64_t headerStart = ReadStoredOptions(in, stored);
+  CheckCodePageUse(parsed, stored);
   const packer::Bytes original = ReadSelfExtractor(in);
   const ArchiveLayout layout = WalkArchive(original, headerStart, in);
   // IN's stub image ends where its option block (or record) begins, as read before the flags change it.
@@ -205,6 +227,7 @@ int RestubCommand(const std::vector<std::string>& args) {
     if (option.first != "--output" && option.first != "--stub" && option.first != "--icon" &&
         option.first != "--version-info" && option.first != "--execution-level")
       changes.options.push_back(option);
+  CheckClassicNames(changes, in, stored);
   const int codePage = changes.options.empty() ? kDefaultPackCodePage : ApplyStoredFlags(changes, stored);
   RecordTexts texts;
   ApplyExtensionFlags(changes, codePage, false, stored, texts);

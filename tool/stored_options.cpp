@@ -82,6 +82,11 @@ StoredOptions DefaultStoredOptions() {
   return options;
 }
 
+void StoreNamesAsUtf8(StoredOptions& options) {
+  options.extension.utf8Names = true;
+  options.extension.ansiCodePage = kDefaultPackCodePage;
+}
+
 namespace {
 
 // Sets the option word's fields that the flags name; the later of a pair wins.
@@ -111,8 +116,14 @@ void StoreText(char* field, size_t room, const std::string& text, const char* fl
 int ApplyStoredFlags(const ParsedArgs& parsed, StoredOptions& options) {
   ApplyWordFlags(parsed, options.record.optionWord);
   std::string temp = options.tempFolder, exec = options.execFile, args = options.execArgs;
-  // The texts given here are UTF-8; they are stored in the code page.
-  const int codePage = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
+  // The texts given here are UTF-8; they are stored in the code page, or as
+  // they are when the record says the names are UTF-8. There --codepage
+  // names the code page for a Windows without wide file functions.
+  const int given = ParseCodePage(parsed.Value("--codepage", std::to_string(kDefaultPackCodePage)));
+  ExtensionRecord& record = options.extension;
+  if (record.utf8Names && parsed.Has("--codepage"))
+    record.ansiCodePage = static_cast<uint16_t>(given == kUtf8CodePage ? kDefaultPackCodePage : given);
+  const int codePage = record.utf8Names ? kUtf8CodePage : given;
   if (parsed.Has("--exec")) {
     exec = StoredForm(parsed.Value("--exec"), codePage, "--exec");
     std::replace(exec.begin(), exec.end(), '/', '\\');

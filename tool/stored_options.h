@@ -14,9 +14,15 @@ namespace tool {
 extern const std::vector<OptionDef> kStoredOptionDefs;
 // What pack stores without flags: keep attributes, recreate folders, prompt.
 StoredOptions DefaultStoredOptions();
+// Marks the names and texts of `options` as UTF-8 (the names entry of the
+// record), with code page 1252 for a Windows without wide file functions
+// until --codepage names another.
+void StoreNamesAsUtf8(StoredOptions& options);
 // Applies the option flags of `parsed` to `options` and returns the code page
-// of --codepage; throws UsageError for texts the self-extractor cannot store
-// or start.
+// the names and texts are stored in: that of --codepage, or UTF-8 (65001)
+// when the record says the names are UTF-8, where --codepage sets the
+// record's ANSI code page instead. Throws UsageError for texts the
+// self-extractor cannot store or start.
 int ApplyStoredFlags(const ParsedArgs& parsed, StoredOptions& options);
 
 // The extension record's flags: --classic, --title TEXT, --confirm FILE.

@@ -27,7 +27,8 @@ const char kTestHelp[] =
     "                 (\"whole\", \"safe\", \"error\", the counts and the unsafe\n"
     "                 names), whatever it is; the exit code stays the same\n"
     "  --codepage N   read stored names in Windows code page N (default: UTF-8\n"
-    "                 where a name is valid UTF-8, else 1252)\n"
+    "                 where a name is valid UTF-8, else 1252); an archive whose\n"
+    "                 settings record stores its names as UTF-8 is read so\n"
     "  -h, --help     show this text\n";
 
 // Reads and expands every block; returns the bytes after the last one.

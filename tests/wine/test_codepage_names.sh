@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Names beyond ASCII: `dolm pack` stores them in code page 1252, and the
+# Names beyond ASCII: `dolm pack --classic` stores them in code page 1252, and the
 # Windows stub under Wine (ANSI code page 1252 in the default locale) creates
 # exactly the UTF-8 names of the originals on the Linux side.
 source "$(dirname "$0")/lib.sh"
@@ -10,7 +10,7 @@ require_file "$dolm" "the dolm tool is not built"
 names=("résumé.txt" "Ærø.txt" "naïve café.txt")
 mkdir -p "$WORK/src/docs" "$WORK/out"
 for name in "${names[@]}"; do printf '%s\n' "$name" >"$WORK/src/docs/$name"; done
-if ! "$dolm" pack -o "$WORK/names.exe" --stub "$stub" --silent "$WORK/src/docs" >"$WORK/pack.log" 2>&1; then
+if ! "$dolm" pack -o "$WORK/names.exe" --stub "$stub" --classic --silent "$WORK/src/docs" >"$WORK/pack.log" 2>&1; then
   fail "dolm pack: $(cat "$WORK/pack.log")"
   finish
 fi

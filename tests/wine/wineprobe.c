@@ -3,6 +3,7 @@
  * show, and answers them.
  *
  *   wineprobe [-t ms] dump           print caption, placement and controls
+ *   wineprobe [-t ms] dumpw          the same with the texts read wide, printed as UTF-8
  *   wineprobe [-t ms] click <id>     press button <id> (BM_CLICK)
  *   wineprobe [-t ms] enter          send the Enter key to the dialog
  *   wineprobe [-t ms] escape         send the Escape key to the dialog
@@ -75,6 +76,25 @@ static void print_escaped(const char* text) {
   putchar('\n');
 }
 
+static int wide_texts; /* dumpw: texts read wide and printed as UTF-8 */
+
+/* A window's text; a control's through WM_GETTEXT, since GetWindowText does
+ * not read another process's edit field. */
+static void read_text(HWND window, int control, char* text, int size) {
+  WCHAR wide[4096];
+  text[0] = '\0';
+  wide[0] = 0;
+  if (!wide_texts && control)
+    SendMessageTimeoutA(window, WM_GETTEXT, size, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, NULL);
+  else if (!wide_texts)
+    GetWindowTextA(window, text, size);
+  else if (control)
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)wide, SMTO_ABORTIFHUNG, 5000, NULL);
+  else
+    GetWindowTextW(window, wide, 4096);
+  if (wide_texts) WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, size, NULL, NULL);
+}
+
 static HWND controls[MAX_CONTROLS];
 static int control_count;
 
@@ -89,7 +109,7 @@ static void dump(HWND dialog) {
   char text[4096];
   RECT rect;
   int i;
-  GetWindowTextA(dialog, text, sizeof text);
+  read_text(dialog, 0, text, sizeof text);
   fputs("caption: ", stdout);
   print_escaped(text);
   printf("topmost: %d\n", (GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
@@ -102,9 +122,7 @@ static void dump(HWND dialog) {
   for (i = 0; i < control_count; ++i) {
     char name[64];
     GetClassNameA(controls[i], name, sizeof name);
-    /* WM_GETTEXT, since GetWindowText does not read another process's edit field. */
-    text[0] = '\0';
-    SendMessageTimeoutA(controls[i], WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, NULL);
+    read_text(controls[i], 1, text, sizeof text);
     printf("control: %d %s ", GetDlgCtrlID(controls[i]) & 0xFFFF, name);
     print_escaped(text);
   }
@@ -136,7 +154,7 @@ static int print_strings(const char* path) {
 }
 
 static int usage(void) {
-  fputs("usage: wineprobe [-t ms] [-c caption] dump|click <id>|settext <id> <text>|enter|escape|close|none\n"
+  fputs("usage: wineprobe [-t ms] [-c caption] dump|dumpw|click <id>|settext <id> <text>|enter|escape|close|none\n"
         "       wineprobe strings <exe>\n", stderr);
   return 1;
 }
@@ -171,7 +189,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  if (strcmp(action, "dump") == 0) {
+  if (strcmp(action, "dump") == 0 || strcmp(action, "dumpw") == 0) {
+    wide_texts = strcmp(action, "dumpw") == 0;
     dump(dialog);
   } else if (strcmp(action, "click") == 0) {
     HWND button;
