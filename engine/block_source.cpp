@@ -74,8 +74,6 @@ void CopyOlderBytes(ReadAhead* a) {
   if (to > from) std::memcpy(a->spare.lowBitTable + from, a->engine->lowBitTable + from, 2u * (to - from));
 }
 
-uint32_t Work(const StreamJob& job) { return job.storedLength + job.decodedCount; }
-
 // Lists the block's streams as units: sorted longest first, then paired in
 // that order, so that the two streams of a unit are of a size and the
 // largest units are claimed first.
@@ -83,7 +81,8 @@ void ListUnits(ReadAhead* a) {
   const uint32_t count = a->loading.jobCount;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t at = i;
-    for (; at > 0 && Work(a->jobs[at - 1]) < Work(a->loading.jobs[i]); --at) a->jobs[at] = a->jobs[at - 1];
+    const uint32_t work = StreamWork(a->loading.jobs[i]);
+    for (; at > 0 && StreamWork(a->jobs[at - 1]) < work; --at) a->jobs[at] = a->jobs[at - 1];
     a->jobs[at] = a->loading.jobs[i];
   }
   a->unitCount = 0;

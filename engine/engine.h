@@ -43,6 +43,9 @@ struct StreamJob {
   uint32_t decodedCount;
   uint8_t* destination;
 };
+// What a stream costs the decoder: the order in which streams are best
+// decoded is longest first by this measure.
+inline uint32_t StreamWork(const StreamJob& job) { return job.storedLength + job.decodedCount; }
 // Decodes several independent streams at once (their decodings are
 // interleaved, which lets the processor overlap them); the bytes produced are
 // exactly those that DecodeStream gives for each stream on its own.

@@ -514,9 +514,9 @@ void DecodeJobs(DecoderState* state, const StreamJob* jobs, uint32_t count) {
   const uint32_t sorted = count < kSorted ? count : kSorted;
   for (uint32_t i = 0; i < sorted; ++i) {
     const StreamJob* job = &jobs[i];
-    const uint32_t work = job->storedLength + job->decodedCount;
+    const uint32_t work = StreamWork(*job);
     uint32_t at = i;
-    for (; at > 0 && order[at - 1]->storedLength + order[at - 1]->decodedCount < work; --at) {
+    for (; at > 0 && StreamWork(*order[at - 1]) < work; --at) {
       order[at] = order[at - 1];
     }
     order[at] = job;
